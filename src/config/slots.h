@@ -1,0 +1,38 @@
+// Printer slots: which printer, spool file and font each of ferrin's two
+// printers uses. Slot 0 is the receipt printer, slot 1 the report printer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct PrinterSlot {
+  char printername[64];
+  char fontname[64];
+  char filename[256];
+  std::int16_t fontsize;
+};
+
+const int kSlotCount = 4;
+const char kDefaultFontName[] = "Courier New";
+const std::size_t kProfileValueSize = 260;  // a value read or written holds at most 259 characters
+
+// The slot table. Fields are copied in and out under SlotLock (storeSlot,
+// slotSnapshot), so a reader never sees a field half written.
+extern PrinterSlot printerSlots[kSlotCount];
+
+// "printer " followed by the slot number.
+std::string slotSection(int slotNumber);
+
+// Rereads the slot's four keys from ferrin.ini into printerSlots[slotNumber].
+void loadSlot(int slotNumber);
+
+// Writes one key into ferrin.ini. False when the file could not be written.
+bool writeSlotValue(const std::string& section, const std::string& key, const std::string& value);
+
+// A copy of one slot, taken under the slot lock.
+PrinterSlot slotSnapshot(int slotNumber);
+
+// Stores single fields of one slot under the slot lock.
+void storeSlotPrinterName(int slotNumber, const std::string& name);
+void storeSlotFileName(int slotNumber, const std::string& name);
+void storeSlotFontSize(int slotNumber, std::int16_t size);

@@ -1,0 +1,45 @@
+// The console: standard-output lines, screen text, keys and typed lines.
+// console_win32.cpp and console_posix.cpp implement the platform half;
+// lineedit.cpp holds the line editor on top of it for both.
+#pragma once
+
+#include <string>
+
+// Sets up the console before the main procedure runs. argv is kept for
+// commandLineText() on platforms that have no command-line call.
+void consoleStartup(int argc, char** argv);
+
+// Restores the console (terminal modes) and ends the process with `code`,
+// cutting off every other thread wherever it stands.
+[[noreturn]] void endProcess(int code);
+
+// Standard output: the text's bytes (nothing when empty), then CR LF, as two
+// separate writes, each under the process-wide file-system lock.
+void writeOutputLine(const std::string& text);
+
+// Screen text at the cursor, every byte shown as its code page 437 glyph.
+void writeScreenText(const std::string& text);
+
+// Moves the screen cursor to column 0 of the next row.
+void endScreenLine();
+
+// The next key press: one character, or NUL and the PC scan code for keys
+// without a character. Never empty.
+std::string waitKey();
+
+// Shows the prompt, reads one edited line and returns its first field.
+std::string inputLine(const std::string& prompt);
+
+// The command line without the program's name.
+std::string commandLineText();
+
+// The working directory's full path.
+std::string currentDirectory();
+
+// Platform half used by the line editor: the next key as waitKey gives it,
+// and one cell back with a blank written there (Backspace).
+std::string readKey();
+void eraseLastScreenCell();
+
+// The raw command line, program name included.
+std::string platformCommandLine();

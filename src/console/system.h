@@ -1,0 +1,39 @@
+// Threads, timing and locks. system_win32.cpp and system_posix.cpp implement it.
+#pragma once
+
+// Sleeps for the given number of milliseconds.
+void pause(unsigned milliseconds);
+
+// The process-wide event that paces the watcher cycles. Nothing signals it;
+// waiting on it is a bounded pause.
+typedef struct CycleEventObject* CycleEvent;
+CycleEvent createCycleEvent();
+void waitCycleEvent(CycleEvent event, unsigned milliseconds);
+void closeCycleEvent(CycleEvent event);
+
+// Starts body(argument) on a new thread with the default stack. False when
+// the thread could not be created.
+bool startThread(void (*body)(int), int argument);
+
+// Process-wide locks, each a plain mutual exclusion (not recursive).
+enum ProcessLock {
+  FileSystemLock,  // every file-system call and standard-output write
+  PrinterLock,     // a watcher's print job, from attach to detach
+  SlotLock,        // copying a printer slot in or out of the slot table
+  ScreenLock,      // one screen text plus its line end
+  ProcessLockCount
+};
+void acquireLock(ProcessLock lock);
+void releaseLock(ProcessLock lock);
+
+// Holds a lock for the life of a scope.
+struct LockGuard {
+  explicit LockGuard(ProcessLock l) : lock(l) { acquireLock(lock); }
+  ~LockGuard() { releaseLock(lock); }
+  LockGuard(const LockGuard&) = delete;
+  LockGuard& operator=(const LockGuard&) = delete;
+  ProcessLock lock;
+};
+
+// Monotonic milliseconds, for measuring and for bounding waits.
+unsigned long long monotonicMilliseconds();

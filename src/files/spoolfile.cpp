@@ -1,0 +1,2 @@
+// Placeholder until spool file access lands.
+#include "files/spoolfile.h"

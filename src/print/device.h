@@ -1,0 +1,85 @@
+// The printer device: the handful of spooler and GDI-shaped operations the
+// printing layer needs, with the same arguments and results as the Windows
+// calls they are named after. device_win32.cpp forwards them to winspool and
+// GDI; device_posix.cpp lays pages out with cairo and hands each document to
+// CUPS or to the built-in "Save as PDF" printer; device_fake.cpp records them
+// for the tests.
+#pragma once
+
+#include <cstdint>
+
+typedef struct DevicePrinterObject* PrinterHandle;
+typedef struct DeviceContextObject* DeviceContext;
+typedef struct DeviceFontObject* FontHandle;
+
+// SelectObject's failure value besides NULL (HGDI_ERROR).
+#define DEVICE_SELECT_ERROR (reinterpret_cast<FontHandle>(static_cast<std::intptr_t>(-1)))
+// SetTextAlign's failure value (GDI_ERROR).
+const std::uint32_t DEVICE_ALIGN_ERROR = 0xFFFFFFFFu;
+
+const int DEVICE_HORZRES = 8;      // printable width in dots
+const int DEVICE_VERTRES = 10;     // printable height in dots
+const int DEVICE_LOGPIXELSX = 88;
+const int DEVICE_LOGPIXELSY = 90;
+const int DEVICE_DM_OUT_BUFFER = 2;
+const int DEVICE_TRANSPARENT = 1;
+const std::uint32_t DEVICE_TA_UPDATECP = 1;
+
+// Same layout and meaning as LOGFONTA.
+struct LogFont {
+  std::int32_t lfHeight;
+  std::int32_t lfWidth;
+  std::int32_t lfEscapement;
+  std::int32_t lfOrientation;
+  std::int32_t lfWeight;
+  std::uint8_t lfItalic;
+  std::uint8_t lfUnderline;
+  std::uint8_t lfStrikeOut;
+  std::uint8_t lfCharSet;
+  std::uint8_t lfOutPrecision;
+  std::uint8_t lfClipPrecision;
+  std::uint8_t lfQuality;
+  std::uint8_t lfPitchAndFamily;
+  char lfFaceName[32];
+};
+
+// The parts of TEXTMETRICA the printing layer reads.
+struct TextMetrics {
+  std::int32_t tmHeight;
+  std::int32_t tmAscent;
+  std::int32_t tmDescent;
+  std::int32_t tmExternalLeading;
+};
+
+// OpenPrinterA(name, &handle, NULL): false on failure.
+bool deviceOpenPrinter(const char* printerName, PrinterHandle* handle);
+// DocumentPropertiesA(NULL, handle, name, output, NULL, mode): with mode 0 the
+// size of the printer's settings record; with DEVICE_DM_OUT_BUFFER fills
+// output. 0 or less is failure.
+std::int32_t deviceDocumentProperties(PrinterHandle handle, const char* printerName, void* output, int mode);
+bool deviceClosePrinter(PrinterHandle handle);
+
+// CreateDCA(NULL, name, NULL, settings): NULL on failure.
+DeviceContext deviceCreateDC(const char* printerName, const void* settings);
+// StartDocA with the given document name: greater than 0 on success.
+int deviceStartDoc(DeviceContext dc, const char* documentName);
+int deviceGetDeviceCaps(DeviceContext dc, int index);
+FontHandle deviceCreateFontIndirect(const LogFont* logicalFont);
+// Returns the previously selected font; NULL or DEVICE_SELECT_ERROR on failure.
+FontHandle deviceSelectObject(DeviceContext dc, FontHandle font);
+bool deviceGetTextMetrics(DeviceContext dc, TextMetrics* metrics);
+// ResetDCA: NULL on failure.
+DeviceContext deviceResetDC(DeviceContext dc, const void* settings);
+std::uint32_t deviceSetTextColor(DeviceContext dc, std::uint32_t color);
+std::uint32_t deviceSetBkColor(DeviceContext dc, std::uint32_t color);
+int deviceSetBkMode(DeviceContext dc, int mode);
+int deviceStartPage(DeviceContext dc);
+std::uint32_t deviceSetTextAlign(DeviceContext dc, std::uint32_t align);
+bool deviceMoveTo(DeviceContext dc, int x, int y);
+bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count);
+bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y);
+int deviceEndPage(DeviceContext dc);
+// EndDoc: greater than 0 when the document was handed to the spooler.
+int deviceEndDoc(DeviceContext dc);
+bool deviceDeleteDC(DeviceContext dc);
+bool deviceDeleteObject(FontHandle font);

@@ -1,0 +1,4 @@
+// Placeholder until the setup dialogue lands.
+#include "setup/setup.h"
+
+void runSetup() {}
