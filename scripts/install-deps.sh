@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what ferrin needs to build (both targets) and to run its tests on
+# Debian 12. Safe to run again: packages already there are skipped.
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config
+  g++-mingw-w64-i686
+  libcups2-dev libcairo2-dev libpango1.0-dev libfreetype-dev libfontconfig-dev
+  fonts-liberation
+  libgtest-dev googletest
+  cups-daemon cups-client cups-filters cups-filters-core-drivers
+  poppler-utils tmux procps
+  wine wine32:i386 libcups2:i386 fonts-wine
+)
+
+SUDO=
+if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
+
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds both targets and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+cmake --preset posix
+cmake --build --preset posix
+cmake --preset win32
+cmake --build --preset win32
+
+ctest --preset posix

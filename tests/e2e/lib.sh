@@ -1,0 +1,216 @@
+# Shared helpers for the end-to-end tests: a private work folder, a private
+# CUPS scheduler with PDF queues, a 32-bit Wine prefix, and ferrin running in
+# tmux with standard output redirected to a file.
+# Source it from a test script; every helper fails the test with a message.
+set -euo pipefail
+
+FERRIN_SOURCE=${FERRIN_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+FERRIN_POSIX=${FERRIN_POSIX:-$FERRIN_SOURCE/build/posix/ferrin}
+FERRIN_WIN32=${FERRIN_WIN32:-$FERRIN_SOURCE/build/win32/ferrin.exe}
+
+fail() {
+  echo "FAIL: $*" >&2
+  if [ -n "${TMUX_SOCKET:-}" ] && tmux -L "$TMUX_SOCKET" has-session 2>/dev/null; then
+    echo "--- screen ---" >&2
+    tmux -L "$TMUX_SOCKET" capture-pane -p >&2 || true
+  fi
+  if [ -n "${RUN_DIR:-}" ] && [ -f "$RUN_DIR/out.txt" ]; then
+    echo "--- standard output ---" >&2
+    cat "$RUN_DIR/out.txt" >&2 || true
+  fi
+  exit 1
+}
+
+need() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null 2>&1 || fail "$tool is missing: run scripts/install-deps.sh"
+  done
+}
+
+# A private work folder, removed with everything started in it at exit.
+e2e_begin() {
+  need tmux
+  WORK=$(mktemp -d /tmp/ferrin-e2e.XXXXXX)
+  TMUX_SOCKET="ferrin-$$-$RANDOM"
+  RUN_DIR="$WORK/run"
+  mkdir -p "$RUN_DIR"
+  trap e2e_end EXIT
+}
+
+e2e_end() {
+  local rc=$?
+  tmux -L "$TMUX_SOCKET" kill-server 2>/dev/null || true
+  if [ -n "${CUPSD_PID:-}" ]; then kill "$CUPSD_PID" 2>/dev/null || true; wait "$CUPSD_PID" 2>/dev/null || true; fi
+  if [ -n "${WINEPREFIX:-}" ]; then WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true; fi
+  if [ "$rc" = 0 ] || [ -z "${KEEP_E2E:-}" ]; then rm -rf "$WORK"; else echo "kept $WORK" >&2; fi
+  exit "$rc"
+}
+
+# Waits until the command succeeds; fails the test after the timeout (seconds).
+wait_until() {
+  local timeout=$1 what=$2
+  shift 2
+  local end=$((SECONDS + timeout))
+  until "$@" >/dev/null 2>&1; do
+    [ $SECONDS -lt $end ] || fail "timed out after ${timeout}s waiting for $what"
+    sleep 0.1
+  done
+}
+
+# --- CUPS -----------------------------------------------------------------
+
+# Starts a private scheduler listening on a socket in the work folder and
+# points every client (lpstat, libcups, Wine) at it through CUPS_SERVER.
+start_cupsd() {
+  need cupsd lpadmin lpstat
+  local dir="$WORK/cups"
+  mkdir -p "$dir"/{spool,cache,state,log,temp,out,ppd}
+  chown root:lp "$dir/spool" 2>/dev/null || true
+  chmod 0710 "$dir/spool"
+  chmod 0777 "$dir/out"
+  cat > "$dir/cupsd.conf" <<CONF
+Listen $dir/cups.sock
+LogLevel warn
+Printcap $dir/printcap
+Browsing Off
+WebInterface No
+DefaultAuthType None
+<Location />
+  Order allow,deny
+  Allow all
+</Location>
+<Location /admin>
+  Order allow,deny
+  Allow all
+</Location>
+<Policy default>
+  <Limit All>
+    Order deny,allow
+    Allow all
+  </Limit>
+</Policy>
+CONF
+  cat > "$dir/cups-files.conf" <<CONF
+ServerRoot $dir
+RequestRoot $dir/spool
+TempDir $dir/temp
+CacheDir $dir/cache
+StateDir $dir/state
+AccessLog $dir/log/access_log
+ErrorLog $dir/log/error_log
+PageLog $dir/log/page_log
+FileDevice Yes
+Sandboxing Relaxed
+CONF
+  cupsd -f -c "$dir/cupsd.conf" -s "$dir/cups-files.conf" &
+  CUPSD_PID=$!
+  export CUPS_SERVER="$dir/cups.sock"
+  CUPS_DIR="$dir"
+  wait_until 20 "the CUPS scheduler" lpstat -r
+}
+
+stop_cupsd() {
+  if [ -n "${CUPSD_PID:-}" ]; then
+    kill "$CUPSD_PID" 2>/dev/null || true
+    wait "$CUPSD_PID" 2>/dev/null || true
+    CUPSD_PID=
+  fi
+}
+
+# A queue that turns every job into a PDF file $CUPS_DIR/out/<queue>.pdf
+# (each job overwrites it: collect it with cups_collect after each job).
+add_pdf_queue() {
+  local queue=$1
+  lpadmin -p "$queue" -E -v "file://$CUPS_DIR/out/$queue.pdf" \
+    -P /usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd -o PageSize=A4 2>/dev/null \
+    || fail "could not add the CUPS queue $queue"
+}
+
+# Waits until the queue has finished every job, then moves its PDF to $2.
+cups_collect() {
+  local queue=$1 target=$2
+  wait_until 60 "queue $queue to finish" bash -c "[ -z \"\$(lpstat -W not-completed -o '$queue')\" ]"
+  wait_until 10 "$CUPS_DIR/out/$queue.pdf" test -s "$CUPS_DIR/out/$queue.pdf"
+  mv "$CUPS_DIR/out/$queue.pdf" "$target"
+}
+
+# Number of completed jobs of a queue.
+cups_completed_count() {
+  lpstat -W completed -o "$1" 2>/dev/null | wc -l
+}
+
+# --- Wine -----------------------------------------------------------------
+
+# A 32-bit prefix shared by all tests of a run (made once, under a lock).
+wine_prefix() {
+  need wine wineserver wineboot flock
+  export WINEARCH=win32 WINEDEBUG=-all
+  export WINEPREFIX=${FERRIN_WINE_PREFIX:-/tmp/ferrin-wine-prefix}
+  unset DISPLAY
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
+      wineserver -w
+    fi
+  ) 9>"/tmp/ferrin-wine-prefix.lock"
+  [ -f "$WINEPREFIX/system.reg" ] || fail "could not create the Wine prefix $WINEPREFIX"
+}
+
+# --- running ferrin -------------------------------------------------------
+
+# Starts ferrin in tmux in $RUN_DIR: start_ferrin posix|win32 [arguments...].
+# Standard output goes to $RUN_DIR/out.txt, the exit code to $RUN_DIR/rc.txt.
+start_ferrin() {
+  local platform=$1
+  shift
+  local program
+  case $platform in
+    posix) program="$FERRIN_POSIX"; [ -x "$program" ] || fail "$program is missing: build the posix preset" ;;
+    win32) program="$FERRIN_WIN32"; [ -f "$program" ] || fail "$program is missing: build the win32 preset"
+           wine_prefix ;;
+    *) fail "unknown platform $platform" ;;
+  esac
+  rm -f "$RUN_DIR/out.txt" "$RUN_DIR/rc.txt"
+  local args="" a
+  for a in "$@"; do args+=" $(printf '%q' "$a")"; done
+  local runner=""
+  [ "$platform" = win32 ] && runner="wine "
+  local envs="CUPS_SERVER=${CUPS_SERVER:-/nonexistent/cups.sock}"
+  if [ "$platform" = win32 ]; then envs+=" WINEARCH=win32 WINEDEBUG=-all WINEPREFIX=$WINEPREFIX"; fi
+  tmux -L "$TMUX_SOCKET" kill-server 2>/dev/null || true
+  tmux -L "$TMUX_SOCKET" new-session -d -x 120 -y 40 -c "$RUN_DIR" \
+    "env -u DISPLAY $envs $runner$(printf '%q' "$program")$args > out.txt; echo \$? > rc.txt; sleep 600"
+  FERRIN_PLATFORM=$platform
+}
+
+# Sends keys to ferrin (tmux key names: x, Enter, Up, C-c, ...).
+send_keys() { tmux -L "$TMUX_SOCKET" send-keys "$@"; }
+
+# Sends literal text.
+type_text() { tmux -L "$TMUX_SOCKET" send-keys -l "$1"; }
+
+screen_text() { tmux -L "$TMUX_SOCKET" capture-pane -p; }
+
+screen_has() { screen_text | grep -qF -- "$1"; }
+
+output_has() { [ -f "$RUN_DIR/out.txt" ] && grep -qF -- "$1" "$RUN_DIR/out.txt"; }
+
+wait_screen() { wait_until "${2:-20}" "screen text: $1" screen_has "$1"; }
+
+wait_output() { wait_until "${2:-20}" "output line: $1" output_has "$1"; }
+
+# Waits until ferrin shows its prompt (start-up done).
+wait_started() { wait_output "Press X to exit the application or S to change settings." "${1:-30}"; }
+
+# Waits for ferrin to end; prints its exit code.
+wait_exit() {
+  wait_until "${1:-20}" "ferrin to end" test -s "$RUN_DIR/rc.txt"
+  cat "$RUN_DIR/rc.txt"
+}
+
+ferrin_running() { [ ! -s "$RUN_DIR/rc.txt" ]; }
+
+# The platforms to test: both by default, or FERRIN_E2E_PLATFORMS.
+e2e_platforms() { echo "${FERRIN_E2E_PLATFORMS:-posix win32}"; }
