@@ -1,25 +1,135 @@
-// Placeholder until the device lands.
+// The printer device on Windows: every operation is the winspool or GDI call
+// it is named after, with the caller's values passed straight through. The
+// opaque handle types of the seam are the Windows handles, cast.
 #include "print/device.h"
 
-bool deviceOpenPrinter(const char*, PrinterHandle*) { return false; }
-std::int32_t deviceDocumentProperties(PrinterHandle, const char*, void*, int) { return 0; }
-bool deviceClosePrinter(PrinterHandle) { return true; }
-DeviceContext deviceCreateDC(const char*, const void*) { return nullptr; }
-int deviceStartDoc(DeviceContext, const char*) { return 0; }
-int deviceGetDeviceCaps(DeviceContext, int) { return 0; }
-FontHandle deviceCreateFontIndirect(const LogFont*) { return nullptr; }
-FontHandle deviceSelectObject(DeviceContext, FontHandle) { return nullptr; }
-bool deviceGetTextMetrics(DeviceContext, TextMetrics*) { return false; }
-DeviceContext deviceResetDC(DeviceContext, const void*) { return nullptr; }
-std::uint32_t deviceSetTextColor(DeviceContext, std::uint32_t) { return 0; }
-std::uint32_t deviceSetBkColor(DeviceContext, std::uint32_t) { return 0; }
-int deviceSetBkMode(DeviceContext, int) { return 0; }
-int deviceStartPage(DeviceContext) { return 0; }
-std::uint32_t deviceSetTextAlign(DeviceContext, std::uint32_t) { return DEVICE_ALIGN_ERROR; }
-bool deviceMoveTo(DeviceContext, int, int) { return false; }
-bool deviceTextOut(DeviceContext, int, int, const char*, int) { return false; }
-bool deviceGetCurrentPosition(DeviceContext, int*, int*) { return false; }
-int deviceEndPage(DeviceContext) { return 0; }
-int deviceEndDoc(DeviceContext) { return 0; }
-bool deviceDeleteDC(DeviceContext) { return false; }
-bool deviceDeleteObject(FontHandle) { return false; }
+#include <windows.h>
+#include <winspool.h>
+
+#include <cstring>
+
+namespace {
+
+HANDLE toPrinter(PrinterHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+HDC toDC(DeviceContext dc) { return reinterpret_cast<HDC>(dc); }
+DeviceContext fromDC(HDC dc) { return reinterpret_cast<DeviceContext>(dc); }
+HGDIOBJ toObject(FontHandle font) { return reinterpret_cast<HGDIOBJ>(font); }
+FontHandle fromObject(HGDIOBJ object) { return reinterpret_cast<FontHandle>(object); }
+
+// The seam's constants are the Windows values; a mismatch would pass wrong
+// indexes and modes to the spooler without any other sign.
+static_assert(DEVICE_HORZRES == HORZRES, "HORZRES");
+static_assert(DEVICE_VERTRES == VERTRES, "VERTRES");
+static_assert(DEVICE_LOGPIXELSX == LOGPIXELSX, "LOGPIXELSX");
+static_assert(DEVICE_LOGPIXELSY == LOGPIXELSY, "LOGPIXELSY");
+static_assert(DEVICE_DM_OUT_BUFFER == DM_OUT_BUFFER, "DM_OUT_BUFFER");
+static_assert(DEVICE_TRANSPARENT == TRANSPARENT, "TRANSPARENT");
+static_assert(DEVICE_TA_UPDATECP == TA_UPDATECP, "TA_UPDATECP");
+static_assert(DEVICE_ALIGN_ERROR == GDI_ERROR, "GDI_ERROR");
+static_assert(sizeof(LogFont) == sizeof(LOGFONTA), "LogFont has LOGFONTA's layout");
+static_assert(sizeof(LogFont::lfFaceName) == LF_FACESIZE, "face name field");
+
+}  // namespace
+
+bool deviceOpenPrinter(const char* printerName, PrinterHandle* handle) {
+  HANDLE printer = nullptr;
+  // OpenPrinterA takes a non-const name but does not write to it.
+  BOOL ok = OpenPrinterA(const_cast<char*>(printerName), &printer, nullptr);
+  *handle = ok ? reinterpret_cast<PrinterHandle>(printer) : nullptr;
+  return ok != 0;
+}
+
+std::int32_t deviceDocumentProperties(PrinterHandle handle, const char* printerName, void* output, int mode) {
+  return DocumentPropertiesA(nullptr, toPrinter(handle), const_cast<char*>(printerName),
+                             static_cast<DEVMODEA*>(output), nullptr, static_cast<DWORD>(mode));
+}
+
+bool deviceClosePrinter(PrinterHandle handle) { return ClosePrinter(toPrinter(handle)) != 0; }
+
+DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
+  return fromDC(CreateDCA(nullptr, printerName, nullptr, static_cast<const DEVMODEA*>(settings)));
+}
+
+int deviceStartDoc(DeviceContext dc, const char* documentName) {
+  static_assert(sizeof(DOCINFOA) == 20, "DOCINFOA of 32-bit Windows");
+  DOCINFOA info;
+  info.cbSize = sizeof(DOCINFOA);
+  info.lpszDocName = documentName;
+  info.lpszOutput = nullptr;
+  info.lpszDatatype = nullptr;
+  info.fwType = 0;
+  return StartDocA(toDC(dc), &info);
+}
+
+int deviceGetDeviceCaps(DeviceContext dc, int index) { return GetDeviceCaps(toDC(dc), index); }
+
+FontHandle deviceCreateFontIndirect(const LogFont* logicalFont) {
+  LOGFONTA font;
+  font.lfHeight = logicalFont->lfHeight;
+  font.lfWidth = logicalFont->lfWidth;
+  font.lfEscapement = logicalFont->lfEscapement;
+  font.lfOrientation = logicalFont->lfOrientation;
+  font.lfWeight = logicalFont->lfWeight;
+  font.lfItalic = logicalFont->lfItalic;
+  font.lfUnderline = logicalFont->lfUnderline;
+  font.lfStrikeOut = logicalFont->lfStrikeOut;
+  font.lfCharSet = logicalFont->lfCharSet;
+  font.lfOutPrecision = logicalFont->lfOutPrecision;
+  font.lfClipPrecision = logicalFont->lfClipPrecision;
+  font.lfQuality = logicalFont->lfQuality;
+  font.lfPitchAndFamily = logicalFont->lfPitchAndFamily;
+  std::memcpy(font.lfFaceName, logicalFont->lfFaceName, LF_FACESIZE);
+  // The caller's field is NUL-terminated; make sure of it all the same.
+  font.lfFaceName[LF_FACESIZE - 1] = '\0';
+  return fromObject(CreateFontIndirectA(&font));
+}
+
+FontHandle deviceSelectObject(DeviceContext dc, FontHandle font) {
+  return fromObject(SelectObject(toDC(dc), toObject(font)));
+}
+
+bool deviceGetTextMetrics(DeviceContext dc, TextMetrics* metrics) {
+  TEXTMETRICA tm;
+  if (!GetTextMetricsA(toDC(dc), &tm)) return false;
+  metrics->tmHeight = tm.tmHeight;
+  metrics->tmAscent = tm.tmAscent;
+  metrics->tmDescent = tm.tmDescent;
+  metrics->tmExternalLeading = tm.tmExternalLeading;
+  return true;
+}
+
+DeviceContext deviceResetDC(DeviceContext dc, const void* settings) {
+  return fromDC(ResetDCA(toDC(dc), static_cast<const DEVMODEA*>(settings)));
+}
+
+std::uint32_t deviceSetTextColor(DeviceContext dc, std::uint32_t color) { return SetTextColor(toDC(dc), color); }
+
+std::uint32_t deviceSetBkColor(DeviceContext dc, std::uint32_t color) { return SetBkColor(toDC(dc), color); }
+
+int deviceSetBkMode(DeviceContext dc, int mode) { return SetBkMode(toDC(dc), mode); }
+
+int deviceStartPage(DeviceContext dc) { return StartPage(toDC(dc)); }
+
+std::uint32_t deviceSetTextAlign(DeviceContext dc, std::uint32_t align) { return SetTextAlign(toDC(dc), align); }
+
+bool deviceMoveTo(DeviceContext dc, int x, int y) { return MoveToEx(toDC(dc), x, y, nullptr) != 0; }
+
+bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count) {
+  return TextOutA(toDC(dc), x, y, text, count) != 0;
+}
+
+bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y) {
+  POINT position;
+  if (!GetCurrentPositionEx(toDC(dc), &position)) return false;
+  *x = position.x;
+  *y = position.y;
+  return true;
+}
+
+int deviceEndPage(DeviceContext dc) { return EndPage(toDC(dc)); }
+
+int deviceEndDoc(DeviceContext dc) { return EndDoc(toDC(dc)); }
+
+bool deviceDeleteDC(DeviceContext dc) { return DeleteDC(toDC(dc)) != 0; }
+
+bool deviceDeleteObject(FontHandle font) { return DeleteObject(toObject(font)) != 0; }
