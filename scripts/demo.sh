@@ -4,8 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
-cmake --preset posix -DFERRIN_TESTS=OFF
-cmake --build --preset posix
+cmake --preset posix
+cmake --build --preset posix --target ferrin
 
 demo=${FERRIN_DEMO_DIR:-$PWD/demo}
 mkdir -p "$demo"

@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
-cmake --preset posix
+cmake --preset posix -DFERRIN_TESTS=ON
 cmake --build --preset posix
 cmake --preset win32
 cmake --build --preset win32
