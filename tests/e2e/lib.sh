@@ -43,6 +43,7 @@ e2e_end() {
   tmux -L "$TMUX_SOCKET" kill-server 2>/dev/null || true
   if [ -n "${CUPSD_PID:-}" ]; then kill "$CUPSD_PID" 2>/dev/null || true; wait "$CUPSD_PID" 2>/dev/null || true; fi
   if [ -n "${WINEPREFIX:-}" ]; then WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true; fi
+  if [ -n "${UNLOCK_INI:-}" ]; then chattr -i "$UNLOCK_INI" 2>/dev/null || true; fi
   if [ "$rc" = 0 ] || [ -z "${KEEP_E2E:-}" ]; then rm -rf "$WORK"; else echo "kept $WORK" >&2; fi
   exit "$rc"
 }
@@ -214,3 +215,20 @@ ferrin_running() { [ ! -s "$RUN_DIR/rc.txt" ]; }
 
 # The platforms to test: both by default, or FERRIN_E2E_PLATFORMS.
 e2e_platforms() { echo "${FERRIN_E2E_PLATFORMS:-posix win32}"; }
+
+# The value of a key in an INI file (section and key names without regard to
+# case, outer blanks removed), as ferrin reads it.
+ini_get() {
+  local file=$1 section=$2 key=$3
+  tr -d '\r' < "$file" | awk -v s="$section" -v k="$key" '
+    function trim(x) { sub(/^[ \t]+/, "", x); sub(/[ \t]+$/, "", x); return x }
+    /^[ \t]*\[/ { line = trim($0); name = substr(line, 2); sub(/\].*$/, "", name); insec = (tolower(trim(name)) == tolower(s)); next }
+    insec && index($0, "=") { key = trim(substr($0, 1, index($0, "=") - 1));
+      if (tolower(key) == tolower(k)) { print trim(substr($0, index($0, "=") + 1)); exit } }'
+}
+
+# Types a line of text and Enter.
+answer() {
+  type_text "$1"
+  send_keys Enter
+}
