@@ -1,25 +1,474 @@
-// Placeholder until the device lands.
-#include "print/device.h"
+// The POSIX printer device. Each document (StartDoc to EndDoc) is laid out
+// with cairo at 600 dots per inch into one PDF, written to a scratch file as
+// the pages are ended so that memory stays bounded, and handed over at
+// EndDoc: to a CUPS queue as one job, or for the built-in "Save as PDF" into
+// a file of its own in the folder "printed".
+#include <cairo-pdf.h>
+#include <cairo.h>
+#include <unistd.h>
 
-bool deviceOpenPrinter(const char*, PrinterHandle*) { return false; }
-std::int32_t deviceDocumentProperties(PrinterHandle, const char*, void*, int) { return 0; }
-bool deviceClosePrinter(PrinterHandle) { return true; }
-DeviceContext deviceCreateDC(const char*, const void*) { return nullptr; }
-int deviceStartDoc(DeviceContext, const char*) { return 0; }
-int deviceGetDeviceCaps(DeviceContext, int) { return 0; }
-FontHandle deviceCreateFontIndirect(const LogFont*) { return nullptr; }
-FontHandle deviceSelectObject(DeviceContext, FontHandle) { return nullptr; }
-bool deviceGetTextMetrics(DeviceContext, TextMetrics*) { return false; }
-DeviceContext deviceResetDC(DeviceContext, const void*) { return nullptr; }
-std::uint32_t deviceSetTextColor(DeviceContext, std::uint32_t) { return 0; }
-std::uint32_t deviceSetBkColor(DeviceContext, std::uint32_t) { return 0; }
-int deviceSetBkMode(DeviceContext, int) { return 0; }
-int deviceStartPage(DeviceContext) { return 0; }
-std::uint32_t deviceSetTextAlign(DeviceContext, std::uint32_t) { return DEVICE_ALIGN_ERROR; }
-bool deviceMoveTo(DeviceContext, int, int) { return false; }
-bool deviceTextOut(DeviceContext, int, int, const char*, int) { return false; }
-bool deviceGetCurrentPosition(DeviceContext, int*, int*) { return false; }
-int deviceEndPage(DeviceContext) { return 0; }
-int deviceEndDoc(DeviceContext) { return 0; }
-bool deviceDeleteDC(DeviceContext) { return false; }
-bool deviceDeleteObject(FontHandle) { return false; }
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "print/cups_posix.h"
+#include "print/device.h"
+#include "print/fonts_posix.h"
+#include "print/savepdf_posix.h"
+
+namespace {
+
+const int kDotsPerInch = 600;
+const char kSignature[8] = {'f', 'e', 'r', 'r', 'i', 'n', 'D', 'M'};
+
+// The printer's settings record (what DocumentProperties hands out and
+// CreateDC and ResetDC take): paper and unprintable border, hundredths of a
+// millimetre.
+struct DeviceSettings {
+  char signature[8];
+  std::uint32_t size;
+  std::int32_t paperWidth;
+  std::int32_t paperLength;
+  std::int32_t marginLeft;
+  std::int32_t marginTop;
+  std::int32_t marginRight;
+  std::int32_t marginBottom;
+};
+
+bool validSettings(const void* data) {
+  if (data == nullptr) return false;
+  DeviceSettings s;
+  std::memcpy(&s, data, sizeof s);
+  return std::memcmp(s.signature, kSignature, sizeof kSignature) == 0 && s.size == sizeof s &&
+         s.paperWidth > 0 && s.paperLength > 0 && s.marginLeft >= 0 && s.marginTop >= 0 &&
+         s.marginRight >= 0 && s.marginBottom >= 0 && s.marginLeft + s.marginRight < s.paperWidth &&
+         s.marginTop + s.marginBottom < s.paperLength;
+}
+
+void settingsFromMedia(const CupsMedia& media, DeviceSettings* s) {
+  std::memcpy(s->signature, kSignature, sizeof kSignature);
+  s->size = sizeof *s;
+  s->paperWidth = media.width;
+  s->paperLength = media.length;
+  s->marginLeft = media.left;
+  s->marginTop = media.top;
+  s->marginRight = media.right;
+  s->marginBottom = media.bottom;
+}
+
+bool isSaveAsPdf(const std::string& name) { return name == SAVE_AS_PDF_PRINTER; }
+
+// The printer's default settings; false when no such printer exists.
+bool lookupPrinter(const std::string& name, DeviceSettings* s) {
+  CupsMedia media;
+  if (isSaveAsPdf(name)) {
+    localePaper(&media);
+  } else if (!findCupsQueue(name, &media)) {
+    return false;
+  }
+  settingsFromMedia(media, s);
+  return true;
+}
+
+int dots(std::int32_t hundredthsMm) {
+  return static_cast<int>(std::lround(hundredthsMm * static_cast<double>(kDotsPerInch) / 2540.0));
+}
+
+double points(std::int32_t hundredthsMm) { return hundredthsMm * 72.0 / 2540.0; }
+
+// Every device context starts with this font selected, as a GDI one starts
+// with a stock font; it is never deleted.
+std::mutex stockMutex;
+DeviceFontObject* stockFont() {
+  static DeviceFontObject font;
+  static bool made = false;
+  std::lock_guard<std::mutex> guard(stockMutex);
+  if (!made) {
+    LogFont logical;
+    std::memset(&logical, 0, sizeof logical);
+    logical.lfHeight = -static_cast<std::int32_t>(std::lround(kDotsPerInch * 10.0 / 72.0));
+    logical.lfWeight = 400;
+    std::strcpy(logical.lfFaceName, "Courier New");
+    made = makeDeviceFont(logical, kDotsPerInch, &font);
+    font.stock = true;
+  }
+  return &font;
+}
+
+}  // namespace
+
+struct DevicePrinterObject {
+  std::string name;
+  DeviceSettings defaults;
+};
+
+struct DeviceContextObject {
+  std::string printerName;
+  DeviceSettings settings;
+  // The document.
+  bool documentOpen;
+  std::string title;
+  int fd;                   // the PDF being written
+  std::string scratchPath;  // its name, when it already lies in "printed"
+  bool writeFailed;
+  cairo_surface_t* surface;
+  int pagesDone;
+  // The page.
+  cairo_t* cr;
+  // Drawing state.
+  FontHandle font;
+  std::uint32_t textColor;
+  std::uint32_t backgroundColor;
+  int backgroundMode;
+  std::uint32_t textAlign;
+  int x;
+  int y;
+};
+
+namespace {
+
+cairo_status_t writeToScratch(void* closure, const unsigned char* data, unsigned int length) {
+  DeviceContextObject* dc = static_cast<DeviceContextObject*>(closure);
+  while (length > 0) {
+    ssize_t n = write(dc->fd, data, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      dc->writeFailed = true;
+      return CAIRO_STATUS_WRITE_ERROR;
+    }
+    data += n;
+    length -= static_cast<unsigned int>(n);
+  }
+  return CAIRO_STATUS_SUCCESS;
+}
+
+int printableWidth(const DeviceSettings& s) {
+  return dots(s.paperWidth) - dots(s.marginLeft) - dots(s.marginRight);
+}
+
+int printableHeight(const DeviceSettings& s) {
+  return dots(s.paperLength) - dots(s.marginTop) - dots(s.marginBottom);
+}
+
+// Drops the document without handing it over.
+void discardDocument(DeviceContextObject* dc) {
+  if (dc->cr != nullptr) cairo_destroy(dc->cr);
+  dc->cr = nullptr;
+  if (dc->surface != nullptr) {
+    cairo_surface_finish(dc->surface);
+    cairo_surface_destroy(dc->surface);
+  }
+  dc->surface = nullptr;
+  if (dc->fd >= 0) close(dc->fd);
+  dc->fd = -1;
+  if (!dc->scratchPath.empty()) unlink(dc->scratchPath.c_str());
+  dc->scratchPath.clear();
+  dc->documentOpen = false;
+}
+
+void setSource(cairo_t* cr, std::uint32_t color) {
+  // COLORREF: 0x00BBGGRR.
+  cairo_set_source_rgb(cr, (color & 0xFF) / 255.0, ((color >> 8) & 0xFF) / 255.0, ((color >> 16) & 0xFF) / 255.0);
+}
+
+}  // namespace
+
+bool deviceOpenPrinter(const char* printerName, PrinterHandle* handle) {
+  if (handle != nullptr) *handle = nullptr;
+  if (printerName == nullptr || *printerName == '\0' || handle == nullptr) return false;
+  DevicePrinterObject* printer = new DevicePrinterObject();
+  printer->name = printerName;
+  if (!lookupPrinter(printer->name, &printer->defaults)) {
+    delete printer;
+    return false;
+  }
+  *handle = printer;
+  return true;
+}
+
+std::int32_t deviceDocumentProperties(PrinterHandle handle, const char*, void* output, int mode) {
+  if (handle == nullptr) return -1;
+  if (mode == 0) return static_cast<std::int32_t>(sizeof(DeviceSettings));
+  if ((mode & DEVICE_DM_OUT_BUFFER) != 0) {
+    if (output == nullptr) return -1;
+    std::memcpy(output, &handle->defaults, sizeof handle->defaults);
+  }
+  return 1;
+}
+
+bool deviceClosePrinter(PrinterHandle handle) {
+  if (handle == nullptr) return false;
+  delete handle;
+  return true;
+}
+
+DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
+  if (printerName == nullptr || *printerName == '\0') return nullptr;
+  DeviceSettings chosen;
+  if (settings != nullptr) {
+    if (!validSettings(settings)) return nullptr;
+    std::memcpy(&chosen, settings, sizeof chosen);
+  } else if (!lookupPrinter(printerName, &chosen)) {
+    return nullptr;
+  }
+  DeviceContextObject* dc = new DeviceContextObject();
+  dc->printerName = printerName;
+  dc->settings = chosen;
+  dc->documentOpen = false;
+  dc->fd = -1;
+  dc->writeFailed = false;
+  dc->surface = nullptr;
+  dc->pagesDone = 0;
+  dc->cr = nullptr;
+  dc->font = stockFont();
+  dc->textColor = 0;
+  dc->backgroundColor = 0xFFFFFF;
+  dc->backgroundMode = 2;  // OPAQUE
+  dc->textAlign = 0;
+  dc->x = dc->y = 0;
+  return dc;
+}
+
+int deviceStartDoc(DeviceContext dc, const char* documentName) {
+  if (dc == nullptr || dc->documentOpen) return 0;
+  dc->title = documentName != nullptr ? documentName : "";
+  dc->fd = openScratchFile(isSaveAsPdf(dc->printerName), &dc->scratchPath);
+  if (dc->fd < 0) return 0;
+  dc->writeFailed = false;
+  dc->pagesDone = 0;
+  dc->surface = cairo_pdf_surface_create_for_stream(writeToScratch, dc, points(dc->settings.paperWidth),
+                                                    points(dc->settings.paperLength));
+  if (cairo_surface_status(dc->surface) != CAIRO_STATUS_SUCCESS) {
+    discardDocument(dc);
+    return 0;
+  }
+  cairo_pdf_surface_set_metadata(dc->surface, CAIRO_PDF_METADATA_TITLE, dc->title.c_str());
+  cairo_pdf_surface_set_metadata(dc->surface, CAIRO_PDF_METADATA_CREATOR, "ferrin");
+  dc->documentOpen = true;
+  return 1;
+}
+
+int deviceGetDeviceCaps(DeviceContext dc, int index) {
+  if (dc == nullptr) return 0;
+  const DeviceSettings& s = dc->settings;
+  switch (index) {
+    case 2: return 2;  // TECHNOLOGY: DT_RASPRINTER
+    case 4: return static_cast<int>(std::lround((s.paperWidth - s.marginLeft - s.marginRight) / 100.0));   // HORZSIZE, mm
+    case 6: return static_cast<int>(std::lround((s.paperLength - s.marginTop - s.marginBottom) / 100.0));  // VERTSIZE, mm
+    case DEVICE_HORZRES: return printableWidth(s);
+    case DEVICE_VERTRES: return printableHeight(s);
+    case DEVICE_LOGPIXELSX:
+    case DEVICE_LOGPIXELSY: return kDotsPerInch;
+    case 110: return dots(s.paperWidth);   // PHYSICALWIDTH
+    case 111: return dots(s.paperLength);  // PHYSICALHEIGHT
+    case 112: return dots(s.marginLeft);   // PHYSICALOFFSETX
+    case 113: return dots(s.marginTop);    // PHYSICALOFFSETY
+    default: return 0;
+  }
+}
+
+FontHandle deviceCreateFontIndirect(const LogFont* logicalFont) {
+  if (logicalFont == nullptr) return nullptr;
+  DeviceFontObject* font = new DeviceFontObject();
+  if (!makeDeviceFont(*logicalFont, kDotsPerInch, font)) {
+    delete font;
+    return nullptr;
+  }
+  return font;
+}
+
+FontHandle deviceSelectObject(DeviceContext dc, FontHandle font) {
+  if (dc == nullptr || font == nullptr || font == DEVICE_SELECT_ERROR) return nullptr;
+  FontHandle previous = dc->font;
+  dc->font = font;
+  return previous;
+}
+
+bool deviceGetTextMetrics(DeviceContext dc, TextMetrics* metrics) {
+  if (dc == nullptr || metrics == nullptr || dc->font == nullptr || dc->font->face == nullptr) return false;
+  *metrics = dc->font->metrics;
+  return true;
+}
+
+DeviceContext deviceResetDC(DeviceContext dc, const void* settings) {
+  if (dc == nullptr || !validSettings(settings)) return nullptr;
+  // Takes effect with the next page.
+  std::memcpy(&dc->settings, settings, sizeof dc->settings);
+  return dc;
+}
+
+std::uint32_t deviceSetTextColor(DeviceContext dc, std::uint32_t color) {
+  if (dc == nullptr) return 0xFFFFFFFFu;  // CLR_INVALID
+  std::uint32_t previous = dc->textColor;
+  dc->textColor = color & 0xFFFFFF;
+  return previous;
+}
+
+std::uint32_t deviceSetBkColor(DeviceContext dc, std::uint32_t color) {
+  if (dc == nullptr) return 0xFFFFFFFFu;
+  std::uint32_t previous = dc->backgroundColor;
+  dc->backgroundColor = color & 0xFFFFFF;
+  return previous;
+}
+
+int deviceSetBkMode(DeviceContext dc, int mode) {
+  if (dc == nullptr || (mode != 1 && mode != 2)) return 0;
+  int previous = dc->backgroundMode;
+  dc->backgroundMode = mode;
+  return previous;
+}
+
+int deviceStartPage(DeviceContext dc) {
+  if (dc == nullptr || !dc->documentOpen || dc->cr != nullptr || dc->writeFailed) return 0;
+  const DeviceSettings& s = dc->settings;
+  cairo_pdf_surface_set_size(dc->surface, points(s.paperWidth), points(s.paperLength));
+  dc->cr = cairo_create(dc->surface);
+  // Device units are dots; the origin is the printable area's top-left
+  // corner, and nothing is drawn outside that area.
+  cairo_scale(dc->cr, 72.0 / kDotsPerInch, 72.0 / kDotsPerInch);
+  cairo_translate(dc->cr, dots(s.marginLeft), dots(s.marginTop));
+  cairo_rectangle(dc->cr, 0, 0, printableWidth(s), printableHeight(s));
+  cairo_clip(dc->cr);
+  if (cairo_status(dc->cr) != CAIRO_STATUS_SUCCESS) {
+    cairo_destroy(dc->cr);
+    dc->cr = nullptr;
+    return 0;
+  }
+  return 1;
+}
+
+std::uint32_t deviceSetTextAlign(DeviceContext dc, std::uint32_t align) {
+  if (dc == nullptr) return DEVICE_ALIGN_ERROR;
+  std::uint32_t previous = dc->textAlign;
+  dc->textAlign = align;
+  return previous;
+}
+
+bool deviceMoveTo(DeviceContext dc, int x, int y) {
+  if (dc == nullptr) return false;
+  dc->x = x;
+  dc->y = y;
+  return true;
+}
+
+bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count) {
+  if (dc == nullptr || count < 0 || (count > 0 && text == nullptr)) return false;
+  if (dc->cr == nullptr || dc->font == nullptr || dc->font->face == nullptr) return false;
+  const DeviceFontObject* font = dc->font;
+  const bool updateCp = (dc->textAlign & DEVICE_TA_UPDATECP) != 0;
+  if (updateCp) {
+    x = dc->x;
+    y = dc->y;
+  }
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+  long width = 0;
+  for (int i = 0; i < count; i++) width += font->advance[bytes[i]];
+
+  // TA_CENTER 6, TA_RIGHT 2; TA_BASELINE 24, TA_BOTTOM 8, else top.
+  long left = x;
+  std::uint32_t horizontal = dc->textAlign & 6;
+  if (horizontal == 6) left -= width / 2;
+  else if (horizontal == 2) left -= width;
+  long baseline = y + font->metrics.tmAscent;
+  std::uint32_t vertical = dc->textAlign & 24;
+  if (vertical == 24) baseline = y;
+  else if (vertical == 8) baseline = y - font->metrics.tmDescent;
+
+  const int right = printableWidth(dc->settings);
+  const int bottom = printableHeight(dc->settings);
+  const long top = baseline - font->metrics.tmAscent;
+  const bool visible = top < bottom && top + font->metrics.tmHeight > 0 && left < right && left + width > 0;
+  if (visible && count > 0) {
+    cairo_t* cr = dc->cr;
+    if (dc->backgroundMode == 2) {
+      setSource(cr, dc->backgroundColor);
+      cairo_rectangle(cr, static_cast<double>(left), static_cast<double>(top), static_cast<double>(width),
+                      font->metrics.tmHeight);
+      cairo_fill(cr);
+    }
+    // Glyphs from the first one that reaches into the page to the last one
+    // that starts inside it; the clip cuts the rest.
+    static thread_local std::vector<cairo_glyph_t> glyphs;
+    glyphs.clear();
+    long pen = left;
+    for (int i = 0; i < count && pen < right; i++) {
+      int advance = font->advance[bytes[i]];
+      if (pen + advance > 0) {
+        cairo_glyph_t glyph;
+        glyph.index = font->glyph[bytes[i]];
+        glyph.x = static_cast<double>(pen);
+        glyph.y = static_cast<double>(baseline);
+        glyphs.push_back(glyph);
+      }
+      pen += advance;
+    }
+    setSource(cr, dc->textColor);
+    cairo_set_font_face(cr, font->face);
+    cairo_set_font_size(cr, font->em);
+    cairo_show_glyphs(cr, glyphs.data(), static_cast<int>(glyphs.size()));
+    if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) return false;
+  }
+  if (updateCp) dc->x = static_cast<int>(dc->x + width);
+  return true;
+}
+
+bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y) {
+  if (dc == nullptr || x == nullptr || y == nullptr) return false;
+  *x = dc->x;
+  *y = dc->y;
+  return true;
+}
+
+int deviceEndPage(DeviceContext dc) {
+  if (dc == nullptr || dc->cr == nullptr) return 0;
+  cairo_show_page(dc->cr);
+  bool ok = cairo_status(dc->cr) == CAIRO_STATUS_SUCCESS && !dc->writeFailed;
+  cairo_destroy(dc->cr);
+  dc->cr = nullptr;
+  if (!ok) return 0;
+  dc->pagesDone++;
+  return 1;
+}
+
+int deviceEndDoc(DeviceContext dc) {
+  if (dc == nullptr || !dc->documentOpen) return 0;
+  if (dc->cr != nullptr) deviceEndPage(dc);
+  // A document without a page is not handed over: there is nothing to print.
+  if (dc->pagesDone == 0 && !dc->writeFailed) {
+    discardDocument(dc);
+    return 1;
+  }
+  cairo_surface_finish(dc->surface);
+  bool ok = cairo_surface_status(dc->surface) == CAIRO_STATUS_SUCCESS && !dc->writeFailed;
+  cairo_surface_destroy(dc->surface);
+  dc->surface = nullptr;
+  if (ok) {
+    if (isSaveAsPdf(dc->printerName)) {
+      std::string finalPath;
+      ok = publishPdf(dc->fd, dc->scratchPath, &finalPath);
+      dc->scratchPath.clear();  // moved into place, or removed on failure
+    } else {
+      ok = submitCupsJob(dc->printerName, dc->title, dc->fd);
+    }
+  }
+  discardDocument(dc);
+  return ok ? 1 : 0;
+}
+
+bool deviceDeleteDC(DeviceContext dc) {
+  if (dc == nullptr) return false;
+  // A document still open is abandoned, as deleting a Windows printer
+  // context aborts its job.
+  if (dc->documentOpen) discardDocument(dc);
+  delete dc;
+  return true;
+}
+
+bool deviceDeleteObject(FontHandle font) {
+  if (font == nullptr || font == DEVICE_SELECT_ERROR) return false;
+  if (!font->stock) delete font;
+  return true;
+}

@@ -1,0 +1,162 @@
+#include "print/fonts_posix.h"
+
+#include <cairo-ft.h>
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_TRUETYPE_TABLES_H
+#include FT_ADVANCES_H
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "console/cp437.h"
+
+namespace {
+
+// One loaded font file, with the numbers the metrics are computed from.
+struct FontFile {
+  FT_Face ft;
+  cairo_font_face_t* face;
+  std::string family;
+  int unitsPerEm;
+  int winAscent;
+  int winDescent;
+  int lineGap;      // hhea line gap
+  int hheaHeight;   // hhea ascender - descender
+  unsigned long glyph[256];
+  long advanceUnits[256];
+};
+
+// fontconfig and FreeType are not safe to use from two threads at once, and
+// loaded files are kept for the life of the process (a handful at most).
+std::mutex fontMutex;
+FT_Library library = nullptr;
+std::map<std::pair<std::string, int>, FontFile*> loadedFiles;
+
+FontFile* loadFile(const std::string& path, int index, const std::string& family) {
+  auto key = std::make_pair(path, index);
+  auto found = loadedFiles.find(key);
+  if (found != loadedFiles.end()) return found->second;
+  if (library == nullptr && FT_Init_FreeType(&library) != 0) return nullptr;
+  FT_Face ft = nullptr;
+  if (FT_New_Face(library, path.c_str(), index, &ft) != 0) return nullptr;
+  if (ft->units_per_EM == 0) {
+    FT_Done_Face(ft);
+    return nullptr;
+  }
+  FontFile* file = new FontFile();
+  file->ft = ft;
+  file->family = family;
+  file->unitsPerEm = ft->units_per_EM;
+  int hheaAscender = ft->ascender;
+  int hheaDescender = ft->descender;  // negative below the baseline
+  file->hheaHeight = hheaAscender - hheaDescender;
+  file->lineGap = ft->height - file->hheaHeight;
+  const TT_HoriHeader* hhea = static_cast<const TT_HoriHeader*>(FT_Get_Sfnt_Table(ft, FT_SFNT_HHEA));
+  if (hhea != nullptr) {
+    file->hheaHeight = hhea->Ascender - hhea->Descender;
+    file->lineGap = hhea->Line_Gap;
+  }
+  const TT_OS2* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(ft, FT_SFNT_OS2));
+  if (os2 != nullptr && os2->version != 0xFFFF && os2->usWinAscent + os2->usWinDescent > 0) {
+    file->winAscent = os2->usWinAscent;
+    file->winDescent = os2->usWinDescent;
+  } else {
+    file->winAscent = hheaAscender;
+    file->winDescent = -hheaDescender;
+  }
+  if (file->winAscent + file->winDescent <= 0) {
+    file->winAscent = file->unitsPerEm;
+    file->winDescent = 0;
+  }
+  for (int byte = 0; byte < 256; byte++) {
+    std::uint32_t codePoint = cp437Glyph(static_cast<unsigned char>(byte));
+    if (codePoint == 0) codePoint = 0x20;  // NUL shows as a blank
+    file->glyph[byte] = FT_Get_Char_Index(ft, codePoint);
+    FT_Fixed advance = 0;
+    FT_Get_Advance(ft, static_cast<FT_UInt>(file->glyph[byte]), FT_LOAD_NO_SCALE, &advance);
+    file->advanceUnits[byte] = advance;
+  }
+  file->face = cairo_ft_font_face_create_for_ft_face(ft, FT_LOAD_NO_HINTING);
+  loadedFiles[key] = file;
+  return file;
+}
+
+// The file fontconfig picks for the request; it always picks one.
+FontFile* matchFile(const LogFont& logical) {
+  FcPattern* pattern = FcPatternCreate();
+  char face[sizeof logical.lfFaceName + 1];
+  std::memcpy(face, logical.lfFaceName, sizeof logical.lfFaceName);
+  face[sizeof logical.lfFaceName] = '\0';
+  if (face[0] != '\0') {
+    std::string utf8 = cp437ToUtf8(face);
+    FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(utf8.c_str()));
+  }
+  if (logical.lfWeight > 0)
+    FcPatternAddInteger(pattern, FC_WEIGHT, FcWeightFromOpenType(logical.lfWeight));
+  FcPatternAddInteger(pattern, FC_SLANT, logical.lfItalic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+  FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
+  FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result = FcResultNoMatch;
+  FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+  FcPatternDestroy(pattern);
+  if (match == nullptr) return nullptr;
+  FcChar8* path = nullptr;
+  FcChar8* family = nullptr;
+  int index = 0;
+  FontFile* file = nullptr;
+  if (FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch) {
+    FcPatternGetInteger(match, FC_INDEX, 0, &index);
+    if (FcPatternGetString(match, FC_FAMILY, 0, &family) != FcResultMatch) family = nullptr;
+    file = loadFile(reinterpret_cast<const char*>(path), index,
+                    family != nullptr ? reinterpret_cast<const char*>(family) : "");
+  }
+  FcPatternDestroy(match);
+  return file;
+}
+
+int scaled(long units, int em, int unitsPerEm) {
+  return static_cast<int>(std::lround(static_cast<double>(units) * em / unitsPerEm));
+}
+
+}  // namespace
+
+bool makeDeviceFont(const LogFont& logical, int dotsPerInch, DeviceFontObject* font) {
+  std::lock_guard<std::mutex> guard(fontMutex);
+  FontFile* file = matchFile(logical);
+  if (file == nullptr || file->face == nullptr) return false;
+  font->logical = logical;
+  font->face = file->face;
+  font->family = file->family;
+  font->stock = false;
+  // Negative heights ask for the character height (em), positive ones for
+  // the cell height (ascent plus descent), 0 for a default of 10 points.
+  int em;
+  if (logical.lfHeight < 0) {
+    em = -logical.lfHeight;
+  } else if (logical.lfHeight > 0) {
+    em = scaled(static_cast<long>(logical.lfHeight) * file->unitsPerEm, 1, file->winAscent + file->winDescent);
+  } else {
+    em = static_cast<int>(std::lround(dotsPerInch * 10.0 / 72.0));
+  }
+  if (em < 1) em = 1;
+  font->em = em;
+  // The way the Windows font mapper measures a TrueType font.
+  font->metrics.tmAscent = scaled(file->winAscent, em, file->unitsPerEm);
+  font->metrics.tmDescent = scaled(file->winDescent, em, file->unitsPerEm);
+  font->metrics.tmHeight = font->metrics.tmAscent + font->metrics.tmDescent;
+  int leading = scaled(file->lineGap - ((file->winAscent + file->winDescent) - file->hheaHeight), em,
+                       file->unitsPerEm);
+  font->metrics.tmExternalLeading = leading > 0 ? leading : 0;
+  for (int byte = 0; byte < 256; byte++) {
+    font->glyph[byte] = file->glyph[byte];
+    font->advance[byte] = scaled(file->advanceUnits[byte], em, file->unitsPerEm);
+  }
+  return true;
+}

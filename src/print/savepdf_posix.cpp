@@ -1,0 +1,159 @@
+#include "print/savepdf_posix.h"
+
+#include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+const char* const SAVE_AS_PDF_PRINTER = "Save as PDF";
+const char* const SAVE_AS_PDF_FOLDER = "printed";
+
+namespace {
+
+bool writeAll(int fd, const char* data, size_t length) {
+  while (length > 0) {
+    ssize_t n = write(fd, data, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool copyFile(int from, int to) {
+  if (lseek(from, 0, SEEK_SET) != 0) return false;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(from, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    if (!writeAll(to, buffer, static_cast<size_t>(n))) return false;
+  }
+}
+
+bool makeFolder() {
+  if (mkdir(SAVE_AS_PDF_FOLDER, 0777) == 0) return true;
+  struct stat st;
+  return errno == EEXIST && stat(SAVE_AS_PDF_FOLDER, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int scratchInFolder(std::string* path) {
+  if (!makeFolder()) return -1;
+  std::string name = std::string(SAVE_AS_PDF_FOLDER) + "/.print-XXXXXX.part";
+  std::vector<char> buffer(name.begin(), name.end());
+  buffer.push_back('\0');
+  int fd = mkstemps(buffer.data(), 5);
+  if (fd < 0) return -1;
+  *path = buffer.data();
+  return fd;
+}
+
+void syncFolder() {
+  int fd = open(SAVE_AS_PDF_FOLDER, O_RDONLY | O_DIRECTORY);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+}
+
+// Moves the scratch file to finalPath unless a file of that name exists.
+// 1 when done, 0 when the name is taken, -1 on any other failure.
+int placeUnder(const std::string& scratchPath, const std::string& finalPath) {
+  if (link(scratchPath.c_str(), finalPath.c_str()) == 0) {
+    unlink(scratchPath.c_str());
+    return 1;
+  }
+  if (errno == EEXIST) return 0;
+  if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS && errno != EMLINK) return -1;
+  // A file system without hard links: claim the name first, then rename
+  // over the empty claim.
+  int claim = open(finalPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+  if (claim < 0) return errno == EEXIST ? 0 : -1;
+  close(claim);
+  if (rename(scratchPath.c_str(), finalPath.c_str()) == 0) return 1;
+  unlink(finalPath.c_str());
+  return -1;
+}
+
+}  // namespace
+
+void localePaper(CupsMedia* media) {
+  // A4 unless the locale's paper is Letter (216 x 279 mm).
+  media->width = 21000;
+  media->length = 29700;
+#ifdef _NL_PAPER_WIDTH
+  locale_t user = newlocale(LC_PAPER_MASK, "", static_cast<locale_t>(0));
+  if (user != static_cast<locale_t>(0)) {
+    int width = static_cast<int>(reinterpret_cast<std::intptr_t>(nl_langinfo_l(_NL_PAPER_WIDTH, user)));
+    int height = static_cast<int>(reinterpret_cast<std::intptr_t>(nl_langinfo_l(_NL_PAPER_HEIGHT, user)));
+    if (width == 216 && height == 279) {
+      media->width = 21590;
+      media->length = 27940;
+    }
+    freelocale(user);
+  }
+#endif
+  media->left = media->top = media->right = media->bottom = 635;
+}
+
+int openScratchFile(bool inFolder, std::string* path) {
+  path->clear();
+  if (inFolder) {
+    int fd = scratchInFolder(path);
+    if (fd >= 0) return fd;
+  }
+  const char* tmp = getenv("TMPDIR");
+  std::string name = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/ferrin-print-XXXXXX";
+  std::vector<char> buffer(name.begin(), name.end());
+  buffer.push_back('\0');
+  int fd = mkstemp(buffer.data());
+  if (fd >= 0) unlink(buffer.data());
+  return fd;
+}
+
+bool publishPdf(int fd, const std::string& scratchPath, std::string* finalPath) {
+  std::string scratch = scratchPath;
+  if (scratch.empty()) {
+    int copy = scratchInFolder(&scratch);
+    if (copy < 0) return false;
+    bool copied = copyFile(fd, copy) && fsync(copy) == 0;
+    if (close(copy) != 0) copied = false;
+    if (!copied) {
+      unlink(scratch.c_str());
+      return false;
+    }
+  } else if (fsync(fd) != 0) {
+    unlink(scratch.c_str());
+    return false;
+  }
+
+  // print-<date>-<time>-<counter>.pdf: sorts in printing order.
+  time_t now = time(nullptr);
+  struct tm local;
+  localtime_r(&now, &local);
+  char stamp[32];
+  strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+  for (int counter = 1; counter <= 9999; counter++) {
+    char name[96];
+    std::snprintf(name, sizeof name, "%s/print-%s-%03d.pdf", SAVE_AS_PDF_FOLDER, stamp, counter);
+    int placed = placeUnder(scratch, name);
+    if (placed == 0) continue;
+    if (placed < 0) break;
+    syncFolder();
+    *finalPath = name;
+    return true;
+  }
+  unlink(scratch.c_str());
+  return false;
+}

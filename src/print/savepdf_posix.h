@@ -1,0 +1,27 @@
+// The built-in "Save as PDF" printer: every document becomes a PDF file of
+// its own in the folder "printed" under the working directory.
+#pragma once
+
+#include <string>
+
+#include "print/cups_posix.h"
+
+extern const char* const SAVE_AS_PDF_PRINTER;  // "Save as PDF"
+extern const char* const SAVE_AS_PDF_FOLDER;   // "printed"
+
+// The paper of the user's locale (Letter where LC_PAPER says so, A4
+// otherwise) with a quarter-inch unprintable border.
+void localePaper(CupsMedia* media);
+
+// A file to write a document into while it is being laid out. With
+// inFolder the file is made inside the folder (created when needed) so that
+// it can later be put in place without copying; *path receives its name.
+// Otherwise, or when the folder cannot be written, it is an unnamed file in
+// the temporary folder and *path is empty. -1 when no file can be made.
+int openScratchFile(bool inFolder, std::string* path);
+
+// Puts a finished document into the folder under a new name that no earlier
+// file has: the scratch file is renamed when it is already there, otherwise
+// its content is copied first. Never overwrites a file. True with the final
+// name in *finalPath when the whole document is in place.
+bool publishPdf(int fd, const std::string& scratchPath, std::string* finalPath);
