@@ -232,3 +232,45 @@ answer() {
   type_text "$1"
   send_keys Enter
 }
+
+# --- CUPS jobs and Wine printing (added for the Windows print test) ---------
+
+# The scheduler runs its filters as the lp user: let them through the private
+# work folder to the spooled job, and give them a temporary folder they may
+# write to. Without this every job stops with "Can't create temporary file".
+cups_let_filters_in() {
+  chmod 0711 "$WORK" "$CUPS_DIR" || fail "could not open $WORK to the CUPS filters"
+  chmod 1777 "$CUPS_DIR/temp" || fail "could not open $CUPS_DIR/temp to the CUPS filters"
+}
+
+# Wine copies the CUPS queues into the prefix's registry, which one wineserver
+# serves to every program of the prefix: in the shared prefix, tests running
+# at the same time with schedulers of their own would see each other's
+# printers, and e2e_end's wineserver -k would end the other test's programs.
+# This gives the test a prefix of its own in $WORK, copied from a template
+# made once under a lock (a copy takes about 2 s, a new prefix about 12 s).
+# The template maps "Courier New", which every Windows machine has and Wine
+# lacks, to the metric-compatible Liberation Mono, so that text metrics and
+# line pitches are those of a Windows machine and not of a fallback font.
+wine_private_prefix() {
+  need wine wineserver wineboot flock fc-list
+  [ -n "$(fc-list 'Liberation Mono')" ] || fail "the font Liberation Mono is missing: run scripts/install-deps.sh"
+  export WINEARCH=win32 WINEDEBUG=-all
+  unset DISPLAY
+  local template=${FERRIN_WINE_TEMPLATE:-/tmp/ferrin-wine-template}
+  (
+    flock 9
+    if [ ! -f "$template/ferrin-ready" ]; then
+      rm -rf "$template"
+      WINEPREFIX=$template WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
+      WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\Fonts\Replacements' \
+        /v "Courier New" /d "Liberation Mono" /f >/dev/null 2>&1 || true
+      WINEPREFIX=$template wineserver -w
+      grep -q '"Courier New"="Liberation Mono"' "$template/user.reg" 2>/dev/null && touch "$template/ferrin-ready"
+    fi
+  ) 9>"$template.lock"
+  [ -f "$template/ferrin-ready" ] || fail "could not create the Wine prefix template $template"
+  export FERRIN_WINE_PREFIX="$WORK/wine"
+  export WINEPREFIX="$FERRIN_WINE_PREFIX"
+  cp -a "$template" "$WINEPREFIX" || fail "could not copy the Wine prefix template to $WINEPREFIX"
+}
