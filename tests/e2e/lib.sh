@@ -108,8 +108,11 @@ CONF
   CUPSD_PID=$!
   export CUPS_SERVER="$dir/cups.sock"
   CUPS_DIR="$dir"
-  wait_until 20 "the CUPS scheduler" lpstat -r
+  wait_until 20 "the CUPS scheduler" cups_running
 }
+
+# lpstat -r exits 0 whether or not the scheduler runs: read what it says.
+cups_running() { [ "$(lpstat -r 2>/dev/null)" = "scheduler is running" ]; }
 
 stop_cupsd() {
   if [ -n "${CUPSD_PID:-}" ]; then
@@ -181,8 +184,16 @@ start_ferrin() {
   local envs="CUPS_SERVER=${CUPS_SERVER:-/nonexistent/cups.sock}"
   if [ "$platform" = win32 ]; then envs+=" WINEARCH=win32 WINEDEBUG=-all WINEPREFIX=$WINEPREFIX"; fi
   tmux -L "$TMUX_SOCKET" kill-server 2>/dev/null || true
-  tmux -L "$TMUX_SOCKET" new-session -d -x 120 -y 40 -c "$RUN_DIR" \
-    "env -u DISPLAY $envs $runner$(printf '%q' "$program")$args > out.txt; echo \$? > rc.txt; sleep 600"
+  # A server that is still going away can refuse the new session: try again.
+  local try
+  for try in 1 2 3 4 5 6 7 8 9 10; do
+    if tmux -L "$TMUX_SOCKET" new-session -d -x 120 -y 40 -c "$RUN_DIR" \
+      "env -u DISPLAY $envs $runner$(printf '%q' "$program")$args > out.txt; echo \$? > rc.txt; sleep 600" 2>/dev/null; then
+      break
+    fi
+    [ "$try" -lt 10 ] || fail "tmux could not start a session"
+    sleep 0.3
+  done
   FERRIN_PLATFORM=$platform
 }
 
