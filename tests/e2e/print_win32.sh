@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Printing on Windows, end to end: the Windows build of printfile runs under
+# 32-bit Wine, prints through winspool and GDI into a private CUPS scheduler
+# whose queue writes PDF, and the PDF is read back: pages, lines in order,
+# page breaks where the form feeds were, the font and its line pitch, 8-bit
+# text passed through unchanged, and error 68 for a printer nobody has.
+source "$(dirname "$0")/lib.sh"
+need pdfinfo pdftotext pdffonts
+PRINTFILE=${FERRIN_WIN32_PRINTFILE:-$(dirname "$FERRIN_WIN32")/printfile.exe}
+[ -f "$PRINTFILE" ] || fail "$PRINTFILE is missing: build the win32 preset (tools/printfile)"
+e2e_begin
+start_cupsd
+cups_let_filters_in
+add_pdf_queue Office_Laser
+add_pdf_queue Receipt
+wine_private_prefix
+
+# Runs printfile under Wine in the work folder; prints its output.
+printfile() {
+  (cd "$WORK" && wine "$PRINTFILE" "$@" 2>"$WORK/wine-errors.txt" | tr -d '\r')
+}
+
+# pdftotext -bbox as "page yMin xMin word" lines, one per word, in page order.
+words() {
+  pdftotext -bbox "$1" - | awk '
+    /<page / { page++ }
+    /<word / { match($0, /xMin="[^"]*"/); x = substr($0, RSTART + 6, RLENGTH - 7)
+               match($0, /yMin="[^"]*"/); y = substr($0, RSTART + 6, RLENGTH - 7)
+               w = $0; sub(/^.*">/, "", w); sub(/<\/word>.*$/, "", w)
+               print page, y, x, w }'
+}
+
+# The word's field (2 = top, 3 = left) on the given page, in points.
+word_at() { words "$1" | awk -v p="$2" -v w="$3" -v f="$4" '$1 == p && $4 == w { print $f; exit }'; }
+
+# Fails unless |a - b| <= tolerance.
+near() {
+  awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(d <= t) }' ||
+    fail "$4: $1, expected $2 (within $3)"
+}
+
+# --- a receipt of two pages ----------------------------------------------
+# CR LF and bare CR line ends, an empty line, a form feed ending page 1, and
+# a byte of the ANSI code page (0xE9, e acute).
+printf 'Receipt 0001\r\nCoffee      2.50\r\n\r\nTotal       2.50\f\r\nCaf\xe9 Ferrin\rLast line\r\n' > "$WORK/receipt.txt"
+result=$(printfile Receipt "$WORK/receipt.txt" 10 "Courier New")
+[ "$result" = ok ] || { cat "$WORK/wine-errors.txt" >&2; fail "printfile said '$result', expected ok"; }
+cups_collect Receipt "$WORK/receipt.pdf"
+
+pages=$(pdfinfo "$WORK/receipt.pdf" | awk '/^Pages:/ { print $2 }')
+[ "$pages" = 2 ] || fail "the receipt has $pages pages, expected 2"
+title=$(pdfinfo "$WORK/receipt.pdf" | sed -n 's/^Title: *//p')
+[ "$title" = "Print job" ] || fail "the job is named '$title', expected 'Print job'"
+pdffonts "$WORK/receipt.pdf" | grep -q LiberationMono || {
+  pdffonts "$WORK/receipt.pdf" >&2
+  fail "the text is not in Courier New (Liberation Mono under Wine)"
+}
+
+# Lines in order, the page break where the form feed was.
+pdftotext -layout "$WORK/receipt.pdf" - | sed 's/^ *//; s/ *$//' | tr -s ' ' > "$WORK/text.txt"
+printf 'Receipt 0001\nCoffee 2.50\n\nTotal 2.50\n\fCaf\xc3\xa9 Ferrin\nLast line\n\f' > "$WORK/expected.txt"
+cmp -s "$WORK/expected.txt" "$WORK/text.txt" || {
+  diff <(cat -A "$WORK/expected.txt") <(cat -A "$WORK/text.txt") >&2 || true
+  fail "the receipt's text differs"
+}
+
+# Geometry. Courier New 10 pt at the PostScript driver's 300 dpi has a cell
+# of 48 dots and no external leading: 48/300 inch = 11.52 pt per line. The
+# empty line takes its place; every line starts at the left edge; the glyphs
+# are 6 pt apart (a fixed-pitch font); page 2 starts at the top again.
+top1=$(word_at "$WORK/receipt.pdf" 1 Receipt 2)
+top2=$(word_at "$WORK/receipt.pdf" 1 Coffee 2)
+top4=$(word_at "$WORK/receipt.pdf" 1 Total 2)
+[ -n "$top1" ] && [ -n "$top2" ] && [ -n "$top4" ] || { words "$WORK/receipt.pdf" >&2; fail "words of page 1 not found"; }
+near "$(awk -v a="$top2" -v b="$top1" 'BEGIN { print a - b }')" 11.52 0.05 "line pitch of 10 pt Courier New"
+near "$(awk -v a="$top4" -v b="$top1" 'BEGIN { print a - b }')" 34.56 0.05 "three lines down (empty line kept)"
+left=$(word_at "$WORK/receipt.pdf" 1 Receipt 3)
+near "$(word_at "$WORK/receipt.pdf" 1 Total 3)" "$left" 0.01 "left edge of line 4"
+near "$(word_at "$WORK/receipt.pdf" 2 Last 3)" "$left" 0.01 "left edge of page 2"
+near "$(word_at "$WORK/receipt.pdf" 1 2.50 3)" "$(awk -v l="$left" 'BEGIN { print l + 72 }')" 0.05 \
+  "column 13 of a fixed-pitch line"
+near "$(word_at "$WORK/receipt.pdf" 2 Café 2)" "$top1" 0.01 "top of page 2"
+
+# --- a larger font -----------------------------------------------------------
+# 12 pt: lfHeight -50, a cell of 57 dots, 13.68 pt per line.
+printf 'First\r\nSecond\r\n' > "$WORK/large.txt"
+result=$(printfile Office_Laser "$WORK/large.txt" 12 "Courier New")
+[ "$result" = ok ] || fail "printfile at 12 pt said '$result', expected ok"
+cups_collect Office_Laser "$WORK/large.pdf"
+near "$(awk -v a="$(word_at "$WORK/large.pdf" 1 Second 2)" -v b="$(word_at "$WORK/large.pdf" 1 First 2)" \
+  'BEGIN { print a - b }')" 13.68 0.05 "line pitch of 12 pt Courier New"
+
+# --- a printer nobody has ----------------------------------------------------
+before=$(lpstat -W all -o 2>/dev/null | wc -l)
+result=$(printfile "No Such Printer" "$WORK/large.txt" 10 "Courier New")
+[ "$result" = "error 68" ] || fail "printing to an unknown printer said '$result', expected 'error 68'"
+sleep 1
+after=$(lpstat -W all -o 2>/dev/null | wc -l)
+[ "$after" = "$before" ] || fail "printing to an unknown printer made a job"
+
+# --- an office with many printers ------------------------------------------
+# 64 more queues with long names need about 6,900 bytes of level-5 records
+# and strings, more than the first 5120-byte buffer: the list must still
+# show all 66 printers, in the spooler's (alphabetical) order.
+[ -f "$FERRIN_WIN32" ] || fail "$FERRIN_WIN32 is missing: build the win32 preset"
+for i in $(seq -w 1 64); do
+  lpadmin -p "Branch_Office_Printer_Number_${i}_Floor_2" -E -v file:///dev/null 2>/dev/null ||
+    fail "could not add queue $i"
+done
+start_ferrin win32 -LISTPRINTERS
+wait_started
+send_keys x
+rc=$(wait_exit)
+[ "$rc" = 0 ] || fail "ferrin -LISTPRINTERS ended with $rc"
+{
+  for i in $(seq -w 1 64); do echo "Branch_Office_Printer_Number_${i}_Floor_2"; done
+  echo Office_Laser
+  echo Receipt
+} | awk '{ printf "%d:%s\r\n", NR, $0 }' > "$WORK/expected-list.txt"
+sed -n '/^Running in directory: /,/^Starting ferrin\.\.\./p' "$RUN_DIR/out.txt" | sed '1d;$d' > "$WORK/list.txt"
+cmp -s "$WORK/expected-list.txt" "$WORK/list.txt" || {
+  diff <(cat -A "$WORK/expected-list.txt") <(cat -A "$WORK/list.txt") >&2 || true
+  fail "the list of 66 printers differs"
+}
+
+echo "print_win32: all checks passed"
