@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "files/fs.h"
+
 // Error codes by cause.
 const int ERROR_FILE_NOT_FOUND_CODE = 53;
 const int ERROR_PATH_NOT_FOUND_CODE = 76;
@@ -19,9 +21,30 @@ const int ERROR_NO_MEMORY_CODE = 7;
 const int ERROR_PAST_END_CODE = 62;
 const int ERROR_OTHER_CODE = 75;
 
+// The open spool file belongs to the calling thread: each watcher has its own.
+
+// Opens an existing file for reading, held so that no other process writes it
+// (see fsOpenSpoolFile), and reads its first 128 bytes. A file already open on
+// this thread is closed first. The name is cut to 255 characters.
 void openSpoolFile(const std::string& name);
+// The file's size in bytes, independent of the read position.
 std::uint64_t spoolFileLength();
+// True when no unread byte remains or the next one is Ctrl-Z.
 bool atEndOfFile();
+// The next line: CR LF or a lone CR ends it, a lone LF stays inside, Ctrl-Z
+// ends the data and is never consumed. Error 62 when nothing can be read.
 std::string readLine();
+// Closes the file; closing when none is open does nothing.
 void closeSpoolFile();
+// Deletes every file the name matches (wildcards, a trailing separator for a
+// whole directory); hidden files and directories are skipped.
 void deleteFile(const std::string& name);
+
+// Makes the open file the process's own before printing starts (fsTakeFile).
+void takeSpoolFile();
+// Deletes the open file (the very file that was read) and closes it.
+void removeSpoolFile();
+// The stamp of the open file.
+FileStamp spoolFileStamp();
+// The stamp of what openSpoolFile(name) would open; error 53 when none.
+FileStamp fileStamp(const std::string& name);

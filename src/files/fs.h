@@ -1,0 +1,61 @@
+// The file-system calls behind spool file access. fs_win32.cpp and
+// fs_posix.cpp implement them; each takes the process-wide FileSystemLock
+// around every single platform call it makes. Results are the error codes of
+// files/spoolfile.h, 0 for success.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+typedef struct FsFileObject* FsFile;
+
+// What identifies one version of a file: when any field differs, the file
+// was replaced or changed.
+struct FileStamp {
+  std::uint64_t identity;  // inode or file index; 0 where the platform has none
+  std::uint64_t size;
+  std::int64_t modified;   // last write time in the platform's finest unit
+  std::int64_t changed;    // status change (POSIX) or creation time (Windows)
+};
+
+bool operator==(const FileStamp& a, const FileStamp& b);
+inline bool operator!=(const FileStamp& a, const FileStamp& b) { return !(a == b); }
+
+// Opens an existing spool file for reading so that no other process writes it
+// while it is read. Fails with 70 while another process still has the file
+// open for writing. On POSIX a copy left half printed (see fsTakeFile) is
+// opened in preference to the file of that name.
+int fsOpenSpoolFile(const std::string& name, FsFile* file);
+
+// Reads up to `size` bytes at `offset`; *count gets the number read, 0 at the
+// end of the data.
+int fsReadAt(FsFile file, std::uint64_t offset, unsigned char* buffer, unsigned size, unsigned* count);
+
+int fsFileSize(FsFile file, std::uint64_t* size);
+
+int fsFileStampOf(FsFile file, FileStamp* stamp);
+
+// Makes the open file the process's own before it is printed. On POSIX it is
+// renamed to a hidden in-progress name in the same folder, so that a new file
+// of the spool name can be written meanwhile and a printout cut off by a
+// crash is found and printed on the next start. On Windows the exclusive open
+// already holds the file: nothing to do.
+int fsTakeFile(FsFile file);
+
+// Deletes the open file and closes it. On POSIX the file is taken first, and
+// only the very file that was read is deleted (a file written in its place
+// since is left alone). On Windows the file is closed and deleted by name
+// (the exclusive open keeps anyone else from it until the close).
+int fsRemoveFile(FsFile file);
+
+void fsCloseFile(FsFile file);
+
+// The stamp of what fsOpenSpoolFile would open by this name, without opening
+// it. 53 when there is nothing.
+int fsFileStamp(const std::string& name, FileStamp* stamp);
+
+// Deletes every file that the name matches: wildcards * and ?, a name ending
+// in a separator means every file in that directory. Hidden files and
+// directories are skipped without an error. No match 53, missing directory
+// 76, a refused delete 70 (which stops the deletion).
+int fsDeleteMatching(const std::string& name);

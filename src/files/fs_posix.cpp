@@ -1,0 +1,404 @@
+// POSIX has no exclusive open, so a spool file is held in three other ways:
+//  - It is not taken while any process still has it open for writing. On
+//    Linux a read lease tells: F_SETLEASE with F_RDLCK fails while a writer
+//    has the file open. Where leases are not available (some network and
+//    user-space file systems, files of another owner, other systems) the file
+//    is taken only once it has not been modified for a second.
+//  - flock() on the open file keeps a second watcher or a second ferrin in the
+//    same folder from reading the same file at the same time.
+//  - Before printing, the file is renamed to a hidden in-progress name in the
+//    same folder (".NAME.printing"): the writer can put the next printout under
+//    the spool name at once without touching the one being printed, and a
+//    printout cut off by a crash or a kill is still there on the next start,
+//    when it is opened before anything else and printed in full. It is deleted
+//    only after its printout has been handed over.
+#include "files/fs.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "console/system.h"
+#include "files/spoolfile.h"
+
+struct FsFileObject {
+  int fd;
+  std::string path;       // where the file is now
+  std::string spoolName;  // the name it was opened by
+  bool taken;             // path is the in-progress name
+  dev_t device;
+  ino_t inode;
+};
+
+namespace {
+
+// A file must have rested this long before it is taken where leases cannot
+// tell whether a writer still has it open.
+const long long kQuietMilliseconds = 1000;
+
+int codeForErrno(int error) {
+  switch (error) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND_CODE;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND_CODE;
+    case EACCES: case EPERM: case EROFS: case ETXTBSY: case EBUSY: case EISDIR: case ELOOP:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case EAGAIN:
+      return ERROR_ACCESS_CODE;
+    case ENXIO: case ENODEV: return ERROR_BAD_DRIVE_CODE;
+    case EIO: return ERROR_DISK_FAULT_CODE;
+    case EMFILE: case ENFILE: return ERROR_TOO_MANY_FILES_CODE;
+    case ENOMEM: return ERROR_NO_MEMORY_CODE;
+    default: return ERROR_OTHER_CODE;
+  }
+}
+
+std::string directoryOf(const std::string& name) {
+  std::string::size_type slash = name.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return name.substr(0, slash);
+}
+
+bool directoryExists(const std::string& path) {
+  struct stat st;
+  int result;
+  {
+    LockGuard lock(FileSystemLock);
+    result = ::stat(path.c_str(), &st);
+  }
+  return result == 0 && S_ISDIR(st.st_mode);
+}
+
+// A missing file is 53 when its directory is there and 76 when it is not.
+int codeForPathError(int error, const std::string& name) {
+  if (error == ENOENT && !directoryExists(directoryOf(name))) return ERROR_PATH_NOT_FOUND_CODE;
+  return codeForErrno(error);
+}
+
+std::string inProgressName(const std::string& name) {
+  std::string::size_type slash = name.rfind('/');
+  std::string folder = slash == std::string::npos ? "" : name.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+  return folder + "." + base + ".printing";
+}
+
+// A lease that is being broken is announced with SIGIO, whose default action
+// ends the process. Leases here are held for two calls only, but a writer can
+// open the file in between.
+void ignoreLeaseSignal() {
+  struct sigaction current;
+  if (sigaction(SIGIO, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) signal(SIGIO, SIG_IGN);
+}
+pthread_once_t leaseSignalOnce = PTHREAD_ONCE_INIT;
+
+long long millisecondsOf(const struct timespec& ts) {
+  return static_cast<long long>(ts.tv_sec) * 1000LL + ts.tv_nsec / 1000000L;
+}
+
+// 0 when no other process has the file open for writing, else 70.
+int checkNoWriter(int fd, const struct stat& st) {
+  pthread_once(&leaseSignalOnce, ignoreLeaseSignal);
+  int result, error;
+#ifdef F_SETLEASE
+  {
+    LockGuard lock(FileSystemLock);
+    result = fcntl(fd, F_SETLEASE, F_RDLCK);
+    error = errno;
+  }
+  if (result == 0) {
+    LockGuard lock(FileSystemLock);
+    fcntl(fd, F_SETLEASE, F_UNLCK);
+    return 0;
+  }
+  if (error == EAGAIN || error == EWOULDBLOCK) return ERROR_ACCESS_CODE;
+#else
+  (void)fd;
+  (void)result;
+  (void)error;
+#endif
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  if (millisecondsOf(now) - millisecondsOf(st.st_mtim) < kQuietMilliseconds) return ERROR_ACCESS_CODE;
+  return 0;
+}
+
+void closeDescriptor(int fd) {
+  LockGuard lock(FileSystemLock);
+  ::close(fd);
+}
+
+// The path names this very file (and it has not been unlinked).
+bool pathIsFile(const std::string& path, dev_t device, ino_t inode) {
+  struct stat st;
+  int result;
+  {
+    LockGuard lock(FileSystemLock);
+    result = ::lstat(path.c_str(), &st);
+  }
+  return result == 0 && st.st_dev == device && st.st_ino == inode;
+}
+
+// Opens and holds one path: regular file, not locked by another reader, no
+// writer.
+int openHeld(const std::string& path, FsFile* file) {
+  int fd, error;
+  {
+    LockGuard lock(FileSystemLock);
+    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    error = errno;
+  }
+  if (fd < 0) return codeForPathError(error, path);
+  struct stat st;
+  int result;
+  {
+    LockGuard lock(FileSystemLock);
+    result = ::fstat(fd, &st);
+    error = errno;
+  }
+  if (result != 0 || !S_ISREG(st.st_mode)) {
+    closeDescriptor(fd);
+    return result != 0 ? codeForErrno(error) : ERROR_ACCESS_CODE;
+  }
+  {
+    LockGuard lock(FileSystemLock);
+    result = ::flock(fd, LOCK_EX | LOCK_NB);
+    error = errno;
+  }
+  // Where flock is not supported the other checks still hold.
+  if (result != 0 && (error == EWOULDBLOCK || error == EAGAIN)) {
+    closeDescriptor(fd);
+    return ERROR_ACCESS_CODE;
+  }
+  // The holder of the lock before us may have deleted or moved the file.
+  if (!pathIsFile(path, st.st_dev, st.st_ino)) {
+    closeDescriptor(fd);
+    return ERROR_FILE_NOT_FOUND_CODE;
+  }
+  int code = checkNoWriter(fd, st);
+  if (code != 0) {
+    closeDescriptor(fd);
+    return code;
+  }
+  *file = new FsFileObject{fd, path, path, false, st.st_dev, st.st_ino};
+  return 0;
+}
+
+// rename() that never replaces an existing file.
+int renameNoReplace(const std::string& from, const std::string& to) {
+  int result, error;
+#ifdef RENAME_NOREPLACE
+  {
+    LockGuard lock(FileSystemLock);
+    result = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+    error = errno;
+  }
+  if (result == 0) return 0;
+  if (error != EINVAL && error != ENOSYS) return error;
+#endif
+  // Without the flag: a hard link fails when the target exists.
+  {
+    LockGuard lock(FileSystemLock);
+    result = ::link(from.c_str(), to.c_str());
+    error = errno;
+  }
+  if (result != 0) return error;
+  {
+    LockGuard lock(FileSystemLock);
+    ::unlink(from.c_str());
+  }
+  return 0;
+}
+
+}  // namespace
+
+int fsOpenSpoolFile(const std::string& name, FsFile* file) {
+  std::string busy = inProgressName(name);
+  int code = openHeld(busy, file);
+  if (code == 0) {
+    (*file)->spoolName = name;
+    (*file)->taken = true;
+    return 0;
+  }
+  if (code != ERROR_FILE_NOT_FOUND_CODE && code != ERROR_PATH_NOT_FOUND_CODE) return code;
+  code = openHeld(name, file);
+  if (code == 0) (*file)->spoolName = name;
+  return code;
+}
+
+int fsReadAt(FsFile file, std::uint64_t offset, unsigned char* buffer, unsigned size, unsigned* count) {
+  ssize_t got;
+  int error;
+  do {
+    LockGuard lock(FileSystemLock);
+    got = ::pread(file->fd, buffer, size, static_cast<off_t>(offset));
+    error = errno;
+  } while (got < 0 && error == EINTR);
+  if (got < 0) {
+    *count = 0;
+    return codeForErrno(error);
+  }
+  *count = static_cast<unsigned>(got);
+  return 0;
+}
+
+int fsFileSize(FsFile file, std::uint64_t* size) {
+  FileStamp stamp;
+  int code = fsFileStampOf(file, &stamp);
+  *size = code == 0 ? stamp.size : 0;
+  return code;
+}
+
+namespace {
+FileStamp stampOf(const struct stat& st) {
+  FileStamp stamp;
+  stamp.identity = static_cast<std::uint64_t>(st.st_ino);
+  stamp.size = static_cast<std::uint64_t>(st.st_size);
+  stamp.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  stamp.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec;
+  return stamp;
+}
+}  // namespace
+
+int fsFileStampOf(FsFile file, FileStamp* stamp) {
+  struct stat st;
+  int result, error;
+  {
+    LockGuard lock(FileSystemLock);
+    result = ::fstat(file->fd, &st);
+    error = errno;
+  }
+  if (result != 0) return codeForErrno(error);
+  *stamp = stampOf(st);
+  return 0;
+}
+
+int fsTakeFile(FsFile file) {
+  if (file->taken) return 0;
+  std::string busy = inProgressName(file->spoolName);
+  int error = renameNoReplace(file->path, busy);
+  if (error != 0) return codeForErrno(error);
+  if (pathIsFile(busy, file->device, file->inode)) {
+    file->path = busy;
+    file->taken = true;
+    return 0;
+  }
+  // The spool name was replaced between our open and the rename: what was
+  // moved is a newer printout, which is found under the in-progress name on
+  // the next cycle. This one goes on being read from its descriptor.
+  file->path.clear();
+  return 0;
+}
+
+int fsRemoveFile(FsFile file) {
+  fsTakeFile(file);
+  int code = 0;
+  if (!file->path.empty() && pathIsFile(file->path, file->device, file->inode)) {
+    int result, error;
+    {
+      LockGuard lock(FileSystemLock);
+      result = ::unlink(file->path.c_str());
+      error = errno;
+    }
+    if (result != 0) code = codeForErrno(error);
+  }
+  // Closed only now: the lock held until the unlink keeps anyone else from
+  // reading the file a second time.
+  fsCloseFile(file);
+  return code;
+}
+
+void fsCloseFile(FsFile file) {
+  if (!file) return;
+  closeDescriptor(file->fd);
+  delete file;
+}
+
+int fsFileStamp(const std::string& name, FileStamp* stamp) {
+  struct stat st;
+  int result, error;
+  {
+    LockGuard lock(FileSystemLock);
+    result = ::lstat(inProgressName(name).c_str(), &st);
+  }
+  if (result != 0) {
+    LockGuard lock(FileSystemLock);
+    result = ::lstat(name.c_str(), &st);
+    error = errno;
+  } else {
+    error = 0;
+  }
+  if (result != 0) return codeForPathError(error, name);
+  *stamp = stampOf(st);
+  return 0;
+}
+
+int fsDeleteMatching(const std::string& name) {
+  std::string::size_type slash = name.rfind('/');
+  std::string folder = slash == std::string::npos ? "" : name.substr(0, slash + 1);
+  std::string pattern = slash == std::string::npos ? name : name.substr(slash + 1);
+  if (pattern.empty()) pattern = "*";
+  // Only * and ? are wildcards; a bracket or backslash stands for itself.
+  std::string glob;
+  for (char c : pattern) {
+    if (c == '[') glob += "[[]";
+    else glob += c;
+  }
+  std::string listed = folder.empty() ? "." : folder;
+  DIR* dir;
+  int error;
+  {
+    LockGuard lock(FileSystemLock);
+    dir = ::opendir(listed.c_str());
+    error = errno;
+  }
+  if (!dir) return error == ENOENT || error == ENOTDIR ? ERROR_PATH_NOT_FOUND_CODE : codeForErrno(error);
+  bool matched = false;
+  int code = 0;
+  for (;;) {
+    struct dirent* entry;
+    {
+      LockGuard lock(FileSystemLock);
+      entry = ::readdir(dir);
+    }
+    if (!entry) break;
+    std::string found = entry->d_name;
+    if (found == "." || found == "..") continue;
+    if (fnmatch(glob.c_str(), found.c_str(), FNM_NOESCAPE) != 0) continue;
+    matched = true;
+    if (found[0] == '.') continue;  // hidden
+    std::string path = folder + found;
+    struct stat st;
+    int result;
+    {
+      LockGuard lock(FileSystemLock);
+      result = ::lstat(path.c_str(), &st);
+    }
+    if (result != 0 || S_ISDIR(st.st_mode)) continue;
+    {
+      LockGuard lock(FileSystemLock);
+      result = ::unlink(path.c_str());
+      error = errno;
+    }
+    if (result != 0) {
+      code = error == ENOENT ? 0 : ERROR_ACCESS_CODE;
+      if (code != 0) break;
+    }
+  }
+  {
+    LockGuard lock(FileSystemLock);
+    ::closedir(dir);
+  }
+  if (code != 0) return code;
+  return matched ? 0 : ERROR_FILE_NOT_FOUND_CODE;
+}
