@@ -1,25 +1,544 @@
-// Placeholder until the device lands.
+// The recording printer device: see device_fake.h.
+#include "print/device_fake.h"
+
+#include <cstdint>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
 #include "print/device.h"
 
-bool deviceOpenPrinter(const char*, PrinterHandle*) { return false; }
-std::int32_t deviceDocumentProperties(PrinterHandle, const char*, void*, int) { return 0; }
-bool deviceClosePrinter(PrinterHandle) { return true; }
-DeviceContext deviceCreateDC(const char*, const void*) { return nullptr; }
-int deviceStartDoc(DeviceContext, const char*) { return 0; }
-int deviceGetDeviceCaps(DeviceContext, int) { return 0; }
-FontHandle deviceCreateFontIndirect(const LogFont*) { return nullptr; }
-FontHandle deviceSelectObject(DeviceContext, FontHandle) { return nullptr; }
-bool deviceGetTextMetrics(DeviceContext, TextMetrics*) { return false; }
-DeviceContext deviceResetDC(DeviceContext, const void*) { return nullptr; }
-std::uint32_t deviceSetTextColor(DeviceContext, std::uint32_t) { return 0; }
-std::uint32_t deviceSetBkColor(DeviceContext, std::uint32_t) { return 0; }
-int deviceSetBkMode(DeviceContext, int) { return 0; }
-int deviceStartPage(DeviceContext) { return 0; }
-std::uint32_t deviceSetTextAlign(DeviceContext, std::uint32_t) { return DEVICE_ALIGN_ERROR; }
-bool deviceMoveTo(DeviceContext, int, int) { return false; }
-bool deviceTextOut(DeviceContext, int, int, const char*, int) { return false; }
-bool deviceGetCurrentPosition(DeviceContext, int*, int*) { return false; }
-int deviceEndPage(DeviceContext) { return 0; }
-int deviceEndDoc(DeviceContext) { return 0; }
-bool deviceDeleteDC(DeviceContext) { return false; }
-bool deviceDeleteObject(FontHandle) { return false; }
+FakeDevice fakeDevice;
+
+namespace {
+
+// Handles are small numbers in ranges of their own, so that a handle of one
+// kind passed as another is noticed.
+const std::intptr_t PRINTER_BASE = 0x10000;
+const std::intptr_t CONTEXT_BASE = 0x20000;
+const std::intptr_t FONT_BASE = 0x30000;
+const int STOCK_FONT = 0xFFFF;
+const int OPAQUE_MODE = 2;
+
+struct Printer {
+  std::string name;
+  bool open;
+};
+
+struct Context {
+  std::string printer;
+  bool alive;
+  bool documentOpen;
+  int document;  // index into fakeDevice.documents + 1, 0 for none
+  bool pageOpen;
+  int page;
+  int font;
+  std::uint32_t align;
+  std::uint32_t textColor;
+  std::uint32_t bkColor;
+  int bkMode;
+  int x;
+  int y;
+};
+
+struct Font {
+  LogFont logicalFont;
+  bool alive;
+};
+
+struct Arm {
+  int remaining;
+  bool persist;
+};
+
+std::map<int, Printer> printers;
+std::map<int, Context> contexts;
+std::map<int, Font> fonts;
+std::map<std::string, Arm> armed;
+
+std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* pattern, ...) {
+  char buffer[512];
+  va_list args;
+  va_start(args, pattern);
+  std::vsnprintf(buffer, sizeof buffer, pattern, args);
+  va_end(args);
+  return buffer;
+}
+
+bool shouldFail(const char* operation) {
+  auto it = armed.find(operation);
+  if (it == armed.end()) return false;
+  if (it->second.remaining > 1) {
+    --it->second.remaining;
+    return false;
+  }
+  if (!it->second.persist) armed.erase(it);
+  return true;
+}
+
+void logCall(const std::string& line) { fakeDevice.calls.push_back(line); }
+void misuse(const std::string& what) { fakeDevice.misuse.push_back(what); }
+
+std::string quoted(const char* text, int count) {
+  if (text == nullptr) return "null";
+  std::string out = "\"";
+  for (int i = 0; i < count; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7F) {
+      out += format("\\x%02X", c);
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+std::string quoted(const char* text) { return quoted(text, text == nullptr ? 0 : static_cast<int>(std::strlen(text))); }
+
+int handleNumber(const void* handle, std::intptr_t base) {
+  std::intptr_t v = reinterpret_cast<std::intptr_t>(handle) - base;
+  return v > 0 && v <= 0xFFFF ? static_cast<int>(v) : 0;
+}
+
+std::string printerName(PrinterHandle h) {
+  int n = handleNumber(h, PRINTER_BASE);
+  return n ? format("printer%d", n) : (h ? "badprinter" : "null");
+}
+std::string contextName(DeviceContext dc) {
+  int n = handleNumber(dc, CONTEXT_BASE);
+  return n ? format("dc%d", n) : (dc ? "baddc" : "null");
+}
+std::string fontName(FontHandle f) {
+  if (f == DEVICE_SELECT_ERROR) return "HGDI_ERROR";
+  int n = handleNumber(f, FONT_BASE);
+  if (n == STOCK_FONT) return "stockfont";
+  return n ? format("font%d", n) : (f ? "badfont" : "null");
+}
+FontHandle fontHandle(int n) { return reinterpret_cast<FontHandle>(FONT_BASE + n); }
+
+Printer* findPrinter(PrinterHandle h, const char* operation) {
+  auto it = printers.find(handleNumber(h, PRINTER_BASE));
+  if (it == printers.end() || !it->second.open) {
+    misuse(std::string(operation) + " on " + printerName(h) + ", which is not open");
+    return nullptr;
+  }
+  return &it->second;
+}
+
+Context* findContext(DeviceContext dc, const char* operation) {
+  auto it = contexts.find(handleNumber(dc, CONTEXT_BASE));
+  if (it == contexts.end() || !it->second.alive) {
+    misuse(std::string(operation) + " on " + contextName(dc) + ", which does not exist");
+    return nullptr;
+  }
+  return &it->second;
+}
+
+bool knownPrinter(const char* name) {
+  if (name == nullptr) return false;
+  for (const std::string& p : fakeDevice.printers)
+    if (p == name) return true;
+  return false;
+}
+
+// The settings record DocumentProperties hands out for a printer: its name
+// first, as in a DEVMODE, then a pattern the fake can recognise later.
+unsigned char settingsByte(const std::string& printer, int i) {
+  if (i < 32) return i < static_cast<int>(printer.size()) ? static_cast<unsigned char>(printer[i]) : 0;
+  return static_cast<unsigned char>(i * 7 + 3);
+}
+
+std::string settingsName(const std::string& printer, const void* settings) {
+  if (settings == nullptr) return "null";
+  const unsigned char* bytes = static_cast<const unsigned char*>(settings);
+  for (int i = 0; i < fakeDevice.settingsSize; ++i)
+    if (bytes[i] != settingsByte(printer, i)) {
+      misuse("settings passed for " + printer + " are not the ones DocumentProperties gave");
+      return "othersettings";
+    }
+  return "settings";
+}
+
+int fontHeight(int font) {
+  if (font == STOCK_FONT) return -(fakeDevice.dotsPerInch / 6);
+  return fonts[font].logicalFont.lfHeight;
+}
+
+std::string fontFace(int font) { return font == STOCK_FONT ? "stock" : fonts[font].logicalFont.lfFaceName; }
+
+std::string yesNo(bool ok) { return ok ? "1" : "0"; }
+
+}  // namespace
+
+void resetFakeDevice() {
+  fakeDevice = FakeDevice();
+  fakeDevice.printers = {"Receipt", "Report"};
+  fakeDevice.dotsPerInch = 600;
+  fakeDevice.pageWidth = 4960;
+  fakeDevice.pageHeight = 7016;
+  fakeDevice.charWidth = 10;
+  fakeDevice.cellHeight = 0;
+  fakeDevice.externalLeading = 0;
+  fakeDevice.settingsSize = 220;
+  printers.clear();
+  contexts.clear();
+  fonts.clear();
+  armed.clear();
+}
+
+void failDeviceCall(const std::string& operation, int nth, bool persist) {
+  armed[operation] = Arm{nth < 1 ? 1 : nth, persist};
+}
+
+std::vector<std::string> fakeCallsOf(const std::string& operation) {
+  std::vector<std::string> out;
+  for (const std::string& line : fakeDevice.calls)
+    if (line.compare(0, operation.size() + 1, operation + "(") == 0) out.push_back(line);
+  return out;
+}
+
+std::string fakeCallLog() {
+  std::string out;
+  for (const std::string& line : fakeDevice.calls) out += line + "\n";
+  return out;
+}
+
+bool deviceOpenPrinter(const char* name, PrinterHandle* handle) {
+  bool ok = !shouldFail("OpenPrinter") && knownPrinter(name) && handle != nullptr;
+  if (ok) {
+    int n = static_cast<int>(printers.size()) + 1;
+    printers[n] = Printer{name, true};
+    *handle = reinterpret_cast<PrinterHandle>(PRINTER_BASE + n);
+    ++fakeDevice.openPrinters;
+  }
+  logCall("OpenPrinter(" + quoted(name) + ")=" + (ok ? printerName(*handle) : "0"));
+  return ok;
+}
+
+std::int32_t deviceDocumentProperties(PrinterHandle handle, const char* name, void* output, int mode) {
+  std::int32_t result = -1;
+  Printer* p = findPrinter(handle, "DocumentProperties");
+  if (p != nullptr && !shouldFail("DocumentProperties")) {
+    if (name == nullptr || p->name != name) misuse("DocumentProperties with a name other than the handle's printer");
+    if (mode == 0 && output == nullptr) {
+      result = fakeDevice.settingsSize;
+    } else if (mode == DEVICE_DM_OUT_BUFFER && output != nullptr) {
+      unsigned char* bytes = static_cast<unsigned char*>(output);
+      for (int i = 0; i < fakeDevice.settingsSize; ++i) bytes[i] = settingsByte(p->name, i);
+      result = 1;
+    } else {
+      misuse(format("DocumentProperties with mode %d and %s output", mode, output ? "an" : "no"));
+    }
+  }
+  logCall(format("DocumentProperties(%s,%s,%s,%d)=%d", printerName(handle).c_str(), quoted(name).c_str(),
+                 output ? "buffer" : "null", mode, result));
+  return result;
+}
+
+bool deviceClosePrinter(PrinterHandle handle) {
+  Printer* p = findPrinter(handle, "ClosePrinter");
+  bool ok = p != nullptr && !shouldFail("ClosePrinter");
+  if (ok) {
+    p->open = false;
+    --fakeDevice.openPrinters;
+  }
+  logCall("ClosePrinter(" + printerName(handle) + ")=" + yesNo(ok));
+  return ok;
+}
+
+DeviceContext deviceCreateDC(const char* name, const void* settings) {
+  std::string how = name ? settingsName(name, settings) : "null";
+  DeviceContext dc = nullptr;
+  if (!shouldFail("CreateDC") && knownPrinter(name)) {
+    int n = static_cast<int>(contexts.size()) + 1;
+    Context c{};
+    c.printer = name;
+    c.alive = true;
+    c.font = STOCK_FONT;
+    c.bkColor = 0xFFFFFF;
+    c.bkMode = OPAQUE_MODE;
+    contexts[n] = c;
+    dc = reinterpret_cast<DeviceContext>(CONTEXT_BASE + n);
+    ++fakeDevice.liveContexts;
+  }
+  logCall("CreateDC(" + quoted(name) + "," + how + ")=" + (dc ? contextName(dc) : "0"));
+  return dc;
+}
+
+int deviceStartDoc(DeviceContext dc, const char* documentName) {
+  Context* c = findContext(dc, "StartDoc");
+  int result = -1;
+  if (c != nullptr && !shouldFail("StartDoc")) {
+    if (c->documentOpen) {
+      misuse("StartDoc while a document is open on " + contextName(dc));
+    } else {
+      fakeDevice.documents.push_back(FakeDocument{c->printer, documentName ? documentName : "", 0, false});
+      c->documentOpen = true;
+      c->document = static_cast<int>(fakeDevice.documents.size());
+      c->page = 0;
+      result = c->document;
+    }
+  }
+  logCall("StartDoc(" + contextName(dc) + "," + quoted(documentName) + ")=" + std::to_string(result));
+  return result;
+}
+
+int deviceGetDeviceCaps(DeviceContext dc, int index) {
+  Context* c = findContext(dc, "GetDeviceCaps");
+  int result = 0;
+  if (c != nullptr && !shouldFail("GetDeviceCaps")) {
+    if (index == DEVICE_LOGPIXELSY || index == DEVICE_LOGPIXELSX) result = fakeDevice.dotsPerInch;
+    if (index == DEVICE_VERTRES) result = fakeDevice.pageHeight;
+    if (index == DEVICE_HORZRES) result = fakeDevice.pageWidth;
+  }
+  logCall(format("GetDeviceCaps(%s,%d)=%d", contextName(dc).c_str(), index, result));
+  return result;
+}
+
+FontHandle deviceCreateFontIndirect(const LogFont* lf) {
+  FontHandle font = nullptr;
+  std::string args = "null";
+  if (lf != nullptr) {
+    char face[33] = {};
+    std::memcpy(face, lf->lfFaceName, 32);
+    args = format("h=%d,w=%d,esc=%d,orient=%d,weight=%d,italic=%d,underline=%d,strikeout=%d,charset=%d,"
+                  "out=%d,clip=%d,quality=%d,pitch=%d,face=%s",
+                  lf->lfHeight, lf->lfWidth, lf->lfEscapement, lf->lfOrientation, lf->lfWeight, lf->lfItalic,
+                  lf->lfUnderline, lf->lfStrikeOut, lf->lfCharSet, lf->lfOutPrecision, lf->lfClipPrecision,
+                  lf->lfQuality, lf->lfPitchAndFamily, face);
+    if (!shouldFail("CreateFontIndirect")) {
+      int n = static_cast<int>(fonts.size()) + 1;
+      fonts[n] = Font{*lf, true};
+      font = fontHandle(n);
+      ++fakeDevice.liveFonts;
+    }
+  } else {
+    misuse("CreateFontIndirect without a LOGFONT");
+  }
+  logCall("CreateFontIndirect(" + args + ")=" + (font ? fontName(font) : "0"));
+  return font;
+}
+
+FontHandle deviceSelectObject(DeviceContext dc, FontHandle font) {
+  Context* c = findContext(dc, "SelectObject");
+  FontHandle previous = nullptr;
+  if (c != nullptr && !shouldFail("SelectObject")) {
+    int n = handleNumber(font, FONT_BASE);
+    if (n != STOCK_FONT && (fonts.count(n) == 0 || !fonts[n].alive)) {
+      misuse("SelectObject of " + fontName(font) + ", which is not a live font");
+    } else {
+      previous = fontHandle(c->font);
+      c->font = n;
+    }
+  }
+  logCall("SelectObject(" + contextName(dc) + "," + fontName(font) + ")=" + fontName(previous));
+  return previous;
+}
+
+bool deviceGetTextMetrics(DeviceContext dc, TextMetrics* metrics) {
+  Context* c = findContext(dc, "GetTextMetrics");
+  bool ok = c != nullptr && metrics != nullptr && !shouldFail("GetTextMetrics");
+  if (ok) {
+    int h = fontHeight(c->font);
+    int height = fakeDevice.cellHeight > 0 ? fakeDevice.cellHeight : (h < 0 ? -h : h);
+    metrics->tmHeight = height;
+    metrics->tmAscent = height * 4 / 5;
+    metrics->tmDescent = height - metrics->tmAscent;
+    metrics->tmExternalLeading = fakeDevice.externalLeading;
+    logCall(format("GetTextMetrics(%s)=1 height=%d external=%d", contextName(dc).c_str(), height,
+                   fakeDevice.externalLeading));
+  } else {
+    logCall("GetTextMetrics(" + contextName(dc) + ")=0");
+  }
+  return ok;
+}
+
+// This starts the device context over: the stock font, default colours, no
+// alignment, position (0, 0). Whoever draws next must set them again.
+DeviceContext deviceResetDC(DeviceContext dc, const void* settings) {
+  Context* c = findContext(dc, "ResetDC");
+  DeviceContext result = nullptr;
+  std::string how = c ? settingsName(c->printer, settings) : "null";
+  if (c != nullptr && !shouldFail("ResetDC")) {
+    if (c->pageOpen) misuse("ResetDC inside a page on " + contextName(dc));
+    c->font = STOCK_FONT;
+    c->textColor = 0;
+    c->bkColor = 0xFFFFFF;
+    c->bkMode = OPAQUE_MODE;
+    c->align = 0;
+    c->x = c->y = 0;
+    result = dc;
+  }
+  logCall("ResetDC(" + contextName(dc) + "," + how + ")=" + (result ? contextName(result) : "0"));
+  return result;
+}
+
+std::uint32_t deviceSetTextColor(DeviceContext dc, std::uint32_t color) {
+  Context* c = findContext(dc, "SetTextColor");
+  std::uint32_t result = 0xFFFFFFFFu;
+  if (c != nullptr && !shouldFail("SetTextColor")) {
+    result = c->textColor;
+    c->textColor = color;
+  }
+  logCall(format("SetTextColor(%s,0x%06X)=0x%06X", contextName(dc).c_str(), color, result));
+  return result;
+}
+
+std::uint32_t deviceSetBkColor(DeviceContext dc, std::uint32_t color) {
+  Context* c = findContext(dc, "SetBkColor");
+  std::uint32_t result = 0xFFFFFFFFu;
+  if (c != nullptr && !shouldFail("SetBkColor")) {
+    result = c->bkColor;
+    c->bkColor = color;
+  }
+  logCall(format("SetBkColor(%s,0x%06X)=0x%06X", contextName(dc).c_str(), color, result));
+  return result;
+}
+
+int deviceSetBkMode(DeviceContext dc, int mode) {
+  Context* c = findContext(dc, "SetBkMode");
+  int result = 0;
+  if (c != nullptr && !shouldFail("SetBkMode")) {
+    result = c->bkMode;
+    c->bkMode = mode;
+  }
+  logCall(format("SetBkMode(%s,%d)=%d", contextName(dc).c_str(), mode, result));
+  return result;
+}
+
+int deviceStartPage(DeviceContext dc) {
+  Context* c = findContext(dc, "StartPage");
+  int result = -1;
+  if (c != nullptr && !shouldFail("StartPage")) {
+    if (!c->documentOpen || c->pageOpen) {
+      misuse("StartPage on " + contextName(dc) + (c->pageOpen ? " inside a page" : " without a document"));
+    } else {
+      c->pageOpen = true;
+      ++c->page;
+      result = 1;
+    }
+  }
+  logCall("StartPage(" + contextName(dc) + ")=" + std::to_string(result));
+  return result;
+}
+
+std::uint32_t deviceSetTextAlign(DeviceContext dc, std::uint32_t align) {
+  Context* c = findContext(dc, "SetTextAlign");
+  std::uint32_t result = DEVICE_ALIGN_ERROR;
+  if (c != nullptr && !shouldFail("SetTextAlign")) {
+    result = c->align;
+    c->align = align;
+  }
+  logCall(format("SetTextAlign(%s,%u)=%d", contextName(dc).c_str(), align, static_cast<int>(result)));
+  return result;
+}
+
+bool deviceMoveTo(DeviceContext dc, int x, int y) {
+  Context* c = findContext(dc, "MoveToEx");
+  bool ok = c != nullptr && !shouldFail("MoveToEx");
+  if (ok) {
+    c->x = x;
+    c->y = y;
+  }
+  logCall(format("MoveToEx(%s,%d,%d)=%s", contextName(dc).c_str(), x, y, yesNo(ok).c_str()));
+  return ok;
+}
+
+bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count) {
+  Context* c = findContext(dc, "TextOut");
+  bool ok = c != nullptr && text != nullptr && count >= 0 && !shouldFail("TextOut");
+  if (ok) {
+    if (!c->pageOpen) misuse("TextOut outside a page on " + contextName(dc));
+    bool update = (c->align & DEVICE_TA_UPDATECP) != 0;
+    FakeText drawn{c->document, c->pageOpen ? c->page : 0, update ? c->x : x, update ? c->y : y,
+                   std::string(text, static_cast<std::size_t>(count)), fontFace(c->font), fontHeight(c->font)};
+    fakeDevice.texts.push_back(drawn);
+    if (update) c->x += count * fakeDevice.charWidth;
+  }
+  logCall(format("TextOut(%s,%d,%d,%s,%d)=%s", contextName(dc).c_str(), x, y,
+                 quoted(text, text ? count : 0).c_str(), count, yesNo(ok).c_str()));
+  return ok;
+}
+
+bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y) {
+  Context* c = findContext(dc, "GetCurrentPositionEx");
+  bool ok = c != nullptr && !shouldFail("GetCurrentPositionEx");
+  if (ok) {
+    *x = c->x;
+    *y = c->y;
+    logCall(format("GetCurrentPositionEx(%s)=1 (%d,%d)", contextName(dc).c_str(), c->x, c->y));
+  } else {
+    logCall("GetCurrentPositionEx(" + contextName(dc) + ")=0");
+  }
+  return ok;
+}
+
+int deviceEndPage(DeviceContext dc) {
+  Context* c = findContext(dc, "EndPage");
+  int result = -1;
+  if (c != nullptr && !shouldFail("EndPage")) {
+    if (!c->pageOpen) {
+      misuse("EndPage without a page on " + contextName(dc));
+    } else {
+      c->pageOpen = false;
+      ++fakeDevice.documents[c->document - 1].pages;
+      result = 1;
+    }
+  }
+  logCall("EndPage(" + contextName(dc) + ")=" + std::to_string(result));
+  return result;
+}
+
+// A failed EndDoc leaves no document behind either: the job is simply not
+// handed over.
+int deviceEndDoc(DeviceContext dc) {
+  Context* c = findContext(dc, "EndDoc");
+  int result = -1;
+  if (c != nullptr) {
+    if (!c->documentOpen) {
+      misuse("EndDoc without a document on " + contextName(dc));
+    } else {
+      FakeDocument& d = fakeDevice.documents[c->document - 1];
+      bool failed = shouldFail("EndDoc");
+      if (c->pageOpen && !failed) ++d.pages;
+      c->pageOpen = false;
+      c->documentOpen = false;
+      d.ended = !failed;
+      result = failed ? -1 : 1;
+    }
+  }
+  logCall("EndDoc(" + contextName(dc) + ")=" + std::to_string(result));
+  return result;
+}
+
+bool deviceDeleteDC(DeviceContext dc) {
+  Context* c = findContext(dc, "DeleteDC");
+  bool ok = c != nullptr && !shouldFail("DeleteDC");
+  if (ok) {
+    if (c->documentOpen) misuse("DeleteDC with the document still open on " + contextName(dc));
+    c->alive = false;
+    --fakeDevice.liveContexts;
+  }
+  logCall("DeleteDC(" + contextName(dc) + ")=" + yesNo(ok));
+  return ok;
+}
+
+bool deviceDeleteObject(FontHandle font) {
+  int n = handleNumber(font, FONT_BASE);
+  bool ok = false;
+  if (n == STOCK_FONT || fonts.count(n) == 0 || !fonts[n].alive) {
+    misuse("DeleteObject of " + fontName(font) + ", which is not a live font of ours");
+  } else if (!shouldFail("DeleteObject")) {
+    for (auto& entry : contexts)
+      if (entry.second.alive && entry.second.font == n) misuse("DeleteObject of " + fontName(font) + " while selected");
+    fonts[n].alive = false;
+    --fakeDevice.liveFonts;
+    ok = true;
+  }
+  logCall("DeleteObject(" + fontName(font) + ")=" + yesNo(ok));
+  return ok;
+}

@@ -1,10 +1,276 @@
-// Placeholder until the printing layer lands.
 #include "print/printer.h"
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "files/errors.h"
 
 PrinterState printerState;
 
-void attachPrinter(const std::string&) {}
-void selectFont(const std::string&, std::int16_t) {}
-void printLine(const std::string&) {}
-void formFeed() {}
-void detachPrinter() {}
+namespace {
+
+const std::uint32_t BLACK = 0x000000;
+const std::uint32_t WHITE = 0xFFFFFF;
+
+bool selected(FontHandle previous) { return previous != nullptr && previous != DEVICE_SELECT_ERROR; }
+
+void releaseDeviceMode() { std::vector<unsigned char>().swap(printerState.deviceMode); }
+
+// Everything back to "no printer attached". The fonts must already be gone.
+void clearState() {
+  PrinterState& s = printerState;
+  releaseDeviceMode();
+  for (PrinterFont* font : s.fonts) delete font;
+  s.fonts.clear();
+  s.deviceContext = nullptr;
+  s.pageOpen = false;
+  s.currentFont = nullptr;
+  s.initialFont = nullptr;
+  s.cellHeight = 0;
+  s.externalLeading = 0;
+  s.penX = 0;
+  s.penY = 0;
+  s.pageHeight = 0;
+}
+
+// A font record with the fixed LOGFONT values; lfHeight is filled in by the
+// caller once the printer's resolution is known.
+PrinterFont* makeFont(const std::string& faceName, float pointSize) {
+  PrinterFont* font = new PrinterFont();
+  std::size_t n = faceName.size() < 31 ? faceName.size() : 31;
+  std::memcpy(font->faceName, faceName.data(), n);
+  font->faceName[n] = '\0';
+  font->pointSize = pointSize;
+  LogFont& lf = font->logicalFont;
+  lf.lfWeight = 400;  // FW_NORMAL
+  lf.lfCharSet = 1;   // DEFAULT_CHARSET
+  std::memcpy(lf.lfFaceName, font->faceName, sizeof lf.lfFaceName);
+  font->deviceFont = nullptr;
+  return font;
+}
+
+void readMetrics() {
+  TextMetrics tm{};
+  if (deviceGetTextMetrics(printerState.deviceContext, &tm)) {
+    printerState.cellHeight = tm.tmHeight;
+    printerState.externalLeading = tm.tmExternalLeading;
+  }
+}
+
+void setColours() {
+  DeviceContext dc = printerState.deviceContext;
+  deviceSetTextColor(dc, BLACK);
+  deviceSetBkColor(dc, WHITE);
+  deviceSetBkMode(dc, DEVICE_TRANSPARENT);
+}
+
+// Begins a page when none is open. Every page starts from the settings read at
+// attach and gets the current font, colours, alignment and position afresh.
+bool ensurePage() {
+  PrinterState& s = printerState;
+  if (s.deviceContext == nullptr) {
+    setError(PRINTER_DEVICE_ERROR);
+    return false;
+  }
+  if (s.pageOpen) return true;
+  if (deviceResetDC(s.deviceContext, s.deviceMode.data()) == nullptr ||
+      s.currentFont == nullptr || !selected(deviceSelectObject(s.deviceContext, s.currentFont->deviceFont))) {
+    setError(PRINTER_DEVICE_ERROR);
+    return false;
+  }
+  setColours();
+  readMetrics();
+  // From here on the page counts as begun even if the device refuses, so that
+  // the next form feed or the detach ends it.
+  s.pageOpen = true;
+  if (deviceStartPage(s.deviceContext) <= 0 ||
+      deviceSetTextAlign(s.deviceContext, DEVICE_TA_UPDATECP) == DEVICE_ALIGN_ERROR) {
+    setError(PRINTER_DEVICE_ERROR);
+    return false;
+  }
+  s.penX = 0;
+  s.penY = 0;
+  deviceMoveTo(s.deviceContext, 0, 0);
+  return true;
+}
+
+// A text line whose cell would pass the bottom of the printable area goes to
+// a new page, unless it is already the first line of its page (a font taller
+// than the page can only be cut).
+bool lineFitsPage() {
+  const PrinterState& s = printerState;
+  if (s.pageHeight <= 0 || s.penY <= 0) return true;
+  return static_cast<std::int64_t>(s.penY) + s.cellHeight <= s.pageHeight;
+}
+
+bool breakPage() {
+  PrinterState& s = printerState;
+  if (deviceEndPage(s.deviceContext) <= 0) {
+    setError(PRINTER_DEVICE_ERROR);
+    return false;
+  }
+  s.pageOpen = false;
+  s.penX = 0;
+  s.penY = 0;
+  return ensurePage();
+}
+
+// Ends the document in progress and releases everything of the attachment.
+// reportHandOver: set 57 when the device did not take the document.
+void endDocument(bool reportHandOver) {
+  PrinterState& s = printerState;
+  releaseDeviceMode();
+  DeviceContext dc = s.deviceContext;
+  if (dc == nullptr) {
+    clearState();
+    return;
+  }
+  if (s.pageOpen) deviceEndPage(dc);
+  if (deviceEndDoc(dc) <= 0 && reportHandOver) setError(PRINTER_DEVICE_ERROR);
+  // Our fonts may be deleted once none of them can still be selected into a
+  // live device context: after the original font went back in, or after the
+  // device context itself is gone. A device context that allows neither keeps
+  // them, rather than deleting a font it still holds.
+  bool fontsFree = s.initialFont != nullptr && selected(deviceSelectObject(dc, s.initialFont));
+  if (deviceDeleteDC(dc)) fontsFree = true;
+  if (fontsFree) {
+    for (PrinterFont* font : s.fonts)
+      if (font->deviceFont != nullptr) deviceDeleteObject(font->deviceFont);
+  }
+  clearState();
+}
+
+}  // namespace
+
+void attachPrinter(const std::string& printerName) {
+  PrinterState& s = printerState;
+  // The previous document belongs to whoever attached it; its hand-over is not
+  // this caller's error.
+  endDocument(false);
+  // The device takes a NUL-terminated name: a name with a NUL in it would
+  // open some other printer.
+  if (printerName.size() > MAX_PRINTER_NAME || printerName.find('\0') != std::string::npos) {
+    setError(PRINTER_OPEN_ERROR);
+    return;
+  }
+  if (printerName.empty()) return;
+  const char* name = printerName.c_str();
+
+  PrinterHandle printer = nullptr;
+  if (!deviceOpenPrinter(name, &printer)) {
+    setError(PRINTER_OPEN_ERROR);
+    return;
+  }
+  std::int32_t size = deviceDocumentProperties(printer, name, nullptr, 0);
+  bool settingsRead = size > 0;
+  if (settingsRead) {
+    try {
+      s.deviceMode.assign(static_cast<std::size_t>(size), 0);
+    } catch (const std::bad_alloc&) {
+      settingsRead = false;
+    }
+  }
+  if (settingsRead) settingsRead = deviceDocumentProperties(printer, name, s.deviceMode.data(), DEVICE_DM_OUT_BUFFER) > 0;
+  deviceClosePrinter(printer);
+  if (!settingsRead) {
+    releaseDeviceMode();
+    setError(PRINTER_OPEN_ERROR);
+    return;
+  }
+
+  DeviceContext dc = deviceCreateDC(name, s.deviceMode.data());
+  if (dc == nullptr) {
+    releaseDeviceMode();
+    setError(PRINTER_OPEN_ERROR);
+    return;
+  }
+  if (deviceStartDoc(dc, PRINT_JOB_NAME) <= 0) {
+    deviceDeleteDC(dc);
+    releaseDeviceMode();
+    setError(PRINTER_OPEN_ERROR);
+    return;
+  }
+  s.deviceContext = dc;
+
+  // The default font, 8 points. Unlike selectFont its height truncates. When
+  // it cannot be made or selected the document has no current font, and every
+  // page request fails until the next attach.
+  int dots = deviceGetDeviceCaps(dc, DEVICE_LOGPIXELSY);
+  PrinterFont* font = makeFont(DEFAULT_PRINTER_FONT, 8.0f);
+  font->logicalFont.lfHeight = -((dots * 8) / 72);
+  font->deviceFont = deviceCreateFontIndirect(&font->logicalFont);
+  if (font->deviceFont == nullptr) {
+    delete font;
+  } else {
+    s.fonts.push_back(font);
+    FontHandle previous = deviceSelectObject(dc, font->deviceFont);
+    if (selected(previous)) {
+      s.initialFont = previous;
+      s.currentFont = font;
+    }
+  }
+  readMetrics();
+  s.pageHeight = deviceGetDeviceCaps(dc, DEVICE_VERTRES);
+}
+
+void selectFont(const std::string& faceName, std::int16_t pointSize) {
+  PrinterState& s = printerState;
+  if (!ensurePage()) return;
+  PrinterFont* font = makeFont(faceName, pointSize == 0 ? 8.0f : static_cast<float>(pointSize));
+  // Rounded to nearest, halves to even (the default rounding mode).
+  double dots = deviceGetDeviceCaps(s.deviceContext, DEVICE_LOGPIXELSY);
+  font->logicalFont.lfHeight = -static_cast<std::int32_t>(std::nearbyint(dots * font->pointSize / 72.0));
+  font->deviceFont = deviceCreateFontIndirect(&font->logicalFont);
+  if (font->deviceFont == nullptr) {
+    delete font;
+    setError(PRINTER_FONT_ERROR);
+    return;
+  }
+  s.fonts.push_back(font);
+  s.currentFont = font;
+  if (!selected(deviceSelectObject(s.deviceContext, font->deviceFont))) {
+    setError(PRINTER_FONT_ERROR);
+    return;
+  }
+  readMetrics();
+  setColours();
+}
+
+void printLine(const std::string& text) {
+  PrinterState& s = printerState;
+  if (!text.empty() && ensurePage() && (lineFitsPage() || breakPage())) {
+    // Under TA_UPDATECP the coordinates are ignored: the text goes to the
+    // device's current position, which moves past it.
+    int count = text.size() > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(text.size());
+    if (!deviceTextOut(s.deviceContext, 0, 0, text.data(), count)) setError(PRINTER_DEVICE_ERROR);
+    int x = 0, y = 0;
+    if (deviceGetCurrentPosition(s.deviceContext, &x, &y)) {
+      s.penX = x;
+      s.penY = y;
+    }
+  }
+  if (!ensurePage()) return;
+  std::int64_t next = static_cast<std::int64_t>(s.penY) + s.cellHeight + s.externalLeading;
+  s.penX = 0;
+  s.penY = next > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(next);
+  deviceMoveTo(s.deviceContext, 0, s.penY);
+}
+
+void formFeed() {
+  PrinterState& s = printerState;
+  if (s.deviceContext == nullptr) {
+    setError(PRINTER_DEVICE_ERROR);
+    return;
+  }
+  if (s.pageOpen && deviceEndPage(s.deviceContext) <= 0) {
+    setError(PRINTER_DEVICE_ERROR);
+    return;
+  }
+  s.penX = 0;
+  s.penY = 0;
+  s.pageOpen = false;
+}
+
+void detachPrinter() { endDocument(true); }

@@ -1,5 +1,16 @@
 // The printing layer: one print job per attachment, lines drawn top-down at
-// the left edge of the printable area, pages begun lazily.
+// the left edge of the printable area, pages begun lazily. It reaches the
+// printer only through print/device.h.
+//
+// Failures set the calling thread's error code (files/errors.h) and return
+// normally: 68 when attachPrinter cannot open the printer or start the
+// document, 57 when no printer is attached or the device refuses to begin a
+// page, draw text, end a page or take the finished document, 5 when
+// selectFont cannot make or select its font. A successful call leaves the
+// code as it was.
+//
+// There is one printer state for the whole process and no lock: a caller
+// holds it alone from its attachPrinter to its detachPrinter.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +18,14 @@
 #include <vector>
 
 #include "print/device.h"
+
+const int PRINTER_OPEN_ERROR = 68;
+const int PRINTER_DEVICE_ERROR = 57;
+const int PRINTER_FONT_ERROR = 5;
+
+const char PRINT_JOB_NAME[] = "Print job";
+const char DEFAULT_PRINTER_FONT[] = "Courier New";
+const std::size_t MAX_PRINTER_NAME = 261;
 
 struct PrinterFont {
   char faceName[32];      // at most 31 characters
@@ -26,13 +45,25 @@ struct PrinterState {
   std::int32_t penX;
   std::int32_t penY;
   std::vector<PrinterFont*> fonts;        // every font made during this attachment
+  std::int32_t pageHeight;                // printable height in dots, read at attach; 0 when unknown
 };
 
 // The process's one printer state.
 extern PrinterState printerState;
 
+// Ends the document in progress, then opens the named printer and starts a
+// document named "Print job". An empty name attaches nothing and is no error.
+// Begins no page.
 void attachPrinter(const std::string& printerName);
+// Begins a page if none is open, then makes the font current. Size 0 is 8
+// points. The drawing position does not move.
 void selectFont(const std::string& faceName, std::int16_t pointSize);
+// Draws the text (unless empty) at the drawing position, then moves to the
+// start of the next line. A text line that would pass the bottom of the
+// printable area goes to the top of a new page instead.
 void printLine(const std::string& text);
+// Ends the open page, if any; the next thing drawn begins a new page.
 void formFeed();
+// Ends the open page and the document and releases the printer. Sets 57 when
+// the device did not take the finished document; nothing else is reported.
 void detachPrinter();

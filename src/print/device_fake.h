@@ -1,0 +1,70 @@
+// The recording printer device of the unit tests. Every call of print/device.h
+// is logged as one line, "Name(arguments)=result", and simulated well enough
+// for the printing layer: known printers, resolution, printable area, fonts
+// with metrics, a current position that text advances, pages and documents.
+// Any call can be made to fail on its Nth use, returning the failure value the
+// real call has, so every failure path can be tried on a healthy machine.
+// Handles are logged as printer1, dc1, font1 ...; the font a new device
+// context starts with is "stockfont".
+#pragma once
+
+#include <string>
+#include <vector>
+
+// One text drawn by TextOut.
+struct FakeText {
+  int document;  // 1 for the first document started since the reset
+  int page;      // 1 for the document's first page; 0 when drawn outside a page
+  int x;
+  int y;
+  std::string text;
+  std::string face;  // the selected font's face name and height
+  int fontHeight;    // its lfHeight
+};
+
+// One document begun by StartDoc.
+struct FakeDocument {
+  std::string printer;
+  std::string name;
+  int pages;         // pages ended by a successful EndPage (or by EndDoc)
+  bool ended;        // EndDoc succeeded: the job was handed over
+};
+
+struct FakeDevice {
+  // Settings; resetFakeDevice() restores the defaults given here.
+  std::vector<std::string> printers;  // names OpenPrinter knows: "Receipt", "Report"
+  int dotsPerInch;                    // LOGPIXELSY and LOGPIXELSX: 600
+  int pageWidth;                      // HORZRES: 4960
+  int pageHeight;                     // VERTRES: 7016
+  int charWidth;                      // how far TextOut moves per byte: 10
+  int cellHeight;                     // tmHeight; 0: the font's |lfHeight|
+  int externalLeading;                // tmExternalLeading: 0
+  int settingsSize;                   // what DocumentProperties reports: 220
+
+  // What happened.
+  std::vector<std::string> calls;     // one line per call
+  std::vector<std::string> misuse;    // calls the real device would refuse or that leak
+  std::vector<FakeText> texts;
+  std::vector<FakeDocument> documents;
+  int liveFonts;                      // created minus deleted
+  int liveContexts;                   // created minus deleted
+  int openPrinters;                   // opened minus closed
+};
+
+extern FakeDevice fakeDevice;
+
+// Defaults, no history, no failures armed, handle numbers from 1 again.
+void resetFakeDevice();
+
+// The Nth call of the named operation from now on (1 = the next one) fails;
+// with persist, that call and every later one do. Names are those of the log:
+// OpenPrinter, DocumentProperties, ClosePrinter, CreateDC, StartDoc,
+// GetDeviceCaps, CreateFontIndirect, SelectObject, GetTextMetrics, ResetDC,
+// SetTextColor, SetBkColor, SetBkMode, StartPage, SetTextAlign, MoveToEx,
+// TextOut, GetCurrentPositionEx, EndPage, EndDoc, DeleteDC, DeleteObject.
+void failDeviceCall(const std::string& operation, int nth, bool persist = false);
+
+// The log lines of one operation, in order ("TextOut" gives every TextOut line).
+std::vector<std::string> fakeCallsOf(const std::string& operation);
+// The whole log as one text, a line per call.
+std::string fakeCallLog();
