@@ -1,0 +1,352 @@
+// Spool file access over real files: DOS line ends across the 128-byte
+// refill, Ctrl-Z, the error codes by cause, how a file is held, taken and
+// removed, and deletion by pattern.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "files/errors.h"
+#include "files/spoolfile.h"
+#include "unit/tempdir.h"
+
+namespace {
+
+void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  ASSERT_TRUE(out.good()) << path;
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// Every line of the file as readLine gives it, up to atEndOfFile.
+std::vector<std::string> readAll(const std::string& path) {
+  std::vector<std::string> lines;
+  clearError();
+  openSpoolFile(path);
+  EXPECT_EQ(lastError(), 0) << path;
+  while (!atEndOfFile()) {
+    lines.push_back(readLine());
+    EXPECT_EQ(lastError(), 0);
+    if (lines.size() > 100000) break;
+  }
+  closeSpoolFile();
+  return lines;
+}
+
+typedef std::vector<std::string> Lines;
+
+// A file that is old enough to be taken even where leases are unavailable.
+void writeSettled(const std::string& path, const std::string& bytes) {
+  writeFile(path, bytes);
+  struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+  utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+class SpoolFileTest : public ::testing::Test {
+ protected:
+  TempWorkDir dir;
+  void SetUp() override { clearError(); }
+  void TearDown() override { closeSpoolFile(); }
+};
+
+TEST_F(SpoolFileTest, LineEnds) {
+  writeSettled("a", "A\r\nB\rC\r\n");
+  EXPECT_EQ(readAll("a"), (Lines{"A", "B", "C"}));
+  // A lone LF stays inside the line.
+  writeSettled("b", "A\rB\nD");
+  EXPECT_EQ(readAll("b"), (Lines{"A", "B\nD"}));
+  writeSettled("c", "A\nB\n");
+  EXPECT_EQ(readAll("c"), (Lines{"A\nB\n"}));
+  // Two line ends give one empty line; no line end at all is still a line.
+  writeSettled("d", "A\r\n\r\n");
+  EXPECT_EQ(readAll("d"), (Lines{"A", ""}));
+  writeSettled("e", "\rA");
+  EXPECT_EQ(readAll("e"), (Lines{"", "A"}));
+  // CR CR LF: a lone CR, then CR LF.
+  writeSettled("f", "A\r\r\nB");
+  EXPECT_EQ(readAll("f"), (Lines{"A", "", "B"}));
+}
+
+TEST_F(SpoolFileTest, ControlBytesStayInTheLine) {
+  std::string line("A\0B\tC\fD \x1b", 9);
+  writeSettled("a", line + "\r\n\f\r\n");
+  EXPECT_EQ(readAll("a"), (Lines{line, "\f"}));
+}
+
+TEST_F(SpoolFileTest, CtrlZEndsTheDataAndIsNeverConsumed) {
+  writeSettled("a", "A\r\nB\x1a" "C\r\nD\r\n");
+  clearError();
+  openSpoolFile("a");
+  EXPECT_EQ(readLine(), "A");
+  EXPECT_EQ(readLine(), "B");
+  EXPECT_TRUE(atEndOfFile());
+  EXPECT_TRUE(atEndOfFile());
+  EXPECT_EQ(lastError(), 0);
+  EXPECT_EQ(readLine(), "");
+  EXPECT_EQ(lastError(), ERROR_PAST_END_CODE);
+  closeSpoolFile();
+
+  // A file that starts with Ctrl-Z is at its end at once, but not empty.
+  writeSettled("b", "\x1a" "ABC\r\n");
+  clearError();
+  openSpoolFile("b");
+  EXPECT_EQ(spoolFileLength(), 6u);
+  EXPECT_TRUE(atEndOfFile());
+  EXPECT_EQ(readLine(), "");
+  EXPECT_EQ(lastError(), ERROR_PAST_END_CODE);
+}
+
+TEST_F(SpoolFileTest, EmptyFile) {
+  writeSettled("a", "");
+  clearError();
+  openSpoolFile("a");
+  ASSERT_EQ(lastError(), 0);
+  EXPECT_EQ(spoolFileLength(), 0u);
+  EXPECT_TRUE(atEndOfFile());
+  EXPECT_EQ(lastError(), 0);
+  EXPECT_EQ(readLine(), "");
+  EXPECT_EQ(lastError(), ERROR_PAST_END_CODE);
+  closeSpoolFile();
+  closeSpoolFile();  // a second close does nothing
+  EXPECT_EQ(lastError(), ERROR_PAST_END_CODE);
+}
+
+TEST_F(SpoolFileTest, LinesAcrossTheBufferRefill) {
+  // CR as byte 127 and its LF as byte 128: one line end, no empty line.
+  std::string first(127, 'x');
+  writeSettled("a", first + "\r\nB\r\n");
+  EXPECT_EQ(readAll("a"), (Lines{first, "B"}));
+  // CR as the last byte of a buffer followed by text: a lone CR.
+  writeSettled("b", first + "\rB");
+  EXPECT_EQ(readAll("b"), (Lines{first, "B"}));
+  // Ctrl-Z right after a refill.
+  std::string full(128, 'y');
+  writeSettled("c", full + "\x1a" "zzz");
+  EXPECT_EQ(readAll("c"), (Lines{full}));
+  // Lines of many lengths around the buffer size.
+  std::string text;
+  Lines expected;
+  for (int n = 0; n < 300; n += 7) {
+    std::string line(static_cast<std::size_t>(n), static_cast<char>('a' + n % 26));
+    expected.push_back(line);
+    text += line + (n % 2 ? "\r\n" : "\r");
+  }
+  writeSettled("d", text);
+  EXPECT_EQ(readAll("d"), expected);
+}
+
+TEST_F(SpoolFileTest, NoLimitOnLineLength) {
+  std::string line(1 << 20, 'L');
+  line[5000] = '\n';
+  line[700000] = '\0';
+  writeSettled("a", line + "\r\nEND");
+  EXPECT_EQ(readAll("a"), (Lines{line, "END"}));
+}
+
+TEST_F(SpoolFileTest, ErrorCodesByCause) {
+  struct Case {
+    std::string name;
+    int code;
+  } cases[] = {
+      {"missing", ERROR_FILE_NOT_FOUND_CODE},
+      {"nodir/file", ERROR_PATH_NOT_FOUND_CODE},
+      {"", ERROR_BAD_NAME_CODE},
+      {"WLS*.DRY", ERROR_BAD_NAME_CODE},
+      {"WLS?.DRY", ERROR_BAD_NAME_CODE},
+      {".", ERROR_ACCESS_CODE},  // a directory
+  };
+  for (const Case& c : cases) {
+    clearError();
+    openSpoolFile(c.name);
+    EXPECT_EQ(lastError(), c.code) << "'" << c.name << "'";
+    // Neutral results and nothing open.
+    EXPECT_TRUE(atEndOfFile());
+    EXPECT_EQ(readLine(), "");
+  }
+  // Operations without an open file fail; a good operation leaves the code.
+  clearError();
+  EXPECT_EQ(spoolFileLength(), 0u);
+  EXPECT_NE(lastError(), 0);
+  writeSettled("ok", "A");
+  clearError();
+  openSpoolFile("missing");
+  openSpoolFile("ok");
+  EXPECT_EQ(lastError(), ERROR_FILE_NOT_FOUND_CODE);
+  EXPECT_EQ(readLine(), "A");
+  EXPECT_EQ(lastError(), ERROR_FILE_NOT_FOUND_CODE);
+}
+
+TEST_F(SpoolFileTest, ErrorCodeBelongsToTheThread) {
+  clearError();
+  openSpoolFile("missing");
+  ASSERT_EQ(lastError(), ERROR_FILE_NOT_FOUND_CODE);
+  int seen = -1;
+  std::thread other([&] { seen = lastError(); });
+  other.join();
+  EXPECT_EQ(seen, 0);
+}
+
+TEST_F(SpoolFileTest, FileOpenForWritingIsNotTaken) {
+  std::ofstream writer("WLSDFKJN.DRY", std::ios::binary);
+  writer << "A\r\n";
+  writer.flush();
+  clearError();
+  openSpoolFile("WLSDFKJN.DRY");
+  EXPECT_EQ(lastError(), ERROR_ACCESS_CODE);
+  EXPECT_TRUE(atEndOfFile());
+  writer << "B\r\n";
+  writer.close();
+  EXPECT_EQ(readAll("WLSDFKJN.DRY"), (Lines{"A", "B"}));
+}
+
+TEST_F(SpoolFileTest, ASecondReaderIsRefused) {
+  writeSettled("WLSDFKJN.DRY", "A\r\n");
+  clearError();
+  openSpoolFile("WLSDFKJN.DRY");
+  ASSERT_EQ(lastError(), 0);
+  int code = -1;
+  std::thread other([&] {
+    clearError();
+    openSpoolFile("WLSDFKJN.DRY");
+    code = lastError();
+    closeSpoolFile();
+  });
+  other.join();
+  EXPECT_EQ(code, ERROR_ACCESS_CODE);
+  EXPECT_EQ(readLine(), "A");
+}
+
+TEST_F(SpoolFileTest, TakenFileFreesTheNameAndIsRemovedAlone) {
+  writeSettled("WLSDFKJN.DRY", "OLD\r\n");
+  clearError();
+  openSpoolFile("WLSDFKJN.DRY");
+  takeSpoolFile();
+  ASSERT_EQ(lastError(), 0);
+  EXPECT_FALSE(exists("WLSDFKJN.DRY"));
+  EXPECT_TRUE(exists(".WLSDFKJN.DRY.printing"));
+  // The writer puts the next printout in place while this one is read.
+  writeSettled("WLSDFKJN.DRY", "NEW\r\n");
+  EXPECT_EQ(readLine(), "OLD");
+  removeSpoolFile();
+  EXPECT_EQ(lastError(), 0);
+  EXPECT_FALSE(exists(".WLSDFKJN.DRY.printing"));
+  EXPECT_EQ(readAll("WLSDFKJN.DRY"), (Lines{"NEW"}));
+}
+
+TEST_F(SpoolFileTest, LeftoverInProgressFileComesFirst) {
+  writeSettled(".WLSDFKJN.DRY.printing", "CUT OFF\r\n");
+  writeSettled("WLSDFKJN.DRY", "NEXT\r\n");
+  FileStamp stamp = fileStamp("WLSDFKJN.DRY");
+  EXPECT_EQ(stamp.size, 9u);
+  EXPECT_EQ(readAll("WLSDFKJN.DRY"), (Lines{"CUT OFF"}));
+  clearError();
+  openSpoolFile("WLSDFKJN.DRY");
+  removeSpoolFile();
+  EXPECT_EQ(lastError(), 0);
+  EXPECT_EQ(readAll("WLSDFKJN.DRY"), (Lines{"NEXT"}));
+}
+
+TEST_F(SpoolFileTest, ReplacedFileIsNotRemoved) {
+  writeSettled("WLSDFKJN.DRY", "OLD\r\n");
+  clearError();
+  openSpoolFile("WLSDFKJN.DRY");
+  // Replaced by rename before it was taken: the new file is not deleted.
+  writeSettled("next", "NEW\r\n");
+  ASSERT_EQ(rename("next", "WLSDFKJN.DRY"), 0);
+  EXPECT_EQ(readLine(), "OLD");
+  removeSpoolFile();
+  EXPECT_EQ(readAll("WLSDFKJN.DRY"), (Lines{"NEW"}));
+}
+
+// Makes a file undeletable: the immutable attribute for root (who may
+// delete anything otherwise), a read-only folder for anyone else.
+void protect(const std::string& path, bool on) {
+  if (geteuid() == 0) {
+    int fd = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    int flags = 0;
+    ASSERT_EQ(ioctl(fd, FS_IOC_GETFLAGS, &flags), 0);
+    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    ASSERT_EQ(ioctl(fd, FS_IOC_SETFLAGS, &flags), 0) << "cannot set the immutable attribute on " << path;
+    close(fd);
+  } else {
+    ASSERT_EQ(chmod(".", on ? 0555 : 0755), 0);
+  }
+}
+
+TEST_F(SpoolFileTest, DeleteFileMatching) {
+  ASSERT_EQ(mkdir("d", 0755), 0);
+  ASSERT_EQ(mkdir("d/sub.DRY", 0755), 0);
+  writeFile("d/A.DRY", "a");
+  writeFile("d/B.DRY", "b");
+  writeFile("d/C.TXT", "c");
+  writeFile("d/.H.DRY", "h");
+  writeFile("d/[x].DRY", "x");
+  clearError();
+  deleteFile("d/?.DRY");
+  EXPECT_EQ(lastError(), 0);
+  EXPECT_FALSE(exists("d/A.DRY"));
+  EXPECT_FALSE(exists("d/B.DRY"));
+  EXPECT_TRUE(exists("d/C.TXT"));
+  EXPECT_TRUE(exists("d/[x].DRY"));  // a bracket is no wildcard
+  deleteFile("d/[x].DRY");
+  EXPECT_EQ(lastError(), 0);
+  EXPECT_FALSE(exists("d/[x].DRY"));
+  // Hidden files and directories are skipped without an error.
+  deleteFile("d/*.DRY");
+  EXPECT_EQ(lastError(), 0);
+  EXPECT_TRUE(exists("d/.H.DRY"));
+  EXPECT_TRUE(exists("d/sub.DRY"));
+  // A trailing slash: every file in the folder.
+  writeFile("d/E", "e");
+  deleteFile("d/");
+  EXPECT_EQ(lastError(), 0);
+  EXPECT_FALSE(exists("d/C.TXT"));
+  EXPECT_FALSE(exists("d/E"));
+  EXPECT_TRUE(exists("d/.H.DRY"));
+  // No match, missing folder, empty name.
+  deleteFile("d/*.XYZ");
+  EXPECT_EQ(lastError(), ERROR_FILE_NOT_FOUND_CODE);
+  clearError();
+  deleteFile("nowhere/A.DRY");
+  EXPECT_EQ(lastError(), ERROR_PATH_NOT_FOUND_CODE);
+  clearError();
+  deleteFile("");
+  EXPECT_EQ(lastError(), 0);
+}
+
+TEST_F(SpoolFileTest, RefusedDeleteIs70) {
+  writeFile("A.DRY", "a");
+  protect("A.DRY", true);
+  clearError();
+  deleteFile("A.DRY");
+  EXPECT_EQ(lastError(), ERROR_ACCESS_CODE);
+  EXPECT_TRUE(exists("A.DRY"));
+  // The printed spool file itself: the remove fails and the file stays.
+  writeSettled("WLSDFKJN.DRY", "A\r\n");
+  protect("WLSDFKJN.DRY", true);
+  clearError();
+  openSpoolFile("WLSDFKJN.DRY");
+  ASSERT_EQ(lastError(), 0);
+  takeSpoolFile();
+  removeSpoolFile();
+  EXPECT_EQ(lastError(), ERROR_ACCESS_CODE);
+  EXPECT_TRUE(exists("WLSDFKJN.DRY"));
+  protect("WLSDFKJN.DRY", false);
+  protect("A.DRY", false);
+}
+
+}  // namespace
