@@ -164,7 +164,7 @@ CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned lon
   detachPrinter();
   int handOverError = lastError();
   if (readError != 0 || handOverError != 0) {
-    postpone(memory, printer, monotonicMilliseconds() + kHandOverRetryMilliseconds);
+    postpone(memory, printer, now + kHandOverRetryMilliseconds);
     if (readError != 0)
       reportOnce(memory, "read\n" + name + "\n" + numberText(readError),
                  "Could not read " + name + " to its end" + errorText(readError) + "; it is kept and printed again.");
