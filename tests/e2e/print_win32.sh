@@ -15,9 +15,13 @@ add_pdf_queue Office_Laser
 add_pdf_queue Receipt
 wine_private_prefix
 
-# Runs printfile under Wine in the work folder; prints its output.
+# Runs printfile under Wine in the work folder; prints its output and keeps
+# its exit code in $WORK/printfile-rc.
 printfile() {
-  (cd "$WORK" && wine "$PRINTFILE" "$@" 2>"$WORK/wine-errors.txt" | tr -d '\r')
+  local rc=0
+  (cd "$WORK" && wine "$PRINTFILE" "$@" 2>"$WORK/wine-errors.txt" >"$WORK/printfile-out.txt") || rc=$?
+  echo "$rc" > "$WORK/printfile-rc"
+  tr -d '\r' < "$WORK/printfile-out.txt"
 }
 
 # pdftotext -bbox as "page yMin xMin word" lines, one per word, in page order.
@@ -66,8 +70,10 @@ cmp -s "$WORK/expected.txt" "$WORK/text.txt" || {
 
 # Geometry. Courier New 10 pt at the PostScript driver's 300 dpi has a cell
 # of 48 dots and no external leading: 48/300 inch = 11.52 pt per line. The
-# empty line takes its place; every line starts at the left edge; the glyphs
-# are 6 pt apart (a fixed-pitch font); page 2 starts at the top again.
+# empty line takes its place; every line starts at the left edge; page 2
+# starts at the top again. The glyphs of a fixed-pitch font are 0.6 em apart:
+# 25 dots for GDI's current position, 25.2 (6.048 pt) in the PostScript Wine
+# writes, so column 13 lies between 72 and 72.6 pt to the right.
 top1=$(word_at "$WORK/receipt.pdf" 1 Receipt 2)
 top2=$(word_at "$WORK/receipt.pdf" 1 Coffee 2)
 top4=$(word_at "$WORK/receipt.pdf" 1 Total 2)
@@ -77,7 +83,7 @@ near "$(awk -v a="$top4" -v b="$top1" 'BEGIN { print a - b }')" 34.56 0.05 "thre
 left=$(word_at "$WORK/receipt.pdf" 1 Receipt 3)
 near "$(word_at "$WORK/receipt.pdf" 1 Total 3)" "$left" 0.01 "left edge of line 4"
 near "$(word_at "$WORK/receipt.pdf" 2 Last 3)" "$left" 0.01 "left edge of page 2"
-near "$(word_at "$WORK/receipt.pdf" 1 2.50 3)" "$(awk -v l="$left" 'BEGIN { print l + 72 }')" 0.05 \
+near "$(word_at "$WORK/receipt.pdf" 1 2.50 3)" "$(awk -v l="$left" 'BEGIN { print l + 72.3 }')" 0.35 \
   "column 13 of a fixed-pitch line"
 near "$(word_at "$WORK/receipt.pdf" 2 Café 2)" "$top1" 0.01 "top of page 2"
 
@@ -94,6 +100,7 @@ near "$(awk -v a="$(word_at "$WORK/large.pdf" 1 Second 2)" -v b="$(word_at "$WOR
 before=$(lpstat -W all -o 2>/dev/null | wc -l)
 result=$(printfile "No Such Printer" "$WORK/large.txt" 10 "Courier New")
 [ "$result" = "error 68" ] || fail "printing to an unknown printer said '$result', expected 'error 68'"
+[ "$(cat "$WORK/printfile-rc")" = 1 ] || fail "printfile ended with $(cat "$WORK/printfile-rc") after error 68, expected 1"
 sleep 1
 after=$(lpstat -W all -o 2>/dev/null | wc -l)
 [ "$after" = "$before" ] || fail "printing to an unknown printer made a job"
