@@ -1,0 +1,181 @@
+#!/usr/bin/env bash
+# The road of spool files through the POSIX build: slot 0 prints on the
+# built-in "Save as PDF" printer, slot 1 on a queue of a private CUPS
+# scheduler. Pages, echo and deletion; a form feed on the last line; an empty
+# file; Ctrl-Z; LF-only line ends; the slot 1 watcher's start delay; a file
+# its writer still holds open; an unknown printer mended while ferrin runs;
+# read-only and undeletable files; a long report; a job cut off by SIGKILL.
+source "$(dirname "$0")/lib.sh"
+need pdfinfo pdftotext chattr
+e2e_begin
+start_cupsd
+cups_let_filters_in
+add_pdf_queue Reports
+
+SPOOL="$RUN_DIR/WLSDFKJN.DRY"
+REPORT="$RUN_DIR/WLSDFKJN.DR2"
+PRINTED="$RUN_DIR/printed"
+
+write_ini() {
+  printf '[printer 0]\r\nprintername=%s\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' "$1" > "$RUN_DIR/ferrin.ini"
+  printf '[printer 1]\r\nprintername=Reports\r\nfilename=WLSDFKJN.DR2\r\nfontname=Courier New\r\nfontsize=10\r\n' >> "$RUN_DIR/ferrin.ini"
+}
+
+pdf_count() { { find "$PRINTED" -maxdepth 1 -name 'print-*.pdf' 2>/dev/null || true; } | wc -l; }
+newest_pdf() { find "$PRINTED" -maxdepth 1 -name 'print-*.pdf' | sort | tail -n 1; }
+pages_of() { pdfinfo "$1" | awk '/^Pages:/ { print $2 }'; }
+# The text of one page, blanks at the line ends removed.
+page_text() { pdftotext -layout -f "$2" -l "$2" "$1" - | sed 's/[ \f]*$//' | sed '/^$/d'; }
+count_output() { grep -cF -- "$1" "$RUN_DIR/out.txt" || true; }
+gone() { [ ! -e "$1" ] && [ ! -e "$(dirname "$1")/.$(basename "$1").printing" ]; }
+
+# Drops a spool file as a DOS program does (written in place, then closed)
+# and waits until its printout is there and the file gone; sets PDF.
+print_spool() {
+  local before
+  before=$(pdf_count)
+  printf "$1" > "$SPOOL"
+  wait_until 20 "the spool file to be printed" bash -c "[ \$(find '$PRINTED' -maxdepth 1 -name 'print-*.pdf' 2>/dev/null | wc -l) -gt $before ]"
+  wait_until 5 "the spool file to be deleted" gone "$SPOOL"
+  PDF=$(newest_pdf)
+  [ "$(pdf_count)" = $((before + 1)) ] || fail "one spool file gave $(( $(pdf_count) - before )) printouts"
+}
+
+write_ini "Save as PDF"
+# A report waiting before ferrin starts: the slot 1 watcher must leave it for
+# two seconds.
+printf 'R1\r\nR2\r\n' > "$REPORT"
+start_ferrin posix
+started=$SECONDS
+sleep 1.7
+[ -e "$REPORT" ] || fail "the slot 1 watcher took its file within 1.7 s of the start"
+wait_started
+wait_output "Starting thread for printer #0"
+wait_until 10 "the report to be printed" gone "$REPORT"
+[ $((SECONDS - started)) -ge 2 ] || fail "the report was printed sooner than 2 s after the start"
+cups_collect Reports "$WORK/first-report.pdf"
+[ "$(page_text "$WORK/first-report.pdf" 1 | tr '\n' ' ')" = "R1 R2 " ] || fail "the first report differs"
+output_has "Starting thread for printer #1" || fail "no start line for printer #1"
+
+echo "-- the road of a spool file"
+print_spool 'Alpha\r\nBravo\f\r\nDelta\r\n'
+[ "$(pages_of "$PDF")" = 2 ] || fail "A CR LF B FF CR LF D gave $(pages_of "$PDF") pages, expected 2"
+[ "$(pdfinfo "$PDF" | sed -n 's/^Title: *//p')" = "Print job" ] || fail "the job is not named Print job"
+[ "$(page_text "$PDF" 1 | tr '\n' ' ')" = "Alpha Bravo " ] || fail "page 1 is '$(page_text "$PDF" 1)'"
+[ "$(page_text "$PDF" 2 | tr '\n' ' ')" = "Delta " ] || fail "page 2 is '$(page_text "$PDF" 2)'"
+screen_text | grep -A3 -x 'Alpha' | tr '\n' '|' | grep -qx 'Alpha|Bravo|----Page Feed----|Delta|' ||
+  fail "the echo of the road is not Alpha, Bravo, ----Page Feed----, Delta"
+
+echo "-- a form feed alone on the last line"
+print_spool 'Echo\r\n\f'
+[ "$(pages_of "$PDF")" = 1 ] || fail "a form feed on the last line made $(pages_of "$PDF") pages"
+
+echo "-- an empty file"
+before=$(pdf_count)
+: > "$SPOOL"
+wait_until 5 "the empty file to be deleted" gone "$SPOOL"
+sleep 0.7
+[ "$(pdf_count)" = "$before" ] || fail "an empty spool file made a printout"
+
+echo "-- Ctrl-Z and LF-only line ends"
+print_spool 'Foxtrot\r\nGolf\032Secret\r\nMore\r\n'
+pdftotext "$PDF" - | grep -q Golf || fail "the line before Ctrl-Z is missing"
+pdftotext "$PDF" - | grep -q -e Secret -e More && fail "text after Ctrl-Z was printed"
+screen_has Secret && fail "text after Ctrl-Z was echoed"
+print_spool 'Hotel\nIndia\n'
+[ "$(page_text "$PDF" 1 | grep -c .)" = 1 ] || fail "LF-only line ends did not stay one line"
+screen_has "Hotel◙India◙" || fail "the LF-only line is not echoed as one line with LF glyphs"
+
+echo "-- a file its writer still holds open"
+before=$(pdf_count)
+exec 3> "$SPOOL"
+printf 'Juliett one\r\n' >&3
+sleep 1
+[ -e "$SPOOL" ] || fail "the file was taken while its writer held it open"
+[ "$(pdf_count)" = "$before" ] || fail "a printout was made while the writer held the file open"
+printf 'Juliett two\r\n' >&3
+exec 3>&-
+wait_until 10 "the held file to be printed" gone "$SPOOL"
+sleep 0.7
+[ "$(pdf_count)" = $((before + 1)) ] || fail "the held file gave $(( $(pdf_count) - before )) printouts"
+[ "$(page_text "$(newest_pdf)" 1 | tr '\n' ' ')" = "Juliett one Juliett two " ] || fail "the held file was not printed complete"
+
+echo "-- a read-only file"
+before=$(pdf_count)
+printf 'Kilo\r\n' > "$WORK/ro"
+chmod 0444 "$WORK/ro"
+mv "$WORK/ro" "$SPOOL"
+wait_until 10 "the read-only file to be printed" gone "$SPOOL"
+sleep 1
+[ "$(pdf_count)" = $((before + 1)) ] || fail "a read-only file gave $(( $(pdf_count) - before )) printouts"
+
+echo "-- an unknown printer, mended while ferrin runs"
+write_ini "Nobody"
+sleep 0.5
+before=$(pdf_count)
+printf 'Lima\r\n' > "$SPOOL"
+wait_output 'Could not print WLSDFKJN.DRY on printer "Nobody"'
+sleep 2
+[ -e "$SPOOL" ] || fail "the file was not kept for an unknown printer"
+[ "$(count_output 'Could not print WLSDFKJN.DRY')" = 1 ] || fail "the failure was said more than once"
+screen_has Lima && fail "a job that could not be printed was echoed"
+
+echo "-- a file that cannot be deleted is printed once"
+chattr +i "$SPOOL" || fail "cannot make $SPOOL immutable"
+UNLOCK_INI="$SPOOL"
+write_ini "Save as PDF"
+wait_output "Printed WLSDFKJN.DRY but could not delete it"
+sleep 1.5
+chattr -i "$SPOOL"
+[ "$(pdf_count)" = $((before + 1)) ] || fail "an undeletable file gave $(( $(pdf_count) - before )) printouts"
+[ "$(count_output "could not delete it")" = 1 ] || fail "the delete failure was reported more than once"
+pdftotext "$(newest_pdf)" - | grep -q Lima || fail "the mended job's printout lacks its text"
+rm -f "$SPOOL"
+sleep 0.3
+
+echo "-- mended again: printed and deleted"
+write_ini "Nobody"
+sleep 0.3
+before=$(pdf_count)
+printf 'Mike\r\n' > "$SPOOL"
+wait_until 10 "the second failure to be said" bash -c "[ \$(grep -c 'Could not print WLSDFKJN.DRY' '$RUN_DIR/out.txt') = 2 ]"
+[ -e "$SPOOL" ] || fail "the file was not kept for an unknown printer"
+write_ini "Save as PDF"
+wait_until 10 "the mended job to be printed" gone "$SPOOL"
+sleep 0.7
+[ "$(pdf_count)" = $((before + 1)) ] || fail "the mended job gave $(( $(pdf_count) - before )) printouts"
+pdftotext "$(newest_pdf)" - | grep -q Mike || fail "the mended job's printout lacks its text"
+
+echo "-- a report of 200 lines on the CUPS queue"
+for i in $(seq 1 200); do printf 'Report line %03d\r\n' "$i"; done > "$WORK/report"
+mv "$WORK/report" "$REPORT"
+wait_until 20 "the report to be printed" gone "$REPORT"
+cups_collect Reports "$WORK/report.pdf"
+[ "$(pdftotext "$WORK/report.pdf" - | tr -d "\f" | grep -c '^Report line [0-9][0-9][0-9]$')" = 200 ] ||
+  fail "the report does not hold its 200 lines"
+pdftotext "$WORK/report.pdf" - | tr -d "\f" | grep -q '^Report line 200$' || fail "the report's last line is missing"
+
+echo "-- a job cut off by SIGKILL is printed in full on the next start"
+lines=40000
+for i in $(seq 1 $lines); do printf 'Big line %05d\r\n' "$i"; done > "$WORK/big"
+before=$(pdf_count)
+mv "$WORK/big" "$SPOOL"
+wait_until 10 "the big job to start" test -e "$RUN_DIR/.WLSDFKJN.DRY.printing"
+wait_screen "Big line 0" 10
+pane=$(tmux -L "$TMUX_SOCKET" list-panes -F '#{pane_pid}')
+ferrin_pid=$(pgrep -P "$pane" | head -n 1)
+[ -n "$ferrin_pid" ] || fail "cannot find ferrin's process"
+kill -KILL "$ferrin_pid"
+wait_until 10 "ferrin to end" test -s "$RUN_DIR/rc.txt"
+[ -e "$RUN_DIR/.WLSDFKJN.DRY.printing" ] || fail "the job cut off was not kept"
+[ "$(pdf_count)" = "$before" ] || fail "the job cut off made a printout"
+start_ferrin posix
+wait_until 60 "the cut-off job to be printed" gone "$SPOOL"
+sleep 1
+[ "$(pdf_count)" = $((before + 1)) ] || fail "the cut-off job gave $(( $(pdf_count) - before )) printouts on restart"
+text=$(pdftotext "$(newest_pdf)" - | tr -d "\f")
+[ "$(grep -c '^Big line' <<< "$text")" = $lines ] || fail "the cut-off job was not printed in full"
+send_keys x
+[ "$(wait_exit)" = 0 ] || fail "ferrin did not end with 0"
+
+echo "spool_posix: all checks passed"
