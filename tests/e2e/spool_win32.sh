@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# The road of spool files through the Windows build under 32-bit Wine,
+# printing into queues of a private CUPS scheduler (slot 0 on "Receipt",
+# slot 1 on "Reports"): pages and echo, a form feed on the last line, an
+# empty file, Ctrl-Z and LF-only line ends, the slot 1 watcher's start delay,
+# a file its (Windows) writer still holds open, an unknown printer mended
+# while ferrin runs, and a read-only file that cannot be deleted.
+source "$(dirname "$0")/lib.sh"
+need pdfinfo pdftotext
+SPOOLWRITER=${FERRIN_WIN32_SPOOLWRITER:-$(dirname "$FERRIN_WIN32")/spoolwriter.exe}
+[ -f "$FERRIN_WIN32" ] || fail "$FERRIN_WIN32 is missing: build the win32 preset"
+[ -f "$SPOOLWRITER" ] || fail "$SPOOLWRITER is missing: build the win32 preset (tools/spoolwriter)"
+e2e_begin
+start_cupsd
+cups_let_filters_in
+add_pdf_queue Receipt
+add_pdf_queue Reports
+wine_private_prefix
+
+SPOOL="$RUN_DIR/WLSDFKJN.DRY"
+REPORT="$RUN_DIR/WLSDFKJN.DR2"
+
+write_ini() {
+  printf '[printer 0]\r\nprintername=%s\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' "$1" > "$RUN_DIR/ferrin.ini"
+  printf '[printer 1]\r\nprintername=Reports\r\nfilename=WLSDFKJN.DR2\r\nfontname=Courier New\r\nfontsize=10\r\n' >> "$RUN_DIR/ferrin.ini"
+}
+
+jobs_of() { lpstat -W all -o "$1" 2>/dev/null | wc -l; }
+pages_of() { pdfinfo "$1" | awk '/^Pages:/ { print $2 }'; }
+page_text() { pdftotext -layout -f "$2" -l "$2" "$1" - | sed 's/[ \f]*$//' | sed '/^$/d'; }
+count_output() { grep -cF -- "$1" "$RUN_DIR/out.txt" || true; }
+
+# Drops a spool file, waits until it is gone and its job done; sets PDF.
+JOB=0
+print_spool() {
+  local before
+  before=$(jobs_of Receipt)
+  printf "$1" > "$SPOOL"
+  wait_until 20 "the spool file to be printed" bash -c "[ ! -e '$SPOOL' ]"
+  JOB=$((JOB + 1))
+  PDF="$WORK/job$JOB.pdf"
+  cups_collect Receipt "$PDF"
+  [ "$(jobs_of Receipt)" = $((before + 1)) ] || fail "one spool file gave $(( $(jobs_of Receipt) - before )) jobs"
+}
+
+write_ini Receipt
+printf 'R1\r\nR2\r\n' > "$REPORT"
+start_ferrin win32
+started=$SECONDS
+wait_output "Starting thread for printer #0"
+[ -e "$REPORT" ] || fail "the slot 1 watcher took its file before the slot 0 watcher started"
+wait_until 15 "the report to be printed" bash -c "[ ! -e '$REPORT' ]"
+[ $((SECONDS - started)) -ge 2 ] || fail "the report was printed sooner than 2 s after the start"
+output_has "Starting thread for printer #1" || fail "no start line for printer #1"
+cups_collect Reports "$WORK/report.pdf"
+[ "$(page_text "$WORK/report.pdf" 1 | tr '\n' ' ')" = "R1 R2 " ] || fail "the report differs"
+
+echo "-- the road of a spool file"
+print_spool 'Alpha\r\nBravo\f\r\nDelta\r\n'
+[ "$(pages_of "$PDF")" = 2 ] || fail "A CR LF B FF CR LF D gave $(pages_of "$PDF") pages, expected 2"
+[ "$(page_text "$PDF" 1 | tr '\n' ' ')" = "Alpha Bravo " ] || fail "page 1 is '$(page_text "$PDF" 1)'"
+[ "$(page_text "$PDF" 2 | tr '\n' ' ')" = "Delta " ] || fail "page 2 is '$(page_text "$PDF" 2)'"
+screen_text | sed 's/ *$//' | grep -A3 -x 'Alpha' | tr '\n' '|' | grep -qx 'Alpha|Bravo|----Page Feed----|Delta|' ||
+  fail "the echo of the road is not Alpha, Bravo, ----Page Feed----, Delta"
+
+echo "-- a form feed alone on the last line"
+print_spool 'Echo\r\n\f'
+[ "$(pages_of "$PDF")" = 1 ] || fail "a form feed on the last line made $(pages_of "$PDF") pages"
+
+echo "-- an empty file"
+before=$(jobs_of Receipt)
+: > "$SPOOL"
+wait_until 5 "the empty file to be deleted" bash -c "[ ! -e '$SPOOL' ]"
+sleep 1
+[ "$(jobs_of Receipt)" = "$before" ] || fail "an empty spool file made a job"
+
+echo "-- LF-only line ends and Ctrl-Z"
+print_spool 'Foxtrot\r\nHotel\nIndia\n\r\nGolf\032Secret\r\nMore\r\n'
+[ "$(page_text "$PDF" 1 | head -n 1)" = Foxtrot ] || fail "the first line is missing"
+pdftotext "$PDF" - | grep -q Golf || fail "the line before Ctrl-Z is missing"
+pdftotext "$PDF" - | grep -q -e Secret -e More && fail "text after Ctrl-Z was printed"
+screen_has Secret && fail "text after Ctrl-Z was echoed"
+# One screen row; how the console shows the LF byte is Wine's affair (a "?"
+# in a terminal, the glyph on Windows).
+screen_text | sed 's/ *$//' | grep -qE '^Hotel(◙|\?)India(◙|\?)$' || fail "the LF-only line is not echoed as one line"
+
+echo "-- a file its writer still holds open"
+before=$(jobs_of Receipt)
+(cd "$RUN_DIR" && wine "$SPOOLWRITER" WLSDFKJN.DRY 2500 "Juliett one" "Juliett two" > "$WORK/writer.txt" 2>&1) &
+writer=$!
+wait_until 10 "the writer to create the file" test -s "$SPOOL"
+sleep 1
+[ -e "$SPOOL" ] || fail "the file was taken while its writer held it open"
+[ "$(jobs_of Receipt)" = "$before" ] || fail "a job was made while the writer held the file open"
+wait "$writer" || fail "the writer failed: $(cat "$WORK/writer.txt")"
+wait_until 10 "the held file to be printed" bash -c "[ ! -e '$SPOOL' ]"
+cups_collect Receipt "$WORK/held.pdf"
+[ "$(jobs_of Receipt)" = $((before + 1)) ] || fail "the held file gave $(( $(jobs_of Receipt) - before )) jobs"
+[ "$(page_text "$WORK/held.pdf" 1 | tr '\n' ' ')" = "Juliett one Juliett two " ] || fail "the held file was not printed complete"
+
+echo "-- an unknown printer, mended while ferrin runs"
+write_ini "Nobody"
+sleep 0.5
+before=$(jobs_of Receipt)
+printf 'Mike\r\n' > "$SPOOL"
+wait_output 'Could not print WLSDFKJN.DRY on printer "Nobody"'
+sleep 2
+[ -e "$SPOOL" ] || fail "the file was not kept for an unknown printer"
+[ "$(count_output 'Could not print WLSDFKJN.DRY')" = 1 ] || fail "the failure was said more than once"
+screen_has Mike && fail "a job that could not be printed was echoed"
+write_ini Receipt
+wait_until 10 "the mended job to be printed" bash -c "[ ! -e '$SPOOL' ]"
+cups_collect Receipt "$WORK/mended.pdf"
+[ "$(jobs_of Receipt)" = $((before + 1)) ] || fail "the mended job gave $(( $(jobs_of Receipt) - before )) jobs"
+pdftotext "$WORK/mended.pdf" - | grep -q Mike || fail "the mended job's printout lacks its text"
+
+echo "-- a read-only file is printed once"
+before=$(jobs_of Receipt)
+printf 'November\r\n' > "$WORK/ro"
+chmod 0444 "$WORK/ro"
+mv "$WORK/ro" "$SPOOL"
+wait_output "Printed WLSDFKJN.DRY but could not delete it"
+sleep 2
+[ "$(jobs_of Receipt)" = $((before + 1)) ] || fail "a read-only file gave $(( $(jobs_of Receipt) - before )) jobs"
+[ "$(count_output "could not delete it")" = 1 ] || fail "the delete failure was said more than once"
+cups_collect Receipt "$WORK/readonly.pdf"
+pdftotext "$WORK/readonly.pdf" - | grep -q November || fail "the read-only file's printout lacks its text"
+rm -f "$SPOOL"
+
+send_keys x
+[ "$(wait_exit)" = 0 ] || fail "ferrin did not end with 0"
+echo "spool_win32: all checks passed"
