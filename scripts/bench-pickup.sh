@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Pickup latency and idle cost of the POSIX build on the built-in
+# "Save as PDF" printer.
+#
+# Latency: BENCH_FILES (60) receipts are dropped one after another, each
+# written elsewhere and renamed into place as a whole; the time from the
+# rename to the moment its PDF is in the "printed" folder (a PDF appears
+# there complete, by rename) is measured. Between drops the script waits
+# 700-850 ms after the previous PDF, so that the watcher has finished its
+# pause after a job and the drops fall at random points of its cycle.
+# Idle: with both watchers running and no spool files, the CPU time the
+# process uses over BENCH_IDLE_SECONDS (60), from /proc/<pid>/stat.
+#
+# Usage: scripts/bench-pickup.sh [path to the POSIX ferrin]
+set -euo pipefail
+FERRIN_POSIX=${1:-${FERRIN_POSIX:-$(cd "$(dirname "$0")/.." && pwd)/build/posix/ferrin}}
+export FERRIN_POSIX
+source "$(dirname "$0")/../tests/e2e/lib.sh"
+e2e_begin
+
+files=${BENCH_FILES:-60}
+idle_seconds=${BENCH_IDLE_SECONDS:-60}
+printf '[printer 0]\r\nprintername=Save as PDF\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' > "$RUN_DIR/ferrin.ini"
+printf '[printer 1]\r\nprintername=Save as PDF\r\nfilename=WLSDFKJN.DR2\r\nfontname=Courier New\r\nfontsize=10\r\n' >> "$RUN_DIR/ferrin.ini"
+
+# A receipt of 30 lines.
+{
+  printf 'RECEIPT %s\r\n' '0001'
+  for i in $(seq 1 27); do printf 'Item %02d                      %3d.%02d\r\n' "$i" $((i * 3)) $((i % 100)); done
+  printf 'TOTAL                        999.99\r\n\f\r\n'
+} > "$WORK/receipt"
+
+start_ferrin posix
+wait_started
+wait_output "Starting thread for printer #1" 10
+pane=$(tmux -L "$TMUX_SOCKET" list-panes -F '#{pane_pid}')
+pid=$(pgrep -P "$pane" | head -n 1)
+[ -n "$pid" ] || fail "cannot find ferrin's process"
+
+shopt -s nullglob
+pdfs() { local f=("$RUN_DIR"/printed/print-*.pdf); echo ${#f[@]}; }
+micros() { local t=${EPOCHREALTIME/./}; echo "$t"; }
+
+latencies=()
+for n in $(seq 1 "$files"); do
+  before=$(pdfs)
+  cp "$WORK/receipt" "$WORK/next"
+  start=$(micros)
+  mv "$WORK/next" "$RUN_DIR/WLSDFKJN.DRY"
+  deadline=$((start + 10000000))
+  while [ "$(pdfs)" -le "$before" ]; do
+    [ "$(micros)" -lt "$deadline" ] || fail "receipt $n was not printed within 10 s"
+    sleep 0.002
+  done
+  latencies+=($(( ($(micros) - start) / 1000 )))
+  sleep "0.$((700 + RANDOM % 150))"
+done
+[ "$(pdfs)" = "$files" ] || fail "$files receipts gave $(pdfs) PDFs"
+
+sorted=$(printf '%s\n' "${latencies[@]}" | sort -n)
+count=${#latencies[@]}
+median=$(sed -n "$(( (count + 1) / 2 ))p" <<< "$sorted")
+p95=$(sed -n "$(( (count * 95 + 99) / 100 ))p" <<< "$sorted")
+max=$(tail -n 1 <<< "$sorted")
+min=$(head -n 1 <<< "$sorted")
+
+# Idle: both watchers cycling, nothing to print.
+sleep 2
+ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
+t0=$(ticks)
+sleep "$idle_seconds"
+t1=$(ticks)
+hz=$(getconf CLK_TCK)
+idle=$(awk -v d=$((t1 - t0)) -v hz="$hz" -v s="$idle_seconds" 'BEGIN { printf "%.3f", d / hz / s * 100 }')
+cpu_per_minute=$(awk -v d=$((t1 - t0)) -v hz="$hz" -v s="$idle_seconds" 'BEGIN { printf "%.0f", d / hz / s * 60 * 1000 }')
+
+send_keys x
+wait_exit >/dev/null
+
+echo "pickup latency over $count receipts (rename into place to PDF complete):"
+echo "  median ${median} ms, 95th percentile ${p95} ms, min ${min} ms, max ${max} ms (targets: 200 / 300 ms)"
+echo "idle with both watchers over ${idle_seconds} s:"
+echo "  ${idle}% of one core, ${cpu_per_minute} ms of CPU per minute (target: under 0.5%)"
