@@ -19,6 +19,14 @@ const char* const SAVE_AS_PDF_FOLDER = "printed";
 
 namespace {
 
+// Read once while the process is still single-threaded: the scratch file
+// is made private by mkstemp, the finished PDF gets the usual mode.
+const mode_t processUmask = [] {
+  mode_t mask = umask(022);
+  umask(mask);
+  return mask;
+}();
+
 bool writeAll(int fd, const char* data, size_t length) {
   while (length > 0) {
     ssize_t n = write(fd, data, length);
@@ -55,6 +63,7 @@ int scratchInFolder(std::string* path) {
   buffer.push_back('\0');
   int fd = mkstemps(buffer.data(), 5);
   if (fd < 0) return -1;
+  fchmod(fd, 0666 & ~processUmask);
   *path = buffer.data();
   return fd;
 }

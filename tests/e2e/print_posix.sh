@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The POSIX printer device end to end: a text file printed through the
+# printing layer into "Save as PDF" keeps its columns, box drawing and page
+# breaks; the printer list at start-up falls back to "Save as PDF" at once
+# when the scheduler is down and within a few seconds when it is silent.
+source "$(dirname "$0")/lib.sh"
+e2e_begin
+need pdfinfo pdftotext python3
+PRINTFILE=${FERRIN_BUILD:-$FERRIN_SOURCE/build/posix}/printfile
+[ -x "$PRINTFILE" ] || fail "$PRINTFILE is missing: build the posix preset"
+
+echo "-- columns and pages through Save as PDF"
+cd "$RUN_DIR"
+printf '%s\r\n' "Qty  Item        Price" "  2  Coffee       3.80" $'\xda\xc4\xc4\xc4\xc2\xc4\xc4\xc4\xbf' \
+  $'\xb3 A \xb3 B \xb3\x0c' "page two" > receipt.txt
+out=$("$PRINTFILE" "Save as PDF" receipt.txt 10 "Courier New") || fail "printfile: $out"
+pdf=$(ls printed/print-*.pdf 2>/dev/null | head -1)
+[ -n "$pdf" ] || fail "no PDF in printed/"
+[ "$(pdfinfo "$pdf" | sed -n 's/^Title: *//p')" = "Print job" ] || fail "PDF title is not Print job"
+[ "$(pdfinfo "$pdf" | sed -n 's/^Pages: *//p')" = 2 ] || fail "expected 2 pages"
+# 10 pt Courier New: a character is 6 pt wide, so the quarter-inch border
+# (18 pt) shows as three columns of blanks.
+pdftotext -fixed 6 "$pdf" "$WORK/text.txt"
+expected=$(printf '%s\n' "Qty  Item        Price" "  2  Coffee       3.80" "┌───┬───┐" "│ A │ B │")
+got=$(awk 'BEGIN { RS = "\f" } NR == 1' "$WORK/text.txt" | sed 's/[[:space:]]*$//' | grep -v '^$' | sed 's/^   //')
+[ "$got" = "$expected" ] || { diff <(echo "$expected") <(echo "$got") >&2; fail "page 1 text differs"; }
+grep -q "page two" <(awk 'BEGIN { RS = "\f" } NR == 2' "$WORK/text.txt") || fail "page two missing after the form feed"
+
+echo "-- a second print never overwrites the first"
+"$PRINTFILE" "Save as PDF" receipt.txt 10 >/dev/null || fail "second print failed"
+[ "$(ls printed/print-*.pdf | wc -l)" = 2 ] || fail "expected two PDFs after two prints"
+cmp -s "$pdf" "$(ls printed/print-*.pdf | head -1)" || fail "the first PDF changed"
+
+echo "-- scheduler down: the list is only Save as PDF, at once"
+export CUPS_SERVER="$WORK/no-such.sock"
+started=$SECONDS
+start_ferrin posix -LISTPRINTERS
+wait_started 10
+[ $((SECONDS - started)) -le 3 ] || fail "start-up took $((SECONDS - started)) s with no scheduler"
+output_has "1:Save as PDF" || fail "Save as PDF not listed"
+output_has "2:" && fail "a printer listed with no scheduler"
+send_keys x
+wait_exit >/dev/null
+
+echo "-- silent scheduler: the list gives up within a few seconds"
+python3 -c '
+import socket, sys, time
+s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+s.bind(sys.argv[1]); s.listen(16)
+time.sleep(120)' "$WORK/silent.sock" &
+SILENT_PID=$!
+trap 'kill $SILENT_PID 2>/dev/null || true; e2e_end' EXIT
+wait_until 5 "the silent socket" test -S "$WORK/silent.sock"
+export CUPS_SERVER="$WORK/silent.sock"
+started=$SECONDS
+start_ferrin posix -LISTPRINTERS
+wait_started 15
+[ $((SECONDS - started)) -le 8 ] || fail "start-up took $((SECONDS - started)) s with a silent scheduler"
+output_has "1:Save as PDF" || fail "Save as PDF not listed"
+send_keys x
+wait_exit >/dev/null
+echo "print_posix: all checks passed"

@@ -1,0 +1,136 @@
+// Printing speed and memory: lays out a long text (100,000 lines by default:
+// mixed widths, box drawing, a form feed every 60 lines) through the
+// printing layer into "Save as PDF", then the same text through a common
+// text-to-PDF pipeline (iconv, paps, ps2pdf), and prints lines per second
+// for both, their ratio and ferrin's peak memory.
+//
+//   bench_print [lines] [peer command]
+//
+// Runs in the working directory; the PDF lands in ./printed. The peer
+// command reads the code page 437 text on standard input and writes a PDF to
+// the file named by $OUT.
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "files/errors.h"
+#include "print/printer.h"
+
+namespace {
+
+const char kPeer[] =
+    "iconv -f CP437 -t UTF-8 | paps --font='Liberation Mono 10' --paper=a4 | ps2pdf -sPAPERSIZE=a4 - \"$OUT\"";
+
+// Line n of the text: receipts, tables with box drawing, long and empty
+// lines, and a form feed at the end of every 60th line.
+std::string makeLine(long n) {
+  char buffer[256];
+  switch (n % 8) {
+    case 0: std::snprintf(buffer, sizeof buffer, "Item %06ld  Widget, blue ................ %9.2f", n, static_cast<double>(n) * 0.37); break;
+    case 1: std::snprintf(buffer, sizeof buffer, "\xDA\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC2\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xBF"); break;
+    case 2: std::snprintf(buffer, sizeof buffer, "\xB3 %06ld \xB3 Caf\x82 cr\x8Fme \xB3", n); break;
+    case 3: std::snprintf(buffer, sizeof buffer, "\xC0\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC1\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xC4\xD9"); break;
+    case 4: buffer[0] = '\0'; break;
+    case 5: std::snprintf(buffer, sizeof buffer, "Total"); break;
+    case 6: {
+      std::string wide = "Report line " + std::to_string(n) + " ";
+      while (wide.size() < 140) wide += "=-";
+      std::snprintf(buffer, sizeof buffer, "%s", wide.c_str());
+      break;
+    }
+    default: std::snprintf(buffer, sizeof buffer, "  \xB0\xB1\xB2 %ld \xDB\xDB", n * 7919 % 100000); break;
+  }
+  std::string line = buffer;
+  if (n % 60 == 59) line += '\f';
+  return line;
+}
+
+double seconds(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+long peakKilobytes() {
+  struct rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// The text through the printing layer as the spool watcher prints it.
+bool printWithFerrin(long lines) {
+  clearError();
+  attachPrinter("Save as PDF");
+  selectFont("Courier New", 10);
+  for (long n = 0; n < lines; n++) {
+    std::string line = makeLine(n);
+    bool feed = false;
+    std::string text;
+    for (char c : line) {
+      if (c == '\f') feed = true;
+      else text += c;
+    }
+    printLine(text);
+    if (feed && n + 1 < lines) {
+      formFeed();
+      selectFont("Courier New", 10);
+    }
+  }
+  detachPrinter();
+  return lastError() == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long lines = argc > 1 ? std::atol(argv[1]) : 100000;
+  std::string peer = argc > 2 ? argv[2] : kPeer;
+  if (lines <= 0) {
+    std::fprintf(stderr, "usage: bench_print [lines] [peer command]\n");
+    return 2;
+  }
+
+  auto start = std::chrono::steady_clock::now();
+  bool printed = printWithFerrin(lines);
+  double ferrinSeconds = seconds(start);
+  long peak = peakKilobytes();
+  if (!printed) {
+    std::fprintf(stderr, "ferrin could not print into \"Save as PDF\" (error %d)\n", lastError());
+    return 1;
+  }
+
+  // The same text as a file for the peer; writing it is not timed.
+  const char* textFile = "bench-text.txt";
+  {
+    std::ofstream out(textFile, std::ios::binary);
+    for (long n = 0; n < lines; n++) out << makeLine(n) << "\r\n";
+  }
+  std::string command = "set -o pipefail; OUT=bench-peer.pdf; export OUT; (" + peer + ") < " + textFile;
+  start = std::chrono::steady_clock::now();
+  int status = std::system(("bash -c '" + [&] {
+                              std::string quoted;
+                              for (char c : command) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+                              return quoted;
+                            }() + "'").c_str());
+  double peerSeconds = seconds(start);
+  std::remove(textFile);
+  struct stat st;
+  bool peerOk = status == 0 && stat("bench-peer.pdf", &st) == 0 && st.st_size > 0;
+
+  double ferrinRate = static_cast<double>(lines) / ferrinSeconds;
+  std::printf("lines:               %ld (%ld pages)\n", lines, (lines + 59) / 60);
+  std::printf("ferrin:              %.2f s, %.0f lines/s\n", ferrinSeconds, ferrinRate);
+  std::printf("ferrin peak memory:  %.1f MB (ru_maxrss)\n", static_cast<double>(peak) / 1024.0);
+  if (!peerOk) {
+    std::printf("peer:                failed (exit status %d): %s\n", status, peer.c_str());
+    return 1;
+  }
+  double peerRate = static_cast<double>(lines) / peerSeconds;
+  std::printf("peer:                %.2f s, %.0f lines/s (%s)\n", peerSeconds, peerRate, peer.c_str());
+  std::printf("ratio ferrin/peer:   %.2f\n", ferrinRate / peerRate);
+  return 0;
+}
