@@ -109,6 +109,7 @@ CONF
   export CUPS_SERVER="$dir/cups.sock"
   CUPS_DIR="$dir"
   wait_until 20 "the CUPS scheduler" cups_running
+  cups_let_filters_in
 }
 
 # lpstat -r exits 0 whether or not the scheduler runs: read what it says.
@@ -146,20 +147,12 @@ cups_completed_count() {
 
 # --- Wine -----------------------------------------------------------------
 
-# A 32-bit prefix shared by all tests of a run (made once, under a lock).
+# The test's own 32-bit prefix (see wine_private_prefix), made on first use.
 wine_prefix() {
-  need wine wineserver wineboot flock
-  export WINEARCH=win32 WINEDEBUG=-all
-  export WINEPREFIX=${FERRIN_WINE_PREFIX:-/tmp/ferrin-wine-prefix}
-  unset DISPLAY
-  (
-    flock 9
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
-      wineserver -w
-    fi
-  ) 9>"/tmp/ferrin-wine-prefix.lock"
-  [ -f "$WINEPREFIX/system.reg" ] || fail "could not create the Wine prefix $WINEPREFIX"
+  if [ -n "${WORK:-}" ] && [ "${WINEPREFIX:-}" = "$WORK/wine" ] && [ -d "$WINEPREFIX" ]; then
+    return 0
+  fi
+  wine_private_prefix
 }
 
 # --- running ferrin -------------------------------------------------------

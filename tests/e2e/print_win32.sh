@@ -10,7 +10,6 @@ PRINTFILE=${FERRIN_WIN32_PRINTFILE:-$(dirname "$FERRIN_WIN32")/printfile.exe}
 [ -f "$PRINTFILE" ] || fail "$PRINTFILE is missing: build the win32 preset (tools/printfile)"
 e2e_begin
 start_cupsd
-cups_let_filters_in
 add_pdf_queue Office_Laser
 add_pdf_queue Receipt
 wine_private_prefix

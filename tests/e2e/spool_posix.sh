@@ -9,7 +9,6 @@ source "$(dirname "$0")/lib.sh"
 need pdfinfo pdftotext chattr
 e2e_begin
 start_cupsd
-cups_let_filters_in
 add_pdf_queue Reports
 
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"

@@ -12,7 +12,6 @@ SPOOLWRITER=${FERRIN_WIN32_SPOOLWRITER:-$(dirname "$FERRIN_WIN32")/spoolwriter.e
 [ -f "$SPOOLWRITER" ] || fail "$SPOOLWRITER is missing: build the win32 preset (tools/spoolwriter)"
 e2e_begin
 start_cupsd
-cups_let_filters_in
 add_pdf_queue Receipt
 add_pdf_queue Reports
 wine_private_prefix
