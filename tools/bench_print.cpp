@@ -120,6 +120,7 @@ int main(int argc, char** argv) {
   std::remove(textFile);
   struct stat st;
   bool peerOk = status == 0 && stat("bench-peer.pdf", &st) == 0 && st.st_size > 0;
+  std::remove("bench-peer.pdf");  // can be hundreds of megabytes
 
   double ferrinRate = static_cast<double>(lines) / ferrinSeconds;
   std::printf("lines:               %ld (%ld pages)\n", lines, (lines + 59) / 60);

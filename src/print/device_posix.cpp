@@ -288,8 +288,8 @@ FontHandle deviceSelectObject(DeviceContext dc, FontHandle font) {
 }
 
 bool deviceGetTextMetrics(DeviceContext dc, TextMetrics* metrics) {
-  if (dc == nullptr || metrics == nullptr || dc->font == nullptr || dc->font->face == nullptr) return false;
-  *metrics = dc->font->metrics;
+  if (dc == nullptr || metrics == nullptr || dc->font == nullptr || dc->font->sized == nullptr) return false;
+  *metrics = dc->font->sized->metrics;
   return true;
 }
 
@@ -356,8 +356,8 @@ bool deviceMoveTo(DeviceContext dc, int x, int y) {
 
 bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count) {
   if (dc == nullptr || count < 0 || (count > 0 && text == nullptr)) return false;
-  if (dc->cr == nullptr || dc->font == nullptr || dc->font->face == nullptr) return false;
-  const DeviceFontObject* font = dc->font;
+  if (dc->cr == nullptr || dc->font == nullptr || dc->font->sized == nullptr) return false;
+  const SizedFont* font = dc->font->sized;
   const bool updateCp = (dc->textAlign & DEVICE_TA_UPDATECP) != 0;
   if (updateCp) {
     x = dc->x;

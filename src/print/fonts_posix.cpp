@@ -37,6 +37,7 @@ struct FontFile {
 std::mutex fontMutex;
 FT_Library library = nullptr;
 std::map<std::pair<std::string, int>, FontFile*> loadedFiles;
+std::map<std::pair<FontFile*, int>, SizedFont*> sizedFonts;
 
 FontFile* loadFile(const std::string& path, int index, const std::string& family) {
   auto key = std::make_pair(path, index);
@@ -129,12 +130,11 @@ int scaled(long units, int em, int unitsPerEm) {
 
 bool makeDeviceFont(const LogFont& logical, int dotsPerInch, DeviceFontObject* font) {
   std::lock_guard<std::mutex> guard(fontMutex);
+  font->logical = logical;
+  font->sized = nullptr;
+  font->stock = false;
   FontFile* file = matchFile(logical);
   if (file == nullptr || file->face == nullptr) return false;
-  font->logical = logical;
-  font->face = file->face;
-  font->family = file->family;
-  font->stock = false;
   // Negative heights ask for the character height (em), positive ones for
   // the cell height (ascent plus descent), 0 for a default of 10 points.
   int em;
@@ -146,17 +146,28 @@ bool makeDeviceFont(const LogFont& logical, int dotsPerInch, DeviceFontObject* f
     em = static_cast<int>(std::lround(dotsPerInch * 10.0 / 72.0));
   }
   if (em < 1) em = 1;
-  font->em = em;
+  auto key = std::make_pair(file, em);
+  auto found = sizedFonts.find(key);
+  if (found != sizedFonts.end()) {
+    font->sized = found->second;
+    return true;
+  }
+  SizedFont* sized = new SizedFont();
+  sized->face = file->face;
+  sized->family = file->family;
+  sized->em = em;
   // The way the Windows font mapper measures a TrueType font.
-  font->metrics.tmAscent = scaled(file->winAscent, em, file->unitsPerEm);
-  font->metrics.tmDescent = scaled(file->winDescent, em, file->unitsPerEm);
-  font->metrics.tmHeight = font->metrics.tmAscent + font->metrics.tmDescent;
+  sized->metrics.tmAscent = scaled(file->winAscent, em, file->unitsPerEm);
+  sized->metrics.tmDescent = scaled(file->winDescent, em, file->unitsPerEm);
+  sized->metrics.tmHeight = sized->metrics.tmAscent + sized->metrics.tmDescent;
   int leading = scaled(file->lineGap - ((file->winAscent + file->winDescent) - file->hheaHeight), em,
                        file->unitsPerEm);
-  font->metrics.tmExternalLeading = leading > 0 ? leading : 0;
+  sized->metrics.tmExternalLeading = leading > 0 ? leading : 0;
   for (int byte = 0; byte < 256; byte++) {
-    font->glyph[byte] = file->glyph[byte];
-    font->advance[byte] = scaled(file->advanceUnits[byte], em, file->unitsPerEm);
+    sized->glyph[byte] = file->glyph[byte];
+    sized->advance[byte] = scaled(file->advanceUnits[byte], em, file->unitsPerEm);
   }
+  sizedFonts[key] = sized;
+  font->sized = sized;
   return true;
 }

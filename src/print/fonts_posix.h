@@ -9,15 +9,22 @@
 
 #include "print/device.h"
 
-struct DeviceFontObject {
-  LogFont logical;
-  cairo_font_face_t* face;  // shared by every font of the same file; never freed
-  std::string family;       // the family fontconfig chose
-  int em;                   // character height in dots
+// One font file at one size: shared by every font object asking for it and
+// kept for the life of the process, so that a font made for every page of
+// a long document costs only a few bytes.
+struct SizedFont {
+  cairo_font_face_t* face;
+  std::string family;        // the family fontconfig chose
+  int em;                    // character height in dots
   TextMetrics metrics;
   unsigned long glyph[256];  // glyph index of each code page 437 byte
   int advance[256];          // advance width of each byte in dots
-  bool stock;                // a device context's initial font: never deleted
+};
+
+struct DeviceFontObject {
+  LogFont logical;
+  const SizedFont* sized;  // nullptr: the font could not be made
+  bool stock;              // a device context's initial font: never deleted
 };
 
 // Makes a font for the device's resolution (dots per inch). False when no
