@@ -278,3 +278,24 @@ wine_private_prefix() {
   export WINEPREFIX="$FERRIN_WINE_PREFIX"
   cp -a "$template" "$WINEPREFIX" || fail "could not copy the Wine prefix template to $WINEPREFIX"
 }
+
+# --- reading PDFs -------------------------------------------------------------
+
+# pdftotext -bbox as "page yMin xMin word" lines, one per word, in page order.
+words() {
+  pdftotext -bbox "$1" - | awk '
+    /<page / { page++ }
+    /<word / { match($0, /xMin="[^"]*"/); x = substr($0, RSTART + 6, RLENGTH - 7)
+               match($0, /yMin="[^"]*"/); y = substr($0, RSTART + 6, RLENGTH - 7)
+               w = $0; sub(/^.*">/, "", w); sub(/<\/word>.*$/, "", w)
+               print page, y, x, w }'
+}
+
+# The word's field (2 = top, 3 = left) on the given page, in points.
+word_at() { words "$1" | awk -v p="$2" -v w="$3" -v f="$4" '$1 == p && $4 == w { print $f; exit }'; }
+
+# Fails unless |a - b| <= tolerance.
+near() {
+  awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(d <= t) }' ||
+    fail "$4: $1, expected $2 (within $3)"
+}

@@ -54,6 +54,17 @@ for platform in $(e2e_platforms); do
   [ "$order" = printernamefilenamefontsizefontname ] || fail "$platform: keys written in the order $order"
   [ -z "$(ini_get "$RUN_DIR/ferrin.ini" "printer 1" printername)" ] || fail "$platform: printer 1 written after No"
 
+  # The slot 0 watcher, idle since start-up, now prints on the chosen printer
+  # at the chosen size: 12 pt Courier New is a cell of 113 dots at 600 dpi on
+  # POSIX (13.56 pt a line) and of 57 dots at the 300 dpi of Wine's
+  # PostScript driver (13.68 pt a line).
+  printf 'First line\r\nSecond line\r\n' > "$RUN_DIR/WLSDFKJN.DRY"
+  wait_until 20 "the spool file to be printed" bash -c "[ ! -e '$RUN_DIR/WLSDFKJN.DRY' ]"
+  cups_collect Receipt "$WORK/receipt-$platform.pdf"
+  pitch=$(awk -v a="$(word_at "$WORK/receipt-$platform.pdf" 1 Second 2)" \
+              -v b="$(word_at "$WORK/receipt-$platform.pdf" 1 First 2)" 'BEGIN { print a - b }')
+  if [ "$platform" = posix ]; then near "$pitch" 13.56 0.05 "line pitch at 12 pt"; else near "$pitch" 13.68 0.05 "line pitch at 12 pt"; fi
+
   # Setup again: keep the primary printer (No) and add a report printer.
   send_keys S
   wait_until 20 "second setup" bash -c "[ \$(grep -c 'Beginning printer configuration' '$RUN_DIR/out.txt') = 2 ]"
@@ -70,6 +81,11 @@ for platform in $(e2e_platforms); do
   check_ini "printer 1" filename WLSDFKJN.DR2
   check_ini "printer 1" fontsize 10
   check_ini "printer 1" fontname "Courier New"
+  # A report printer added while ferrin runs has no watcher until the next start.
+  printf 'Report\r\n' > "$RUN_DIR/WLSDFKJN.DR2"
+  sleep 3
+  [ -e "$RUN_DIR/WLSDFKJN.DR2" ] || fail "$platform: slot 1 printed although its watcher was not started"
+  rm -f "$RUN_DIR/WLSDFKJN.DR2"
 
   # A settings file that cannot be written: the user is told, and the file
   # keeps what it had.
