@@ -11,6 +11,7 @@ packages=(
   libgtest-dev googletest
   cups-daemon cups-client cups-filters cups-filters-core-drivers
   poppler-utils tmux procps
+  clang libclang-rt-14-dev clang-tidy cppcheck python3
   wine wine32:i386 libcups2:i386 fonts-wine
 )
 

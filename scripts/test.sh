@@ -11,3 +11,4 @@ cmake --preset win32
 cmake --build --preset win32
 
 ctest --preset posix
+bash scripts/hardening.sh

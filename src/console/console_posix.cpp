@@ -60,8 +60,9 @@ void onEndSignal(int) {
 
 void onCrashSignal(int sig) {
   if (terminalRaw) tcsetattr(terminalFd, TCSAFLUSH, &savedModes);
-  signal(sig, SIG_DFL);
-  raise(sig);
+  // Nothing to do if these fail: the process is going down either way.
+  (void)signal(sig, SIG_DFL);
+  (void)raise(sig);
 }
 
 int terminalWidth() {
@@ -120,7 +121,7 @@ unsigned char sequenceScanCode(const std::string& params, int final) {
     default: break;
   }
   if (final != '~') return 0;
-  int n = std::atoi(params.c_str());
+  int n = static_cast<int>(std::strtol(params.c_str(), nullptr, 10));
   switch (n) {
     case 1: case 7: return 0x47;
     case 2: return 0x52;
@@ -211,7 +212,7 @@ void consoleStartup(int argc, char** argv) {
   sigaction(SIGBUS, &sa, nullptr);
   sigaction(SIGABRT, &sa, nullptr);
   sigaction(SIGFPE, &sa, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  (void)signal(SIGPIPE, SIG_IGN);  // cannot fail for a valid signal
 }
 
 void endProcess(int code) {

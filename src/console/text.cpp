@@ -183,7 +183,7 @@ void storeField(char* field, std::size_t size, const std::string& text) {
   std::size_t nul = text.find('\0');
   if (nul != std::string::npos) n = nul;
   if (n > size - 1) n = size - 1;
-  std::memcpy(field, text.data(), n);
+  text.copy(field, n);
   std::memset(field + n, 0, size - n);
 }
 
