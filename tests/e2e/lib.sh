@@ -299,3 +299,46 @@ near() {
   awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { d = a - b; if (d < 0) d = -d; exit !(d <= t) }' ||
     fail "$4: $1, expected $2 (within $3)"
 }
+
+# --- faults: the scheduler stopped and started again, ferrin's own process ---
+
+# Kills the private scheduler with the given signal (TERM by default) and
+# waits until it is gone; CUPS_DIR stays, so restart_cupsd can bring it back.
+kill_cupsd() {
+  local signal=${1:-TERM}
+  [ -n "${CUPSD_PID:-}" ] || fail "no CUPS scheduler to stop"
+  kill -"$signal" "$CUPSD_PID" 2>/dev/null || true
+  wait "$CUPSD_PID" 2>/dev/null || true
+  CUPSD_PID=
+}
+
+# Starts the scheduler again on the socket and configuration of $CUPS_DIR
+# (its queues and the jobs it kept come back with it).
+restart_cupsd() {
+  [ -n "${CUPS_DIR:-}" ] && [ -f "$CUPS_DIR/cupsd.conf" ] || fail "restart_cupsd needs a scheduler made by start_cupsd"
+  [ -z "${CUPSD_PID:-}" ] || kill_cupsd TERM
+  cupsd -f -c "$CUPS_DIR/cupsd.conf" -s "$CUPS_DIR/cups-files.conf" &
+  CUPSD_PID=$!
+  export CUPS_SERVER="$CUPS_DIR/cups.sock"
+  wait_until 20 "the CUPS scheduler to run again" cups_running
+}
+
+# Jobs of a queue the scheduler finished printing (its page log has one line
+# with the job's total for each; cancelled and aborted jobs have none).
+cups_printed_count() {
+  { grep -E "^$1 [^ ]+ [0-9]+ \[[^]]*\] total " "$CUPS_DIR/log/page_log" 2>/dev/null || true; } | wc -l
+}
+
+# The process id of the ferrin that start_ferrin runs in tmux.
+ferrin_pid() {
+  local pane pid
+  pane=$(tmux -L "$TMUX_SOCKET" list-panes -F '#{pane_pid}' 2>/dev/null) || fail "no tmux pane for ferrin"
+  pid=$(pgrep -P "$pane" | head -n 1)
+  [ -n "$pid" ] || fail "cannot find ferrin's process"
+  echo "$pid"
+}
+
+# Peak resident memory of a process in KiB (VmHWM).
+peak_memory_kb() {
+  awk '/^VmHWM:/ { print $2 }' "/proc/$1/status" 2>/dev/null || fail "cannot read /proc/$1/status"
+}
