@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The output folder of "Save as PDF" unusable, then mended, on the POSIX
+# build: made immutable with chattr, and replaced by a plain file. The spool
+# file waits (taken aside, one message), a printout that arrives meanwhile
+# waits behind it, and both print once, in order, when the folder is mended.
+source "$(dirname "$0")/lib.sh"
+need pdfinfo pdftotext chattr
+e2e_begin
+
+SPOOL="$RUN_DIR/WLSDFKJN.DRY"
+TAKEN="$RUN_DIR/.WLSDFKJN.DRY.printing"
+PRINTED="$RUN_DIR/printed"
+HANDOVER='Could not hand the printout of WLSDFKJN.DRY to printer "Save as PDF"'
+
+printf '[printer 0]\r\nprintername=Save as PDF\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' > "$RUN_DIR/ferrin.ini"
+
+pdfs() { { find "$PRINTED" -maxdepth 1 -name 'print-*.pdf' 2>/dev/null || true; } | sort; }
+pdf_count() { pdfs | wc -l; }
+text_of() { pdftotext "$1" - | tr -d '\f' | sed '/^$/d' | tr '\n' '|'; }
+count_output() { grep -cF -- "$1" "$RUN_DIR/out.txt" || true; }
+gone() { [ ! -e "$SPOOL" ] && [ ! -e "$TAKEN" ]; }
+
+start_ferrin posix
+wait_started
+wait_output "Starting thread for printer #0"
+
+printf 'Before the fault\r\n' > "$SPOOL"
+wait_until 20 "the first job to be printed" gone
+wait_until 5 "the first printout" test "$(pdf_count)" = 1
+
+# Breaks the folder with $1, drops two printouts, checks that they wait,
+# mends the folder with $2 and checks that both come out once, in order.
+fault_and_mend() {
+  local break_it=$1 mend_it=$2 tag=$3 said before
+  said=$(count_output "$HANDOVER")
+  before=$(pdf_count)
+  $break_it
+  printf '%s first\r\nline two\r\n' "$tag" > "$SPOOL"
+  wait_until 20 "the hand-over failure to be said" bash -c "[ \$(grep -cF '$HANDOVER' '$RUN_DIR/out.txt') -gt $said ]"
+  [ -e "$TAKEN" ] || fail "$tag: the printout was not kept aside"
+  # The next printout waits behind the kept one.
+  printf '%s second\r\n' "$tag" > "$SPOOL"
+  sleep 3
+  [ -e "$TAKEN" ] && [ -e "$SPOOL" ] || fail "$tag: the waiting printouts were not both kept"
+  [ "$(count_output "$HANDOVER")" = $((said + 1)) ] || fail "$tag: the failure was said $(( $(count_output "$HANDOVER") - said )) times, not once"
+  ferrin_running || fail "$tag: ferrin ended"
+  $mend_it
+  # The hand-over is tried again 10 s after it failed.
+  wait_until 30 "$tag: both printouts to be printed" gone
+  sleep 1
+  [ "$(pdf_count)" = $((before + 2)) ] || fail "$tag: two printouts gave $(( $(pdf_count) - before )) PDFs"
+  local first second
+  first=$(pdfs | tail -n 2 | head -n 1)
+  second=$(pdfs | tail -n 1)
+  [ "$(text_of "$first")" = "$tag first|line two|" ] || fail "$tag: the kept printout is '$(text_of "$first")'"
+  [ "$(text_of "$second")" = "$tag second|" ] || fail "$tag: the printout behind it is '$(text_of "$second")'"
+  [ "$(count_output "$HANDOVER")" = $((said + 1)) ] || fail "$tag: the failure was said again"
+  [ -z "$(find "$PRINTED" -maxdepth 1 -name '.print-*' 2>/dev/null)" ] || fail "$tag: scratch files were left in $PRINTED"
+}
+
+echo "-- the folder made immutable"
+immutable() { chattr +i "$PRINTED" || fail "cannot make $PRINTED immutable"; UNLOCK_INI="$PRINTED"; }
+mutable() { chattr -i "$PRINTED"; }
+fault_and_mend immutable mutable Immutable
+
+echo "-- a plain file where the folder should be"
+mv "$PRINTED" "$WORK/printed-before"
+plain_file() { echo "not a folder" > "$PRINTED"; }
+# ferrin makes the folder again itself.
+folder_again() { rm -f "$PRINTED"; }
+fault_and_mend plain_file folder_again Blocked
+
+ferrin_running || fail "ferrin ended"
+send_keys x
+[ "$(wait_exit)" = 0 ] || fail "ferrin did not end with 0"
+echo "faults_savepdf: all checks passed"
