@@ -323,10 +323,12 @@ restart_cupsd() {
   wait_until 20 "the CUPS scheduler to run again" cups_running
 }
 
-# Jobs of a queue the scheduler finished printing (its page log has one line
-# with the job's total for each; cancelled and aborted jobs have none).
+# Jobs of a queue the scheduler printed: distinct job ids whose page-log line
+# gives a total above 0 (a job stopped half-way logs a total of 0 and, when
+# resumed, a second line; cancelled and aborted jobs log none).
 cups_printed_count() {
-  { grep -E "^$1 [^ ]+ [0-9]+ \[[^]]*\] total " "$CUPS_DIR/log/page_log" 2>/dev/null || true; } | wc -l
+  awk -v q="$1" '$1 == q && $6 == "total" && $7 > 0 { seen[$3] = 1 } END { n = 0; for (j in seen) n++; print n }' \
+    "$CUPS_DIR/log/page_log" 2>/dev/null || echo 0
 }
 
 # The process id of the ferrin that start_ferrin runs in tmux.
