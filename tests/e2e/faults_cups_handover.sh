@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# The CUPS scheduler stopped (SIGTERM, a stop of the service) just as a long
+# report's document has reached it, then started again: the report must come
+# out once and complete. FAULTS_HANDOVER_SIGNAL=KILL kills it instead.
+source "$(dirname "$0")/lib.sh"
+need pdfinfo pdftotext
+e2e_begin
+start_cupsd
+add_pdf_queue Receipts
+
+SPOOL="$RUN_DIR/WLSDFKJN.DRY"
+TAKEN="$RUN_DIR/.WLSDFKJN.DRY.printing"
+SIGNAL=${FAULTS_HANDOVER_SIGNAL:-TERM}
+printf '[printer 0]\r\nprintername=Receipts\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' > "$RUN_DIR/ferrin.ini"
+
+gone() { [ ! -e "$SPOOL" ] && [ ! -e "$TAKEN" ]; }
+jobs_at_least() { [ "$(cups_printed_count Receipts)" -ge "$1" ]; }
+lines=30000
+awk -v n=$lines 'BEGIN { for (i = 1; i <= n; i++) printf "Report line %06d\r\n", i }' > "$WORK/report"
+
+start_ferrin posix
+wait_started
+wait_output "Starting thread for printer #0"
+
+echo "-- the report with the scheduler running"
+cp "$WORK/report" "$SPOOL"
+wait_until 30 "the first report to be printed" gone
+wait_until 60 "the queue to print it" jobs_at_least 1
+full=$(stat -c %s "$CUPS_DIR/spool/d00001-001")
+
+echo "-- the scheduler stopped with SIG$SIGNAL as the document arrives"
+cp "$WORK/report" "$WORK/report2"
+mv "$WORK/report2" "$SPOOL"
+deadline=$((SECONDS + 60))
+until compgen -G "$CUPS_DIR/spool/d00002-*" >/dev/null; do
+  [ $SECONDS -lt $deadline ] || fail "the report's document never reached the scheduler"
+done
+kill -STOP "$CUPSD_PID"
+received=$(stat -c %s "$CUPS_DIR/spool/d00002-001")
+kill -"$SIGNAL" "$CUPSD_PID"
+kill -CONT "$CUPSD_PID" 2>/dev/null || true
+kill_cupsd "$SIGNAL"
+kept=$([ -e "$TAKEN" ] && echo "kept by ferrin" || echo "deleted by ferrin")
+echo "   stopped with $received of $full bytes received; the spool file was $kept"
+sleep 1
+ferrin_running || fail "ferrin ended when the scheduler was stopped during the hand-over"
+restart_cupsd
+# A failed hand-over is tried again after 10 s.
+wait_until 30 "the report to be printed after the restart" gone
+sleep 12
+wait_until 60 "the queue to settle" bash -c "[ -z \"\$(lpstat -W not-completed -o Receipts)\" ]"
+printed=$(cups_printed_count Receipts)
+[ "$printed" = 2 ] || fail "the report stopped at the hand-over was printed $((printed - 1)) times ($kept)"
+cups_collect Receipts "$WORK/report2.pdf"
+[ "$(pdftotext "$WORK/report2.pdf" - | tr -d '\f' | grep -c '^Report line [0-9]\{6\}$')" = $lines ] ||
+  fail "the report is not complete"
+
+ferrin_running || fail "ferrin ended"
+send_keys x
+[ "$(wait_exit)" = 0 ] || fail "ferrin did not end with 0"
+echo "faults_cups_handover: all checks passed"
