@@ -33,12 +33,9 @@ failed() { failures+=("$*"); echo "FAILED: $*" >&2; }
 # error is the terminal. A report ends the program with a non-zero code, and
 # any report file afterwards fails the step even if a test missed the code.
 #
-# Leaks that are not leaks: the font caches of the POSIX printer device (filled
-# under makeDeviceFont) live for the whole process in global maps, which are
-# destroyed at exit before the leak check runs; fontconfig keeps its
-# configuration for the process.
+# Leaks that are not leaks: fontconfig keeps its configuration for the life
+# of the process.
 cat > "$LOGS/lsan.supp" <<'SUPP'
-leak:makeDeviceFont
 leak:libfontconfig.so
 SUPP
 sanitizer_env() {

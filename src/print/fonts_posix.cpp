@@ -36,8 +36,9 @@ struct FontFile {
 // loaded files are kept for the life of the process (a handful at most).
 std::mutex fontMutex;
 FT_Library library = nullptr;
-std::map<std::pair<std::string, int>, FontFile*> loadedFiles;
-std::map<std::pair<FontFile*, int>, SizedFont*> sizedFonts;
+// Never destroyed: watchers may still use them while the process ends.
+std::map<std::pair<std::string, int>, FontFile*>& loadedFiles = *new std::map<std::pair<std::string, int>, FontFile*>();
+std::map<std::pair<FontFile*, int>, SizedFont*>& sizedFonts = *new std::map<std::pair<FontFile*, int>, SizedFont*>();
 
 FontFile* loadFile(const std::string& path, int index, const std::string& family) {
   auto key = std::make_pair(path, index);
