@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
+#include <mutex>
 
 namespace {
 
@@ -107,16 +109,126 @@ cups_dest_t* lookUpDest(http_t* http, const std::string& name) {
 }
 
 // Cancels a job whose document did not get through, on a connection of its
-// own: the one the document went over is in the middle of a request.
-void cancelJob(const std::string& name, int jobId) {
+// own: the one the document went over is in the middle of a request. True
+// when the scheduler says the job is cancelled.
+bool cancelJob(const std::string& name, int jobId) {
   http_t* http = connectScheduler(CUPS_QUERY_TIMEOUT_MS);
-  if (http == nullptr) return;
+  if (http == nullptr) return false;
+  bool cancelled = false;
   cups_dest_t* dest = lookUpDest(http, name);
   if (dest != nullptr) {
-    cupsCancelDestJob(http, dest, jobId);
+    cancelled = cupsCancelDestJob(http, dest, jobId) <= IPP_STATUS_OK_EVENTS_COMPLETE;
     cupsFreeDests(1, dest);
   }
   httpClose(http);
+  return cancelled;
+}
+
+// The path of the queue's URI, which libcups wants for the response to a
+// document (it posts there again if the scheduler asks for credentials).
+std::string destResource(cups_dest_t* dest) {
+  const char* uri = cupsGetOption("printer-uri-supported", dest->num_options, dest->options);
+  char scheme[32], user[256], host[256], resource[1024];
+  int port = 0;
+  if (uri == nullptr || httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof scheme, user, sizeof user, host,
+                                        sizeof host, &port, resource, sizeof resource) < HTTP_URI_STATUS_OK)
+    return "/";
+  return resource;
+}
+
+// Jobs whose whole document reached the scheduler without an answer coming
+// back, and that could not be cancelled: the scheduler may still print them
+// (it keeps its jobs across a restart), so the same document is not sent
+// again before it has said what became of the job. Shared by the printing
+// threads; each entry goes when its document comes again and the scheduler
+// answers.
+struct UncertainJob {
+  std::string queue;
+  std::uint64_t digest;
+  int jobId;
+};
+
+std::mutex uncertainMutex;
+std::vector<UncertainJob> uncertainJobs;
+// A document is kept and tried again until it is settled, so only a few are
+// ever waiting; the bound keeps a run of abandoned ones from piling up.
+const size_t kMaxUncertainJobs = 64;
+
+bool findUncertainJob(const std::string& queue, std::uint64_t digest, int* jobId) {
+  std::lock_guard<std::mutex> guard(uncertainMutex);
+  for (const UncertainJob& job : uncertainJobs) {
+    if (job.queue == queue && job.digest == digest) {
+      *jobId = job.jobId;
+      return true;
+    }
+  }
+  return false;
+}
+
+void forgetUncertainJob(const std::string& queue, std::uint64_t digest) {
+  std::lock_guard<std::mutex> guard(uncertainMutex);
+  for (size_t i = 0; i < uncertainJobs.size(); i++) {
+    if (uncertainJobs[i].queue == queue && uncertainJobs[i].digest == digest) {
+      uncertainJobs.erase(uncertainJobs.begin() + static_cast<std::ptrdiff_t>(i));
+      return;
+    }
+  }
+}
+
+void rememberUncertainJob(const std::string& queue, std::uint64_t digest, int jobId) {
+  forgetUncertainJob(queue, digest);
+  std::lock_guard<std::mutex> guard(uncertainMutex);
+  if (uncertainJobs.size() >= kMaxUncertainJobs) uncertainJobs.erase(uncertainJobs.begin());
+  uncertainJobs.push_back(UncertainJob{queue, digest, jobId});
+}
+
+// What the scheduler says about a job it was handed earlier.
+enum JobFate {
+  JOB_TAKEN,     // waiting, held, printing, stopped or printed: it has the document
+  JOB_GONE,      // unknown to it, cancelled or aborted: the document did not print
+  JOB_NO_ANSWER  // not reached, or no clear answer
+};
+
+JobFate askJobFate(const std::string& queue, int jobId) {
+  http_t* http = connectScheduler(CUPS_QUERY_TIMEOUT_MS);
+  if (http == nullptr) return JOB_NO_ANSWER;
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%d", jobId);
+  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  static const char* const wanted[] = {"job-state", "job-printer-uri"};
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, wanted);
+  ipp_t* response = cupsDoRequest(http, request, "/");
+  ipp_status_t status = response != nullptr ? ippGetStatusCode(response) : IPP_STATUS_ERROR_INTERNAL;
+  JobFate fate = JOB_NO_ANSWER;
+  if (response != nullptr && status == IPP_STATUS_ERROR_NOT_FOUND) {
+    fate = JOB_GONE;
+  } else if (response != nullptr && status <= IPP_STATUS_OK_EVENTS_COMPLETE) {
+    ipp_attribute_t* state = ippFindAttribute(response, "job-state", IPP_TAG_ENUM);
+    ipp_attribute_t* printer = ippFindAttribute(response, "job-printer-uri", IPP_TAG_URI);
+    const char* printerUri = printer != nullptr ? ippGetString(printer, 0, nullptr) : nullptr;
+    std::string suffix = "/" + queue;
+    std::string path = printerUri != nullptr ? printerUri : "";
+    // A scheduler that lost its jobs hands their numbers out again: a job of
+    // another queue under this number is not the one sent.
+    bool sameQueue = path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
+    if (state != nullptr && printerUri != nullptr) {
+      switch (ippGetInteger(state, 0)) {
+        case IPP_JSTATE_PENDING:
+        case IPP_JSTATE_HELD:
+        case IPP_JSTATE_PROCESSING:
+        case IPP_JSTATE_STOPPED:
+        case IPP_JSTATE_COMPLETED: fate = sameQueue ? JOB_TAKEN : JOB_GONE; break;
+        case IPP_JSTATE_CANCELED:
+        case IPP_JSTATE_ABORTED: fate = JOB_GONE; break;
+        default: break;
+      }
+    }
+  }
+  ippDelete(response);
+  httpClose(http);
+  return fate;
 }
 
 }  // namespace
@@ -153,8 +265,15 @@ bool findCupsQueue(const std::string& name, CupsMedia* media) {
   return found;
 }
 
-bool submitCupsJob(const std::string& name, const std::string& title, int pdfFd) {
+bool submitCupsJob(const std::string& name, const std::string& title, int pdfFd, std::uint64_t digest) {
   if (name.empty() || lseek(pdfFd, 0, SEEK_SET) != 0) return false;
+  int earlierJob = 0;
+  if (findUncertainJob(name, digest, &earlierJob)) {
+    JobFate fate = askJobFate(name, earlierJob);
+    if (fate == JOB_NO_ANSWER) return false;
+    forgetUncertainJob(name, digest);
+    if (fate == JOB_TAKEN) return true;
+  }
   http_t* http = connectScheduler(CUPS_JOB_TIMEOUT_MS);
   if (http == nullptr) return false;
   bool ok = false;
@@ -164,6 +283,7 @@ bool submitCupsJob(const std::string& name, const std::string& title, int pdfFd)
   if (info != nullptr &&
       cupsCreateDestJob(http, dest, info, &jobId, title.c_str(), 0, nullptr) <= IPP_STATUS_OK_EVENTS_COMPLETE &&
       jobId > 0) {
+    bool unanswered = false;  // the whole document went over, and no reply came back
     if (cupsStartDestDocument(http, dest, info, jobId, title.c_str(), CUPS_FORMAT_PDF, 0, nullptr, 1) ==
         HTTP_STATUS_CONTINUE) {
       bool written = true;
@@ -182,11 +302,16 @@ bool submitCupsJob(const std::string& name, const std::string& title, int pdfFd)
         }
       }
       if (written) {
-        ipp_status_t status = cupsFinishDestDocument(http, dest, info);
-        ok = status <= IPP_STATUS_OK_EVENTS_COMPLETE;
+        // The scheduler's reply to the document. An IPP status in it is a
+        // clear answer either way; no reply at all (connection closed, wait
+        // run out) leaves open whether it will print the job.
+        ipp_t* response = cupsGetResponse(http, destResource(dest).c_str());
+        unanswered = response == nullptr;
+        ok = response != nullptr && requestSucceeded();
+        ippDelete(response);
       }
     }
-    if (!ok) cancelJob(name, jobId);
+    if (!ok && !cancelJob(name, jobId) && unanswered) rememberUncertainJob(name, digest, jobId);
   }
   cupsFreeDestInfo(info);
   if (dest != nullptr) cupsFreeDests(1, dest);

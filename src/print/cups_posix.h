@@ -4,6 +4,7 @@
 // a scheduler that is down or does not answer never holds ferrin up for long.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -38,4 +39,14 @@ bool findCupsQueue(const std::string& name, CupsMedia* media);
 // Sends the PDF read from the open file descriptor (from its start) to the
 // queue as one job with the given title. True only when the scheduler
 // accepted the whole document.
-bool submitCupsJob(const std::string& name, const std::string& title, int pdfFd);
+//
+// digest identifies the document by what was drawn on it (not by the PDF's
+// bytes, which carry a creation date). When the whole document went over but
+// the scheduler gave no answer and the job could not be cancelled, it may
+// print all the same: the call fails and remembers the job with the digest.
+// When the same document comes again for the queue, the scheduler is first
+// asked about that job: if it still has it or has printed it, the call
+// succeeds without sending anything; if the job is gone, cancelled or
+// aborted, the document is sent; if the scheduler does not answer, the call
+// fails and the job stays remembered.
+bool submitCupsJob(const std::string& name, const std::string& title, int pdfFd, std::uint64_t digest);

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -116,6 +117,7 @@ struct DeviceContextObject {
   bool writeFailed;
   cairo_surface_t* surface;
   int pagesDone;
+  std::uint64_t digest;  // of everything drawn: names the document to the scheduler's hand-over
   // The page.
   cairo_t* cr;
   // Drawing state.
@@ -143,6 +145,25 @@ cairo_status_t writeToScratch(void* closure, const unsigned char* data, unsigned
     length -= static_cast<unsigned int>(n);
   }
   return CAIRO_STATUS_SUCCESS;
+}
+
+// 64-bit FNV-1a, fed as the document is laid out: every page start and
+// every piece of text with its place. Equal documents give equal digests
+// whatever date the PDF carries.
+const std::uint64_t kDigestStart = 14695981039346656037ull;
+
+void addToDigest(std::uint64_t* digest, const void* data, size_t length) {
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  for (size_t i = 0; i < length; i++) {
+    *digest ^= bytes[i];
+    *digest *= 1099511628211ull;
+  }
+}
+
+void addNumberToDigest(std::uint64_t* digest, std::int64_t value) {
+  unsigned char bytes[8];
+  for (int i = 0; i < 8; i++) bytes[i] = static_cast<unsigned char>(static_cast<std::uint64_t>(value) >> (8 * i));
+  addToDigest(digest, bytes, sizeof bytes);
 }
 
 int printableWidth(const DeviceSettings& s) {
@@ -222,6 +243,7 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
   dc->writeFailed = false;
   dc->surface = nullptr;
   dc->pagesDone = 0;
+  dc->digest = kDigestStart;
   dc->cr = nullptr;
   dc->font = stockFont();
   dc->textColor = 0;
@@ -239,6 +261,7 @@ int deviceStartDoc(DeviceContext dc, const char* documentName) {
   if (dc->fd < 0) return 0;
   dc->writeFailed = false;
   dc->pagesDone = 0;
+  dc->digest = kDigestStart;
   dc->surface = cairo_pdf_surface_create_for_stream(writeToScratch, dc, points(dc->settings.paperWidth),
                                                     points(dc->settings.paperLength));
   if (cairo_surface_status(dc->surface) != CAIRO_STATUS_SUCCESS) {
@@ -337,6 +360,9 @@ int deviceStartPage(DeviceContext dc) {
     dc->cr = nullptr;
     return 0;
   }
+  addToDigest(&dc->digest, "P", 1);
+  addNumberToDigest(&dc->digest, s.paperWidth);
+  addNumberToDigest(&dc->digest, s.paperLength);
   return 1;
 }
 
@@ -363,6 +389,11 @@ bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count) 
     x = dc->x;
     y = dc->y;
   }
+  addToDigest(&dc->digest, "T", 1);
+  addNumberToDigest(&dc->digest, x);
+  addNumberToDigest(&dc->digest, y);
+  addNumberToDigest(&dc->digest, count);
+  addToDigest(&dc->digest, text, static_cast<size_t>(count));
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
   long width = 0;
   for (int i = 0; i < count; i++) width += font->advance[bytes[i]];
@@ -451,7 +482,7 @@ int deviceEndDoc(DeviceContext dc) {
       ok = publishPdf(dc->fd, dc->scratchPath, &finalPath);
       dc->scratchPath.clear();  // moved into place, or removed on failure
     } else {
-      ok = submitCupsJob(dc->printerName, dc->title, dc->fd);
+      ok = submitCupsJob(dc->printerName, dc->title, dc->fd, dc->digest);
     }
   }
   discardDocument(dc);
