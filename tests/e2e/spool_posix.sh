@@ -155,12 +155,13 @@ cups_collect Reports "$WORK/report.pdf"
 pdftotext "$WORK/report.pdf" - | tr -d "\f" | grep -q '^Report line 200$' || fail "the report's last line is missing"
 
 echo "-- a job cut off by SIGKILL is printed in full on the next start"
-lines=40000
-for i in $(seq 1 $lines); do printf 'Big line %05d\r\n' "$i"; done > "$WORK/big"
+# Long enough (several seconds of printing) that the kill lands mid-job.
+lines=200000
+awk -v n=$lines 'BEGIN { for (i = 1; i <= n; i++) printf "Big line %06d\r\n", i }' > "$WORK/big"
 before=$(pdf_count)
 mv "$WORK/big" "$SPOOL"
 wait_until 10 "the big job to start" test -e "$RUN_DIR/.WLSDFKJN.DRY.printing"
-wait_screen "Big line 0" 10
+wait_screen "Big line" 10
 pane=$(tmux -L "$TMUX_SOCKET" list-panes -F '#{pane_pid}')
 ferrin_pid=$(pgrep -P "$pane" | head -n 1)
 [ -n "$ferrin_pid" ] || fail "cannot find ferrin's process"
