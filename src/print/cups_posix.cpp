@@ -212,7 +212,8 @@ JobFate askJobFate(const std::string& queue, int jobId) {
     std::string path = printerUri != nullptr ? printerUri : "";
     // A scheduler that lost its jobs hands their numbers out again: a job of
     // another queue under this number is not the one sent.
-    bool sameQueue = path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
+    bool sameQueue =
+        path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
     if (state != nullptr && printerUri != nullptr) {
       switch (ippGetInteger(state, 0)) {
         case IPP_JSTATE_PENDING:
