@@ -37,13 +37,19 @@ struct FontFile {
 std::mutex fontMutex;
 FT_Library library = nullptr;
 // Never destroyed: watchers may still use them while the process ends.
-std::map<std::pair<std::string, int>, FontFile*>& loadedFiles = *new std::map<std::pair<std::string, int>, FontFile*>();
-std::map<std::pair<FontFile*, int>, SizedFont*>& sizedFonts = *new std::map<std::pair<FontFile*, int>, SizedFont*>();
+std::map<std::pair<std::string, int>, FontFile*>& loadedFiles() {
+  static auto* files = new std::map<std::pair<std::string, int>, FontFile*>();
+  return *files;
+}
+std::map<std::pair<FontFile*, int>, SizedFont*>& sizedFonts() {
+  static auto* fonts = new std::map<std::pair<FontFile*, int>, SizedFont*>();
+  return *fonts;
+}
 
 FontFile* loadFile(const std::string& path, int index, const std::string& family) {
   auto key = std::make_pair(path, index);
-  auto found = loadedFiles.find(key);
-  if (found != loadedFiles.end()) return found->second;
+  auto found = loadedFiles().find(key);
+  if (found != loadedFiles().end()) return found->second;
   if (library == nullptr && FT_Init_FreeType(&library) != 0) return nullptr;
   FT_Face ft = nullptr;
   if (FT_New_Face(library, path.c_str(), index, &ft) != 0) return nullptr;
@@ -85,7 +91,7 @@ FontFile* loadFile(const std::string& path, int index, const std::string& family
     file->advanceUnits[byte] = advance;
   }
   file->face = cairo_ft_font_face_create_for_ft_face(ft, FT_LOAD_NO_HINTING);
-  loadedFiles[key] = file;
+  loadedFiles()[key] = file;
   return file;
 }
 
@@ -148,8 +154,8 @@ bool makeDeviceFont(const LogFont& logical, int dotsPerInch, DeviceFontObject* f
   }
   if (em < 1) em = 1;
   auto key = std::make_pair(file, em);
-  auto found = sizedFonts.find(key);
-  if (found != sizedFonts.end()) {
+  auto found = sizedFonts().find(key);
+  if (found != sizedFonts().end()) {
     font->sized = found->second;
     return true;
   }
@@ -168,7 +174,7 @@ bool makeDeviceFont(const LogFont& logical, int dotsPerInch, DeviceFontObject* f
     sized->glyph[byte] = file->glyph[byte];
     sized->advance[byte] = scaled(file->advanceUnits[byte], em, file->unitsPerEm);
   }
-  sizedFonts[key] = sized;
+  sizedFonts()[key] = sized;
   font->sized = sized;
   return true;
 }
