@@ -10,5 +10,7 @@ cmake --build --preset posix
 cmake --preset win32
 cmake --build --preset win32
 
-ctest --preset posix
+# Sanitizers, fuzzing and static analysis first, so that the run closes with
+# the test runner's summary.
 bash scripts/hardening.sh
+ctest --preset posix
