@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
   }
   long size = argc > 3 ? std::strtol(argv[3], nullptr, 10) : 0;  // 0: the layer's 8 points
   if (size < -32768 || size > 32767) size = 0;
-  std::string face = argc > 4 ? argv[4] : DEFAULT_PRINTER_FONT;
+  std::string face = argc > 4 ? argv[4] : kDefaultPrinterFont;
 
   std::FILE* file = std::fopen(argv[2], "rb");
   if (file == nullptr) {

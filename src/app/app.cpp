@@ -8,8 +8,6 @@
 #include "setup/setup.h"
 #include "spool/watcher.h"
 
-CycleEvent cycleEvent = nullptr;
-
 namespace {
 
 void writeBanner() {

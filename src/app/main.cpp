@@ -1,5 +1,6 @@
 #include "app/app.h"
 #include "console/console.h"
+#include "console/system.h"
 
 int main(int argc, char** argv) {
   consoleStartup(argc, argv);

@@ -9,10 +9,6 @@
 // commandLineText() on platforms that have no command-line call.
 void consoleStartup(int argc, char** argv);
 
-// Restores the console (terminal modes) and ends the process with `code`,
-// cutting off every other thread wherever it stands.
-[[noreturn]] void endProcess(int code);
-
 // Standard output: the text's bytes (nothing when empty), then CR LF, as two
 // separate writes, each under the process-wide file-system lock.
 void writeOutputLine(const std::string& text);
@@ -35,11 +31,3 @@ std::string commandLineText();
 
 // The working directory's full path.
 std::string currentDirectory();
-
-// Platform half used by the line editor: the next key as waitKey gives it,
-// and one cell back with a blank written there (Backspace).
-std::string readKey();
-void eraseLastScreenCell();
-
-// The raw command line, program name included.
-std::string platformCommandLine();

@@ -4,6 +4,7 @@
 // controlling terminal ferrin runs headless: screen text goes to standard
 // error and no key is ever read.
 #include "console/console.h"
+#include "console/console_platform.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -2,6 +2,7 @@
 // written cell by cell into the console screen buffer, keys from CONIN$ in
 // raw mode.
 #include "console/console.h"
+#include "console/console_platform.h"
 
 #include <windows.h>
 

@@ -1,5 +1,6 @@
 // The line editor behind inputLine, the same on every platform.
 #include "console/console.h"
+#include "console/console_platform.h"
 #include "console/text.h"
 
 namespace {

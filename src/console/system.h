@@ -35,5 +35,10 @@ struct LockGuard {
   ProcessLock lock;
 };
 
+// Restores the console (terminal modes) and ends the process with `code`,
+// cutting off every other thread wherever it stands. Implemented beside the
+// console, which is what needs restoring.
+[[noreturn]] void endProcess(int code);
+
 // Monotonic milliseconds, for measuring and for bounding waits.
 unsigned long long monotonicMilliseconds();

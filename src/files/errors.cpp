@@ -1,6 +1,6 @@
 #include "files/errors.h"
 
-#include "console/console.h"
+#include "console/system.h"
 
 namespace {
 thread_local int threadError = 0;

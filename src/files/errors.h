@@ -7,3 +7,16 @@ int lastError();
 // Sets the calling thread's code. Codes of 241 and above are fatal platform
 // failures: the process ends at once with exit code 255.
 void setError(int code);
+
+// File access error codes by cause.
+const int kErrorFileNotFound = 53;
+const int kErrorPathNotFound = 76;
+const int kErrorAccess = 70;
+const int kErrorBadName = 64;
+const int kErrorBadDrive = 68;
+const int kErrorNotReady = 71;
+const int kErrorDiskFault = 72;
+const int kErrorTooManyFiles = 67;
+const int kErrorNoMemory = 7;
+const int kErrorPastEnd = 62;
+const int kErrorOther = 75;

@@ -1,11 +1,13 @@
 // The file-system calls behind spool file access. fs_win32.cpp and
 // fs_posix.cpp implement them; each takes the process-wide FileSystemLock
 // around every single platform call it makes. Results are the error codes of
-// files/spoolfile.h, 0 for success.
+// files/errors.h, 0 for success.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "files/errors.h"
 
 typedef struct FsFileObject* FsFile;
 

@@ -28,7 +28,7 @@
 #include <cerrno>
 
 #include "console/system.h"
-#include "files/spoolfile.h"
+#include "files/errors.h"
 
 struct FsFileObject {
   int fd;
@@ -47,19 +47,19 @@ const long long kQuietMilliseconds = 1000;
 
 int codeForErrno(int error) {
   switch (error) {
-    case ENOENT: return ERROR_FILE_NOT_FOUND_CODE;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND_CODE;
+    case ENOENT: return kErrorFileNotFound;
+    case ENOTDIR: return kErrorPathNotFound;
     case EACCES: case EPERM: case EROFS: case ETXTBSY: case EBUSY: case EISDIR: case ELOOP:
 #if EWOULDBLOCK != EAGAIN
     case EWOULDBLOCK:
 #endif
     case EAGAIN:
-      return ERROR_ACCESS_CODE;
-    case ENXIO: case ENODEV: return ERROR_BAD_DRIVE_CODE;
-    case EIO: return ERROR_DISK_FAULT_CODE;
-    case EMFILE: case ENFILE: return ERROR_TOO_MANY_FILES_CODE;
-    case ENOMEM: return ERROR_NO_MEMORY_CODE;
-    default: return ERROR_OTHER_CODE;
+      return kErrorAccess;
+    case ENXIO: case ENODEV: return kErrorBadDrive;
+    case EIO: return kErrorDiskFault;
+    case EMFILE: case ENFILE: return kErrorTooManyFiles;
+    case ENOMEM: return kErrorNoMemory;
+    default: return kErrorOther;
   }
 }
 
@@ -82,7 +82,7 @@ bool directoryExists(const std::string& path) {
 
 // A missing file is 53 when its directory is there and 76 when it is not.
 int codeForPathError(int error, const std::string& name) {
-  if (error == ENOENT && !directoryExists(directoryOf(name))) return ERROR_PATH_NOT_FOUND_CODE;
+  if (error == ENOENT && !directoryExists(directoryOf(name))) return kErrorPathNotFound;
   return codeForErrno(error);
 }
 
@@ -121,7 +121,7 @@ int checkNoWriter(int fd, const struct stat& st) {
     fcntl(fd, F_SETLEASE, F_UNLCK);
     return 0;
   }
-  if (error == EAGAIN || error == EWOULDBLOCK) return ERROR_ACCESS_CODE;
+  if (error == EAGAIN || error == EWOULDBLOCK) return kErrorAccess;
 #else
   (void)fd;
   (void)result;
@@ -129,7 +129,7 @@ int checkNoWriter(int fd, const struct stat& st) {
 #endif
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
-  if (millisecondsOf(now) - millisecondsOf(st.st_mtim) < kQuietMilliseconds) return ERROR_ACCESS_CODE;
+  if (millisecondsOf(now) - millisecondsOf(st.st_mtim) < kQuietMilliseconds) return kErrorAccess;
   return 0;
 }
 
@@ -168,7 +168,7 @@ int openHeld(const std::string& path, FsFile* file) {
   }
   if (result != 0 || !S_ISREG(st.st_mode)) {
     closeDescriptor(fd);
-    return result != 0 ? codeForErrno(error) : ERROR_ACCESS_CODE;
+    return result != 0 ? codeForErrno(error) : kErrorAccess;
   }
   {
     LockGuard lock(FileSystemLock);
@@ -178,12 +178,12 @@ int openHeld(const std::string& path, FsFile* file) {
   // Where flock is not supported the other checks still hold.
   if (result != 0 && (error == EWOULDBLOCK || error == EAGAIN)) {
     closeDescriptor(fd);
-    return ERROR_ACCESS_CODE;
+    return kErrorAccess;
   }
   // The holder of the lock before us may have deleted or moved the file.
   if (!pathIsFile(path, st.st_dev, st.st_ino)) {
     closeDescriptor(fd);
-    return ERROR_FILE_NOT_FOUND_CODE;
+    return kErrorFileNotFound;
   }
   int code = checkNoWriter(fd, st);
   if (code != 0) {
@@ -230,7 +230,7 @@ int fsOpenSpoolFile(const std::string& name, FsFile* file) {
     (*file)->taken = true;
     return 0;
   }
-  if (code != ERROR_FILE_NOT_FOUND_CODE && code != ERROR_PATH_NOT_FOUND_CODE) return code;
+  if (code != kErrorFileNotFound && code != kErrorPathNotFound) return code;
   code = openHeld(name, file);
   if (code == 0) (*file)->spoolName = name;
   return code;
@@ -362,7 +362,7 @@ int fsDeleteMatching(const std::string& name) {
     dir = ::opendir(listed.c_str());
     error = errno;
   }
-  if (!dir) return error == ENOENT || error == ENOTDIR ? ERROR_PATH_NOT_FOUND_CODE : codeForErrno(error);
+  if (!dir) return error == ENOENT || error == ENOTDIR ? kErrorPathNotFound : codeForErrno(error);
   bool matched = false;
   int code = 0;
   for (;;) {
@@ -391,7 +391,7 @@ int fsDeleteMatching(const std::string& name) {
       error = errno;
     }
     if (result != 0) {
-      code = error == ENOENT ? 0 : ERROR_ACCESS_CODE;
+      code = error == ENOENT ? 0 : kErrorAccess;
       if (code != 0) break;
     }
   }
@@ -400,5 +400,5 @@ int fsDeleteMatching(const std::string& name) {
     ::closedir(dir);
   }
   if (code != 0) return code;
-  return matched ? 0 : ERROR_FILE_NOT_FOUND_CODE;
+  return matched ? 0 : kErrorFileNotFound;
 }

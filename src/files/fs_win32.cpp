@@ -7,7 +7,7 @@
 #include <windows.h>
 
 #include "console/system.h"
-#include "files/spoolfile.h"
+#include "files/errors.h"
 
 struct FsFileObject {
   HANDLE handle;
@@ -29,23 +29,23 @@ struct PlatformCall {
 
 int codeForError(DWORD error) {
   switch (error) {
-    case ERROR_FILE_NOT_FOUND: case ERROR_NO_MORE_FILES: return ERROR_FILE_NOT_FOUND_CODE;
-    case ERROR_PATH_NOT_FOUND: return ERROR_PATH_NOT_FOUND_CODE;
+    case ERROR_FILE_NOT_FOUND: case ERROR_NO_MORE_FILES: return kErrorFileNotFound;
+    case ERROR_PATH_NOT_FOUND: return kErrorPathNotFound;
     case ERROR_ACCESS_DENIED: case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: case ERROR_WRITE_PROTECT:
-      return ERROR_ACCESS_CODE;
-    case ERROR_INVALID_DRIVE: case ERROR_BAD_UNIT: return ERROR_BAD_DRIVE_CODE;
-    case ERROR_NOT_READY: return ERROR_NOT_READY_CODE;
+      return kErrorAccess;
+    case ERROR_INVALID_DRIVE: case ERROR_BAD_UNIT: return kErrorBadDrive;
+    case ERROR_NOT_READY: return kErrorNotReady;
     case ERROR_CRC: case ERROR_SEEK: case ERROR_SECTOR_NOT_FOUND: case ERROR_WRITE_FAULT: case ERROR_READ_FAULT:
     case ERROR_GEN_FAILURE:
-      return ERROR_DISK_FAULT_CODE;
-    case ERROR_TOO_MANY_OPEN_FILES: return ERROR_TOO_MANY_FILES_CODE;
-    case ERROR_NOT_ENOUGH_MEMORY: case ERROR_OUTOFMEMORY: return ERROR_NO_MEMORY_CODE;
-    case ERROR_HANDLE_EOF: return ERROR_PAST_END_CODE;
+      return kErrorDiskFault;
+    case ERROR_TOO_MANY_OPEN_FILES: return kErrorTooManyFiles;
+    case ERROR_NOT_ENOUGH_MEMORY: case ERROR_OUTOFMEMORY: return kErrorNoMemory;
+    case ERROR_HANDLE_EOF: return kErrorPastEnd;
     // The memory arena is damaged: fatal codes, the process ends.
     case ERROR_ARENA_TRASHED: return 247;
     case ERROR_INVALID_BLOCK: return 249;
     case ERROR_BAD_ENVIRONMENT: return 250;
-    default: return ERROR_OTHER_CODE;
+    default: return kErrorOther;
   }
 }
 

@@ -56,7 +56,7 @@ void openSpoolFile(const std::string& name) {
   closeSpoolFile();
   std::string cut = name.substr(0, kMaxNameLength);
   if (!validName(cut)) {
-    setError(ERROR_BAD_NAME_CODE);
+    setError(kErrorBadName);
     return;
   }
   FsFile file = nullptr;
@@ -81,7 +81,7 @@ void openSpoolFile(const std::string& name) {
 
 std::uint64_t spoolFileLength() {
   if (!spool.file) {
-    setError(ERROR_OTHER_CODE);
+    setError(kErrorOther);
     return 0;
   }
   std::uint64_t size = 0;
@@ -101,7 +101,7 @@ bool atEndOfFile() {
 std::string readLine() {
   std::string line;
   if (atEndOfFile()) {
-    setError(ERROR_PAST_END_CODE);
+    setError(kErrorPastEnd);
     return line;
   }
   for (;;) {
@@ -135,7 +135,7 @@ void deleteFile(const std::string& name) {
 
 void takeSpoolFile() {
   if (!spool.file) {
-    setError(ERROR_OTHER_CODE);
+    setError(kErrorOther);
     return;
   }
   fail(fsTakeFile(spool.file));
@@ -143,7 +143,7 @@ void takeSpoolFile() {
 
 void removeSpoolFile() {
   if (!spool.file) {
-    setError(ERROR_OTHER_CODE);
+    setError(kErrorOther);
     return;
   }
   FsFile file = spool.file;
@@ -156,7 +156,7 @@ void removeSpoolFile() {
 FileStamp spoolFileStamp() {
   FileStamp stamp = {0, 0, 0, 0};
   if (!spool.file) {
-    setError(ERROR_OTHER_CODE);
+    setError(kErrorOther);
     return stamp;
   }
   fail(fsFileStampOf(spool.file, &stamp));
@@ -167,7 +167,7 @@ FileStamp fileStamp(const std::string& name) {
   FileStamp stamp = {0, 0, 0, 0};
   std::string cut = name.substr(0, kMaxNameLength);
   if (!validName(cut)) {
-    setError(ERROR_BAD_NAME_CODE);
+    setError(kErrorBadName);
     return stamp;
   }
   fail(fsFileStamp(cut, &stamp));

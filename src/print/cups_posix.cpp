@@ -18,7 +18,7 @@ int giveUpWaiting(http_t*, void*) { return 0; }
 // client.conf, or the local default), bounded as described above.
 http_t* connectScheduler(int waitMs) {
   http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                              CUPS_CONNECT_TIMEOUT_MS, nullptr);
+                              kCupsConnectTimeoutMs, nullptr);
   if (http != nullptr) httpSetTimeout(http, waitMs / 1000.0, giveUpWaiting, nullptr);
   return http;
 }
@@ -36,7 +36,7 @@ void fallbackMedia(CupsMedia* media) {
 
 bool listCupsQueues(std::vector<CupsQueue>* queues) {
   queues->clear();
-  http_t* http = connectScheduler(CUPS_QUERY_TIMEOUT_MS);
+  http_t* http = connectScheduler(kCupsQueryTimeoutMs);
   if (http == nullptr) return false;
   // One CUPS-Get-Printers request: a single bounded wait.
   ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
@@ -112,7 +112,7 @@ cups_dest_t* lookUpDest(http_t* http, const std::string& name) {
 // own: the one the document went over is in the middle of a request. True
 // when the scheduler says the job is cancelled.
 bool cancelJob(const std::string& name, int jobId) {
-  http_t* http = connectScheduler(CUPS_QUERY_TIMEOUT_MS);
+  http_t* http = connectScheduler(kCupsQueryTimeoutMs);
   if (http == nullptr) return false;
   bool cancelled = false;
   cups_dest_t* dest = lookUpDest(http, name);
@@ -190,7 +190,7 @@ enum JobFate {
 };
 
 JobFate askJobFate(const std::string& queue, int jobId) {
-  http_t* http = connectScheduler(CUPS_QUERY_TIMEOUT_MS);
+  http_t* http = connectScheduler(kCupsQueryTimeoutMs);
   if (http == nullptr) return JOB_NO_ANSWER;
   char uri[HTTP_MAX_URI];
   httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%d", jobId);
@@ -237,7 +237,7 @@ JobFate askJobFate(const std::string& queue, int jobId) {
 bool findCupsQueue(const std::string& name, CupsMedia* media) {
   fallbackMedia(media);
   if (name.empty()) return false;
-  http_t* http = connectScheduler(CUPS_QUERY_TIMEOUT_MS);
+  http_t* http = connectScheduler(kCupsQueryTimeoutMs);
   if (http == nullptr) return false;
   cups_dest_t* dest = lookUpDest(http, name);
   bool found = dest != nullptr;
@@ -275,7 +275,7 @@ bool submitCupsJob(const std::string& name, const std::string& title, int pdfFd,
     forgetUncertainJob(name, digest);
     if (fate == JOB_TAKEN) return true;
   }
-  http_t* http = connectScheduler(CUPS_JOB_TIMEOUT_MS);
+  http_t* http = connectScheduler(kCupsJobTimeoutMs);
   if (http == nullptr) return false;
   bool ok = false;
   cups_dest_t* dest = lookUpDest(http, name);

@@ -24,9 +24,9 @@ struct CupsMedia {
 };
 
 // Bounds, in milliseconds: connecting, and each wait for the scheduler.
-const int CUPS_CONNECT_TIMEOUT_MS = 2000;
-const int CUPS_QUERY_TIMEOUT_MS = 3000;
-const int CUPS_JOB_TIMEOUT_MS = 20000;
+const int kCupsConnectTimeoutMs = 2000;
+const int kCupsQueryTimeoutMs = 3000;
+const int kCupsJobTimeoutMs = 20000;
 
 // The scheduler's queues in its own order. False when it cannot be reached
 // or did not answer in time.

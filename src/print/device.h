@@ -15,15 +15,15 @@ typedef struct DeviceFontObject* FontHandle;
 // SelectObject's failure value besides NULL (HGDI_ERROR).
 #define DEVICE_SELECT_ERROR (reinterpret_cast<FontHandle>(static_cast<std::intptr_t>(-1)))
 // SetTextAlign's failure value (GDI_ERROR).
-const std::uint32_t DEVICE_ALIGN_ERROR = 0xFFFFFFFFu;
+const std::uint32_t kDeviceAlignError = 0xFFFFFFFFu;
 
-const int DEVICE_HORZRES = 8;      // printable width in dots
-const int DEVICE_VERTRES = 10;     // printable height in dots
-const int DEVICE_LOGPIXELSX = 88;
-const int DEVICE_LOGPIXELSY = 90;
-const int DEVICE_DM_OUT_BUFFER = 2;
-const int DEVICE_TRANSPARENT = 1;
-const std::uint32_t DEVICE_TA_UPDATECP = 1;
+const int kDeviceHorzRes = 8;      // printable width in dots
+const int kDeviceVertRes = 10;     // printable height in dots
+const int kDeviceLogPixelsX = 88;
+const int kDeviceLogPixelsY = 90;
+const int kDeviceDmOutBuffer = 2;
+const int kDeviceTransparent = 1;
+const std::uint32_t kDeviceTaUpdateCp = 1;
 
 // Same layout and meaning as LOGFONTA.
 struct LogFont {
@@ -54,7 +54,7 @@ struct TextMetrics {
 // OpenPrinterA(name, &handle, NULL): false on failure.
 bool deviceOpenPrinter(const char* printerName, PrinterHandle* handle);
 // DocumentPropertiesA(NULL, handle, name, output, NULL, mode): with mode 0 the
-// size of the printer's settings record; with DEVICE_DM_OUT_BUFFER fills
+// size of the printer's settings record; with kDeviceDmOutBuffer fills
 // output. 0 or less is failure.
 std::int32_t deviceDocumentProperties(PrinterHandle handle, const char* printerName, void* output, int mode);
 bool deviceClosePrinter(PrinterHandle handle);

@@ -15,11 +15,11 @@ namespace {
 
 // Handles are small numbers in ranges of their own, so that a handle of one
 // kind passed as another is noticed.
-const std::intptr_t PRINTER_BASE = 0x10000;
-const std::intptr_t CONTEXT_BASE = 0x20000;
-const std::intptr_t FONT_BASE = 0x30000;
-const int STOCK_FONT = 0xFFFF;
-const int OPAQUE_MODE = 2;
+const std::intptr_t kPrinterBase = 0x10000;
+const std::intptr_t kContextBase = 0x20000;
+const std::intptr_t kFontBase = 0x30000;
+const int kStockFont = 0xFFFF;
+const int kOpaqueMode = 2;
 
 struct Printer {
   std::string name;
@@ -105,23 +105,23 @@ int handleNumber(const void* handle, std::intptr_t base) {
 }
 
 std::string printerName(PrinterHandle h) {
-  int n = handleNumber(h, PRINTER_BASE);
+  int n = handleNumber(h, kPrinterBase);
   return n ? format("printer%d", n) : (h ? "badprinter" : "null");
 }
 std::string contextName(DeviceContext dc) {
-  int n = handleNumber(dc, CONTEXT_BASE);
+  int n = handleNumber(dc, kContextBase);
   return n ? format("dc%d", n) : (dc ? "baddc" : "null");
 }
 std::string fontName(FontHandle f) {
   if (f == DEVICE_SELECT_ERROR) return "HGDI_ERROR";
-  int n = handleNumber(f, FONT_BASE);
-  if (n == STOCK_FONT) return "stockfont";
+  int n = handleNumber(f, kFontBase);
+  if (n == kStockFont) return "stockfont";
   return n ? format("font%d", n) : (f ? "badfont" : "null");
 }
-FontHandle fontHandle(int n) { return reinterpret_cast<FontHandle>(FONT_BASE + n); }
+FontHandle fontHandle(int n) { return reinterpret_cast<FontHandle>(kFontBase + n); }
 
 Printer* findPrinter(PrinterHandle h, const char* operation) {
-  auto it = printers.find(handleNumber(h, PRINTER_BASE));
+  auto it = printers.find(handleNumber(h, kPrinterBase));
   if (it == printers.end() || !it->second.open) {
     misuse(std::string(operation) + " on " + printerName(h) + ", which is not open");
     return nullptr;
@@ -130,7 +130,7 @@ Printer* findPrinter(PrinterHandle h, const char* operation) {
 }
 
 Context* findContext(DeviceContext dc, const char* operation) {
-  auto it = contexts.find(handleNumber(dc, CONTEXT_BASE));
+  auto it = contexts.find(handleNumber(dc, kContextBase));
   if (it == contexts.end() || !it->second.alive) {
     misuse(std::string(operation) + " on " + contextName(dc) + ", which does not exist");
     return nullptr;
@@ -164,11 +164,11 @@ std::string settingsName(const std::string& printer, const void* settings) {
 }
 
 int fontHeight(int font) {
-  if (font == STOCK_FONT) return -(fakeDevice.dotsPerInch / 6);
+  if (font == kStockFont) return -(fakeDevice.dotsPerInch / 6);
   return fonts[font].logicalFont.lfHeight;
 }
 
-std::string fontFace(int font) { return font == STOCK_FONT ? "stock" : fonts[font].logicalFont.lfFaceName; }
+std::string fontFace(int font) { return font == kStockFont ? "stock" : fonts[font].logicalFont.lfFaceName; }
 
 std::string yesNo(bool ok) { return ok ? "1" : "0"; }
 
@@ -212,7 +212,7 @@ bool deviceOpenPrinter(const char* name, PrinterHandle* handle) {
   if (ok) {
     int n = static_cast<int>(printers.size()) + 1;
     printers[n] = Printer{name, true};
-    *handle = reinterpret_cast<PrinterHandle>(PRINTER_BASE + n);
+    *handle = reinterpret_cast<PrinterHandle>(kPrinterBase + n);
     ++fakeDevice.openPrinters;
   }
   logCall("OpenPrinter(" + quoted(name) + ")=" + (ok ? printerName(*handle) : "0"));
@@ -226,7 +226,7 @@ std::int32_t deviceDocumentProperties(PrinterHandle handle, const char* name, vo
     if (name == nullptr || p->name != name) misuse("DocumentProperties with a name other than the handle's printer");
     if (mode == 0 && output == nullptr) {
       result = fakeDevice.settingsSize;
-    } else if (mode == DEVICE_DM_OUT_BUFFER && output != nullptr) {
+    } else if (mode == kDeviceDmOutBuffer && output != nullptr) {
       unsigned char* bytes = static_cast<unsigned char*>(output);
       for (int i = 0; i < fakeDevice.settingsSize; ++i) bytes[i] = settingsByte(p->name, i);
       result = 1;
@@ -258,11 +258,11 @@ DeviceContext deviceCreateDC(const char* name, const void* settings) {
     Context c{};
     c.printer = name;
     c.alive = true;
-    c.font = STOCK_FONT;
+    c.font = kStockFont;
     c.bkColor = 0xFFFFFF;
-    c.bkMode = OPAQUE_MODE;
+    c.bkMode = kOpaqueMode;
     contexts[n] = c;
-    dc = reinterpret_cast<DeviceContext>(CONTEXT_BASE + n);
+    dc = reinterpret_cast<DeviceContext>(kContextBase + n);
     ++fakeDevice.liveContexts;
   }
   logCall("CreateDC(" + quoted(name) + "," + how + ")=" + (dc ? contextName(dc) : "0"));
@@ -291,9 +291,9 @@ int deviceGetDeviceCaps(DeviceContext dc, int index) {
   Context* c = findContext(dc, "GetDeviceCaps");
   int result = 0;
   if (c != nullptr && !shouldFail("GetDeviceCaps")) {
-    if (index == DEVICE_LOGPIXELSY || index == DEVICE_LOGPIXELSX) result = fakeDevice.dotsPerInch;
-    if (index == DEVICE_VERTRES) result = fakeDevice.pageHeight;
-    if (index == DEVICE_HORZRES) result = fakeDevice.pageWidth;
+    if (index == kDeviceLogPixelsY || index == kDeviceLogPixelsX) result = fakeDevice.dotsPerInch;
+    if (index == kDeviceVertRes) result = fakeDevice.pageHeight;
+    if (index == kDeviceHorzRes) result = fakeDevice.pageWidth;
   }
   logCall(format("GetDeviceCaps(%s,%d)=%d", contextName(dc).c_str(), index, result));
   return result;
@@ -327,8 +327,8 @@ FontHandle deviceSelectObject(DeviceContext dc, FontHandle font) {
   Context* c = findContext(dc, "SelectObject");
   FontHandle previous = nullptr;
   if (c != nullptr && !shouldFail("SelectObject")) {
-    int n = handleNumber(font, FONT_BASE);
-    if (n != STOCK_FONT && (fonts.count(n) == 0 || !fonts[n].alive)) {
+    int n = handleNumber(font, kFontBase);
+    if (n != kStockFont && (fonts.count(n) == 0 || !fonts[n].alive)) {
       misuse("SelectObject of " + fontName(font) + ", which is not a live font");
     } else {
       previous = fontHandle(c->font);
@@ -365,10 +365,10 @@ DeviceContext deviceResetDC(DeviceContext dc, const void* settings) {
   std::string how = c ? settingsName(c->printer, settings) : "null";
   if (c != nullptr && !shouldFail("ResetDC")) {
     if (c->pageOpen) misuse("ResetDC inside a page on " + contextName(dc));
-    c->font = STOCK_FONT;
+    c->font = kStockFont;
     c->textColor = 0;
     c->bkColor = 0xFFFFFF;
-    c->bkMode = OPAQUE_MODE;
+    c->bkMode = kOpaqueMode;
     c->align = 0;
     c->x = c->y = 0;
     result = dc;
@@ -428,7 +428,7 @@ int deviceStartPage(DeviceContext dc) {
 
 std::uint32_t deviceSetTextAlign(DeviceContext dc, std::uint32_t align) {
   Context* c = findContext(dc, "SetTextAlign");
-  std::uint32_t result = DEVICE_ALIGN_ERROR;
+  std::uint32_t result = kDeviceAlignError;
   if (c != nullptr && !shouldFail("SetTextAlign")) {
     result = c->align;
     c->align = align;
@@ -453,7 +453,7 @@ bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count) 
   bool ok = c != nullptr && text != nullptr && count >= 0 && !shouldFail("TextOut");
   if (ok) {
     if (!c->pageOpen) misuse("TextOut outside a page on " + contextName(dc));
-    bool update = (c->align & DEVICE_TA_UPDATECP) != 0;
+    bool update = (c->align & kDeviceTaUpdateCp) != 0;
     FakeText drawn{c->document, c->pageOpen ? c->page : 0, update ? c->x : x, update ? c->y : y,
                    std::string(text, static_cast<std::size_t>(count)), fontFace(c->font), fontHeight(c->font)};
     fakeDevice.texts.push_back(drawn);
@@ -528,9 +528,9 @@ bool deviceDeleteDC(DeviceContext dc) {
 }
 
 bool deviceDeleteObject(FontHandle font) {
-  int n = handleNumber(font, FONT_BASE);
+  int n = handleNumber(font, kFontBase);
   bool ok = false;
-  if (n == STOCK_FONT || fonts.count(n) == 0 || !fonts[n].alive) {
+  if (n == kStockFont || fonts.count(n) == 0 || !fonts[n].alive) {
     misuse("DeleteObject of " + fontName(font) + ", which is not a live font of ours");
   } else if (!shouldFail("DeleteObject")) {
     for (auto& entry : contexts)

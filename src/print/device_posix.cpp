@@ -213,7 +213,7 @@ bool deviceOpenPrinter(const char* printerName, PrinterHandle* handle) {
 std::int32_t deviceDocumentProperties(PrinterHandle handle, const char*, void* output, int mode) {
   if (handle == nullptr) return -1;
   if (mode == 0) return static_cast<std::int32_t>(sizeof(DeviceSettings));
-  if ((mode & DEVICE_DM_OUT_BUFFER) != 0) {
+  if ((mode & kDeviceDmOutBuffer) != 0) {
     if (output == nullptr) return -1;
     std::memcpy(output, &handle->defaults, sizeof handle->defaults);
   }
@@ -281,10 +281,10 @@ int deviceGetDeviceCaps(DeviceContext dc, int index) {
     case 2: return 2;  // TECHNOLOGY: DT_RASPRINTER
     case 4: return static_cast<int>(std::lround((s.paperWidth - s.marginLeft - s.marginRight) / 100.0));   // HORZSIZE, mm
     case 6: return static_cast<int>(std::lround((s.paperLength - s.marginTop - s.marginBottom) / 100.0));  // VERTSIZE, mm
-    case DEVICE_HORZRES: return printableWidth(s);
-    case DEVICE_VERTRES: return printableHeight(s);
-    case DEVICE_LOGPIXELSX:
-    case DEVICE_LOGPIXELSY: return kDotsPerInch;
+    case kDeviceHorzRes: return printableWidth(s);
+    case kDeviceVertRes: return printableHeight(s);
+    case kDeviceLogPixelsX:
+    case kDeviceLogPixelsY: return kDotsPerInch;
     case 110: return dots(s.paperWidth);   // PHYSICALWIDTH
     case 111: return dots(s.paperLength);  // PHYSICALHEIGHT
     case 112: return dots(s.marginLeft);   // PHYSICALOFFSETX
@@ -367,7 +367,7 @@ int deviceStartPage(DeviceContext dc) {
 }
 
 std::uint32_t deviceSetTextAlign(DeviceContext dc, std::uint32_t align) {
-  if (dc == nullptr) return DEVICE_ALIGN_ERROR;
+  if (dc == nullptr) return kDeviceAlignError;
   std::uint32_t previous = dc->textAlign;
   dc->textAlign = align;
   return previous;
@@ -384,7 +384,7 @@ bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count) 
   if (dc == nullptr || count < 0 || (count > 0 && text == nullptr)) return false;
   if (dc->cr == nullptr || dc->font == nullptr || dc->font->sized == nullptr) return false;
   const SizedFont* font = dc->font->sized;
-  const bool updateCp = (dc->textAlign & DEVICE_TA_UPDATECP) != 0;
+  const bool updateCp = (dc->textAlign & kDeviceTaUpdateCp) != 0;
   if (updateCp) {
     x = dc->x;
     y = dc->y;

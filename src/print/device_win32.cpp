@@ -18,14 +18,14 @@ FontHandle fromObject(HGDIOBJ object) { return reinterpret_cast<FontHandle>(obje
 
 // The seam's constants are the Windows values; a mismatch would pass wrong
 // indexes and modes to the spooler without any other sign.
-static_assert(DEVICE_HORZRES == HORZRES, "HORZRES");
-static_assert(DEVICE_VERTRES == VERTRES, "VERTRES");
-static_assert(DEVICE_LOGPIXELSX == LOGPIXELSX, "LOGPIXELSX");
-static_assert(DEVICE_LOGPIXELSY == LOGPIXELSY, "LOGPIXELSY");
-static_assert(DEVICE_DM_OUT_BUFFER == DM_OUT_BUFFER, "DM_OUT_BUFFER");
-static_assert(DEVICE_TRANSPARENT == TRANSPARENT, "TRANSPARENT");
-static_assert(DEVICE_TA_UPDATECP == TA_UPDATECP, "TA_UPDATECP");
-static_assert(DEVICE_ALIGN_ERROR == GDI_ERROR, "GDI_ERROR");
+static_assert(kDeviceHorzRes == HORZRES, "HORZRES");
+static_assert(kDeviceVertRes == VERTRES, "VERTRES");
+static_assert(kDeviceLogPixelsX == LOGPIXELSX, "LOGPIXELSX");
+static_assert(kDeviceLogPixelsY == LOGPIXELSY, "LOGPIXELSY");
+static_assert(kDeviceDmOutBuffer == DM_OUT_BUFFER, "DM_OUT_BUFFER");
+static_assert(kDeviceTransparent == TRANSPARENT, "TRANSPARENT");
+static_assert(kDeviceTaUpdateCp == TA_UPDATECP, "TA_UPDATECP");
+static_assert(kDeviceAlignError == GDI_ERROR, "GDI_ERROR");
 static_assert(sizeof(LogFont) == sizeof(LOGFONTA), "LogFont has LOGFONTA's layout");
 static_assert(sizeof(LogFont::lfFaceName) == LF_FACESIZE, "face name field");
 

@@ -11,8 +11,8 @@ PrinterState printerState;
 
 namespace {
 
-const std::uint32_t BLACK = 0x000000;
-const std::uint32_t WHITE = 0xFFFFFF;
+const std::uint32_t kBlack = 0x000000;
+const std::uint32_t kWhite = 0xFFFFFF;
 
 bool selected(FontHandle previous) { return previous != nullptr && previous != DEVICE_SELECT_ERROR; }
 
@@ -61,9 +61,9 @@ void readMetrics() {
 
 void setColours() {
   DeviceContext dc = printerState.deviceContext;
-  deviceSetTextColor(dc, BLACK);
-  deviceSetBkColor(dc, WHITE);
-  deviceSetBkMode(dc, DEVICE_TRANSPARENT);
+  deviceSetTextColor(dc, kBlack);
+  deviceSetBkColor(dc, kWhite);
+  deviceSetBkMode(dc, kDeviceTransparent);
 }
 
 // Begins a page when none is open. Every page starts from the settings read at
@@ -71,13 +71,13 @@ void setColours() {
 bool ensurePage() {
   PrinterState& s = printerState;
   if (s.deviceContext == nullptr) {
-    setError(PRINTER_DEVICE_ERROR);
+    setError(kPrinterDeviceError);
     return false;
   }
   if (s.pageOpen) return true;
   if (deviceResetDC(s.deviceContext, s.deviceMode.data()) == nullptr ||
       s.currentFont == nullptr || !selected(deviceSelectObject(s.deviceContext, s.currentFont->deviceFont))) {
-    setError(PRINTER_DEVICE_ERROR);
+    setError(kPrinterDeviceError);
     return false;
   }
   setColours();
@@ -86,8 +86,8 @@ bool ensurePage() {
   // the next form feed or the detach ends it.
   s.pageOpen = true;
   if (deviceStartPage(s.deviceContext) <= 0 ||
-      deviceSetTextAlign(s.deviceContext, DEVICE_TA_UPDATECP) == DEVICE_ALIGN_ERROR) {
-    setError(PRINTER_DEVICE_ERROR);
+      deviceSetTextAlign(s.deviceContext, kDeviceTaUpdateCp) == kDeviceAlignError) {
+    setError(kPrinterDeviceError);
     return false;
   }
   s.penX = 0;
@@ -108,7 +108,7 @@ bool lineFitsPage() {
 bool breakPage() {
   PrinterState& s = printerState;
   if (deviceEndPage(s.deviceContext) <= 0) {
-    setError(PRINTER_DEVICE_ERROR);
+    setError(kPrinterDeviceError);
     return false;
   }
   s.pageOpen = false;
@@ -128,7 +128,7 @@ void endDocument(bool reportHandOver) {
     return;
   }
   if (s.pageOpen) deviceEndPage(dc);
-  if (deviceEndDoc(dc) <= 0 && reportHandOver) setError(PRINTER_DEVICE_ERROR);
+  if (deviceEndDoc(dc) <= 0 && reportHandOver) setError(kPrinterDeviceError);
   // Our fonts may be deleted once none of them can still be selected into a
   // live device context: after the original font went back in, or after the
   // device context itself is gone. A device context that allows neither keeps
@@ -151,8 +151,8 @@ void attachPrinter(const std::string& printerName) {
   endDocument(false);
   // The device takes a NUL-terminated name: a name with a NUL in it would
   // open some other printer.
-  if (printerName.size() > MAX_PRINTER_NAME || printerName.find('\0') != std::string::npos) {
-    setError(PRINTER_OPEN_ERROR);
+  if (printerName.size() > kMaxPrinterName || printerName.find('\0') != std::string::npos) {
+    setError(kPrinterOpenError);
     return;
   }
   if (printerName.empty()) return;
@@ -160,7 +160,7 @@ void attachPrinter(const std::string& printerName) {
 
   PrinterHandle printer = nullptr;
   if (!deviceOpenPrinter(name, &printer)) {
-    setError(PRINTER_OPEN_ERROR);
+    setError(kPrinterOpenError);
     return;
   }
   std::int32_t size = deviceDocumentProperties(printer, name, nullptr, 0);
@@ -172,24 +172,24 @@ void attachPrinter(const std::string& printerName) {
       settingsRead = false;
     }
   }
-  if (settingsRead) settingsRead = deviceDocumentProperties(printer, name, s.deviceMode.data(), DEVICE_DM_OUT_BUFFER) > 0;
+  if (settingsRead) settingsRead = deviceDocumentProperties(printer, name, s.deviceMode.data(), kDeviceDmOutBuffer) > 0;
   deviceClosePrinter(printer);
   if (!settingsRead) {
     releaseDeviceMode();
-    setError(PRINTER_OPEN_ERROR);
+    setError(kPrinterOpenError);
     return;
   }
 
   DeviceContext dc = deviceCreateDC(name, s.deviceMode.data());
   if (dc == nullptr) {
     releaseDeviceMode();
-    setError(PRINTER_OPEN_ERROR);
+    setError(kPrinterOpenError);
     return;
   }
-  if (deviceStartDoc(dc, PRINT_JOB_NAME) <= 0) {
+  if (deviceStartDoc(dc, kPrintJobName) <= 0) {
     deviceDeleteDC(dc);
     releaseDeviceMode();
-    setError(PRINTER_OPEN_ERROR);
+    setError(kPrinterOpenError);
     return;
   }
   s.deviceContext = dc;
@@ -197,8 +197,8 @@ void attachPrinter(const std::string& printerName) {
   // The default font, 8 points. Unlike selectFont its height truncates. When
   // it cannot be made or selected the document has no current font, and every
   // page request fails until the next attach.
-  int dots = deviceGetDeviceCaps(dc, DEVICE_LOGPIXELSY);
-  PrinterFont* font = makeFont(DEFAULT_PRINTER_FONT, 8.0f);
+  int dots = deviceGetDeviceCaps(dc, kDeviceLogPixelsY);
+  PrinterFont* font = makeFont(kDefaultPrinterFont, 8.0f);
   font->logicalFont.lfHeight = -((dots * 8) / 72);
   font->deviceFont = deviceCreateFontIndirect(&font->logicalFont);
   if (font->deviceFont == nullptr) {
@@ -212,7 +212,7 @@ void attachPrinter(const std::string& printerName) {
     }
   }
   readMetrics();
-  s.pageHeight = deviceGetDeviceCaps(dc, DEVICE_VERTRES);
+  s.pageHeight = deviceGetDeviceCaps(dc, kDeviceVertRes);
 }
 
 void selectFont(const std::string& faceName, std::int16_t pointSize) {
@@ -220,18 +220,18 @@ void selectFont(const std::string& faceName, std::int16_t pointSize) {
   if (!ensurePage()) return;
   PrinterFont* font = makeFont(faceName, pointSize == 0 ? 8.0f : static_cast<float>(pointSize));
   // Rounded to nearest, halves to even (the default rounding mode).
-  double dots = deviceGetDeviceCaps(s.deviceContext, DEVICE_LOGPIXELSY);
+  double dots = deviceGetDeviceCaps(s.deviceContext, kDeviceLogPixelsY);
   font->logicalFont.lfHeight = -static_cast<std::int32_t>(std::nearbyint(dots * font->pointSize / 72.0));
   font->deviceFont = deviceCreateFontIndirect(&font->logicalFont);
   if (font->deviceFont == nullptr) {
     delete font;
-    setError(PRINTER_FONT_ERROR);
+    setError(kPrinterFontError);
     return;
   }
   s.fonts.push_back(font);
   s.currentFont = font;
   if (!selected(deviceSelectObject(s.deviceContext, font->deviceFont))) {
-    setError(PRINTER_FONT_ERROR);
+    setError(kPrinterFontError);
     return;
   }
   readMetrics();
@@ -244,7 +244,7 @@ void printLine(const std::string& text) {
     // Under TA_UPDATECP the coordinates are ignored: the text goes to the
     // device's current position, which moves past it.
     int count = text.size() > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(text.size());
-    if (!deviceTextOut(s.deviceContext, 0, 0, text.data(), count)) setError(PRINTER_DEVICE_ERROR);
+    if (!deviceTextOut(s.deviceContext, 0, 0, text.data(), count)) setError(kPrinterDeviceError);
     int x = 0, y = 0;
     if (deviceGetCurrentPosition(s.deviceContext, &x, &y)) {
       s.penX = x;
@@ -261,11 +261,11 @@ void printLine(const std::string& text) {
 void formFeed() {
   PrinterState& s = printerState;
   if (s.deviceContext == nullptr) {
-    setError(PRINTER_DEVICE_ERROR);
+    setError(kPrinterDeviceError);
     return;
   }
   if (s.pageOpen && deviceEndPage(s.deviceContext) <= 0) {
-    setError(PRINTER_DEVICE_ERROR);
+    setError(kPrinterDeviceError);
     return;
   }
   s.penX = 0;

@@ -19,13 +19,13 @@
 
 #include "print/device.h"
 
-const int PRINTER_OPEN_ERROR = 68;
-const int PRINTER_DEVICE_ERROR = 57;
-const int PRINTER_FONT_ERROR = 5;
+const int kPrinterOpenError = 68;
+const int kPrinterDeviceError = 57;
+const int kPrinterFontError = 5;
 
-const char PRINT_JOB_NAME[] = "Print job";
-const char DEFAULT_PRINTER_FONT[] = "Courier New";
-const std::size_t MAX_PRINTER_NAME = 261;
+const char kPrintJobName[] = "Print job";
+const char kDefaultPrinterFont[] = "Courier New";
+const std::size_t kMaxPrinterName = 261;
 
 struct PrinterFont {
   char faceName[32];      // at most 31 characters

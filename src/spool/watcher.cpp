@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "app/app.h"
 #include "config/slots.h"
 #include "console/console.h"
 #include "console/system.h"
@@ -11,6 +10,9 @@
 #include "files/spoolfile.h"
 #include "print/printer.h"
 #include "spool/cycle.h"
+#include "spool/watcher.h"
+
+CycleEvent cycleEvent = nullptr;
 
 namespace {
 
@@ -107,7 +109,7 @@ CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned lon
   int openError = lastError();
   if (openError != 0) {
     // Nothing there any more: whatever failed with it is over.
-    if (openError != ERROR_ACCESS_CODE) {
+    if (openError != kErrorAccess) {
       memory.reportedFailure.clear();
       memory.waitingToRetry = false;
     }

@@ -2,5 +2,11 @@
 // files as they appear.
 #pragma once
 
+#include "console/system.h"
+
+// Paces every watcher cycle; the main procedure makes it at start-up and
+// closes it when the key loop ends.
+extern CycleEvent cycleEvent;
+
 // The thread's body; never returns.
 void runWatcher(int slotNumber);

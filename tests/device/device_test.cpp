@@ -119,15 +119,15 @@ PrintResult printPages(const std::string& printer, const std::vector<std::vector
   PrinterHandle handle = nullptr;
   if (!deviceOpenPrinter(printer.c_str(), &handle)) return result;
   std::vector<unsigned char> settings(static_cast<size_t>(deviceDocumentProperties(handle, printer.c_str(), nullptr, 0)));
-  EXPECT_GT(deviceDocumentProperties(handle, printer.c_str(), settings.data(), DEVICE_DM_OUT_BUFFER), 0);
+  EXPECT_GT(deviceDocumentProperties(handle, printer.c_str(), settings.data(), kDeviceDmOutBuffer), 0);
   deviceClosePrinter(handle);
   DeviceContext dc = deviceCreateDC(printer.c_str(), settings.data());
   EXPECT_NE(dc, nullptr);
   if (dc == nullptr) return result;
   EXPECT_GT(deviceStartDoc(dc, "Print job"), 0);
-  result.dpi = deviceGetDeviceCaps(dc, DEVICE_LOGPIXELSY);
-  result.horzRes = deviceGetDeviceCaps(dc, DEVICE_HORZRES);
-  result.vertRes = deviceGetDeviceCaps(dc, DEVICE_VERTRES);
+  result.dpi = deviceGetDeviceCaps(dc, kDeviceLogPixelsY);
+  result.horzRes = deviceGetDeviceCaps(dc, kDeviceHorzRes);
+  result.vertRes = deviceGetDeviceCaps(dc, kDeviceVertRes);
   LogFont lf = courier(fontHeight);
   FontHandle font = deviceCreateFontIndirect(&lf);
   EXPECT_NE(font, nullptr);
@@ -140,9 +140,9 @@ PrintResult printPages(const std::string& printer, const std::vector<std::vector
     deviceSelectObject(dc, font);
     deviceSetTextColor(dc, 0);
     deviceSetBkColor(dc, 0xFFFFFF);
-    deviceSetBkMode(dc, DEVICE_TRANSPARENT);
+    deviceSetBkMode(dc, kDeviceTransparent);
     EXPECT_GT(deviceStartPage(dc), 0);
-    EXPECT_NE(deviceSetTextAlign(dc, DEVICE_TA_UPDATECP), DEVICE_ALIGN_ERROR);
+    EXPECT_NE(deviceSetTextAlign(dc, kDeviceTaUpdateCp), kDeviceAlignError);
     int y = 0;
     deviceMoveTo(dc, 0, 0);
     for (const std::string& line : page) {
@@ -412,7 +412,7 @@ TEST_F(DeviceTest, FontHeightsFollowWindowsRules) {
   // The current position advances by the text's width: 5 cells of 50 dots.
   ASSERT_GT(deviceStartDoc(dc, "Print job"), 0);
   ASSERT_GT(deviceStartPage(dc), 0);
-  deviceSetTextAlign(dc, DEVICE_TA_UPDATECP);
+  deviceSetTextAlign(dc, kDeviceTaUpdateCp);
   deviceMoveTo(dc, 10, 20);
   ASSERT_TRUE(deviceTextOut(dc, 0, 0, "\t\x01\x0C\r\n", 5));
   int x = 0, y = 0;
@@ -521,7 +521,7 @@ TEST_F(DeviceTest, CupsQueueGetsOneJobNamedPrintJob) {
   // document for the queue is not reported as handed over.
   ASSERT_TRUE(deviceOpenPrinter("Receipt", &handle));
   std::vector<unsigned char> settings(static_cast<size_t>(deviceDocumentProperties(handle, "Receipt", nullptr, 0)));
-  ASSERT_GT(deviceDocumentProperties(handle, "Receipt", settings.data(), DEVICE_DM_OUT_BUFFER), 0);
+  ASSERT_GT(deviceDocumentProperties(handle, "Receipt", settings.data(), kDeviceDmOutBuffer), 0);
   deviceClosePrinter(handle);
   stopScheduler(&scheduler);
   DeviceContext dc = deviceCreateDC("Receipt", settings.data());

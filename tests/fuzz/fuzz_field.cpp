@@ -13,6 +13,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "console/console_platform.h"
 #include "console/text.h"
 #include "fuzz/check.h"
 

@@ -96,7 +96,7 @@ TEST_F(SpoolFileTest, CtrlZEndsTheDataAndIsNeverConsumed) {
   EXPECT_TRUE(atEndOfFile());
   EXPECT_EQ(lastError(), 0);
   EXPECT_EQ(readLine(), "");
-  EXPECT_EQ(lastError(), ERROR_PAST_END_CODE);
+  EXPECT_EQ(lastError(), kErrorPastEnd);
   closeSpoolFile();
 
   // A file that starts with Ctrl-Z is at its end at once, but not empty.
@@ -106,7 +106,7 @@ TEST_F(SpoolFileTest, CtrlZEndsTheDataAndIsNeverConsumed) {
   EXPECT_EQ(spoolFileLength(), 6u);
   EXPECT_TRUE(atEndOfFile());
   EXPECT_EQ(readLine(), "");
-  EXPECT_EQ(lastError(), ERROR_PAST_END_CODE);
+  EXPECT_EQ(lastError(), kErrorPastEnd);
 }
 
 TEST_F(SpoolFileTest, EmptyFile) {
@@ -118,10 +118,10 @@ TEST_F(SpoolFileTest, EmptyFile) {
   EXPECT_TRUE(atEndOfFile());
   EXPECT_EQ(lastError(), 0);
   EXPECT_EQ(readLine(), "");
-  EXPECT_EQ(lastError(), ERROR_PAST_END_CODE);
+  EXPECT_EQ(lastError(), kErrorPastEnd);
   closeSpoolFile();
   closeSpoolFile();  // a second close does nothing
-  EXPECT_EQ(lastError(), ERROR_PAST_END_CODE);
+  EXPECT_EQ(lastError(), kErrorPastEnd);
 }
 
 TEST_F(SpoolFileTest, LinesAcrossTheBufferRefill) {
@@ -161,12 +161,12 @@ TEST_F(SpoolFileTest, ErrorCodesByCause) {
     std::string name;
     int code;
   } cases[] = {
-      {"missing", ERROR_FILE_NOT_FOUND_CODE},
-      {"nodir/file", ERROR_PATH_NOT_FOUND_CODE},
-      {"", ERROR_BAD_NAME_CODE},
-      {"WLS*.DRY", ERROR_BAD_NAME_CODE},
-      {"WLS?.DRY", ERROR_BAD_NAME_CODE},
-      {".", ERROR_ACCESS_CODE},  // a directory
+      {"missing", kErrorFileNotFound},
+      {"nodir/file", kErrorPathNotFound},
+      {"", kErrorBadName},
+      {"WLS*.DRY", kErrorBadName},
+      {"WLS?.DRY", kErrorBadName},
+      {".", kErrorAccess},  // a directory
   };
   for (const Case& c : cases) {
     clearError();
@@ -184,15 +184,15 @@ TEST_F(SpoolFileTest, ErrorCodesByCause) {
   clearError();
   openSpoolFile("missing");
   openSpoolFile("ok");
-  EXPECT_EQ(lastError(), ERROR_FILE_NOT_FOUND_CODE);
+  EXPECT_EQ(lastError(), kErrorFileNotFound);
   EXPECT_EQ(readLine(), "A");
-  EXPECT_EQ(lastError(), ERROR_FILE_NOT_FOUND_CODE);
+  EXPECT_EQ(lastError(), kErrorFileNotFound);
 }
 
 TEST_F(SpoolFileTest, ErrorCodeBelongsToTheThread) {
   clearError();
   openSpoolFile("missing");
-  ASSERT_EQ(lastError(), ERROR_FILE_NOT_FOUND_CODE);
+  ASSERT_EQ(lastError(), kErrorFileNotFound);
   int seen = -1;
   std::thread other([&] { seen = lastError(); });
   other.join();
@@ -205,7 +205,7 @@ TEST_F(SpoolFileTest, FileOpenForWritingIsNotTaken) {
   writer.flush();
   clearError();
   openSpoolFile("WLSDFKJN.DRY");
-  EXPECT_EQ(lastError(), ERROR_ACCESS_CODE);
+  EXPECT_EQ(lastError(), kErrorAccess);
   EXPECT_TRUE(atEndOfFile());
   writer << "B\r\n";
   writer.close();
@@ -225,7 +225,7 @@ TEST_F(SpoolFileTest, ASecondReaderIsRefused) {
     closeSpoolFile();
   });
   other.join();
-  EXPECT_EQ(code, ERROR_ACCESS_CODE);
+  EXPECT_EQ(code, kErrorAccess);
   EXPECT_EQ(readLine(), "A");
 }
 
@@ -319,10 +319,10 @@ TEST_F(SpoolFileTest, DeleteFileMatching) {
   EXPECT_TRUE(exists("d/.H.DRY"));
   // No match, missing folder, empty name.
   deleteFile("d/*.XYZ");
-  EXPECT_EQ(lastError(), ERROR_FILE_NOT_FOUND_CODE);
+  EXPECT_EQ(lastError(), kErrorFileNotFound);
   clearError();
   deleteFile("nowhere/A.DRY");
-  EXPECT_EQ(lastError(), ERROR_PATH_NOT_FOUND_CODE);
+  EXPECT_EQ(lastError(), kErrorPathNotFound);
   clearError();
   deleteFile("");
   EXPECT_EQ(lastError(), 0);
@@ -333,7 +333,7 @@ TEST_F(SpoolFileTest, RefusedDeleteIs70) {
   protect("A.DRY", true);
   clearError();
   deleteFile("A.DRY");
-  EXPECT_EQ(lastError(), ERROR_ACCESS_CODE);
+  EXPECT_EQ(lastError(), kErrorAccess);
   EXPECT_TRUE(exists("A.DRY"));
   // The printed spool file itself: the remove fails and the file stays.
   writeSettled("WLSDFKJN.DRY", "A\r\n");
@@ -343,7 +343,7 @@ TEST_F(SpoolFileTest, RefusedDeleteIs70) {
   ASSERT_EQ(lastError(), 0);
   takeSpoolFile();
   removeSpoolFile();
-  EXPECT_EQ(lastError(), ERROR_ACCESS_CODE);
+  EXPECT_EQ(lastError(), kErrorAccess);
   EXPECT_TRUE(exists("WLSDFKJN.DRY"));
   protect("WLSDFKJN.DRY", false);
   protect("A.DRY", false);

@@ -1,0 +1,13 @@
+// The platform half of the console that only the console's own code uses:
+// console_win32.cpp and console_posix.cpp implement it for lineedit.cpp.
+#pragma once
+
+#include <string>
+
+// The next key as waitKey gives it.
+std::string readKey();
+// One cell back with a blank written there (Backspace).
+void eraseLastScreenCell();
+
+// The raw command line, program name included.
+std::string platformCommandLine();
