@@ -20,3 +20,6 @@ const int kErrorTooManyFiles = 67;
 const int kErrorNoMemory = 7;
 const int kErrorPastEnd = 62;
 const int kErrorOther = 75;
+// The spool file is a symbolic link or another kind of reparse point, which
+// is never followed.
+const int kErrorLinkRefused = 79;

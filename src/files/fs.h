@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "files/errors.h"
 
@@ -55,6 +56,19 @@ void fsCloseFile(FsFile file);
 // The stamp of what fsOpenSpoolFile would open by this name, without opening
 // it. 53 when there is nothing.
 int fsFileStamp(const std::string& name, FileStamp* stamp);
+
+// Moves the open file to `target` (a path in the same folder tree, on the
+// same volume) without copying and without replacing a file already there
+// (70 when one is), and closes it. On Windows the rename goes through the
+// open handle, so that no other file can be moved in its place.
+int fsMoveFile(FsFile file, const std::string& target);
+
+// Creates the folder when it is not there yet.
+int fsCreateFolder(const std::string& name);
+
+// The names of the regular files in the folder (no hidden files, no
+// folders, no links). 76 when the folder is missing.
+int fsListFolder(const std::string& folder, std::vector<std::string>* names);
 
 // Deletes every file that the name matches: wildcards * and ?, a name ending
 // in a separator means every file in that directory. Hidden files and

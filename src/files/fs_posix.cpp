@@ -29,6 +29,7 @@
 
 #include "console/system.h"
 #include "files/errors.h"
+#include "files/fs_calls_posix.h"
 
 struct FsFileObject {
   int fd;
@@ -41,6 +42,32 @@ struct FsFileObject {
 
 namespace {
 
+int realOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+
+// rename() that never replaces an existing file.
+int realRenameNoReplace(const char* from, const char* to) {
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+#endif
+  // Without the flag: a hard link fails when the target exists.
+  if (::link(from, to) != 0) return -1;
+  ::unlink(from);
+  return 0;
+}
+
+}  // namespace
+
+const PosixFileCalls posixFileCallsDefault = {
+    realOpen, ::close, ::pread, ::fstat, ::lstat, realRenameNoReplace, ::unlink, ::mkdir, ::flock,
+    ::opendir, ::readdir, ::closedir,
+};
+PosixFileCalls posixFileCalls = posixFileCallsDefault;
+
+namespace {
+
+const PosixFileCalls& sys = posixFileCalls;
+
 // A file must have rested this long before it is taken where leases cannot
 // tell whether a writer still has it open.
 const long long kQuietMilliseconds = 1000;
@@ -49,7 +76,8 @@ int codeForErrno(int error) {
   switch (error) {
     case ENOENT: return kErrorFileNotFound;
     case ENOTDIR: return kErrorPathNotFound;
-    case EACCES: case EPERM: case EROFS: case ETXTBSY: case EBUSY: case EISDIR: case ELOOP:
+    case ELOOP: return kErrorLinkRefused;
+    case EACCES: case EPERM: case EROFS: case ETXTBSY: case EBUSY: case EISDIR:
 #if EWOULDBLOCK != EAGAIN
     case EWOULDBLOCK:
 #endif
@@ -75,7 +103,7 @@ bool directoryExists(const std::string& path) {
   int result;
   {
     LockGuard lock(FileSystemLock);
-    result = ::stat(path.c_str(), &st);
+    result = sys.lstat(path.c_str(), &st);
   }
   return result == 0 && S_ISDIR(st.st_mode);
 }
@@ -135,7 +163,7 @@ int checkNoWriter(int fd, const struct stat& st) {
 
 void closeDescriptor(int fd) {
   LockGuard lock(FileSystemLock);
-  ::close(fd);
+  sys.close(fd);
 }
 
 // The path names this very file (and it has not been unlinked).
@@ -144,7 +172,7 @@ bool pathIsFile(const std::string& path, dev_t device, ino_t inode) {
   int result;
   {
     LockGuard lock(FileSystemLock);
-    result = ::lstat(path.c_str(), &st);
+    result = sys.lstat(path.c_str(), &st);
   }
   return result == 0 && st.st_dev == device && st.st_ino == inode;
 }
@@ -155,7 +183,7 @@ int openHeld(const std::string& path, FsFile* file) {
   int fd, error;
   {
     LockGuard lock(FileSystemLock);
-    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    fd = sys.open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0);
     error = errno;
   }
   if (fd < 0) return codeForPathError(error, path);
@@ -163,7 +191,7 @@ int openHeld(const std::string& path, FsFile* file) {
   int result;
   {
     LockGuard lock(FileSystemLock);
-    result = ::fstat(fd, &st);
+    result = sys.fstat(fd, &st);
     error = errno;
   }
   if (result != 0 || !S_ISREG(st.st_mode)) {
@@ -172,7 +200,7 @@ int openHeld(const std::string& path, FsFile* file) {
   }
   {
     LockGuard lock(FileSystemLock);
-    result = ::flock(fd, LOCK_EX | LOCK_NB);
+    result = sys.flock(fd, LOCK_EX | LOCK_NB);
     error = errno;
   }
   // Where flock is not supported the other checks still hold.
@@ -194,30 +222,10 @@ int openHeld(const std::string& path, FsFile* file) {
   return 0;
 }
 
-// rename() that never replaces an existing file.
+// Renames without replacing; 0 or the errno.
 int renameNoReplace(const std::string& from, const std::string& to) {
-  int result, error;
-#ifdef RENAME_NOREPLACE
-  {
-    LockGuard lock(FileSystemLock);
-    result = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
-    error = errno;
-  }
-  if (result == 0) return 0;
-  if (error != EINVAL && error != ENOSYS) return error;
-#endif
-  // Without the flag: a hard link fails when the target exists.
-  {
-    LockGuard lock(FileSystemLock);
-    result = ::link(from.c_str(), to.c_str());
-    error = errno;
-  }
-  if (result != 0) return error;
-  {
-    LockGuard lock(FileSystemLock);
-    ::unlink(from.c_str());
-  }
-  return 0;
+  LockGuard lock(FileSystemLock);
+  return sys.renameNoReplace(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -241,7 +249,7 @@ int fsReadAt(FsFile file, std::uint64_t offset, unsigned char* buffer, unsigned 
   int error;
   do {
     LockGuard lock(FileSystemLock);
-    got = ::pread(file->fd, buffer, size, static_cast<off_t>(offset));
+    got = sys.pread(file->fd, buffer, size, static_cast<off_t>(offset));
     error = errno;
   } while (got < 0 && error == EINTR);
   if (got < 0) {
@@ -275,7 +283,7 @@ int fsFileStampOf(FsFile file, FileStamp* stamp) {
   int result, error;
   {
     LockGuard lock(FileSystemLock);
-    result = ::fstat(file->fd, &st);
+    result = sys.fstat(file->fd, &st);
     error = errno;
   }
   if (result != 0) return codeForErrno(error);
@@ -307,7 +315,7 @@ int fsRemoveFile(FsFile file) {
     int result, error;
     {
       LockGuard lock(FileSystemLock);
-      result = ::unlink(file->path.c_str());
+      result = sys.unlink(file->path.c_str());
       error = errno;
     }
     if (result != 0) code = codeForErrno(error);
@@ -329,11 +337,11 @@ int fsFileStamp(const std::string& name, FileStamp* stamp) {
   int result, error;
   {
     LockGuard lock(FileSystemLock);
-    result = ::lstat(inProgressName(name).c_str(), &st);
+    result = sys.lstat(inProgressName(name).c_str(), &st);
   }
   if (result != 0) {
     LockGuard lock(FileSystemLock);
-    result = ::lstat(name.c_str(), &st);
+    result = sys.lstat(name.c_str(), &st);
     error = errno;
   } else {
     error = 0;
@@ -343,62 +351,137 @@ int fsFileStamp(const std::string& name, FileStamp* stamp) {
   return 0;
 }
 
-int fsDeleteMatching(const std::string& name) {
+namespace {
+
+// The folder part of a name (with its slash, or empty) and the pattern after it.
+void splitPattern(const std::string& name, std::string* folder, std::string* pattern) {
   std::string::size_type slash = name.rfind('/');
-  std::string folder = slash == std::string::npos ? "" : name.substr(0, slash + 1);
-  std::string pattern = slash == std::string::npos ? name : name.substr(slash + 1);
-  if (pattern.empty()) pattern = "*";
-  // Only * and ? are wildcards; a bracket or backslash stands for itself.
+  *folder = slash == std::string::npos ? "" : name.substr(0, slash + 1);
+  *pattern = slash == std::string::npos ? name : name.substr(slash + 1);
+  if (pattern->empty()) *pattern = "*";
+}
+
+// Only * and ? are wildcards; a bracket or backslash stands for itself.
+std::string globOf(const std::string& pattern) {
   std::string glob;
   for (char c : pattern) {
     if (c == '[') glob += "[[]";
     else glob += c;
   }
-  std::string listed = folder.empty() ? "." : folder;
-  DIR* dir;
+  return glob;
+}
+
+struct FolderListing {
+  DIR* dir = nullptr;
+};
+
+int openListing(const std::string& folder, FolderListing* listing) {
   int error;
   {
     LockGuard lock(FileSystemLock);
-    dir = ::opendir(listed.c_str());
+    listing->dir = sys.opendir(folder.empty() ? "." : folder.c_str());
     error = errno;
   }
-  if (!dir) return error == ENOENT || error == ENOTDIR ? kErrorPathNotFound : codeForErrno(error);
-  bool matched = false;
-  int code = 0;
+  if (listing->dir) return 0;
+  return error == ENOENT || error == ENOTDIR ? kErrorPathNotFound : codeForErrno(error);
+}
+
+// The next name in the folder, "." and ".." left out; false at the end.
+bool nextName(FolderListing* listing, std::string* name) {
   for (;;) {
     struct dirent* entry;
     {
       LockGuard lock(FileSystemLock);
-      entry = ::readdir(dir);
+      entry = sys.readdir(listing->dir);
     }
-    if (!entry) break;
-    std::string found = entry->d_name;
-    if (found == "." || found == "..") continue;
+    if (!entry) return false;
+    *name = entry->d_name;
+    if (*name != "." && *name != "..") return true;
+  }
+}
+
+void closeListing(FolderListing* listing) {
+  LockGuard lock(FileSystemLock);
+  sys.closedir(listing->dir);
+}
+
+bool lstatPath(const std::string& path, struct stat* st) {
+  LockGuard lock(FileSystemLock);
+  return sys.lstat(path.c_str(), st) == 0;
+}
+
+// Deletes one found file; 0 when it is gone (or was already), else 70.
+int deleteFound(const std::string& path) {
+  int result, error;
+  {
+    LockGuard lock(FileSystemLock);
+    result = sys.unlink(path.c_str());
+    error = errno;
+  }
+  return result == 0 || error == ENOENT ? 0 : kErrorAccess;
+}
+
+}  // namespace
+
+int fsDeleteMatching(const std::string& name) {
+  std::string folder, pattern;
+  splitPattern(name, &folder, &pattern);
+  std::string glob = globOf(pattern);
+  FolderListing listing;
+  int code = openListing(folder, &listing);
+  if (code != 0) return code;
+  bool matched = false;
+  std::string found;
+  while (code == 0 && nextName(&listing, &found)) {
     if (fnmatch(glob.c_str(), found.c_str(), FNM_NOESCAPE) != 0) continue;
     matched = true;
     if (found[0] == '.') continue;  // hidden
-    std::string path = folder + found;
     struct stat st;
-    int result;
-    {
-      LockGuard lock(FileSystemLock);
-      result = ::lstat(path.c_str(), &st);
-    }
-    if (result != 0 || S_ISDIR(st.st_mode)) continue;
-    {
-      LockGuard lock(FileSystemLock);
-      result = ::unlink(path.c_str());
-      error = errno;
-    }
-    if (result != 0) {
-      code = error == ENOENT ? 0 : kErrorAccess;
-      if (code != 0) break;
-    }
+    if (!lstatPath(folder + found, &st) || S_ISDIR(st.st_mode)) continue;
+    code = deleteFound(folder + found);
   }
-  {
-    LockGuard lock(FileSystemLock);
-    ::closedir(dir);
-  }
+  closeListing(&listing);
   if (code != 0) return code;
   return matched ? 0 : kErrorFileNotFound;
+}
+
+int fsMoveFile(FsFile file, const std::string& target) {
+  int code = 0;
+  if (file->path.empty() || !pathIsFile(file->path, file->device, file->inode)) {
+    code = kErrorFileNotFound;
+  } else {
+    int error = renameNoReplace(file->path, target);
+    if (error == EEXIST) code = kErrorAccess;
+    else if (error != 0) code = codeForPathError(error, target);
+  }
+  fsCloseFile(file);
+  return code;
+}
+
+int fsCreateFolder(const std::string& name) {
+  int result, error;
+  {
+    LockGuard lock(FileSystemLock);
+    result = sys.mkdir(name.c_str(), 0775);
+    error = errno;
+  }
+  if (result == 0) return 0;
+  struct stat st;
+  if (error == EEXIST && lstatPath(name, &st) && S_ISDIR(st.st_mode)) return 0;
+  return error == EEXIST ? kErrorAccess : codeForPathError(error, name);
+}
+
+int fsListFolder(const std::string& folder, std::vector<std::string>* names) {
+  names->clear();
+  FolderListing listing;
+  int code = openListing(folder, &listing);
+  if (code != 0) return code;
+  std::string found;
+  while (nextName(&listing, &found)) {
+    if (found[0] == '.') continue;
+    struct stat st;
+    if (lstatPath(folder + "/" + found, &st) && S_ISREG(st.st_mode)) names->push_back(found);
+  }
+  closeListing(&listing);
+  return 0;
 }

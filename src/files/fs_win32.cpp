@@ -1,10 +1,18 @@
 // Spool files on Windows: opened with no sharing at all, so that neither the
 // DOS program nor anyone else can open the file while it is read, and a file
-// its writer still holds open cannot be opened here. Every call runs under the
-// file-system lock with critical-error boxes switched off.
+// its writer still holds open cannot be opened here. The open asks for DELETE
+// access too: the printed file is deleted, or moved into the waiting queue,
+// through that same handle, so there is no moment between a close and a
+// delete in which the DOS program's next printout could be deleted instead.
+// Links and other reparse points are opened as themselves and refused.
+// Every call runs under the file-system lock with critical-error boxes
+// switched off, and reaches the system through one table of function pointers
+// (as on POSIX) that a test can change entry by entry.
 #include "files/fs.h"
 
 #include <windows.h>
+
+#include <vector>
 
 #include "console/system.h"
 #include "files/errors.h"
@@ -12,9 +20,34 @@
 struct FsFileObject {
   HANDLE handle;
   std::string name;
+  bool byHandle;  // opened with DELETE access: removed and moved through the handle
+};
+
+struct Win32FileCalls {
+  HANDLE(WINAPI* CreateFileA)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+  BOOL(WINAPI* ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+  DWORD(WINAPI* SetFilePointer)(HANDLE, LONG, PLONG, DWORD);
+  DWORD(WINAPI* GetFileSize)(HANDLE, LPDWORD);
+  BOOL(WINAPI* GetFileInformationByHandle)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
+  BOOL(WINAPI* SetFileInformationByHandle)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+  BOOL(WINAPI* CloseHandle)(HANDLE);
+  HANDLE(WINAPI* FindFirstFileA)(LPCSTR, LPWIN32_FIND_DATAA);
+  BOOL(WINAPI* FindNextFileA)(HANDLE, LPWIN32_FIND_DATAA);
+  BOOL(WINAPI* FindClose)(HANDLE);
+  BOOL(WINAPI* DeleteFileA)(LPCSTR);
+  BOOL(WINAPI* CreateDirectoryA)(LPCSTR, LPSECURITY_ATTRIBUTES);
+  DWORD(WINAPI* GetFullPathNameA)(LPCSTR, DWORD, LPSTR, LPSTR*);
+};
+
+Win32FileCalls win32FileCalls = {
+    ::CreateFileA, ::ReadFile,       ::SetFilePointer, ::GetFileSize, ::GetFileInformationByHandle,
+    ::SetFileInformationByHandle, ::CloseHandle, ::FindFirstFileA, ::FindNextFileA, ::FindClose,
+    ::DeleteFileA, ::CreateDirectoryA, ::GetFullPathNameA,
 };
 
 namespace {
+
+const Win32FileCalls& sys = win32FileCalls;
 
 // Holds the file-system lock and keeps the system from showing a box for a
 // missing disk or an unreadable drive, for the span of one call.
@@ -32,6 +65,7 @@ int codeForError(DWORD error) {
     case ERROR_FILE_NOT_FOUND: case ERROR_NO_MORE_FILES: return kErrorFileNotFound;
     case ERROR_PATH_NOT_FOUND: return kErrorPathNotFound;
     case ERROR_ACCESS_DENIED: case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: case ERROR_WRITE_PROTECT:
+    case ERROR_ALREADY_EXISTS: case ERROR_FILE_EXISTS:
       return kErrorAccess;
     case ERROR_INVALID_DRIVE: case ERROR_BAD_UNIT: return kErrorBadDrive;
     case ERROR_NOT_READY: return kErrorNotReady;
@@ -66,12 +100,34 @@ int fsOpenSpoolFile(const std::string& name, FsFile* file) {
   DWORD error;
   {
     PlatformCall call;
-    handle = CreateFileA(name.c_str(), GENERIC_READ, 0, &attributes, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    handle = sys.CreateFileA(name.c_str(), GENERIC_READ | DELETE, 0, &attributes, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    error = GetLastError();
+  }
+  bool byHandle = handle != INVALID_HANDLE_VALUE;
+  if (!byHandle && error == ERROR_ACCESS_DENIED) {
+    // A folder that lets us read but not delete: read it all the same, and
+    // let the delete by name report the refusal afterwards.
+    PlatformCall call;
+    handle = sys.CreateFileA(name.c_str(), GENERIC_READ, 0, &attributes, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     error = GetLastError();
   }
   if (handle == INVALID_HANDLE_VALUE) return codeForError(error);
-  *file = new FsFileObject{handle, name};
-  return 0;
+  *file = new FsFileObject{handle, name, byHandle};
+  BY_HANDLE_FILE_INFORMATION info;
+  BOOL ok;
+  {
+    PlatformCall call;
+    ok = sys.GetFileInformationByHandle(handle, &info);
+    error = GetLastError();
+  }
+  int code = !ok ? codeForError(error) : (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? kErrorLinkRefused : 0;
+  if (code != 0) {
+    fsCloseFile(*file);
+    *file = nullptr;
+  }
+  return code;
 }
 
 int fsReadAt(FsFile file, std::uint64_t offset, unsigned char* buffer, unsigned size, unsigned* count) {
@@ -80,7 +136,7 @@ int fsReadAt(FsFile file, std::uint64_t offset, unsigned char* buffer, unsigned 
   DWORD position, error;
   {
     PlatformCall call;
-    position = SetFilePointer(file->handle, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
+    position = sys.SetFilePointer(file->handle, static_cast<LONG>(offset & 0xFFFFFFFFu), &high, FILE_BEGIN);
     error = GetLastError();
   }
   if (position == INVALID_SET_FILE_POINTER && error != NO_ERROR) return codeForError(error);
@@ -88,7 +144,7 @@ int fsReadAt(FsFile file, std::uint64_t offset, unsigned char* buffer, unsigned 
   BOOL ok;
   {
     PlatformCall call;
-    ok = ReadFile(file->handle, buffer, size, &got, NULL);
+    ok = sys.ReadFile(file->handle, buffer, size, &got, NULL);
     error = GetLastError();
   }
   if (!ok) return error == ERROR_HANDLE_EOF ? 0 : codeForError(error);
@@ -100,7 +156,7 @@ int fsFileSize(FsFile file, std::uint64_t* size) {
   DWORD high = 0, low, error;
   {
     PlatformCall call;
-    low = GetFileSize(file->handle, &high);
+    low = sys.GetFileSize(file->handle, &high);
     error = GetLastError();
   }
   if (low == INVALID_FILE_SIZE && error != NO_ERROR) {
@@ -117,7 +173,7 @@ int fsFileStampOf(FsFile file, FileStamp* stamp) {
   DWORD error;
   {
     PlatformCall call;
-    ok = GetFileInformationByHandle(file->handle, &info);
+    ok = sys.GetFileInformationByHandle(file->handle, &info);
     error = GetLastError();
   }
   if (!ok) return codeForError(error);
@@ -131,16 +187,31 @@ int fsFileStampOf(FsFile file, FileStamp* stamp) {
 int fsTakeFile(FsFile) { return 0; }
 
 int fsRemoveFile(FsFile file) {
-  std::string name = file->name;
+  if (!file->byHandle) {
+    std::string name = file->name;
+    fsCloseFile(file);
+    return fsDeleteMatching(name);
+  }
+  // Marked for deletion through the open handle; the file goes when it is
+  // closed, and nobody else can have opened it meanwhile.
+  FILE_DISPOSITION_INFO disposition;
+  disposition.DeleteFile = TRUE;
+  BOOL ok;
+  DWORD error;
+  {
+    PlatformCall call;
+    ok = sys.SetFileInformationByHandle(file->handle, FileDispositionInfo, &disposition, sizeof disposition);
+    error = GetLastError();
+  }
   fsCloseFile(file);
-  return fsDeleteMatching(name);
+  return ok ? 0 : codeForError(error);
 }
 
 void fsCloseFile(FsFile file) {
   if (!file) return;
   {
     PlatformCall call;
-    CloseHandle(file->handle);
+    sys.CloseHandle(file->handle);
   }
   delete file;
 }
@@ -151,13 +222,13 @@ int fsFileStamp(const std::string& name, FileStamp* stamp) {
   DWORD error;
   {
     PlatformCall call;
-    search = FindFirstFileA(name.c_str(), &found);
+    search = sys.FindFirstFileA(name.c_str(), &found);
     error = GetLastError();
   }
   if (search == INVALID_HANDLE_VALUE) return codeForError(error);
   {
     PlatformCall call;
-    FindClose(search);
+    sys.FindClose(search);
   }
   stamp->identity = 0;
   stamp->size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
@@ -166,49 +237,112 @@ int fsFileStamp(const std::string& name, FileStamp* stamp) {
   return 0;
 }
 
-int fsDeleteMatching(const std::string& name) {
-  // The folder part is kept for rebuilding each found file's path; the
-  // forward slash counts as a separator like the backslash.
+namespace {
+
+// The part of a name up to its last separator, kept for rebuilding each found
+// file's path; the forward slash counts as a separator like the backslash.
+std::string folderPart(const std::string& name) {
   std::string::size_type cut = 0;
   for (std::string::size_type i = 0; i < name.size(); ++i)
     if (isSeparator(name[i])) cut = i + 1;
-  std::string folder = name.substr(0, cut);
-  std::string pattern = cut == name.size() ? name + "*.*" : name;
+  return name.substr(0, cut);
+}
+
+HANDLE findFirst(const std::string& pattern, WIN32_FIND_DATAA* found, DWORD* error) {
+  PlatformCall call;
+  HANDLE search = sys.FindFirstFileA(pattern.c_str(), found);
+  *error = GetLastError();
+  return search;
+}
+
+bool findNext(HANDLE search, WIN32_FIND_DATAA* found) {
+  PlatformCall call;
+  return sys.FindNextFileA(search, found) != FALSE;
+}
+
+void findClose(HANDLE search) {
+  PlatformCall call;
+  sys.FindClose(search);
+}
+
+int deleteFound(const std::string& path) {
+  PlatformCall call;
+  if (sys.DeleteFileA(path.c_str())) return 0;
+  return codeForError(GetLastError());
+}
+
+}  // namespace
+
+int fsDeleteMatching(const std::string& name) {
+  std::string folder = folderPart(name);
+  std::string pattern = folder.size() == name.size() ? name + "*.*" : name;
   WIN32_FIND_DATAA found;
-  HANDLE search;
+  DWORD error;
+  HANDLE search = findFirst(pattern, &found, &error);
+  if (search == INVALID_HANDLE_VALUE) return codeForError(error);
+  const DWORD skipped = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
+  int code = 0;
+  do {
+    if ((found.dwFileAttributes & skipped) == 0) code = deleteFound(folder + found.cFileName);
+  } while (code == 0 && findNext(search, &found));
+  findClose(search);
+  return code;
+}
+
+int fsMoveFile(FsFile file, const std::string& target) {
+  // The rename takes the full target path in UTF-16.
+  char full[MAX_PATH];
+  DWORD length;
+  {
+    PlatformCall call;
+    length = sys.GetFullPathNameA(target.c_str(), sizeof full, full, NULL);
+  }
+  if (length == 0 || length >= sizeof full) {
+    fsCloseFile(file);
+    return kErrorBadName;
+  }
+  int wide = MultiByteToWideChar(CP_ACP, 0, full, -1, NULL, 0);
+  std::size_t size = sizeof(FILE_RENAME_INFO) + static_cast<std::size_t>(wide) * sizeof(WCHAR);
+  std::vector<unsigned char> buffer(size, 0);
+  FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = NULL;
+  MultiByteToWideChar(CP_ACP, 0, full, -1, rename->FileName, wide);
+  rename->FileNameLength = static_cast<DWORD>((wide - 1) * sizeof(WCHAR));
+  BOOL ok;
   DWORD error;
   {
     PlatformCall call;
-    search = FindFirstFileA(pattern.c_str(), &found);
+    ok = sys.SetFileInformationByHandle(file->handle, FileRenameInfo, rename, static_cast<DWORD>(size));
     error = GetLastError();
   }
-  if (search == INVALID_HANDLE_VALUE) return codeForError(error);
-  int code = 0;
-  for (;;) {
-    const DWORD skipped = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
-    if ((found.dwFileAttributes & skipped) == 0) {
-      std::string path = folder + found.cFileName;
-      BOOL ok;
-      {
-        PlatformCall call;
-        ok = DeleteFileA(path.c_str());
-        error = GetLastError();
-      }
-      if (!ok) {
-        code = codeForError(error);
-        break;
-      }
-    }
-    BOOL more;
-    {
-      PlatformCall call;
-      more = FindNextFileA(search, &found);
-    }
-    if (!more) break;
-  }
+  fsCloseFile(file);
+  return ok ? 0 : codeForError(error);
+}
+
+int fsCreateFolder(const std::string& name) {
+  BOOL ok;
+  DWORD error;
   {
     PlatformCall call;
-    FindClose(search);
+    ok = sys.CreateDirectoryA(name.c_str(), NULL);
+    error = GetLastError();
   }
-  return code;
+  if (ok || error == ERROR_ALREADY_EXISTS) return 0;
+  return codeForError(error);
+}
+
+int fsListFolder(const std::string& folder, std::vector<std::string>* names) {
+  names->clear();
+  WIN32_FIND_DATAA found;
+  DWORD error;
+  HANDLE search = findFirst(folder + "\\*", &found, &error);
+  if (search == INVALID_HANDLE_VALUE) return error == ERROR_FILE_NOT_FOUND ? 0 : codeForError(error);
+  const DWORD skipped =
+      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  do {
+    if ((found.dwFileAttributes & skipped) == 0) names->push_back(found.cFileName);
+  } while (findNext(search, &found));
+  findClose(search);
+  return 0;
 }

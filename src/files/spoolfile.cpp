@@ -1,5 +1,7 @@
 #include "files/spoolfile.h"
 
+#include <cstring>
+
 #include "files/errors.h"
 
 namespace {
@@ -8,6 +10,7 @@ const unsigned kBufferSize = 128;
 const unsigned char kCarriageReturn = 0x0D;
 const unsigned char kLineFeed = 0x0A;
 const unsigned char kEndOfFileMark = 0x1A;  // Ctrl-Z
+const unsigned char kFormFeed = 0x0C;
 const std::string::size_type kMaxNameLength = 255;
 
 struct OpenSpoolFile {
@@ -16,6 +19,9 @@ struct OpenSpoolFile {
   unsigned next = 0;          // index of the next unread byte
   unsigned count = 0;         // valid bytes in the buffer
   std::uint64_t offset = 0;   // file offset of the buffer's first byte
+  bool midLine = false;       // part of the current line has been returned
+  std::size_t column = 0;     // bytes of the current line returned so far
+  SpoolReading reading;
 };
 
 // Each thread reads its own spool file.
@@ -25,22 +31,62 @@ void fail(int code) {
   if (code != 0) setError(code);
 }
 
-// Reads the bytes that follow the buffer. False at the end of the data or on
-// a read failure (which sets the error code).
-bool refill() {
+// Reads more bytes after those in the buffer, keeping the unread ones (moved
+// to the front). False at the end of the data or on a read failure (which
+// sets the error code).
+bool readMore() {
   if (!spool.file) return false;
-  std::uint64_t offset = spool.offset + spool.count;
-  unsigned count = 0;
-  int code = fsReadAt(spool.file, offset, spool.buffer, kBufferSize, &count);
-  spool.offset = offset;
-  spool.next = 0;
-  spool.count = code == 0 ? count : 0;
+  if (spool.next > 0) {
+    std::memmove(spool.buffer, spool.buffer + spool.next, spool.count - spool.next);
+    spool.offset += spool.next;
+    spool.count -= spool.next;
+    spool.next = 0;
+  }
+  if (spool.count == kBufferSize) return true;
+  unsigned got = 0;
+  int code = fsReadAt(spool.file, spool.offset + spool.count, spool.buffer + spool.count, kBufferSize - spool.count,
+                      &got);
   fail(code);
-  return spool.count > 0;
+  if (code != 0) return false;
+  spool.count += got;
+  return got > 0;
 }
 
-// True when a byte is waiting in the buffer, refilling it if need be.
-bool haveByte() { return spool.next < spool.count || refill(); }
+// True when at least `wanted` unread bytes (at most the buffer's size) are in
+// the buffer; fewer remain only at the end of the data.
+bool haveBytes(unsigned wanted) {
+  while (spool.count - spool.next < wanted)
+    if (!readMore()) return false;
+  return true;
+}
+
+bool haveByte() { return spool.next < spool.count || haveBytes(1); }
+
+// Passes over `n` unread bytes without reading the ones beyond the buffer.
+void skipBytes(std::uint64_t n) {
+  unsigned inBuffer = spool.count - spool.next;
+  if (n <= inBuffer) {
+    spool.next += static_cast<unsigned>(n);
+    return;
+  }
+  spool.offset += spool.count + (n - inBuffer);
+  spool.next = spool.count = 0;
+}
+
+// How many header bytes a control sequence needs at most to know its length.
+const unsigned kControlLookahead = 16;
+
+// The length of the control sequence at `bytes`: 1 for a lone control byte.
+std::uint64_t controlSequenceLength(const unsigned char*, unsigned, int) { return 1; }
+
+// A byte that the fast path of readLinePart must stop at.
+bool specialByte(unsigned char c) {
+  if (c >= 0x20) return false;
+  if (c == kCarriageReturn || c == kEndOfFileMark) return true;
+  if (c == kLineFeed) return spool.reading.anyLineEnd;
+  if (c == kFormFeed) return false;
+  return spool.reading.dropControls;
+}
 
 bool validName(const std::string& name) {
   return !name.empty() && name.find('*') == std::string::npos && name.find('?') == std::string::npos;
@@ -69,6 +115,9 @@ void openSpoolFile(const std::string& name) {
   spool.offset = 0;
   spool.next = 0;
   spool.count = 0;
+  spool.midLine = false;
+  spool.column = 0;
+  spool.reading = SpoolReading();
   unsigned count = 0;
   code = fsReadAt(file, 0, spool.buffer, kBufferSize, &count);
   if (code != 0) {
@@ -98,26 +147,81 @@ bool atEndOfFile() {
   return spool.buffer[spool.next] == kEndOfFileMark;
 }
 
+void setSpoolReading(const SpoolReading& reading) { spool.reading = reading; }
+
+namespace {
+
+// Takes the line end at the next unread byte (CR, and LF when any line end
+// counts). A CR takes the LF after it, and with any line end an LF takes the
+// CR after it, so CR LF and LF CR are each one line end.
+void takeLineEnd() {
+  unsigned char first = spool.buffer[spool.next++];
+  unsigned char pair = first == kCarriageReturn ? kLineFeed : kCarriageReturn;
+  if (first == kLineFeed || spool.reading.anyLineEnd) {
+    if (haveByte() && spool.buffer[spool.next] == pair) ++spool.next;
+  } else if (haveByte() && spool.buffer[spool.next] == kLineFeed) {
+    ++spool.next;
+  }
+}
+
+// A control code at the next unread byte, with dropped controls: a tab
+// becomes blanks to the next multiple of 8 columns, an escape sequence is
+// passed over with everything it announces, any other control byte is left
+// out.
+void takeControl(std::string* text) {
+  if (spool.buffer[spool.next] == '\t') {
+    ++spool.next;
+    std::size_t blanks = 8 - spool.column % 8;
+    text->append(blanks, ' ');
+    spool.column += blanks;
+    return;
+  }
+  haveBytes(kControlLookahead);
+  std::uint64_t length =
+      controlSequenceLength(spool.buffer + spool.next, spool.count - spool.next, spool.reading.controlLanguage);
+  skipBytes(length == 0 ? 1 : length);
+}
+
+}  // namespace
+
+bool readLinePart(std::string* text, std::size_t room) {
+  if (!spool.midLine && atEndOfFile()) {
+    setError(kErrorPastEnd);
+    return true;
+  }
+  spool.midLine = true;
+  for (;;) {
+    if (!haveByte()) break;
+    // Take the run of ordinary bytes in one go, as far as there is room.
+    unsigned start = spool.next;
+    unsigned stop = spool.count - start > room ? start + static_cast<unsigned>(room) : spool.count;
+    while (spool.next < stop && !specialByte(spool.buffer[spool.next])) ++spool.next;
+    unsigned taken = spool.next - start;
+    text->append(reinterpret_cast<const char*>(spool.buffer + start), taken);
+    spool.column += taken;
+    room -= taken;
+    if (spool.next == spool.count) continue;
+    unsigned char c = spool.buffer[spool.next];
+    if (c == kEndOfFileMark) break;  // stays next: end of data
+    if (c == kCarriageReturn || c == kLineFeed) {
+      takeLineEnd();
+      break;
+    }
+    if (room == 0) return false;
+    std::size_t before = text->size();
+    takeControl(text);
+    std::size_t added = text->size() - before;
+    room = room > added ? room - added : 0;
+  }
+  spool.midLine = false;
+  spool.column = 0;
+  return true;
+}
+
 std::string readLine() {
   std::string line;
-  if (atEndOfFile()) {
-    setError(kErrorPastEnd);
-    return line;
-  }
-  for (;;) {
-    if (!haveByte()) return line;
-    // Take the run of ordinary bytes in one go.
-    unsigned start = spool.next;
-    while (spool.next < spool.count && spool.buffer[spool.next] != kCarriageReturn &&
-           spool.buffer[spool.next] != kEndOfFileMark)
-      ++spool.next;
-    line.append(reinterpret_cast<const char*>(spool.buffer + start), spool.next - start);
-    if (spool.next == spool.count) continue;
-    if (spool.buffer[spool.next] == kEndOfFileMark) return line;  // stays next: end of data
-    ++spool.next;  // the CR
-    if (haveByte() && spool.buffer[spool.next] == kLineFeed) ++spool.next;
-    return line;
-  }
+  readLinePart(&line, static_cast<std::size_t>(-1));
+  return line;
 }
 
 void closeSpoolFile() {

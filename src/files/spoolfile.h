@@ -20,6 +20,20 @@ void openSpoolFile(const std::string& name);
 std::uint64_t spoolFileLength();
 // True when no unread byte remains or the next one is Ctrl-Z.
 bool atEndOfFile();
+// How the open file's bytes are cut into lines (reset by openSpoolFile).
+struct SpoolReading {
+  bool anyLineEnd = false;    // a lone LF ends a line too; LF CR is one line end
+  bool dropControls = false;  // control codes are left out, tabs become blanks
+  int controlLanguage = 0;    // the printer language whose sequences are dropped
+};
+void setSpoolReading(const SpoolReading& reading);
+
+// Reads on in the current line: appends at most `room` of its bytes to text
+// (a dropped control's blanks may pass it by a few) and returns true when the
+// line has ended, false when more of it follows. At the start of a line with
+// nothing left to read: error 62, and true.
+bool readLinePart(std::string* text, std::size_t room);
+
 // The next line: CR LF or a lone CR ends it, a lone LF stays inside, Ctrl-Z
 // ends the data and is never consumed. Error 62 when nothing can be read.
 std::string readLine();
