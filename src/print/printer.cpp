@@ -144,6 +144,66 @@ void endDocument(bool reportHandOver) {
 
 }  // namespace
 
+namespace {
+
+// The printer's current default settings into deviceMode, through a printer
+// handle that is closed again at once. False (deviceMode released) when the
+// printer cannot be opened or its settings cannot be read or held.
+bool readPrinterSettings(const char* name) {
+  PrinterState& s = printerState;
+  PrinterHandle printer = nullptr;
+  if (!deviceOpenPrinter(name, &printer)) return false;
+  std::int32_t size = deviceDocumentProperties(printer, name, nullptr, 0);
+  bool settingsRead = size > 0;
+  if (settingsRead) {
+    try {
+      s.deviceMode.assign(static_cast<std::size_t>(size), 0);
+    } catch (const std::bad_alloc&) {
+      settingsRead = false;
+    }
+  }
+  if (settingsRead) settingsRead = deviceDocumentProperties(printer, name, s.deviceMode.data(), kDeviceDmOutBuffer) > 0;
+  deviceClosePrinter(printer);
+  if (!settingsRead) releaseDeviceMode();
+  return settingsRead;
+}
+
+// A device context for the printer with the document "Print job" started on
+// it; nullptr (nothing left behind) on failure.
+DeviceContext startDocument(const char* name) {
+  DeviceContext dc = deviceCreateDC(name, printerState.deviceMode.data());
+  if (dc == nullptr) return nullptr;
+  if (deviceStartDoc(dc, kPrintJobName) <= 0) {
+    deviceDeleteDC(dc);
+    return nullptr;
+  }
+  return dc;
+}
+
+// The default font, 8 points. Unlike selectFont its height truncates. When
+// it cannot be made or selected the document has no current font, and every
+// page request fails until the next attach.
+void selectDefaultFont() {
+  PrinterState& s = printerState;
+  DeviceContext dc = s.deviceContext;
+  int dots = deviceGetDeviceCaps(dc, kDeviceLogPixelsY);
+  PrinterFont* font = makeFont(kDefaultPrinterFont, 8.0f);
+  font->logicalFont.lfHeight = -((dots * 8) / 72);
+  font->deviceFont = deviceCreateFontIndirect(&font->logicalFont);
+  if (font->deviceFont == nullptr) {
+    delete font;
+    return;
+  }
+  s.fonts.push_back(font);
+  FontHandle previous = deviceSelectObject(dc, font->deviceFont);
+  if (selected(previous)) {
+    s.initialFont = previous;
+    s.currentFont = font;
+  }
+}
+
+}  // namespace
+
 void attachPrinter(const std::string& printerName) {
   PrinterState& s = printerState;
   // The previous document belongs to whoever attached it; its hand-over is not
@@ -157,60 +217,18 @@ void attachPrinter(const std::string& printerName) {
   }
   if (printerName.empty()) return;
   const char* name = printerName.c_str();
-
-  PrinterHandle printer = nullptr;
-  if (!deviceOpenPrinter(name, &printer)) {
+  if (!readPrinterSettings(name)) {
     setError(kPrinterOpenError);
     return;
   }
-  std::int32_t size = deviceDocumentProperties(printer, name, nullptr, 0);
-  bool settingsRead = size > 0;
-  if (settingsRead) {
-    try {
-      s.deviceMode.assign(static_cast<std::size_t>(size), 0);
-    } catch (const std::bad_alloc&) {
-      settingsRead = false;
-    }
-  }
-  if (settingsRead) settingsRead = deviceDocumentProperties(printer, name, s.deviceMode.data(), kDeviceDmOutBuffer) > 0;
-  deviceClosePrinter(printer);
-  if (!settingsRead) {
-    releaseDeviceMode();
-    setError(kPrinterOpenError);
-    return;
-  }
-
-  DeviceContext dc = deviceCreateDC(name, s.deviceMode.data());
+  DeviceContext dc = startDocument(name);
   if (dc == nullptr) {
     releaseDeviceMode();
     setError(kPrinterOpenError);
     return;
   }
-  if (deviceStartDoc(dc, kPrintJobName) <= 0) {
-    deviceDeleteDC(dc);
-    releaseDeviceMode();
-    setError(kPrinterOpenError);
-    return;
-  }
   s.deviceContext = dc;
-
-  // The default font, 8 points. Unlike selectFont its height truncates. When
-  // it cannot be made or selected the document has no current font, and every
-  // page request fails until the next attach.
-  int dots = deviceGetDeviceCaps(dc, kDeviceLogPixelsY);
-  PrinterFont* font = makeFont(kDefaultPrinterFont, 8.0f);
-  font->logicalFont.lfHeight = -((dots * 8) / 72);
-  font->deviceFont = deviceCreateFontIndirect(&font->logicalFont);
-  if (font->deviceFont == nullptr) {
-    delete font;
-  } else {
-    s.fonts.push_back(font);
-    FontHandle previous = deviceSelectObject(dc, font->deviceFont);
-    if (selected(previous)) {
-      s.initialFont = previous;
-      s.currentFont = font;
-    }
-  }
+  selectDefaultFont();
   readMetrics();
   s.pageHeight = deviceGetDeviceCaps(dc, kDeviceVertRes);
 }
