@@ -539,6 +539,14 @@ int deviceEndDoc(DeviceContext dc) {
   return ok ? 1 : 0;
 }
 
+// Nothing has left the process before EndDoc: dropping the scratch file is
+// all it takes for the job never to reach CUPS or the "printed" folder.
+int deviceAbortDoc(DeviceContext dc) {
+  if (dc == nullptr || !dc->documentOpen) return -1;  // SP_ERROR
+  discardDocument(dc);
+  return 1;
+}
+
 bool deviceDeleteDC(DeviceContext dc) {
   if (dc == nullptr) return false;
   // A document still open is abandoned, as deleting a Windows printer

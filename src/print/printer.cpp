@@ -117,9 +117,15 @@ bool breakPage() {
   return ensurePage();
 }
 
+// How the document in progress ends.
+enum class DocumentEnd {
+  HandOver,         // to the spooler; 57 when the device does not take it
+  HandOverQuietly,  // to the spooler, reporting nothing
+  Abandon           // thrown away, reporting nothing
+};
+
 // Ends the document in progress and releases everything of the attachment.
-// reportHandOver: set 57 when the device did not take the document.
-void endDocument(bool reportHandOver) {
+void endDocument(DocumentEnd how) {
   PrinterState& s = printerState;
   releaseDeviceMode();
   DeviceContext dc = s.deviceContext;
@@ -127,8 +133,14 @@ void endDocument(bool reportHandOver) {
     clearState();
     return;
   }
-  if (s.pageOpen) deviceEndPage(dc);
-  if (deviceEndDoc(dc) <= 0 && reportHandOver) setError(kPrinterDeviceError);
+  if (how == DocumentEnd::Abandon) {
+    // Should the device refuse, deleting the device context below still
+    // aborts the job; ending it instead would print it.
+    deviceAbortDoc(dc);
+  } else {
+    if (s.pageOpen) deviceEndPage(dc);
+    if (deviceEndDoc(dc) <= 0 && how == DocumentEnd::HandOver) setError(kPrinterDeviceError);
+  }
   // Our fonts may be deleted once none of them can still be selected into a
   // live device context: after the original font went back in, or after the
   // device context itself is gone. A device context that allows neither keeps
@@ -208,7 +220,7 @@ void attachPrinter(const std::string& printerName) {
   PrinterState& s = printerState;
   // The previous document belongs to whoever attached it; its hand-over is not
   // this caller's error.
-  endDocument(false);
+  endDocument(DocumentEnd::HandOverQuietly);
   // The device takes a NUL-terminated name: a name with a NUL in it would
   // open some other printer.
   if (printerName.size() > kMaxPrinterName || printerName.find('\0') != std::string::npos) {
@@ -291,4 +303,6 @@ void formFeed() {
   s.pageOpen = false;
 }
 
-void detachPrinter() { endDocument(true); }
+void detachPrinter() { endDocument(DocumentEnd::HandOver); }
+
+void abandonDocument() { endDocument(DocumentEnd::Abandon); }
