@@ -266,15 +266,58 @@ bool findCupsQueue(const std::string& name, CupsMedia* media) {
   return found;
 }
 
+namespace {
+
+// True when the document need not be sent (again): the scheduler still has
+// or has printed the job an earlier attempt left uncertain. *mustFail is set
+// when the scheduler cannot say, so that nothing is sent this time.
+bool earlierJobTaken(const std::string& name, std::uint64_t digest, bool* mustFail) {
+  *mustFail = false;
+  int earlierJob = 0;
+  if (!findUncertainJob(name, digest, &earlierJob)) return false;
+  JobFate fate = askJobFate(name, earlierJob);
+  if (fate == JOB_NO_ANSWER) {
+    *mustFail = true;
+    return false;
+  }
+  forgetUncertainJob(name, digest);
+  return fate == JOB_TAKEN;
+}
+
+// Streams the document of the created job, read from the file descriptor,
+// and waits for the scheduler's reply. *unanswered is set when the whole
+// document went over and no reply came back. True when the scheduler
+// accepted it.
+bool sendDocument(http_t* http, cups_dest_t* dest, cups_dinfo_t* info, int jobId, const std::string& title,
+                  const char* format, int fd, bool* unanswered) {
+  *unanswered = false;
+  if (cupsStartDestDocument(http, dest, info, jobId, title.c_str(), format, 0, nullptr, 1) != HTTP_STATUS_CONTINUE)
+    return false;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    if (cupsWriteRequestData(http, buffer, static_cast<size_t>(n)) != HTTP_STATUS_CONTINUE) return false;
+  }
+  // The scheduler's reply to the document. An IPP status in it is a clear
+  // answer either way; no reply at all (connection closed, wait run out)
+  // leaves open whether it will print the job.
+  ipp_t* response = cupsGetResponse(http, destResource(dest).c_str());
+  *unanswered = response == nullptr;
+  bool ok = response != nullptr && requestSucceeded();
+  ippDelete(response);
+  return ok;
+}
+
+}  // namespace
+
 bool submitCupsJob(const std::string& name, const std::string& title, int pdfFd, std::uint64_t digest) {
   if (name.empty() || lseek(pdfFd, 0, SEEK_SET) != 0) return false;
-  int earlierJob = 0;
-  if (findUncertainJob(name, digest, &earlierJob)) {
-    JobFate fate = askJobFate(name, earlierJob);
-    if (fate == JOB_NO_ANSWER) return false;
-    forgetUncertainJob(name, digest);
-    if (fate == JOB_TAKEN) return true;
-  }
+  bool mustFail = false;
+  if (earlierJobTaken(name, digest, &mustFail)) return true;
+  if (mustFail) return false;
   http_t* http = connectScheduler(kCupsJobTimeoutMs);
   if (http == nullptr) return false;
   bool ok = false;
@@ -284,34 +327,8 @@ bool submitCupsJob(const std::string& name, const std::string& title, int pdfFd,
   if (info != nullptr &&
       cupsCreateDestJob(http, dest, info, &jobId, title.c_str(), 0, nullptr) <= IPP_STATUS_OK_EVENTS_COMPLETE &&
       jobId > 0) {
-    bool unanswered = false;  // the whole document went over, and no reply came back
-    if (cupsStartDestDocument(http, dest, info, jobId, title.c_str(), CUPS_FORMAT_PDF, 0, nullptr, 1) ==
-        HTTP_STATUS_CONTINUE) {
-      bool written = true;
-      char buffer[65536];
-      for (;;) {
-        ssize_t n = read(pdfFd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-          written = false;
-          break;
-        }
-        if (n == 0) break;
-        if (cupsWriteRequestData(http, buffer, static_cast<size_t>(n)) != HTTP_STATUS_CONTINUE) {
-          written = false;
-          break;
-        }
-      }
-      if (written) {
-        // The scheduler's reply to the document. An IPP status in it is a
-        // clear answer either way; no reply at all (connection closed, wait
-        // run out) leaves open whether it will print the job.
-        ipp_t* response = cupsGetResponse(http, destResource(dest).c_str());
-        unanswered = response == nullptr;
-        ok = response != nullptr && requestSucceeded();
-        ippDelete(response);
-      }
-    }
+    bool unanswered = false;
+    ok = sendDocument(http, dest, info, jobId, title, CUPS_FORMAT_PDF, pdfFd, &unanswered);
     if (!ok && !cancelJob(name, jobId) && unanswered) rememberUncertainJob(name, digest, jobId);
   }
   cupsFreeDestInfo(info);

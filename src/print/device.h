@@ -81,5 +81,8 @@ bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y);
 int deviceEndPage(DeviceContext dc);
 // EndDoc: greater than 0 when the document was handed to the spooler.
 int deviceEndDoc(DeviceContext dc);
+// AbortDoc: the document in progress, open page included, is thrown away and
+// never reaches the printer. Greater than 0 on success.
+int deviceAbortDoc(DeviceContext dc);
 bool deviceDeleteDC(DeviceContext dc);
 bool deviceDeleteObject(FontHandle font);

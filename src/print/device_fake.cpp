@@ -276,7 +276,7 @@ int deviceStartDoc(DeviceContext dc, const char* documentName) {
     if (c->documentOpen) {
       misuse("StartDoc while a document is open on " + contextName(dc));
     } else {
-      fakeDevice.documents.push_back(FakeDocument{c->printer, documentName ? documentName : "", 0, false});
+      fakeDevice.documents.push_back(FakeDocument{c->printer, documentName ? documentName : "", 0, false, false});
       c->documentOpen = true;
       c->document = static_cast<int>(fakeDevice.documents.size());
       c->page = 0;
@@ -512,6 +512,25 @@ int deviceEndDoc(DeviceContext dc) {
     }
   }
   logCall("EndDoc(" + contextName(dc) + ")=" + std::to_string(result));
+  return result;
+}
+
+// Pages of an abandoned document, the open one included, were never printed;
+// the count stays as it was for the tests to see what was drawn.
+int deviceAbortDoc(DeviceContext dc) {
+  Context* c = findContext(dc, "AbortDoc");
+  int result = -1;
+  if (c != nullptr && !shouldFail("AbortDoc")) {
+    if (!c->documentOpen) {
+      misuse("AbortDoc without a document on " + contextName(dc));
+    } else {
+      c->pageOpen = false;
+      c->documentOpen = false;
+      fakeDevice.documents[c->document - 1].abandoned = true;
+      result = 1;
+    }
+  }
+  logCall("AbortDoc(" + contextName(dc) + ")=" + std::to_string(result));
   return result;
 }
 

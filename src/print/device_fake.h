@@ -28,6 +28,7 @@ struct FakeDocument {
   std::string name;
   int pages;         // pages ended by a successful EndPage (or by EndDoc)
   bool ended;        // EndDoc succeeded: the job was handed over
+  bool abandoned;    // AbortDoc succeeded: the job was thrown away
 };
 
 struct FakeDevice {
@@ -61,7 +62,7 @@ void resetFakeDevice();
 // OpenPrinter, DocumentProperties, ClosePrinter, CreateDC, StartDoc,
 // GetDeviceCaps, CreateFontIndirect, SelectObject, GetTextMetrics, ResetDC,
 // SetTextColor, SetBkColor, SetBkMode, StartPage, SetTextAlign, MoveToEx,
-// TextOut, GetCurrentPositionEx, EndPage, EndDoc, DeleteDC, DeleteObject.
+// TextOut, GetCurrentPositionEx, EndPage, EndDoc, AbortDoc, DeleteDC, DeleteObject.
 void failDeviceCall(const std::string& operation, int nth, bool persist = false);
 
 // The log lines of one operation, in order ("TextOut" gives every TextOut line).

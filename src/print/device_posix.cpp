@@ -380,70 +380,120 @@ bool deviceMoveTo(DeviceContext dc, int x, int y) {
   return true;
 }
 
-bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count) {
+namespace {
+
+// The text of one TextOut call as the selected font draws it: one glyph
+// and one advance width per byte. Long lines are never copied: glyphs are
+// looked up as they are measured and drawn.
+struct TextRun {
+  const SizedFont* font;
+  const unsigned char* bytes;
+  int count;
+};
+
+void glyphAt(const TextRun& run, int i, unsigned long* glyph, int* advance) {
+  *glyph = run.font->glyph[run.bytes[i]];
+  *advance = run.font->advance[run.bytes[i]];
+}
+
+long runWidth(const TextRun& run) {
+  long width = 0;
+  unsigned long glyph = 0;
+  int advance = 0;
+  for (int i = 0; i < run.count; i++) {
+    glyphAt(run, i, &glyph, &advance);
+    width += advance;
+  }
+  return width;
+}
+
+bool readyToDraw(DeviceContext dc, const void* text, int count) {
   if (dc == nullptr || count < 0 || (count > 0 && text == nullptr)) return false;
-  if (dc->cr == nullptr || dc->font == nullptr || dc->font->sized == nullptr) return false;
-  const SizedFont* font = dc->font->sized;
+  return dc->cr != nullptr && dc->font != nullptr && dc->font->sized != nullptr;
+}
+
+// The left edge and baseline of text of the given width drawn at (x, y)
+// under the context's alignment: TA_CENTER 6, TA_RIGHT 2; TA_BASELINE 24,
+// TA_BOTTOM 8, else top.
+void placeText(const DeviceContextObject* dc, const SizedFont* font, int x, int y, long width, long* left,
+               long* baseline) {
+  *left = x;
+  std::uint32_t horizontal = dc->textAlign & 6;
+  if (horizontal == 6) *left -= width / 2;
+  else if (horizontal == 2) *left -= width;
+  *baseline = y + font->metrics.tmAscent;
+  std::uint32_t vertical = dc->textAlign & 24;
+  if (vertical == 24) *baseline = y;
+  else if (vertical == 8) *baseline = y - font->metrics.tmDescent;
+}
+
+// Paints the run's background (when opaque) and its glyphs from the first one
+// that reaches into the page to the last one that starts inside it; the clip
+// cuts the rest.
+bool paintRun(DeviceContextObject* dc, const TextRun& run, long width, long left, long baseline) {
+  const SizedFont* font = run.font;
+  const int right = printableWidth(dc->settings);
+  const int bottom = printableHeight(dc->settings);
+  const long top = baseline - font->metrics.tmAscent;
+  const bool visible = top < bottom && top + font->metrics.tmHeight > 0 && left < right && left + width > 0;
+  if (!visible || run.count == 0) return true;
+  cairo_t* cr = dc->cr;
+  if (dc->backgroundMode == 2) {
+    setSource(cr, dc->backgroundColor);
+    cairo_rectangle(cr, static_cast<double>(left), static_cast<double>(top), static_cast<double>(width),
+                    font->metrics.tmHeight);
+    cairo_fill(cr);
+  }
+  static thread_local std::vector<cairo_glyph_t> glyphs;
+  glyphs.clear();
+  long pen = left;
+  for (int i = 0; i < run.count && pen < right; i++) {
+    unsigned long index = 0;
+    int advance = 0;
+    glyphAt(run, i, &index, &advance);
+    if (pen + advance > 0) {
+      cairo_glyph_t glyph;
+      glyph.index = index;
+      glyph.x = static_cast<double>(pen);
+      glyph.y = static_cast<double>(baseline);
+      glyphs.push_back(glyph);
+    }
+    pen += advance;
+  }
+  setSource(cr, dc->textColor);
+  cairo_set_font_face(cr, font->face);
+  cairo_set_font_size(cr, font->em);
+  cairo_show_glyphs(cr, glyphs.data(), static_cast<int>(glyphs.size()));
+  return cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+}
+
+// Draws the run at (x, y), or at the current position under TA_UPDATECP,
+// which then moves past it. kind and the text's bytes go into the digest.
+bool showRun(DeviceContextObject* dc, int x, int y, const char* kind, const TextRun& run, size_t textBytes) {
   const bool updateCp = (dc->textAlign & kDeviceTaUpdateCp) != 0;
   if (updateCp) {
     x = dc->x;
     y = dc->y;
   }
-  addToDigest(&dc->digest, "T", 1);
+  addToDigest(&dc->digest, kind, 1);
   addNumberToDigest(&dc->digest, x);
   addNumberToDigest(&dc->digest, y);
-  addNumberToDigest(&dc->digest, count);
-  addToDigest(&dc->digest, text, static_cast<size_t>(count));
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
-  long width = 0;
-  for (int i = 0; i < count; i++) width += font->advance[bytes[i]];
-
-  // TA_CENTER 6, TA_RIGHT 2; TA_BASELINE 24, TA_BOTTOM 8, else top.
-  long left = x;
-  std::uint32_t horizontal = dc->textAlign & 6;
-  if (horizontal == 6) left -= width / 2;
-  else if (horizontal == 2) left -= width;
-  long baseline = y + font->metrics.tmAscent;
-  std::uint32_t vertical = dc->textAlign & 24;
-  if (vertical == 24) baseline = y;
-  else if (vertical == 8) baseline = y - font->metrics.tmDescent;
-
-  const int right = printableWidth(dc->settings);
-  const int bottom = printableHeight(dc->settings);
-  const long top = baseline - font->metrics.tmAscent;
-  const bool visible = top < bottom && top + font->metrics.tmHeight > 0 && left < right && left + width > 0;
-  if (visible && count > 0) {
-    cairo_t* cr = dc->cr;
-    if (dc->backgroundMode == 2) {
-      setSource(cr, dc->backgroundColor);
-      cairo_rectangle(cr, static_cast<double>(left), static_cast<double>(top), static_cast<double>(width),
-                      font->metrics.tmHeight);
-      cairo_fill(cr);
-    }
-    // Glyphs from the first one that reaches into the page to the last one
-    // that starts inside it; the clip cuts the rest.
-    static thread_local std::vector<cairo_glyph_t> glyphs;
-    glyphs.clear();
-    long pen = left;
-    for (int i = 0; i < count && pen < right; i++) {
-      int advance = font->advance[bytes[i]];
-      if (pen + advance > 0) {
-        cairo_glyph_t glyph;
-        glyph.index = font->glyph[bytes[i]];
-        glyph.x = static_cast<double>(pen);
-        glyph.y = static_cast<double>(baseline);
-        glyphs.push_back(glyph);
-      }
-      pen += advance;
-    }
-    setSource(cr, dc->textColor);
-    cairo_set_font_face(cr, font->face);
-    cairo_set_font_size(cr, font->em);
-    cairo_show_glyphs(cr, glyphs.data(), static_cast<int>(glyphs.size()));
-    if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) return false;
-  }
+  addNumberToDigest(&dc->digest, run.count);
+  addToDigest(&dc->digest, run.bytes, textBytes);
+  long width = runWidth(run);
+  long left = 0, baseline = 0;
+  placeText(dc, run.font, x, y, width, &left, &baseline);
+  if (!paintRun(dc, run, width, left, baseline)) return false;
   if (updateCp) dc->x = static_cast<int>(dc->x + width);
   return true;
+}
+
+}  // namespace
+
+bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count) {
+  if (!readyToDraw(dc, text, count)) return false;
+  TextRun run{dc->font->sized, reinterpret_cast<const unsigned char*>(text), count};
+  return showRun(dc, x, y, "T", run, static_cast<size_t>(count));
 }
 
 bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y) {
@@ -487,6 +537,14 @@ int deviceEndDoc(DeviceContext dc) {
   }
   discardDocument(dc);
   return ok ? 1 : 0;
+}
+
+// Nothing has left the process before EndDoc: dropping the scratch file is
+// all it takes for the job never to reach CUPS or the "printed" folder.
+int deviceAbortDoc(DeviceContext dc) {
+  if (dc == nullptr || !dc->documentOpen) return -1;  // SP_ERROR
+  discardDocument(dc);
+  return 1;
 }
 
 bool deviceDeleteDC(DeviceContext dc) {

@@ -130,6 +130,8 @@ int deviceEndPage(DeviceContext dc) { return EndPage(toDC(dc)); }
 
 int deviceEndDoc(DeviceContext dc) { return EndDoc(toDC(dc)); }
 
+int deviceAbortDoc(DeviceContext dc) { return AbortDoc(toDC(dc)); }
+
 bool deviceDeleteDC(DeviceContext dc) { return DeleteDC(toDC(dc)) != 0; }
 
 bool deviceDeleteObject(FontHandle font) { return DeleteObject(toObject(font)) != 0; }

@@ -117,9 +117,15 @@ bool breakPage() {
   return ensurePage();
 }
 
+// How the document in progress ends.
+enum class DocumentEnd {
+  HandOver,         // to the spooler; 57 when the device does not take it
+  HandOverQuietly,  // to the spooler, reporting nothing
+  Abandon           // thrown away, reporting nothing
+};
+
 // Ends the document in progress and releases everything of the attachment.
-// reportHandOver: set 57 when the device did not take the document.
-void endDocument(bool reportHandOver) {
+void endDocument(DocumentEnd how) {
   PrinterState& s = printerState;
   releaseDeviceMode();
   DeviceContext dc = s.deviceContext;
@@ -127,8 +133,14 @@ void endDocument(bool reportHandOver) {
     clearState();
     return;
   }
-  if (s.pageOpen) deviceEndPage(dc);
-  if (deviceEndDoc(dc) <= 0 && reportHandOver) setError(kPrinterDeviceError);
+  if (how == DocumentEnd::Abandon) {
+    // Should the device refuse, deleting the device context below still
+    // aborts the job; ending it instead would print it.
+    deviceAbortDoc(dc);
+  } else {
+    if (s.pageOpen) deviceEndPage(dc);
+    if (deviceEndDoc(dc) <= 0 && how == DocumentEnd::HandOver) setError(kPrinterDeviceError);
+  }
   // Our fonts may be deleted once none of them can still be selected into a
   // live device context: after the original font went back in, or after the
   // device context itself is gone. A device context that allows neither keeps
@@ -144,25 +156,15 @@ void endDocument(bool reportHandOver) {
 
 }  // namespace
 
-void attachPrinter(const std::string& printerName) {
-  PrinterState& s = printerState;
-  // The previous document belongs to whoever attached it; its hand-over is not
-  // this caller's error.
-  endDocument(false);
-  // The device takes a NUL-terminated name: a name with a NUL in it would
-  // open some other printer.
-  if (printerName.size() > kMaxPrinterName || printerName.find('\0') != std::string::npos) {
-    setError(kPrinterOpenError);
-    return;
-  }
-  if (printerName.empty()) return;
-  const char* name = printerName.c_str();
+namespace {
 
+// The printer's current default settings into deviceMode, through a printer
+// handle that is closed again at once. False (deviceMode released) when the
+// printer cannot be opened or its settings cannot be read or held.
+bool readPrinterSettings(const char* name) {
+  PrinterState& s = printerState;
   PrinterHandle printer = nullptr;
-  if (!deviceOpenPrinter(name, &printer)) {
-    setError(kPrinterOpenError);
-    return;
-  }
+  if (!deviceOpenPrinter(name, &printer)) return false;
   std::int32_t size = deviceDocumentProperties(printer, name, nullptr, 0);
   bool settingsRead = size > 0;
   if (settingsRead) {
@@ -174,43 +176,71 @@ void attachPrinter(const std::string& printerName) {
   }
   if (settingsRead) settingsRead = deviceDocumentProperties(printer, name, s.deviceMode.data(), kDeviceDmOutBuffer) > 0;
   deviceClosePrinter(printer);
-  if (!settingsRead) {
-    releaseDeviceMode();
-    setError(kPrinterOpenError);
-    return;
-  }
+  if (!settingsRead) releaseDeviceMode();
+  return settingsRead;
+}
 
-  DeviceContext dc = deviceCreateDC(name, s.deviceMode.data());
-  if (dc == nullptr) {
-    releaseDeviceMode();
-    setError(kPrinterOpenError);
-    return;
-  }
+// A device context for the printer with the document "Print job" started on
+// it; nullptr (nothing left behind) on failure.
+DeviceContext startDocument(const char* name) {
+  DeviceContext dc = deviceCreateDC(name, printerState.deviceMode.data());
+  if (dc == nullptr) return nullptr;
   if (deviceStartDoc(dc, kPrintJobName) <= 0) {
     deviceDeleteDC(dc);
-    releaseDeviceMode();
-    setError(kPrinterOpenError);
-    return;
+    return nullptr;
   }
-  s.deviceContext = dc;
+  return dc;
+}
 
-  // The default font, 8 points. Unlike selectFont its height truncates. When
-  // it cannot be made or selected the document has no current font, and every
-  // page request fails until the next attach.
+// The default font, 8 points. Unlike selectFont its height truncates. When
+// it cannot be made or selected the document has no current font, and every
+// page request fails until the next attach.
+void selectDefaultFont() {
+  PrinterState& s = printerState;
+  DeviceContext dc = s.deviceContext;
   int dots = deviceGetDeviceCaps(dc, kDeviceLogPixelsY);
   PrinterFont* font = makeFont(kDefaultPrinterFont, 8.0f);
   font->logicalFont.lfHeight = -((dots * 8) / 72);
   font->deviceFont = deviceCreateFontIndirect(&font->logicalFont);
   if (font->deviceFont == nullptr) {
     delete font;
-  } else {
-    s.fonts.push_back(font);
-    FontHandle previous = deviceSelectObject(dc, font->deviceFont);
-    if (selected(previous)) {
-      s.initialFont = previous;
-      s.currentFont = font;
-    }
+    return;
   }
+  s.fonts.push_back(font);
+  FontHandle previous = deviceSelectObject(dc, font->deviceFont);
+  if (selected(previous)) {
+    s.initialFont = previous;
+    s.currentFont = font;
+  }
+}
+
+}  // namespace
+
+void attachPrinter(const std::string& printerName) {
+  PrinterState& s = printerState;
+  // The previous document belongs to whoever attached it; its hand-over is not
+  // this caller's error.
+  endDocument(DocumentEnd::HandOverQuietly);
+  // The device takes a NUL-terminated name: a name with a NUL in it would
+  // open some other printer.
+  if (printerName.size() > kMaxPrinterName || printerName.find('\0') != std::string::npos) {
+    setError(kPrinterOpenError);
+    return;
+  }
+  if (printerName.empty()) return;
+  const char* name = printerName.c_str();
+  if (!readPrinterSettings(name)) {
+    setError(kPrinterOpenError);
+    return;
+  }
+  DeviceContext dc = startDocument(name);
+  if (dc == nullptr) {
+    releaseDeviceMode();
+    setError(kPrinterOpenError);
+    return;
+  }
+  s.deviceContext = dc;
+  selectDefaultFont();
   readMetrics();
   s.pageHeight = deviceGetDeviceCaps(dc, kDeviceVertRes);
 }
@@ -273,4 +303,6 @@ void formFeed() {
   s.pageOpen = false;
 }
 
-void detachPrinter() { endDocument(true); }
+void detachPrinter() { endDocument(DocumentEnd::HandOver); }
+
+void abandonDocument() { endDocument(DocumentEnd::Abandon); }

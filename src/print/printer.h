@@ -67,3 +67,8 @@ void formFeed();
 // Ends the open page and the document and releases the printer. Sets 57 when
 // the device did not take the finished document; nothing else is reported.
 void detachPrinter();
+// Ends the attachment like detachPrinter, but the document is thrown away
+// instead of handed over: nothing of it reaches the printer. For a printout
+// that could not be read to its end. Never reports an error; does nothing
+// when no printer is attached.
+void abandonDocument();

@@ -110,11 +110,14 @@ struct PrintResult {
   int dpi = 0;
 };
 
+enum class Ending { EndDoc, AbortDoc };
+
 // Prints pages of lines the way the printing layer does: settings read at
 // open, ResetDC and a fresh font selection before every page, lines one
-// cell height plus external leading apart.
+// cell height plus external leading apart. With AbortDoc the last page is
+// left open and the document thrown away; endDoc then holds AbortDoc's result.
 PrintResult printPages(const std::string& printer, const std::vector<std::vector<std::string>>& pages,
-                       int fontHeight = -83) {
+                       int fontHeight = -83, Ending ending = Ending::EndDoc) {
   PrintResult result;
   PrinterHandle handle = nullptr;
   if (!deviceOpenPrinter(printer.c_str(), &handle)) return result;
@@ -155,9 +158,9 @@ PrintResult printPages(const std::string& printer, const std::vector<std::vector
       y += pitch;
       deviceMoveTo(dc, 0, y);
     }
-    EXPECT_GT(deviceEndPage(dc), 0);
+    if (ending == Ending::EndDoc || &page != &pages.back()) EXPECT_GT(deviceEndPage(dc), 0);
   }
-  result.endDoc = deviceEndDoc(dc);
+  result.endDoc = ending == Ending::EndDoc ? deviceEndDoc(dc) : deviceAbortDoc(dc);
   deviceSelectObject(dc, initial);
   EXPECT_TRUE(deviceDeleteDC(dc));
   EXPECT_TRUE(deviceDeleteObject(font));
@@ -539,4 +542,44 @@ TEST_F(DeviceTest, CupsQueueGetsOneJobNamedPrintJob) {
   EXPECT_LT(secondsSince(start), 2.0);
   ASSERT_EQ(printers.size(), 1u);
   EXPECT_EQ(printers[0].name, "Save as PDF");
+}
+
+TEST_F(DeviceTest, AbandonedDocumentLeavesNoFileAndNoJob) {
+  // Save as PDF, with the scratch file in the folder and, when the folder
+  // cannot be written, in the temporary folder: neither keeps anything.
+  std::string tmp = dir + "/tmp";
+  ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
+  setenv("TMPDIR", tmp.c_str(), 1);
+  const std::vector<std::vector<std::string>> pages = {{"page one", kBoxLine}, {"page two, still open"}};
+  EXPECT_GT(printPages("Save as PDF", pages, -83, Ending::AbortDoc).endDoc, 0);
+  EXPECT_TRUE(listFolder("printed").empty()) << "left in printed/: " << run("ls -A printed");
+  EXPECT_TRUE(listFolder(tmp).empty());
+  // A plain file where the folder should be sends the scratch file to TMPDIR.
+  ASSERT_EQ(rmdir("printed"), 0);
+  std::ofstream("printed") << "not a folder";
+  EXPECT_GT(printPages("Save as PDF", pages, -83, Ending::AbortDoc).endDoc, 0);
+  EXPECT_TRUE(listFolder(tmp).empty());
+  EXPECT_EQ(readFile("printed"), "not a folder");
+
+  // A CUPS queue gets no job for it; the document after it is the queue's
+  // only job.
+  needTools({"pdftotext"});
+  Scheduler scheduler;
+  ASSERT_TRUE(startScheduler(dir + "/cups", &scheduler)) << schedulerFailure;
+  struct Stop {
+    Scheduler* s;
+    ~Stop() { stopScheduler(s); }
+  } stop{&scheduler};
+  ASSERT_TRUE(addPdfQueue(scheduler, "Receipt")) << "could not add a PDF queue (cups-filters missing?)";
+  EXPECT_GT(printPages("Receipt", pages, -83, Ending::AbortDoc).endDoc, 0);
+  EXPECT_TRUE(finishedJobTitles("Receipt").empty());
+  EXPECT_GT(printPages("Receipt", {{"handed over"}}).endDoc, 0);
+  EXPECT_EQ(finishedJobTitles("Receipt").size(), 1u);
+  std::string pdf = scheduler.dir + "/out/Receipt.pdf";
+  for (int i = 0; i < 100 && access(pdf.c_str(), R_OK) != 0; i++) usleep(100000);
+  std::string text = run("pdftotext '" + pdf + "' - 2>/dev/null");
+  EXPECT_NE(text.find("handed over"), std::string::npos) << text;
+  EXPECT_EQ(text.find("page one"), std::string::npos) << text;
+  EXPECT_TRUE(listFolder(tmp).empty());
+  unsetenv("TMPDIR");
 }

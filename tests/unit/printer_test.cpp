@@ -525,6 +525,53 @@ TEST_F(PrinterTest, DetachReportsOnlyADocumentTheDeviceDidNotTake) {
   EXPECT_EQ(fakeDevice.liveFonts, 0);
 }
 
+TEST_F(PrinterTest, AbandonedDocumentNeverReachesThePrinter) {
+  attachPrinter("Receipt");
+  selectFont("Courier New", 8);
+  printLine("A");
+  formFeed();
+  printLine("B");
+  std::size_t before = fakeDevice.calls.size();
+  abandonDocument();
+  EXPECT_EQ(lastError(), 0);
+  expectDetached();
+  // No EndPage, no EndDoc: the job is aborted with its open page, then the
+  // device context and fonts go exactly as at detach.
+  std::vector<std::string> tail(fakeDevice.calls.begin() + static_cast<std::ptrdiff_t>(before), fakeDevice.calls.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"AbortDoc(dc1)=1", "SelectObject(dc1,stockfont)=font2", "DeleteDC(dc1)=1",
+                                            "DeleteObject(font1)=1", "DeleteObject(font2)=1"}))
+      << fakeCallLog();
+  ASSERT_EQ(fakeDevice.documents.size(), 1u);
+  EXPECT_FALSE(fakeDevice.documents[0].ended);
+  EXPECT_TRUE(fakeDevice.documents[0].abandoned);
+
+  // Detached: nothing to do, nothing reported. The next attach is a new job.
+  before = fakeDevice.calls.size();
+  abandonDocument();
+  EXPECT_EQ(fakeDevice.calls.size(), before);
+  attachPrinter("Receipt");
+  printLine("C");
+  detachPrinter();
+  EXPECT_EQ(lastError(), 0);
+  ASSERT_EQ(fakeDevice.documents.size(), 2u);
+  EXPECT_TRUE(fakeDevice.documents[1].ended);
+  EXPECT_FALSE(fakeDevice.documents[1].abandoned);
+
+  // A device that refuses AbortDoc: still no EndDoc and no error; deleting
+  // the device context (which aborts a Windows job) releases everything.
+  attachPrinter("Receipt");
+  printLine("D");
+  failDeviceCall("AbortDoc", 1);
+  abandonDocument();
+  EXPECT_EQ(lastError(), 0);
+  expectDetached();
+  EXPECT_EQ(fakeDevice.liveFonts, 0);
+  EXPECT_FALSE(fakeDevice.documents[2].ended);
+  EXPECT_EQ(fakeCallsOf("EndDoc").size(), 1u);
+  EXPECT_EQ(fakeDevice.misuse, std::vector<std::string>{"DeleteDC with the document still open on dc3"});
+  fakeDevice.misuse.clear();
+}
+
 TEST_F(PrinterTest, AutomaticPageBreak) {
   fakeDevice.cellHeight = 50;
   fakeDevice.pageHeight = 200;

@@ -1,0 +1,44 @@
+// Code pages through the system's own conversion tables.
+#include "console/codepage.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <string>
+
+namespace {
+
+const int kCodePages[] = {437, 850, 852, 855, 857, 858, 860,  861,  862,  863,  864,  865,  866,
+                          869, 874, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258};
+
+// Converted in pieces, so that a line of any length fits MultiByteToWideChar's
+// int counts. Every supported code page has one byte per character, so a
+// piece boundary never splits one.
+const size_t kPiece = 1 << 20;
+
+}  // namespace
+
+bool codePageSupported(int codePage) {
+  for (int known : kCodePages)
+    if (known == codePage) return IsValidCodePage(static_cast<UINT>(codePage)) != 0;
+  return false;
+}
+
+bool codePageToUtf16(int codePage, const std::string& bytes, std::u16string* out) {
+  static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t");
+  out->clear();
+  if (!codePageSupported(codePage)) return false;
+  out->resize(bytes.size());
+  for (size_t done = 0; done < bytes.size(); done += kPiece) {
+    int count = static_cast<int>(bytes.size() - done < kPiece ? bytes.size() - done : kPiece);
+    // Flags 0: a byte without a character becomes the code page's default
+    // character instead of failing the whole line.
+    int made = MultiByteToWideChar(static_cast<UINT>(codePage), 0, bytes.data() + done, count,
+                                   reinterpret_cast<wchar_t*>(&(*out)[done]), count);
+    if (made != count) {
+      out->clear();
+      return false;
+    }
+  }
+  return true;
+}
