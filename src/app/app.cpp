@@ -46,6 +46,9 @@ int runMain() {
     lastKey = waitKey();
     if (lastKey == "S" || lastKey == "s") runSetup();
   }
+  // A printout in hand is finished (handed over and deleted, or queued)
+  // before the process ends, so that it is not printed again at the next start.
+  stopWork(kStopWaitMilliseconds);
   closeCycleEvent(cycleEvent);
   return 0;
 }

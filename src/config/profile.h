@@ -5,10 +5,17 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // The key's value with outer blanks removed, cut to bufferSize-1 bytes; empty
 // when the file, section or key is missing. Names match without regard to case.
 std::string readProfileString(const std::string& section, const std::string& key, std::size_t bufferSize);
+
+// The values of several keys of one section, in the order of `keys`, each as
+// readProfileString gives it. POSIX reads and parses the file once for all of
+// them (and not at all while the file is unchanged).
+std::vector<std::string> readProfileStrings(const std::string& section, const std::vector<std::string>& keys,
+                                            std::size_t bufferSize);
 
 // Writes one key, creating the file or the section when needed and keeping
 // every other line. False when the file could not be written.

@@ -22,6 +22,13 @@ std::string readProfileString(const std::string& section, const std::string& key
   return std::string(buffer.data(), n);
 }
 
+std::vector<std::string> readProfileStrings(const std::string& section, const std::vector<std::string>& keys,
+                                            std::size_t bufferSize) {
+  std::vector<std::string> values;
+  for (const std::string& key : keys) values.push_back(readProfileString(section, key, bufferSize));
+  return values;
+}
+
 bool writeProfileString(const std::string& section, const std::string& key, const std::string& value) {
   LockGuard lock(FileSystemLock);
   return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), kFileName) != 0;

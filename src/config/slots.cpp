@@ -2,7 +2,12 @@
 
 #include <cstring>
 
+#include <initializer_list>
+#include <vector>
+
 #include "config/profile.h"
+#include "console/codepage.h"
+#include "console/console.h"
 #include "console/system.h"
 #include "console/text.h"
 
@@ -10,18 +15,83 @@ PrinterSlot printerSlots[kSlotCount];
 
 std::string slotSection(int slotNumber) { return "printer " + numberText(slotNumber); }
 
+namespace {
+
+enum SlotKey { kPrinterName, kFileName, kFontName, kFontSize, kCodePage, kLineEnds, kFormFeed, kControls, kKeyCount };
+const char* const kKeyNames[kKeyCount] = {"printername", "filename", "fontname", "fontsize",
+                                          "codepage",    "lineends", "formfeed", "controls"};
+
+// The last unknown value said for each slot and option, so it is said once.
+std::string saidUnknown[kSlotCount][kKeyCount];
+
+std::string lowerCase(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+// The index of the value among the choices (matched without regard to case),
+// or -1; an empty value is the first choice.
+int choiceOf(const std::string& value, std::initializer_list<const char*> choices) {
+  if (value.empty()) return 0;
+  int index = 0;
+  for (const char* choice : choices) {
+    if (lowerCase(value) == choice) return index;
+    ++index;
+  }
+  return -1;
+}
+
+int codePageOf(const std::string& value) {
+  if (value.empty()) return 0;
+  if (value.size() > 5 || value.find_first_not_of("0123456789") != std::string::npos) return -1;
+  int number = std::stoi(value);
+  return codePageSupported(number) ? number : -1;
+}
+
+// -1 (unknown) becomes 0, the default, and is said once.
+int knownOrDefault(int slotNumber, SlotKey key, const std::string& value, int choice) {
+  std::string& said = saidUnknown[slotNumber][key];
+  if (choice >= 0) {
+    said.clear();
+    return choice;
+  }
+  if (said != value) {
+    said = value;
+    writeOutputLine("Unknown value \"" + value + "\" for " + kKeyNames[key] + " in [" + slotSection(slotNumber) +
+                    "]; using the default.");
+  }
+  return 0;
+}
+
+}  // namespace
+
 void loadSlot(int slotNumber) {
   if (slotNumber < 0 || slotNumber >= kSlotCount) return;
   std::string section = slotSection(slotNumber);
-  // Four separate reads, in this order; the record is filled first and then
-  // stored at once.
+  std::vector<std::string> keys(kKeyNames, kKeyNames + kKeyCount);
+  std::vector<std::string> values = readProfileStrings(section, keys, kProfileValueSize);
+  // The record is filled first and then stored at once.
   PrinterSlot slot;
   std::memset(&slot, 0, sizeof slot);
-  storeField(slot.printername, sizeof slot.printername, readProfileString(section, "printername", kProfileValueSize));
-  storeField(slot.filename, sizeof slot.filename, readProfileString(section, "filename", kProfileValueSize));
-  storeField(slot.fontname, sizeof slot.fontname, readProfileString(section, "fontname", kProfileValueSize));
+  storeField(slot.printername, sizeof slot.printername, values[kPrinterName]);
+  storeField(slot.filename, sizeof slot.filename, values[kFileName]);
+  storeField(slot.fontname, sizeof slot.fontname, values[kFontName]);
   if (slot.fontname[0] == '\0') storeField(slot.fontname, sizeof slot.fontname, kDefaultFontName);
-  slot.fontsize = storeInt16(textToNumber(readProfileString(section, "fontsize", kProfileValueSize)));
+  slot.fontsize = storeInt16(textToNumber(values[kFontSize]));
+  {
+    // Each slot is loaded by its own watcher; the memory of what was said is
+    // the slot's alone, but slot 0 is also loaded once by the main thread.
+    LockGuard said(SayLock);
+    SlotOptions& o = slot.options;
+    o.codepage = knownOrDefault(slotNumber, kCodePage, values[kCodePage], codePageOf(values[kCodePage]));
+    o.lineends = static_cast<LineEnds>(
+        knownOrDefault(slotNumber, kLineEnds, values[kLineEnds], choiceOf(values[kLineEnds], {"dos", "any"})));
+    o.formfeed = static_cast<FormFeedRule>(
+        knownOrDefault(slotNumber, kFormFeed, values[kFormFeed], choiceOf(values[kFormFeed], {"line", "exact"})));
+    o.controls = static_cast<ControlCodes>(
+        knownOrDefault(slotNumber, kControls, values[kControls], choiceOf(values[kControls], {"print", "strip"})));
+  }
 
   LockGuard lock(SlotLock);
   printerSlots[slotNumber] = slot;

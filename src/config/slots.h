@@ -5,11 +5,25 @@
 #include <cstdint>
 #include <string>
 
+// Settings for real DOS output, each a key of its own in the slot's section.
+// Every default is the plain-text behaviour: an existing ferrin.ini prints as
+// it always did.
+enum LineEnds { kLineEndsDos, kLineEndsAny };            // "lineends": dos, any
+enum FormFeedRule { kFormFeedLine, kFormFeedExact };     // "formfeed": line, exact
+enum ControlCodes { kControlsPrint, kControlsStrip };    // "controls": print, strip
+struct SlotOptions {
+  int codepage;          // "codepage": 0 draws the bytes as the platform always has
+  LineEnds lineends;
+  FormFeedRule formfeed;
+  ControlCodes controls;
+};
+
 struct PrinterSlot {
   char printername[64];
   char fontname[64];
   char filename[256];
   std::int16_t fontsize;
+  SlotOptions options;
 };
 
 const int kSlotCount = 4;
@@ -23,7 +37,9 @@ extern PrinterSlot printerSlots[kSlotCount];
 // "printer " followed by the slot number.
 std::string slotSection(int slotNumber);
 
-// Rereads the slot's four keys from ferrin.ini into printerSlots[slotNumber].
+// Rereads the slot's keys from ferrin.ini into printerSlots[slotNumber]. An
+// option with a value it does not know gets its default, and that is said
+// once on standard output.
 void loadSlot(int slotNumber);
 
 // Writes one key into ferrin.ini. False when the file could not be written.

@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -54,9 +55,15 @@ void restoreTerminal() {
   }
 }
 
-void onEndSignal(int) {
-  if (terminalRaw) tcsetattr(terminalFd, TCSAFLUSH, &savedModes);
-  _exit(0);
+// SIGTERM, SIGINT and SIGHUP are blocked in every thread and taken here, so
+// that ending ferrin can wait for a printout in hand like X does.
+void* endSignalThread(void* raw) {
+  sigset_t* signals = static_cast<sigset_t*>(raw);
+  int received = 0;
+  while (sigwait(signals, &received) != 0) {
+  }
+  stopWork(kStopWaitMilliseconds);
+  endProcess(0);
 }
 
 void onCrashSignal(int sig) {
@@ -202,12 +209,18 @@ void consoleStartup(int argc, char** argv) {
     terminalFd = -1;
   }
 
+  // Blocked before any other thread starts, so every thread inherits the mask.
+  static sigset_t endSignals;
+  sigemptyset(&endSignals);
+  sigaddset(&endSignals, SIGTERM);
+  sigaddset(&endSignals, SIGINT);
+  sigaddset(&endSignals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+  pthread_t signalThread;
+  if (pthread_create(&signalThread, nullptr, endSignalThread, &endSignals) == 0) pthread_detach(signalThread);
+
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
-  sa.sa_handler = onEndSignal;
-  sigaction(SIGTERM, &sa, nullptr);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGHUP, &sa, nullptr);
   sa.sa_handler = onCrashSignal;
   sigaction(SIGSEGV, &sa, nullptr);
   sigaction(SIGBUS, &sa, nullptr);

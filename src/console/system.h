@@ -21,6 +21,8 @@ enum ProcessLock {
   PrinterLock,     // a watcher's print job, from attach to detach
   SlotLock,        // copying a printer slot in or out of the slot table
   ScreenLock,      // one screen text plus its line end
+  WorkLock,        // the count of printouts in hand (beginWork, endWork)
+  SayLock,         // what a watcher or the settings have said once already
   ProcessLockCount
 };
 void acquireLock(ProcessLock lock);
@@ -34,6 +36,19 @@ struct LockGuard {
   LockGuard& operator=(const LockGuard&) = delete;
   ProcessLock lock;
 };
+
+// An orderly stop. A watcher holds a printout in hand from the moment it takes
+// the spool file until the file is deleted or queued; stopping ferrin waits
+// for that (bounded) so that a printout handed over is never printed again
+// at the next start.
+// beginWork: false once a stop has begun (the printout is then left alone).
+bool beginWork();
+void endWork();
+// Lets no new work begin and waits until the work in hand has ended, at most
+// the given time. True when nothing was left in hand.
+bool stopWork(unsigned timeoutMilliseconds);
+// How long ending ferrin waits for a printout in hand.
+const unsigned kStopWaitMilliseconds = 10000;
 
 // Restores the console (terminal modes) and ends the process with `code`,
 // cutting off every other thread wherever it stands. Implemented beside the

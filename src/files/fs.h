@@ -59,8 +59,9 @@ int fsFileStamp(const std::string& name, FileStamp* stamp);
 
 // Moves the open file to `target` (a path in the same folder tree, on the
 // same volume) without copying and without replacing a file already there
-// (70 when one is), and closes it. On Windows the rename goes through the
-// open handle, so that no other file can be moved in its place.
+// (70 when one is). The file stays open either way. On Windows the rename
+// goes through the open handle, so that no other file can be moved in its
+// place.
 int fsMoveFile(FsFile file, const std::string& target);
 
 // Creates the folder when it is not there yet.

@@ -453,8 +453,8 @@ int fsMoveFile(FsFile file, const std::string& target) {
     int error = renameNoReplace(file->path, target);
     if (error == EEXIST) code = kErrorAccess;
     else if (error != 0) code = codeForPathError(error, target);
+    else file->path = target;
   }
-  fsCloseFile(file);
   return code;
 }
 

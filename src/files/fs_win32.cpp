@@ -297,10 +297,7 @@ int fsMoveFile(FsFile file, const std::string& target) {
     PlatformCall call;
     length = sys.GetFullPathNameA(target.c_str(), sizeof full, full, NULL);
   }
-  if (length == 0 || length >= sizeof full) {
-    fsCloseFile(file);
-    return kErrorBadName;
-  }
+  if (length == 0 || length >= sizeof full) return kErrorBadName;
   int wide = MultiByteToWideChar(CP_ACP, 0, full, -1, NULL, 0);
   std::size_t size = sizeof(FILE_RENAME_INFO) + static_cast<std::size_t>(wide) * sizeof(WCHAR);
   std::vector<unsigned char> buffer(size, 0);
@@ -316,7 +313,7 @@ int fsMoveFile(FsFile file, const std::string& target) {
     ok = sys.SetFileInformationByHandle(file->handle, FileRenameInfo, rename, static_cast<DWORD>(size));
     error = GetLastError();
   }
-  fsCloseFile(file);
+  if (ok) file->name = target;
   return ok ? 0 : codeForError(error);
 }
 

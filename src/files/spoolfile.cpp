@@ -257,6 +257,21 @@ void removeSpoolFile() {
   fail(fsRemoveFile(file));
 }
 
+void moveSpoolFile(const std::string& target) {
+  if (!spool.file) {
+    setError(kErrorOther);
+    return;
+  }
+  int code = fsMoveFile(spool.file, target);
+  if (code != 0) {
+    setError(code);
+    return;
+  }
+  closeSpoolFile();
+}
+
+bool spoolFileIsOpen() { return spool.file != nullptr; }
+
 FileStamp spoolFileStamp() {
   FileStamp stamp = {0, 0, 0, 0};
   if (!spool.file) {

@@ -47,6 +47,10 @@ void deleteFile(const std::string& name);
 void takeSpoolFile();
 // Deletes the open file (the very file that was read) and closes it.
 void removeSpoolFile();
+// Moves the open file to `target` (fsMoveFile) and closes it; when it cannot
+// be moved, sets the error code and leaves it open.
+void moveSpoolFile(const std::string& target);
+bool spoolFileIsOpen();
 // The stamp of the open file.
 FileStamp spoolFileStamp();
 // The stamp of what openSpoolFile(name) would open; error 53 when none.
