@@ -26,6 +26,11 @@ std::string waitKey();
 // Shows the prompt, reads one edited line and returns its first field.
 std::string inputLine(const std::string& prompt);
 
+// Sends standard-output lines (each followed by a line end) and screen text
+// into the given strings instead of the console, for tests; nullptr for both
+// ends it. The strings are written under the console's own locks.
+void captureConsole(std::string* output, std::string* screen);
+
 // The command line without the program's name.
 std::string commandLineText();
 

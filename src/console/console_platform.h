@@ -9,5 +9,10 @@ std::string readKey();
 // One cell back with a blank written there (Backspace).
 void eraseLastScreenCell();
 
+// What captureConsole asked for: true when the text went into a capture
+// (and so must not reach the console).
+bool capturedOutputLine(const std::string& text);
+bool capturedScreenText(const std::string& text);
+
 // The raw command line, program name included.
 std::string platformCommandLine();

@@ -235,6 +235,7 @@ void endProcess(int code) {
 }
 
 void writeOutputLine(const std::string& text) {
+  if (capturedOutputLine(text)) return;
   if (!text.empty()) {
     LockGuard lock(FileSystemLock);
     writeAll(STDOUT_FILENO, text.data(), text.size());
@@ -250,6 +251,7 @@ void writeOutputLine(const std::string& text) {
 }
 
 void writeScreenText(const std::string& text) {
+  if (capturedScreenText(text)) return;
   LockGuard lock(ScreenLock);
   if (terminalFd < 0) {
     writeTerminal(cp437ToUtf8(text));
@@ -274,6 +276,7 @@ void writeScreenText(const std::string& text) {
 }
 
 void endScreenLine() {
+  if (capturedScreenText("\n")) return;
   LockGuard lock(ScreenLock);
   writeTerminal(terminalFd >= 0 ? "\r\n" : "\n");
   screenColumn = 0;

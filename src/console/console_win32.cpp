@@ -80,6 +80,7 @@ void endProcess(int code) {
 }
 
 void writeOutputLine(const std::string& text) {
+  if (capturedOutputLine(text)) return;
   DWORD written;
   if (!text.empty()) {
     LockGuard lock(FileSystemLock);
@@ -90,6 +91,7 @@ void writeOutputLine(const std::string& text) {
 }
 
 void writeScreenText(const std::string& text) {
+  if (capturedScreenText(text)) return;
   LockGuard lock(ScreenLock);
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (!GetConsoleScreenBufferInfo(screenHandle, &info)) return;
@@ -128,6 +130,7 @@ void writeScreenText(const std::string& text) {
 }
 
 void endScreenLine() {
+  if (capturedScreenText("\n")) return;
   LockGuard lock(ScreenLock);
   CONSOLE_SCREEN_BUFFER_INFO info;
   if (!GetConsoleScreenBufferInfo(screenHandle, &info)) return;

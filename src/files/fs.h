@@ -38,6 +38,9 @@ int fsFileSize(FsFile file, std::uint64_t* size);
 
 int fsFileStampOf(FsFile file, FileStamp* stamp);
 
+// The file's permission bits (0777 where the platform has none).
+int fsFileMode(FsFile file, unsigned* mode);
+
 // Makes the open file the process's own before it is printed. On POSIX it is
 // renamed to a hidden in-progress name in the same folder, so that a new file
 // of the spool name can be written meanwhile and a printout cut off by a

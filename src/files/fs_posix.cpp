@@ -291,6 +291,19 @@ int fsFileStampOf(FsFile file, FileStamp* stamp) {
   return 0;
 }
 
+int fsFileMode(FsFile file, unsigned* mode) {
+  struct stat st;
+  int result, error;
+  {
+    LockGuard lock(FileSystemLock);
+    result = sys.fstat(file->fd, &st);
+    error = errno;
+  }
+  if (result != 0) return codeForErrno(error);
+  *mode = static_cast<unsigned>(st.st_mode & 0777);
+  return 0;
+}
+
 int fsTakeFile(FsFile file) {
   if (file->taken) return 0;
   std::string busy = inProgressName(file->spoolName);

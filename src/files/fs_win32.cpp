@@ -184,6 +184,11 @@ int fsFileStampOf(FsFile file, FileStamp* stamp) {
   return 0;
 }
 
+int fsFileMode(FsFile, unsigned* mode) {
+  *mode = 0777;
+  return 0;
+}
+
 int fsTakeFile(FsFile) { return 0; }
 
 int fsRemoveFile(FsFile file) {

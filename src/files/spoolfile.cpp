@@ -270,6 +270,12 @@ void moveSpoolFile(const std::string& target) {
   closeSpoolFile();
 }
 
+unsigned spoolFileMode() {
+  unsigned mode = 0777;
+  if (spool.file && fsFileMode(spool.file, &mode) != 0) mode = 0777;
+  return mode;
+}
+
 bool spoolFileIsOpen() { return spool.file != nullptr; }
 
 FileStamp spoolFileStamp() {

@@ -51,6 +51,8 @@ void removeSpoolFile();
 // be moved, sets the error code and leaves it open.
 void moveSpoolFile(const std::string& target);
 bool spoolFileIsOpen();
+// The open file's permission bits; 0777 when they cannot be read.
+unsigned spoolFileMode();
 // The stamp of the open file.
 FileStamp spoolFileStamp();
 // The stamp of what openSpoolFile(name) would open; error 53 when none.

@@ -13,12 +13,20 @@ struct WatcherMemory {
   std::string undeletableName;
   FileStamp undeletableStamp = {0, 0, 0, 0};
 
-  // A file that could not be printed: tried again once the printer name or
-  // the file changes, or at `retryAt` (monotonic milliseconds).
+  // A printout that could not be printed: tried again once the printer name
+  // changes, or at `retryAt` (monotonic milliseconds).
   bool waitingToRetry = false;
-  FileStamp retryStamp = {0, 0, 0, 0};
   std::string retryPrinter;
   unsigned long long retryAt = 0;
+
+  // A spool file that could not be moved into the waiting queue stays under
+  // its own name; while unchanged it waits for the retry.
+  bool keptStampValid = false;
+  FileStamp keptStamp = {0, 0, 0, 0};
+
+  // Printouts wait because of a failure that has been said; when the queue
+  // has been printed, that is said too.
+  bool outage = false;
 
   // The failure last reported on standard output, so that it is said once.
   std::string reportedFailure;
@@ -33,12 +41,8 @@ enum CycleOutcome {
 const unsigned long long kAttachRetryMilliseconds = 1000;
 const unsigned long long kHandOverRetryMilliseconds = 10000;
 
-// Looks for the slot's spool file and prints it (the slot's fields are read
-// as each is used). `now` is monotonicMilliseconds().
+// Looks for the slot's spool file and prints it, or moves it into the waiting
+// queue when printouts are waiting before it or it cannot be printed now;
+// then prints the oldest waiting printout when its retry is due. `now` is
+// monotonicMilliseconds().
 CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned long long now);
-
-// Reads the open spool file to its end: each line loses its form feeds, is
-// echoed on the screen and printed; a line that carried a form feed ends the
-// page (unless the file ends there) and selects the slot's font again.
-// Returns 0, or the error code of a read that failed.
-int printSpoolLines(int slotNumber);

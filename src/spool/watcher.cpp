@@ -10,17 +10,21 @@
 #include "files/spoolfile.h"
 #include "print/printer.h"
 #include "spool/cycle.h"
-#include "spool/watcher.h"
+#include "spool/printout.h"
+#include "spool/queue.h"
 
 CycleEvent cycleEvent = nullptr;
 
 namespace {
 
-const char kFormFeed = '\f';
-
 std::string printerText(const std::string& name) { return "printer \"" + name + "\""; }
 
 std::string errorText(int code) { return code != 0 ? " (error " + numberText(code) + ")" : ""; }
+
+std::string waitingText(std::size_t count) {
+  return numberText(static_cast<int>(count)) + (count == 1 ? " printout is" : " printouts are") +
+         " waiting in the folder " + kWaitingFolder + ".";
+}
 
 // Says a failure on standard output unless it was the last one said.
 void reportOnce(WatcherMemory& memory, const std::string& key, const std::string& message) {
@@ -29,21 +33,83 @@ void reportOnce(WatcherMemory& memory, const std::string& key, const std::string
   writeOutputLine(message);
 }
 
-// Closes the file and waits before trying it again on the same printer.
-void postpone(WatcherMemory& memory, const std::string& printer, unsigned long long retryAt) {
+}  // namespace
+
+namespace {
+
+// --- One printout ----------------------------------------------------------
+
+enum PrintResult {
+  kPrintDone,      // handed over
+  kPrintNoPrinter, // no printer set
+  kPrintAttach,    // the printer could not be attached
+  kPrintRead,      // the file could not be read to its end: nothing was sent
+  kPrintHandOver   // the device did not take the document
+};
+
+// Prints the open file on the slot's printer as one job. A read failure
+// abandons the document, so that nothing of a printout goes out twice.
+PrintResult printOpenFile(const PrinterSlot& slot, int* code) {
+  *code = 0;
+  std::string printer = slot.printername;
+  if (printer.empty()) return kPrintNoPrinter;
+  // One print job at a time in the whole process: the printer state is shared.
+  LockGuard printing(PrinterLock);
+  JobOptions options;
+  options.codePage = slot.options.codepage;
+  options.fileMode = spoolFileMode();
   clearError();
-  FileStamp stamp = spoolFileStamp();
-  closeSpoolFile();
-  memory.waitingToRetry = lastError() == 0;
-  memory.retryStamp = stamp;
-  memory.retryPrinter = printer;
-  memory.retryAt = retryAt;
+  attachPrinter(printer, options);
+  if (lastError() != 0) {
+    *code = lastError();
+    return kPrintAttach;
+  }
+  setSpoolReading(slotReading(slot));
+  PrintLayout layout = slotLayout(slot);
+  selectFont(layout.fontname, layout.fontsize);
+  int readError = printSpoolLines(layout, nullptr);
+  if (readError != 0) {
+    abandonDocument();
+    *code = readError;
+    return kPrintRead;
+  }
+  clearError();
+  detachPrinter();
+  *code = lastError();
+  return *code == 0 ? kPrintDone : kPrintHandOver;
 }
 
-bool retryIsDue(const WatcherMemory& memory, const FileStamp& stamp, const std::string& printer,
-                unsigned long long now) {
-  if (!memory.waitingToRetry) return true;
-  return stamp != memory.retryStamp || printer != memory.retryPrinter || now >= memory.retryAt;
+// What happened, for the console: the cause of an outage.
+std::string failureText(PrintResult result, int code, const PrinterSlot& slot, int slotNumber,
+                        const std::string& name) {
+  switch (result) {
+    case kPrintNoPrinter: return "No printer is set for printer #" + numberText(slotNumber);
+    case kPrintAttach: return "Printer \"" + std::string(slot.printername) + "\" is not available" + errorText(code);
+    case kPrintRead: return "Could not read " + name + " to its end" + errorText(code);
+    default:
+      return "Could not hand the printout of " + name + " to " + printerText(slot.printername) + errorText(code);
+  }
+}
+
+void sayOutage(WatcherMemory& memory, PrintResult result, int code, const PrinterSlot& slot, int slotNumber,
+               const std::string& name, std::size_t waiting) {
+  std::string cause = failureText(result, code, slot, slotNumber, name);
+  reportOnce(memory, "outage\n" + cause, cause + "; " + waitingText(waiting));
+  memory.outage = true;
+}
+
+unsigned long long retryDelay(PrintResult result) {
+  return result == kPrintHandOver || result == kPrintRead ? kHandOverRetryMilliseconds : kAttachRetryMilliseconds;
+}
+
+void noteFailure(WatcherMemory& memory, PrintResult result, const PrinterSlot& slot, unsigned long long now) {
+  memory.waitingToRetry = true;
+  memory.retryPrinter = slot.printername;
+  memory.retryAt = now + retryDelay(result);
+}
+
+bool retryIsDue(const WatcherMemory& memory, const PrinterSlot& slot, unsigned long long now) {
+  return !memory.waitingToRetry || slot.printername != memory.retryPrinter || now >= memory.retryAt;
 }
 
 // Deletes the open file after it was printed (or found empty). A file that
@@ -68,48 +134,96 @@ void removePrinted(WatcherMemory& memory, const std::string& name, const std::st
                  "; it is not printed again until it changes.");
 }
 
-}  // namespace
-
-int printSpoolLines(int slotNumber) {
-  for (;;) {
-    clearError();
-    if (atEndOfFile()) return lastError();
-    std::string lineText = readLine();
-    if (lastError() != 0) return lastError();
-    bool pageBreakPending = lineText.find(kFormFeed) != std::string::npos;
-    lineText.erase(std::remove(lineText.begin(), lineText.end(), kFormFeed), lineText.end());
-    writeScreenText(lineText);
-    endScreenLine();
-    printLine(lineText);
-    if (pageBreakPending) {
-      writeScreenText("----Page Feed----");
-      endScreenLine();
-      clearError();
-      bool atEnd = atEndOfFile();
-      if (lastError() != 0) return lastError();
-      if (!atEnd) formFeed();
-      PrinterSlot slot = slotSnapshot(slotNumber);
-      selectFont(slot.fontname, slot.fontsize);
-    }
-  }
+bool keptUndeletable(const WatcherMemory& memory, const std::string& name) {
+  if (!memory.keepingUndeletable || name != memory.undeletableName) return false;
+  clearError();
+  FileStamp stamp = fileStamp(name);
+  return lastError() == 0 && stamp == memory.undeletableStamp;
 }
 
-CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned long long now) {
-  std::string name = slotSnapshot(slotNumber).filename;
+// The queue of a slot has been printed: said once, and the outage is over.
+void endOutage(WatcherMemory& memory, int slotNumber) {
+  memory.waitingToRetry = false;
+  memory.reportedFailure.clear();
+  if (!memory.outage) return;
+  memory.outage = false;
+  writeOutputLine("The waiting printouts of printer #" + numberText(slotNumber) + " have been printed.");
+}
 
-  if (memory.keepingUndeletable) {
+// Prints the oldest waiting printout that can be opened. Idle when none is
+// due; a waiting file that cannot be opened (held elsewhere) is passed over
+// for the next one.
+CycleOutcome printWaiting(int slotNumber, WatcherMemory& memory, unsigned long long now,
+                          const std::vector<std::string>& waiting) {
+  PrinterSlot slot = slotSnapshot(slotNumber);
+  if (!retryIsDue(memory, slot, now)) return CycleIdle;
+  for (const std::string& path : waiting) {
+    if (keptUndeletable(memory, path)) continue;
     clearError();
-    FileStamp stamp = fileStamp(name);
-    if (lastError() == 0 && name == memory.undeletableName && stamp == memory.undeletableStamp) return CycleIdle;
-    memory.keepingUndeletable = false;
+    openSpoolFile(path);
+    if (lastError() != 0) continue;
+    if (!beginWork()) {
+      closeSpoolFile();
+      return CycleIdle;
+    }
+    int code;
+    PrintResult result = printOpenFile(slot, &code);
+    if (result == kPrintDone) {
+      removePrinted(memory, path, "Printed");
+      if (waitingPrintouts(slot.filename).empty()) endOutage(memory, slotNumber);
+      else memory.waitingToRetry = false;
+    } else {
+      closeSpoolFile();
+      noteFailure(memory, result, slot, now);
+      sayOutage(memory, result, code, slot, slotNumber, path, waiting.size());
+    }
+    endWork();
+    return result == kPrintDone || result == kPrintRead || result == kPrintHandOver ? CyclePrinted : CycleIdle;
   }
+  return CycleIdle;
+}
+
+// The spool file could not be printed now (or printouts are waiting before
+// it): it joins the queue. When it cannot be moved there it is kept under its
+// own name and tried again, as long as it is unchanged, after the retry delay.
+void queueOrKeep(WatcherMemory& memory, PrintResult result, int code, int slotNumber, const std::string& name,
+                 unsigned long long now) {
+  PrinterSlot slot = slotSnapshot(slotNumber);
+  clearError();
+  queueSpoolFile(name);
+  int queueError = lastError();
+  if (queueError == 0) {
+    memory.keptStampValid = false;
+    if (result != kPrintDone) {
+      noteFailure(memory, result, slot, now);
+      sayOutage(memory, result, code, slot, slotNumber, name, waitingPrintouts(name).size());
+    }
+    return;
+  }
+  clearError();
+  memory.keptStamp = spoolFileStamp();
+  memory.keptStampValid = lastError() == 0;
+  closeSpoolFile();
+  if (result != kPrintDone) noteFailure(memory, result, slot, now);
+  std::string cause = result == kPrintDone ? "Printouts are waiting before " + name
+                                           : failureText(result, code, slot, slotNumber, name);
+  reportOnce(memory, "keep\n" + cause,
+             cause + "; " + name + " could not be moved to the folder " + kWaitingFolder + errorText(queueError) +
+                 ", so it is kept and tried again.");
+}
+
+// Handles the slot's spool file, when there is one.
+CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned long long now, bool othersWaiting) {
+  std::string name = slotSnapshot(slotNumber).filename;
+  if (keptUndeletable(memory, name)) return CycleIdle;
+  memory.keepingUndeletable = memory.keepingUndeletable && name != memory.undeletableName;
 
   clearError();
   openSpoolFile(name);
   int openError = lastError();
   if (openError != 0) {
     // Nothing there any more: whatever failed with it is over.
-    if (openError != kErrorAccess) {
+    if (openError != kErrorAccess && !othersWaiting) {
       memory.reportedFailure.clear();
       memory.waitingToRetry = false;
     }
@@ -127,60 +241,53 @@ CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned lon
     return CycleIdle;
   }
 
+  // A file kept under its own name waits for its retry unless it changed.
+  PrinterSlot slot = slotSnapshot(slotNumber);
   clearError();
   FileStamp stamp = spoolFileStamp();
-  std::string printer = slotSnapshot(slotNumber).printername;
-  if (!retryIsDue(memory, stamp, printer, now)) {
+  if (memory.keptStampValid && stamp == memory.keptStamp && !retryIsDue(memory, slot, now)) {
     closeSpoolFile();
     return CycleIdle;
   }
-  if (printer.empty()) {
-    postpone(memory, printer, now + kAttachRetryMilliseconds);
-    reportOnce(memory, "noprinter\n" + name,
-               "Could not print " + name + ": no printer is set for printer #" + numberText(slotNumber) +
-                   "; the file is kept.");
+  if (!beginWork()) {
+    closeSpoolFile();
     return CycleIdle;
   }
-
-  // One print job at a time in the whole process: the printer state is shared.
-  LockGuard printing(PrinterLock);
-  clearError();
-  attachPrinter(printer);
-  int attachError = lastError();
-  if (attachError != 0) {
-    postpone(memory, printer, now + kAttachRetryMilliseconds);
-    reportOnce(memory, "attach\n" + name + "\n" + printer + "\n" + numberText(attachError),
-               "Could not print " + name + " on " + printerText(printer) + errorText(attachError) +
-                   "; the file is kept and tried again.");
-    return CycleIdle;
-  }
-
-  // From here on the printout is the process's own (on POSIX: moved aside, so
-  // that a printout cut off by a crash is printed in full on the next start).
+  // From here on the printout is the process's own (on POSIX: moved aside at
+  // once, before anything slow, so that the DOS program can write its next
+  // printout meanwhile and a printout cut off by a crash is printed in full
+  // on the next start).
   takeSpoolFile();
-  PrinterSlot slot = slotSnapshot(slotNumber);
-  selectFont(slot.fontname, slot.fontsize);
-  int readError = printSpoolLines(slotNumber);
 
-  clearError();
-  detachPrinter();
-  int handOverError = lastError();
-  if (readError != 0 || handOverError != 0) {
-    postpone(memory, printer, now + kHandOverRetryMilliseconds);
-    if (readError != 0)
-      reportOnce(memory, "read\n" + name + "\n" + numberText(readError),
-                 "Could not read " + name + " to its end" + errorText(readError) + "; it is kept and printed again.");
-    else
-      reportOnce(memory, "handover\n" + name + "\n" + printer + "\n" + numberText(handOverError),
-                 "Could not hand the printout of " + name + " to " + printerText(printer) + errorText(handOverError) +
-                     "; it is kept and printed again.");
-    return CyclePrinted;
+  if (othersWaiting) {
+    queueOrKeep(memory, kPrintDone, 0, slotNumber, name, now);
+    endWork();
+    return CycleIdle;
   }
+  int code;
+  PrintResult result = printOpenFile(slot, &code);
+  if (result == kPrintDone) {
+    memory.keptStampValid = false;
+    memory.reportedFailure.clear();
+    memory.waitingToRetry = false;
+    removePrinted(memory, name, "Printed");
+  } else {
+    queueOrKeep(memory, result, code, slotNumber, name, now);
+  }
+  endWork();
+  return result == kPrintDone || result == kPrintRead || result == kPrintHandOver ? CyclePrinted : CycleIdle;
+}
 
-  memory.reportedFailure.clear();
-  memory.waitingToRetry = false;
-  removePrinted(memory, name, "Printed");
-  return CyclePrinted;
+}  // namespace
+
+CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned long long now) {
+  std::string name = slotSnapshot(slotNumber).filename;
+  std::vector<std::string> waiting = name.empty() ? std::vector<std::string>() : waitingPrintouts(name);
+  // The spool file first: with printouts waiting it only joins the queue, so
+  // the DOS program can write its next one at once.
+  CycleOutcome outcome = handleSpoolFile(slotNumber, memory, now, !waiting.empty());
+  if (outcome == CyclePrinted || waiting.empty()) return outcome;
+  return printWaiting(slotNumber, memory, now, waitingPrintouts(name));
 }
 
 void runWatcher(int slotNumber) {

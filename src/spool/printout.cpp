@@ -1,0 +1,149 @@
+#include "spool/printout.h"
+
+#include <algorithm>
+
+#include "console/console.h"
+#include "files/errors.h"
+#include "files/spoolfile.h"
+#include "print/printer.h"
+
+namespace {
+
+const char kFormFeed = '\f';
+const char kPageFeedEcho[] = "----Page Feed----";
+
+// Nothing past a page's right edge is drawn: a longer line keeps this much
+// in memory, and the rest is only echoed as it is read.
+const std::size_t kMaxLineBytes = 1024 * 1024;
+const std::size_t kEchoChunkBytes = 64 * 1024;
+
+// --- Printing the lines of the open file ------------------------------------
+
+void echoLine(const std::string& text) {
+  writeScreenText(text);
+  endScreenLine();
+}
+
+void removeFormFeeds(std::string* text) { text->erase(std::remove(text->begin(), text->end(), kFormFeed), text->end()); }
+
+// Reads the next line, keeping at most kMaxLineBytes of it; what lies beyond
+// is echoed straight away (without its form feeds) and dropped. *echoed tells
+// whether any of it was. Returns the read error, 0 for none.
+int readBoundedLine(std::string* line, bool* moreFormFeeds, bool* echoed) {
+  line->clear();
+  *moreFormFeeds = false;
+  *echoed = false;
+  clearError();
+  bool ended = readLinePart(line, kMaxLineBytes);
+  if (lastError() != 0) return lastError();
+  if (ended) return 0;
+  std::string shown = *line;
+  removeFormFeeds(&shown);
+  writeScreenText(shown);
+  *echoed = true;
+  while (!ended) {
+    std::string rest;
+    ended = readLinePart(&rest, kEchoChunkBytes);
+    if (lastError() != 0) return lastError();
+    if (rest.find(kFormFeed) != std::string::npos) *moreFormFeeds = true;
+    removeFormFeeds(&rest);
+    writeScreenText(rest);
+  }
+  return 0;
+}
+
+// True when the open file has nothing more to print; a read failure sets *error.
+bool nothingMore(int* error) {
+  clearError();
+  bool atEnd = atEndOfFile();
+  *error = lastError();
+  return atEnd;
+}
+
+// The page break after a line that carried a form feed: no new page after the
+// file's last line, and the font again (which begins the next page).
+int breakPageAfterLine(const PrintLayout& layout) {
+  echoLine(kPageFeedEcho);
+  int error;
+  bool atEnd = nothingMore(&error);
+  if (error != 0) return error;
+  if (!atEnd) formFeed();
+  selectFont(layout.fontname, layout.fontsize);
+  return 0;
+}
+
+// A line printed with its page breaks where its form feeds stand: text before
+// a form feed ends the page, text after it begins the next one. An empty
+// piece before a form feed draws nothing, and an empty rest after the last
+// one is not a line of its own; nothing after the file's last form feed
+// begins no page.
+int printLineAtFormFeeds(const PrintLayout& layout, const std::string& line) {
+  std::string::size_type start = 0;
+  for (;;) {
+    std::string::size_type feed = line.find(kFormFeed, start);
+    std::string piece = line.substr(start, feed == std::string::npos ? std::string::npos : feed - start);
+    if (feed == std::string::npos) {
+      if (!piece.empty() || start == 0) {
+        echoLine(piece);
+        printLine(piece);
+      }
+      return 0;
+    }
+    if (!piece.empty()) {
+      echoLine(piece);
+      printLine(piece);
+    }
+    echoLine(kPageFeedEcho);
+    formFeed();
+    start = feed + 1;
+    int error = 0;
+    bool more = start < line.size() || !nothingMore(&error);
+    if (error != 0) return error;
+    if (more) selectFont(layout.fontname, layout.fontsize);
+  }
+}
+
+}  // namespace
+
+int printSpoolLines(const PrintLayout& layout, int* printError) {
+  for (;;) {
+    int error;
+    if (nothingMore(&error)) return error;
+    std::string lineText;
+    bool moreFormFeeds, echoed;
+    error = readBoundedLine(&lineText, &moreFormFeeds, &echoed);
+    if (error != 0) return error;
+    clearError();
+    if (layout.formfeed == kFormFeedExact && !echoed) {
+      error = printLineAtFormFeeds(layout, lineText);
+      if (error != 0) return error;
+    } else {
+      bool pageBreakPending = moreFormFeeds || lineText.find(kFormFeed) != std::string::npos;
+      removeFormFeeds(&lineText);
+      if (echoed) endScreenLine();
+      else echoLine(lineText);
+      printLine(lineText);
+      if (pageBreakPending) {
+        error = breakPageAfterLine(layout);
+        if (error != 0) return error;
+      }
+    }
+    if (printError != nullptr && *printError == 0) *printError = lastError();
+  }
+}
+
+PrintLayout slotLayout(const PrinterSlot& slot) {
+  PrintLayout layout;
+  layout.fontname = slot.fontname;
+  layout.fontsize = slot.fontsize;
+  layout.formfeed = slot.options.formfeed;
+  return layout;
+}
+
+SpoolReading slotReading(const PrinterSlot& slot) {
+  SpoolReading reading;
+  reading.anyLineEnd = slot.options.lineends == kLineEndsAny;
+  reading.dropControls = slot.options.controls == kControlsStrip;
+  return reading;
+}
+

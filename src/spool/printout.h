@@ -1,0 +1,30 @@
+// Printing the open spool file (files/spoolfile.h) on the attached printer
+// (print/printer.h): the print loop of the watchers, and of the tools that
+// print or measure a file the same way.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "config/slots.h"
+#include "files/spoolfile.h"
+
+// What the print loop needs of a slot, taken when its job begins.
+struct PrintLayout {
+  std::string fontname;
+  std::int16_t fontsize = 0;
+  FormFeedRule formfeed = kFormFeedLine;
+};
+
+PrintLayout slotLayout(const PrinterSlot& slot);
+// How the slot's spool files are cut into lines.
+SpoolReading slotReading(const PrinterSlot& slot);
+
+// Reads the open spool file to its end: each line is echoed on the screen and
+// printed. With the form feed rule "line", a line loses its form feeds and,
+// when it carried one, ends the page (unless the file ends there) and selects
+// the font again; with "exact", pages break where the form feeds stand. At
+// most 1 MiB of a line is kept; the rest is only echoed. Returns 0, or the
+// error code of a read that failed. *printError, when given and 0, gets the
+// first error code the printing layer set.
+int printSpoolLines(const PrintLayout& layout, int* printError);
