@@ -61,6 +61,11 @@ bool deviceClosePrinter(PrinterHandle handle);
 
 // CreateDCA(NULL, name, NULL, settings): NULL on failure.
 DeviceContext deviceCreateDC(const char* printerName, const void* settings);
+// Not a Windows call: the permission bits (0 to 0777) the next document may
+// have where the device stores it as a file. The device gives the file no
+// more than these and its usual mode allow. Windows stores no documents of
+// its own and takes any mode. False on failure.
+bool deviceSetDocumentFileMode(DeviceContext dc, unsigned mode);
 // StartDocA with the given document name: greater than 0 on success.
 int deviceStartDoc(DeviceContext dc, const char* documentName);
 int deviceGetDeviceCaps(DeviceContext dc, int index);
@@ -77,6 +82,9 @@ int deviceStartPage(DeviceContext dc);
 std::uint32_t deviceSetTextAlign(DeviceContext dc, std::uint32_t align);
 bool deviceMoveTo(DeviceContext dc, int x, int y);
 bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count);
+// TextOutW: count UTF-16 units, each drawn as one character, with the same
+// position, alignment and current-position rules as deviceTextOut.
+bool deviceTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int count);
 bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y);
 int deviceEndPage(DeviceContext dc);
 // EndDoc: greater than 0 when the document was handed to the spooler.

@@ -40,6 +40,7 @@ struct Context {
   int bkMode;
   int x;
   int y;
+  unsigned fileMode;
 };
 
 struct Font {
@@ -97,6 +98,53 @@ std::string quoted(const char* text, int count) {
   }
   return out + "\"";
 }
+// UTF-16 as UTF-8; a lone surrogate becomes U+FFFD.
+std::string utf8Of(const char16_t* text, int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i) {
+    std::uint32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < count && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00u);
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// UTF-8 between quotes, with quotes, backslashes and control characters
+// escaped as quoted() does; other characters as they are.
+std::string quotedUtf8(const std::string& text) {
+  std::string out = "\"";
+  for (char ch : text) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (c < 0x20 || c == 0x7F) {
+      out += format("\\x%02X", c);
+    } else {
+      out += ch;
+    }
+  }
+  return out + "\"";
+}
+
 std::string quoted(const char* text) { return quoted(text, text == nullptr ? 0 : static_cast<int>(std::strlen(text))); }
 
 int handleNumber(const void* handle, std::intptr_t base) {
@@ -261,12 +309,25 @@ DeviceContext deviceCreateDC(const char* name, const void* settings) {
     c.font = kStockFont;
     c.bkColor = 0xFFFFFF;
     c.bkMode = kOpaqueMode;
+    c.fileMode = 0777;
     contexts[n] = c;
     dc = reinterpret_cast<DeviceContext>(kContextBase + n);
     ++fakeDevice.liveContexts;
   }
   logCall("CreateDC(" + quoted(name) + "," + how + ")=" + (dc ? contextName(dc) : "0"));
   return dc;
+}
+
+bool deviceSetDocumentFileMode(DeviceContext dc, unsigned mode) {
+  Context* c = findContext(dc, "SetDocumentFileMode");
+  bool ok = c != nullptr && !shouldFail("SetDocumentFileMode");
+  if (ok) {
+    if (c->documentOpen) misuse("SetDocumentFileMode while a document is open on " + contextName(dc));
+    if (mode > 0777) misuse(format("SetDocumentFileMode with mode 0%o", mode));
+    c->fileMode = mode;
+  }
+  logCall(format("SetDocumentFileMode(%s,0%03o)=%s", contextName(dc).c_str(), mode, yesNo(ok).c_str()));
+  return ok;
 }
 
 int deviceStartDoc(DeviceContext dc, const char* documentName) {
@@ -276,7 +337,8 @@ int deviceStartDoc(DeviceContext dc, const char* documentName) {
     if (c->documentOpen) {
       misuse("StartDoc while a document is open on " + contextName(dc));
     } else {
-      fakeDevice.documents.push_back(FakeDocument{c->printer, documentName ? documentName : "", 0, false, false});
+      fakeDevice.documents.push_back(
+          FakeDocument{c->printer, documentName ? documentName : "", 0, false, false, c->fileMode});
       c->documentOpen = true;
       c->document = static_cast<int>(fakeDevice.documents.size());
       c->page = 0;
@@ -454,13 +516,32 @@ bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count) 
   if (ok) {
     if (!c->pageOpen) misuse("TextOut outside a page on " + contextName(dc));
     bool update = (c->align & kDeviceTaUpdateCp) != 0;
-    FakeText drawn{c->document, c->pageOpen ? c->page : 0, update ? c->x : x, update ? c->y : y,
-                   std::string(text, static_cast<std::size_t>(count)), fontFace(c->font), fontHeight(c->font)};
+    FakeText drawn{c->document,      c->pageOpen ? c->page : 0, update ? c->x : x, update ? c->y : y,
+                   std::string(text, static_cast<std::size_t>(count)), false, fontFace(c->font),
+                   fontHeight(c->font)};
     fakeDevice.texts.push_back(drawn);
     if (update) c->x += count * fakeDevice.charWidth;
   }
   logCall(format("TextOut(%s,%d,%d,%s,%d)=%s", contextName(dc).c_str(), x, y,
                  quoted(text, text ? count : 0).c_str(), count, yesNo(ok).c_str()));
+  return ok;
+}
+
+bool deviceTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int count) {
+  Context* c = findContext(dc, "TextOutW");
+  bool ok = c != nullptr && text != nullptr && count >= 0 && !shouldFail("TextOutW");
+  std::string utf8 = text != nullptr && count > 0 ? utf8Of(text, count) : std::string();
+  if (ok) {
+    if (!c->pageOpen) misuse("TextOutW outside a page on " + contextName(dc));
+    bool update = (c->align & kDeviceTaUpdateCp) != 0;
+    FakeText drawn{c->document, c->pageOpen ? c->page : 0, update ? c->x : x, update ? c->y : y, utf8, true,
+                   fontFace(c->font), fontHeight(c->font)};
+    fakeDevice.texts.push_back(drawn);
+    if (update) c->x += count * fakeDevice.charWidth;
+  }
+  logCall(format("TextOutW(%s,%d,%d,%s,%d)=%s", contextName(dc).c_str(), x, y,
+                 text != nullptr ? quotedUtf8(utf8).c_str() : "null", count,
+                 yesNo(ok).c_str()));
   return ok;
 }
 

@@ -11,13 +11,14 @@
 #include <string>
 #include <vector>
 
-// One text drawn by TextOut.
+// One text drawn by TextOut or TextOutW.
 struct FakeText {
   int document;  // 1 for the first document started since the reset
   int page;      // 1 for the document's first page; 0 when drawn outside a page
   int x;
   int y;
-  std::string text;
+  std::string text;  // TextOut's bytes, or TextOutW's characters as UTF-8
+  bool wide;         // drawn by TextOutW
   std::string face;  // the selected font's face name and height
   int fontHeight;    // its lfHeight
 };
@@ -29,6 +30,7 @@ struct FakeDocument {
   int pages;         // pages ended by a successful EndPage (or by EndDoc)
   bool ended;        // EndDoc succeeded: the job was handed over
   bool abandoned;    // AbortDoc succeeded: the job was thrown away
+  unsigned fileMode; // set by SetDocumentFileMode before StartDoc: 0777 when not
 };
 
 struct FakeDevice {
@@ -59,13 +61,14 @@ void resetFakeDevice();
 
 // The Nth call of the named operation from now on (1 = the next one) fails;
 // with persist, that call and every later one do. Names are those of the log:
-// OpenPrinter, DocumentProperties, ClosePrinter, CreateDC, StartDoc,
+// OpenPrinter, DocumentProperties, ClosePrinter, CreateDC, SetDocumentFileMode, StartDoc,
 // GetDeviceCaps, CreateFontIndirect, SelectObject, GetTextMetrics, ResetDC,
 // SetTextColor, SetBkColor, SetBkMode, StartPage, SetTextAlign, MoveToEx,
-// TextOut, GetCurrentPositionEx, EndPage, EndDoc, AbortDoc, DeleteDC, DeleteObject.
+// TextOut, TextOutW, GetCurrentPositionEx, EndPage, EndDoc, AbortDoc, DeleteDC, DeleteObject.
 void failDeviceCall(const std::string& operation, int nth, bool persist = false);
 
-// The log lines of one operation, in order ("TextOut" gives every TextOut line).
+// The log lines of one operation, in order ("TextOut" gives every TextOut line,
+// not the TextOutW ones). TextOutW's text is logged as UTF-8.
 std::vector<std::string> fakeCallsOf(const std::string& operation);
 // The whole log as one text, a line per call.
 std::string fakeCallLog();

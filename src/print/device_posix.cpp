@@ -118,6 +118,7 @@ struct DeviceContextObject {
   cairo_surface_t* surface;
   int pagesDone;
   std::uint64_t digest;  // of everything drawn: names the document to the scheduler's hand-over
+  unsigned fileMode;     // the most a saved PDF may allow
   // The page.
   cairo_t* cr;
   // Drawing state.
@@ -244,6 +245,7 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
   dc->surface = nullptr;
   dc->pagesDone = 0;
   dc->digest = kDigestStart;
+  dc->fileMode = 0777;
   dc->cr = nullptr;
   dc->font = stockFont();
   dc->textColor = 0;
@@ -252,6 +254,12 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
   dc->textAlign = 0;
   dc->x = dc->y = 0;
   return dc;
+}
+
+bool deviceSetDocumentFileMode(DeviceContext dc, unsigned mode) {
+  if (dc == nullptr) return false;
+  dc->fileMode = mode & 0777;
+  return true;
 }
 
 int deviceStartDoc(DeviceContext dc, const char* documentName) {
@@ -382,16 +390,21 @@ bool deviceMoveTo(DeviceContext dc, int x, int y) {
 
 namespace {
 
-// The text of one TextOut call as the selected font draws it: one glyph
-// and one advance width per byte. Long lines are never copied: glyphs are
-// looked up as they are measured and drawn.
+// The text of one TextOut or TextOutW call as the selected font draws it:
+// one glyph and one advance width per byte or UTF-16 unit. Long lines are
+// never copied: glyphs are looked up as they are measured and drawn.
 struct TextRun {
   const SizedFont* font;
-  const unsigned char* bytes;
+  const unsigned char* bytes;  // TextOut's, or nullptr
+  const char16_t* wide;        // TextOutW's, or nullptr
   int count;
 };
 
 void glyphAt(const TextRun& run, int i, unsigned long* glyph, int* advance) {
+  if (run.wide != nullptr) {
+    wideGlyph(run.font, run.wide[i], glyph, advance);
+    return;
+  }
   *glyph = run.font->glyph[run.bytes[i]];
   *advance = run.font->advance[run.bytes[i]];
 }
@@ -468,18 +481,20 @@ bool paintRun(DeviceContextObject* dc, const TextRun& run, long width, long left
 }
 
 // Draws the run at (x, y), or at the current position under TA_UPDATECP,
-// which then moves past it. kind and the text's bytes go into the digest.
-bool showRun(DeviceContextObject* dc, int x, int y, const char* kind, const TextRun& run, size_t textBytes) {
+// which then moves past it. The text goes into the digest.
+bool showRun(DeviceContextObject* dc, int x, int y, const TextRun& run) {
   const bool updateCp = (dc->textAlign & kDeviceTaUpdateCp) != 0;
   if (updateCp) {
     x = dc->x;
     y = dc->y;
   }
-  addToDigest(&dc->digest, kind, 1);
+  const size_t count = static_cast<size_t>(run.count);
+  addToDigest(&dc->digest, run.wide != nullptr ? "W" : "T", 1);
   addNumberToDigest(&dc->digest, x);
   addNumberToDigest(&dc->digest, y);
   addNumberToDigest(&dc->digest, run.count);
-  addToDigest(&dc->digest, run.bytes, textBytes);
+  if (run.wide != nullptr) addToDigest(&dc->digest, run.wide, count * sizeof(char16_t));
+  else addToDigest(&dc->digest, run.bytes, count);
   long width = runWidth(run);
   long left = 0, baseline = 0;
   placeText(dc, run.font, x, y, width, &left, &baseline);
@@ -492,8 +507,14 @@ bool showRun(DeviceContextObject* dc, int x, int y, const char* kind, const Text
 
 bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count) {
   if (!readyToDraw(dc, text, count)) return false;
-  TextRun run{dc->font->sized, reinterpret_cast<const unsigned char*>(text), count};
-  return showRun(dc, x, y, "T", run, static_cast<size_t>(count));
+  TextRun run{dc->font->sized, reinterpret_cast<const unsigned char*>(text), nullptr, count};
+  return showRun(dc, x, y, run);
+}
+
+bool deviceTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int count) {
+  if (!readyToDraw(dc, text, count)) return false;
+  TextRun run{dc->font->sized, nullptr, text, count};
+  return showRun(dc, x, y, run);
 }
 
 bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y) {
@@ -529,7 +550,7 @@ int deviceEndDoc(DeviceContext dc) {
   if (ok) {
     if (isSaveAsPdf(dc->printerName)) {
       std::string finalPath;
-      ok = publishPdf(dc->fd, dc->scratchPath, &finalPath);
+      ok = publishPdf(dc->fd, dc->scratchPath, dc->fileMode, &finalPath);
       dc->scratchPath.clear();  // moved into place, or removed on failure
     } else {
       ok = submitCupsJob(dc->printerName, dc->title, dc->fd, dc->digest);

@@ -50,6 +50,9 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
   return fromDC(CreateDCA(nullptr, printerName, nullptr, static_cast<const DEVMODEA*>(settings)));
 }
 
+// The spooler keeps no file that others could read: nothing to narrow.
+bool deviceSetDocumentFileMode(DeviceContext dc, unsigned) { return dc != nullptr; }
+
 int deviceStartDoc(DeviceContext dc, const char* documentName) {
   static_assert(sizeof(DOCINFOA) == 20, "DOCINFOA of 32-bit Windows");
   DOCINFOA info;
@@ -116,6 +119,11 @@ bool deviceMoveTo(DeviceContext dc, int x, int y) { return MoveToEx(toDC(dc), x,
 
 bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count) {
   return TextOutA(toDC(dc), x, y, text, count) != 0;
+}
+
+bool deviceTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int count) {
+  static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t");
+  return TextOutW(toDC(dc), x, y, reinterpret_cast<const wchar_t*>(text), count) != 0;
 }
 
 bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y) {

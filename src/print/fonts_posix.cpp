@@ -13,10 +13,9 @@
 #include <map>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include "console/cp437.h"
-
-namespace {
 
 // One loaded font file, with the numbers the metrics are computed from.
 struct FontFile {
@@ -30,7 +29,14 @@ struct FontFile {
   int hheaHeight;   // hhea ascender - descender
   unsigned long glyph[256];
   long advanceUnits[256];
+  // Every UTF-16 unit's glyph and advance, for wide text: looked up once,
+  // the first time the file draws wide text, and never changed after.
+  std::once_flag wideOnce;
+  std::vector<std::uint32_t> wideGlyphs;
+  std::vector<std::int32_t> wideAdvanceUnits;
 };
+
+namespace {
 
 // fontconfig and FreeType are not safe to use from two threads at once, and
 // loaded files are kept for the life of the process (a handful at most).
@@ -161,6 +167,7 @@ bool makeDeviceFont(const LogFont& logical, int dotsPerInch, DeviceFontObject* f
   }
   SizedFont* sized = new SizedFont();
   sized->face = file->face;
+  sized->file = file;
   sized->family = file->family;
   sized->em = em;
   // The way the Windows font mapper measures a TrueType font.
@@ -177,4 +184,31 @@ bool makeDeviceFont(const LogFont& logical, int dotsPerInch, DeviceFontObject* f
   sizedFonts()[key] = sized;
   font->sized = sized;
   return true;
+}
+
+namespace {
+
+void loadWideGlyphs(FontFile* file) {
+  std::lock_guard<std::mutex> guard(fontMutex);
+  file->wideGlyphs.resize(0x10000);
+  file->wideAdvanceUnits.resize(0x10000);
+  FT_Fixed missingAdvance = 0;
+  FT_Get_Advance(file->ft, 0, FT_LOAD_NO_SCALE, &missingAdvance);
+  for (std::uint32_t unit = 0; unit < 0x10000; unit++) {
+    std::uint32_t codePoint = unit == 0 ? 0x20 : unit;
+    FT_UInt index = FT_Get_Char_Index(file->ft, codePoint);
+    FT_Fixed advance = missingAdvance;
+    if (index != 0) FT_Get_Advance(file->ft, index, FT_LOAD_NO_SCALE, &advance);
+    file->wideGlyphs[unit] = index;
+    file->wideAdvanceUnits[unit] = static_cast<std::int32_t>(advance);
+  }
+}
+
+}  // namespace
+
+void wideGlyph(const SizedFont* font, char16_t character, unsigned long* glyph, int* advance) {
+  FontFile* file = font->file;
+  std::call_once(file->wideOnce, loadWideGlyphs, file);
+  *glyph = file->wideGlyphs[character];
+  *advance = scaled(file->wideAdvanceUnits[character], font->em, file->unitsPerEm);
 }

@@ -9,11 +9,14 @@
 
 #include "print/device.h"
 
+struct FontFile;
+
 // One font file at one size: shared by every font object asking for it and
 // kept for the life of the process, so that a font made for every page of
 // a long document costs only a few bytes.
 struct SizedFont {
   cairo_font_face_t* face;
+  FontFile* file;            // what it was made from
   std::string family;        // the family fontconfig chose
   int em;                    // character height in dots
   TextMetrics metrics;
@@ -30,3 +33,9 @@ struct DeviceFontObject {
 // Makes a font for the device's resolution (dots per inch). False when no
 // font file could be loaded.
 bool makeDeviceFont(const LogFont& logical, int dotsPerInch, DeviceFontObject* font);
+
+// The glyph index and advance width in dots of one UTF-16 unit in the font:
+// what glyph[] and advance[] give for a code page 437 byte, for wide text.
+// NUL is a blank, as in the byte tables; a character the font lacks (a lone
+// surrogate included) gets its missing-glyph box.
+void wideGlyph(const SizedFont* font, char16_t character, unsigned long* glyph, int* advance);

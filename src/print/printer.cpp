@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "console/codepage.h"
 #include "files/errors.h"
 
 PrinterState printerState;
@@ -33,6 +34,7 @@ void clearState() {
   s.penX = 0;
   s.penY = 0;
   s.pageHeight = 0;
+  s.codePage = 0;
 }
 
 // A font record with the fixed LOGFONT values; lfHeight is filled in by the
@@ -181,11 +183,13 @@ bool readPrinterSettings(const char* name) {
 }
 
 // A device context for the printer with the document "Print job" started on
-// it; nullptr (nothing left behind) on failure.
-DeviceContext startDocument(const char* name) {
+// it; nullptr (nothing left behind) on failure. A narrower file mode is
+// passed on before the document starts, and must be taken.
+DeviceContext startDocument(const char* name, unsigned fileMode) {
   DeviceContext dc = deviceCreateDC(name, printerState.deviceMode.data());
   if (dc == nullptr) return nullptr;
-  if (deviceStartDoc(dc, kPrintJobName) <= 0) {
+  if ((fileMode != kAnyFileMode && !deviceSetDocumentFileMode(dc, fileMode & kAnyFileMode)) ||
+      deviceStartDoc(dc, kPrintJobName) <= 0) {
     deviceDeleteDC(dc);
     return nullptr;
   }
@@ -214,9 +218,25 @@ void selectDefaultFont() {
   }
 }
 
+int clampedCount(std::size_t size) {
+  return size > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(size);
+}
+
+// Draws a line's text at the device's current position: as the characters
+// of the document's code page, or as bytes.
+bool drawText(const std::string& text) {
+  DeviceContext dc = printerState.deviceContext;
+  if (printerState.codePage != 0) {
+    std::u16string wide;
+    if (!codePageToUtf16(printerState.codePage, text, &wide)) return false;
+    return deviceTextOutW(dc, 0, 0, wide.data(), clampedCount(wide.size()));
+  }
+  return deviceTextOut(dc, 0, 0, text.data(), clampedCount(text.size()));
+}
+
 }  // namespace
 
-void attachPrinter(const std::string& printerName) {
+void attachPrinter(const std::string& printerName, const JobOptions& options) {
   PrinterState& s = printerState;
   // The previous document belongs to whoever attached it; its hand-over is not
   // this caller's error.
@@ -233,13 +253,14 @@ void attachPrinter(const std::string& printerName) {
     setError(kPrinterOpenError);
     return;
   }
-  DeviceContext dc = startDocument(name);
+  DeviceContext dc = startDocument(name, options.fileMode);
   if (dc == nullptr) {
     releaseDeviceMode();
     setError(kPrinterOpenError);
     return;
   }
   s.deviceContext = dc;
+  if (options.codePage != 0 && codePageSupported(options.codePage)) s.codePage = options.codePage;
   selectDefaultFont();
   readMetrics();
   s.pageHeight = deviceGetDeviceCaps(dc, kDeviceVertRes);
@@ -273,8 +294,7 @@ void printLine(const std::string& text) {
   if (!text.empty() && ensurePage() && (lineFitsPage() || breakPage())) {
     // Under TA_UPDATECP the coordinates are ignored: the text goes to the
     // device's current position, which moves past it.
-    int count = text.size() > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(text.size());
-    if (!deviceTextOut(s.deviceContext, 0, 0, text.data(), count)) setError(kPrinterDeviceError);
+    if (!drawText(text)) setError(kPrinterDeviceError);
     int x = 0, y = 0;
     if (deviceGetCurrentPosition(s.deviceContext, &x, &y)) {
       s.penX = x;

@@ -4,7 +4,8 @@
 //
 // Failures set the calling thread's error code (files/errors.h) and return
 // normally: 68 when attachPrinter cannot open the printer or start the
-// document, 57 when no printer is attached or the device refuses to begin a
+// document (the device refusing the document's file mode included), 57 when
+// no printer is attached or the device refuses to begin a
 // page, draw text, end a page or take the finished document, 5 when
 // selectFont cannot make or select its font. A successful call leaves the
 // code as it was.
@@ -26,6 +27,22 @@ const int kPrinterFontError = 5;
 const char kPrintJobName[] = "Print job";
 const char kDefaultPrinterFont[] = "Courier New";
 const std::size_t kMaxPrinterName = 261;
+// JobOptions::fileMode that narrows nothing.
+const unsigned kAnyFileMode = 0777;
+
+// What a document is made of beyond its lines, fixed for one attachment.
+struct JobOptions {
+  // The code page the text's bytes are in (console/codepage.h): each line is
+  // converted and drawn as wide text. 0, or a code page that is not
+  // supported: the bytes go to the device as they are, and its own character
+  // set decides the glyphs (the ANSI code page on Windows, code page 437 on
+  // POSIX).
+  int codePage = 0;
+  // Permission bits of the printout's source (the spool file). A printer
+  // that stores documents as files (POSIX "Save as PDF") gives the file no
+  // more than these and its usual mode allow. Nothing on Windows.
+  unsigned fileMode = kAnyFileMode;
+};
 
 struct PrinterFont {
   char faceName[32];      // at most 31 characters
@@ -46,20 +63,23 @@ struct PrinterState {
   std::int32_t penY;
   std::vector<PrinterFont*> fonts;        // every font made during this attachment
   std::int32_t pageHeight;                // printable height in dots, read at attach; 0 when unknown
+  int codePage;                           // of the document's text; 0: bytes drawn as they are
 };
 
 // The process's one printer state.
 extern PrinterState printerState;
 
 // Ends the document in progress, then opens the named printer and starts a
-// document named "Print job". An empty name attaches nothing and is no error.
-// Begins no page.
-void attachPrinter(const std::string& printerName);
+// document named "Print job" with the given options. An empty name attaches
+// nothing and is no error. Begins no page.
+void attachPrinter(const std::string& printerName, const JobOptions& options = JobOptions());
 // Begins a page if none is open, then makes the font current. Size 0 is 8
 // points. The drawing position does not move.
 void selectFont(const std::string& faceName, std::int16_t pointSize);
 // Draws the text (unless empty) at the drawing position, then moves to the
-// start of the next line. A text line that would pass the bottom of the
+// start of the next line. With a code page chosen at attach the bytes are
+// drawn as the characters they stand for in it (TextOutW), otherwise as
+// they are (TextOut). A text line that would pass the bottom of the
 // printable area goes to the top of a new page instead.
 void printLine(const std::string& text);
 // Ends the open page, if any; the next thing drawn begins a new page.

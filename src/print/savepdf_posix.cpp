@@ -20,7 +20,7 @@ const char* const SAVE_AS_PDF_FOLDER = "printed";
 namespace {
 
 // Read once while the process is still single-threaded: the scratch file
-// is made private by mkstemp, the finished PDF gets the usual mode.
+// is made private by mkstemp, the finished PDF gets at most the usual mode.
 const mode_t processUmask = [] {
   mode_t mask = umask(022);
   umask(mask);
@@ -63,7 +63,6 @@ int scratchInFolder(std::string* path) {
   buffer.push_back('\0');
   int fd = mkstemps(buffer.data(), 5);
   if (fd < 0) return -1;
-  fchmod(fd, 0666 & ~processUmask);
   *path = buffer.data();
   return fd;
 }
@@ -131,18 +130,20 @@ int openScratchFile(bool inFolder, std::string* path) {
   return fd;
 }
 
-bool publishPdf(int fd, const std::string& scratchPath, std::string* finalPath) {
+bool publishPdf(int fd, const std::string& scratchPath, unsigned fileMode, std::string* finalPath) {
+  // Set before the file gets its name, so that it is never seen wider.
+  const mode_t mode = static_cast<mode_t>(fileMode) & 0666 & ~processUmask;
   std::string scratch = scratchPath;
   if (scratch.empty()) {
     int copy = scratchInFolder(&scratch);
     if (copy < 0) return false;
-    bool copied = copyFile(fd, copy) && fsync(copy) == 0;
+    bool copied = copyFile(fd, copy) && fchmod(copy, mode) == 0 && fsync(copy) == 0;
     if (close(copy) != 0) copied = false;
     if (!copied) {
       unlink(scratch.c_str());
       return false;
     }
-  } else if (fsync(fd) != 0) {
+  } else if (fchmod(fd, mode) != 0 || fsync(fd) != 0) {
     unlink(scratch.c_str());
     return false;
   }

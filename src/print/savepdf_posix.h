@@ -16,12 +16,15 @@ void localePaper(CupsMedia* media);
 // A file to write a document into while it is being laid out. With
 // inFolder the file is made inside the folder (created when needed) so that
 // it can later be put in place without copying; *path receives its name.
+// Only its owner can read it until it is published.
 // Otherwise, or when the folder cannot be written, it is an unnamed file in
 // the temporary folder and *path is empty. -1 when no file can be made.
 int openScratchFile(bool inFolder, std::string* path);
 
 // Puts a finished document into the folder under a new name that no earlier
 // file has: the scratch file is renamed when it is already there, otherwise
-// its content is copied first. Never overwrites a file. True with the final
-// name in *finalPath when the whole document is in place.
-bool publishPdf(int fd, const std::string& scratchPath, std::string* finalPath);
+// its content is copied first. Never overwrites a file. The file gets the
+// usual mode of new files (0666 less the umask) narrowed by fileMode, and
+// nothing more whatever the umask. True with the final name in *finalPath
+// when the whole document is in place.
+bool publishPdf(int fd, const std::string& scratchPath, unsigned fileMode, std::string* finalPath);

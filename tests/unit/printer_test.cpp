@@ -572,6 +572,97 @@ TEST_F(PrinterTest, AbandonedDocumentNeverReachesThePrinter) {
   fakeDevice.misuse.clear();
 }
 
+TEST_F(PrinterTest, CodePageLinesAreDrawnAsWideCharacters) {
+  // Code page 852: Czech letters; 437: box drawing and blocks. Each line is
+  // one TextOutW of as many characters as it has bytes.
+  const struct {
+    int codePage;
+    std::string bytes;
+    std::string drawn;
+  } cases[] = {
+      {852, "\x9F\xD8\xFD\xE7\xA7\x85", "čěřšžů"},
+      {437, "\xDA\xC4\xBF \xB3 \xC0\xC4\xD9 \xDB\xB2", "┌─┐ │ └─┘ █▓"},
+  };
+  for (const auto& c : cases) {
+    resetFakeDevice();
+    JobOptions options;
+    options.codePage = c.codePage;
+    attachPrinter("Receipt", options);
+    printLine(c.bytes);
+    printLine("A\"");
+    detachPrinter();
+    EXPECT_EQ(lastError(), 0);
+    EXPECT_TRUE(fakeCallsOf("TextOut").empty()) << fakeCallLog();
+    std::size_t n = c.bytes.size();
+    EXPECT_EQ(fakeCallsOf("TextOutW"), (std::vector<std::string>{
+                                           "TextOutW(dc1,0,0,\"" + c.drawn + "\"," + std::to_string(n) + ")=1",
+                                           "TextOutW(dc1,0,0,\"A\\\"\",2)=1"}));
+    // The position moves past the characters as for TextOut.
+    EXPECT_EQ(fakeCallsOf("GetCurrentPositionEx")[0], "GetCurrentPositionEx(dc1)=1 (" + std::to_string(n * 10) + ",0)");
+    ASSERT_EQ(fakeDevice.texts.size(), 2u);
+    EXPECT_EQ(fakeDevice.texts[0].text, c.drawn);
+    EXPECT_TRUE(fakeDevice.texts[0].wide);
+    EXPECT_EQ(fakeDevice.texts[1].y, 66);
+  }
+
+  // No code page, or one that cannot be converted: the bytes as they are.
+  for (int codePage : {0, 1234}) {
+    resetFakeDevice();
+    JobOptions options;
+    options.codePage = codePage;
+    attachPrinter("Receipt", options);
+    printLine("\x9F");
+    detachPrinter();
+    EXPECT_EQ(fakeCallsOf("TextOut"), std::vector<std::string>{"TextOut(dc1,0,0,\"\\x9F\",1)=1"}) << codePage;
+    EXPECT_TRUE(fakeCallsOf("TextOutW").empty());
+  }
+
+  // A refused wide call is 57, and the next line goes on below it.
+  resetFakeDevice();
+  clearError();
+  JobOptions options;
+  options.codePage = 852;
+  attachPrinter("Receipt", options);
+  failDeviceCall("TextOutW", 1);
+  printLine("x");
+  EXPECT_EQ(lastError(), 57);
+  printLine("y");
+  ASSERT_EQ(fakeDevice.texts.size(), 1u);
+  EXPECT_EQ(fakeDevice.texts[0].y, 66);
+  // The next attachment without options draws bytes again.
+  attachPrinter("Receipt");
+  printLine("z");
+  EXPECT_EQ(fakeCallsOf("TextOut").size(), 1u);
+}
+
+TEST_F(PrinterTest, DocumentFileModeIsPassedBeforeTheDocumentStarts) {
+  JobOptions options;
+  options.fileMode = 0100640;  // st_mode bits beyond the permissions are dropped
+  attachPrinter("Receipt", options);
+  printLine("A");
+  detachPrinter();
+  EXPECT_EQ(lastError(), 0);
+  int mode = callIndex("SetDocumentFileMode(dc1,0640)=1");
+  ASSERT_GE(mode, 0) << fakeCallLog();
+  EXPECT_EQ(mode, callIndex("CreateDC(") + 1);
+  EXPECT_EQ(mode + 1, callIndex("StartDoc("));
+  EXPECT_EQ(fakeDevice.documents[0].fileMode, 0640u);
+
+  // The usual mode asks the device nothing.
+  attachPrinter("Receipt");
+  detachPrinter();
+  EXPECT_EQ(fakeCallsOf("SetDocumentFileMode").size(), 1u);
+  EXPECT_EQ(fakeDevice.documents[1].fileMode, 0777u);
+
+  // A device that will not take the mode gets no document: a saved copy
+  // could be read by more people than the printout's source.
+  failDeviceCall("SetDocumentFileMode", 1);
+  attachPrinter("Receipt", options);
+  EXPECT_EQ(lastError(), 68);
+  expectDetached();
+  EXPECT_EQ(fakeDevice.documents.size(), 2u);
+}
+
 TEST_F(PrinterTest, AutomaticPageBreak) {
   fakeDevice.cellHeight = 50;
   fakeDevice.pageHeight = 200;
