@@ -76,8 +76,10 @@ int breakPageAfterLine(const PrintLayout& layout) {
 // a form feed ends the page, text after it begins the next one. An empty
 // piece before a form feed draws nothing, and an empty rest after the last
 // one is not a line of its own; nothing after the file's last form feed
-// begins no page.
-int printLineAtFormFeeds(const PrintLayout& layout, const std::string& line) {
+// begins no page, and a form feed on a page with nothing on it yet (the top
+// of the printout, or two in a row) makes no blank page. *drawn tells whether
+// the current page has a line on it.
+int printLineAtFormFeeds(const PrintLayout& layout, const std::string& line, bool* drawn) {
   std::string::size_type start = 0;
   for (;;) {
     std::string::size_type feed = line.find(kFormFeed, start);
@@ -86,15 +88,22 @@ int printLineAtFormFeeds(const PrintLayout& layout, const std::string& line) {
       if (!piece.empty() || start == 0) {
         echoLine(piece);
         printLine(piece);
+        *drawn = true;
       }
       return 0;
     }
     if (!piece.empty()) {
       echoLine(piece);
       printLine(piece);
+      *drawn = true;
     }
     echoLine(kPageFeedEcho);
+    if (!*drawn) {
+      start = feed + 1;
+      continue;
+    }
     formFeed();
+    *drawn = false;
     start = feed + 1;
     int error = 0;
     bool more = start < line.size() || !nothingMore(&error);
@@ -106,6 +115,7 @@ int printLineAtFormFeeds(const PrintLayout& layout, const std::string& line) {
 }  // namespace
 
 int printSpoolLines(const PrintLayout& layout, int* printError) {
+  bool drawn = false;
   for (;;) {
     int error;
     if (nothingMore(&error)) return error;
@@ -115,7 +125,7 @@ int printSpoolLines(const PrintLayout& layout, int* printError) {
     if (error != 0) return error;
     clearError();
     if (layout.formfeed == kFormFeedExact && !echoed) {
-      error = printLineAtFormFeeds(layout, lineText);
+      error = printLineAtFormFeeds(layout, lineText, &drawn);
       if (error != 0) return error;
     } else {
       bool pageBreakPending = moreFormFeeds || lineText.find(kFormFeed) != std::string::npos;
@@ -123,6 +133,7 @@ int printSpoolLines(const PrintLayout& layout, int* printError) {
       if (echoed) endScreenLine();
       else echoLine(lineText);
       printLine(lineText);
+      drawn = true;
       if (pageBreakPending) {
         error = breakPageAfterLine(layout);
         if (error != 0) return error;

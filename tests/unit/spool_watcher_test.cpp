@@ -1,24 +1,30 @@
 // One watcher cycle over real spool files and the recording printer device:
 // pages and echo, what happens to the file, and the decisions on failures
-// (kept, said once, tried again when mended; an undeletable file printed once).
+// (queued, said once, printed in order when mended; nothing sent when a read
+// fails; an undeletable file printed once).
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "config/slots.h"
+#include "console/console.h"
 #include "console/system.h"
 #include "files/errors.h"
 #include "print/device_fake.h"
 #include "print/printer.h"
 #include "spool/cycle.h"
+#include "spool/queue.h"
+#include "unit/fsfault.h"
 #include "unit/tempdir.h"
 
 namespace {
@@ -34,14 +40,13 @@ void writeFile(const std::string& path, const std::string& bytes) {
   utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 
-bool exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
+bool exists(const std::string& path) { return std::filesystem::exists(std::filesystem::symlink_status(path)); }
 
-void setSlot(const std::string& printer, const std::string& font = "Courier New", std::int16_t size = 10) {
+void setSlot(const std::string& printer, const std::string& font = "Courier New", std::int16_t size = 10,
+             SlotOptions options = SlotOptions()) {
   PrinterSlot slot;
   std::memset(&slot, 0, sizeof slot);
+  slot.options = options;
   std::strncpy(slot.printername, printer.c_str(), sizeof slot.printername - 1);
   std::strncpy(slot.fontname, font.c_str(), sizeof slot.fontname - 1);
   std::strncpy(slot.filename, kSpool, sizeof slot.filename - 1);
@@ -68,21 +73,25 @@ class WatcherCycleTest : public ::testing::Test {
   TempWorkDir dir;
   WatcherMemory memory;
   unsigned long long now = 1000000;
+  std::string output;  // standard output and the screen echo of every cycle
+  std::string echo;
   void SetUp() override {
     resetFakeDevice();
     clearError();
     setSlot("Receipt");
+    captureConsole(&output, &echo);
   }
-  // Runs one cycle; standard output and the screen echo (standard error
-  // without a terminal) are captured.
-  CycleOutcome cycle(std::string* output = nullptr, std::string* echo = nullptr) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
+  void TearDown() override {
+    captureConsole(nullptr, nullptr);
+    restoreFileCalls();
+  }
+  // Runs one cycle; the output and echo of this cycle are added to the given
+  // strings as well.
+  CycleOutcome cycle(std::string* cycleOutput = nullptr, std::string* cycleEcho = nullptr) {
+    std::size_t outputBefore = output.size(), echoBefore = echo.size();
     CycleOutcome outcome = runWatcherCycle(0, memory, now);
-    std::string out = testing::internal::GetCapturedStdout();
-    std::string err = testing::internal::GetCapturedStderr();
-    if (output) *output += out;
-    if (echo) *echo += err;
+    if (cycleOutput) *cycleOutput += output.substr(outputBefore);
+    if (cycleEcho) *cycleEcho += echo.substr(echoBefore);
     now += 150;
     return outcome;
   }
@@ -141,110 +150,209 @@ TEST_F(WatcherCycleTest, FontIsReadFromTheSlotWhenUsed) {
   EXPECT_NE(fakeDevice.texts[1].face.find("Lucida Console"), std::string::npos) << fakeDevice.texts[1].face;
 }
 
-TEST_F(WatcherCycleTest, UnknownPrinterKeepsTheFileSaysSoOnceAndPrintsWhenMended) {
+std::string waitingFile(int number) {
+  char name[64];
+  std::snprintf(name, sizeof name, "waiting/%s.%06d", kSpool, number);
+  return name;
+}
+
+// The texts of every document, one string per document in order.
+std::vector<std::string> documentTexts() {
+  std::vector<std::string> out(fakeDevice.documents.size());
+  for (const FakeText& t : fakeDevice.texts)
+    if (t.document >= 1) out[static_cast<std::size_t>(t.document - 1)] += t.text + "|";
+  return out;
+}
+
+TEST_F(WatcherCycleTest, OutageQueuesEveryPrintoutAndPrintsThemOnceInOrderWhenMended) {
+  setSlot("Nobody");
+  std::string out, shown;
+  // Three printouts written one after another under the spool name, each
+  // moved out of the DOS program's way at once.
+  for (const char* text : {"A\r\n", "B\r\n", "C\r\n"}) {
+    writeFile(kSpool, text);
+    for (int i = 0; i < 3; ++i) cycle(&out, &shown);
+    EXPECT_FALSE(exists(kSpool)) << text;
+  }
+  EXPECT_TRUE(exists(waitingFile(1)) && exists(waitingFile(2)) && exists(waitingFile(3)));
+  EXPECT_EQ(countOf(out, "Printer \"Nobody\" is not available (error 68); 1 printout is waiting in the folder waiting."),
+            1)
+      << out;
+  EXPECT_EQ(countOf(out, "Nobody"), 1) << "said once per outage: " << out;
+  EXPECT_TRUE(fakeDevice.documents.empty());
+  EXPECT_EQ(shown, "") << "a printout that is not printed is not echoed";
+
+  // The queue survives a restart: a new watcher knows nothing of the outage.
+  memory = WatcherMemory();
+  setSlot("Receipt");
+  writeFile(kSpool, "D\r\n");  // written after the others: printed after them
+  for (int i = 0; i < 12; ++i) cycle(&out, &shown);
+  EXPECT_EQ(documentTexts(), (std::vector<std::string>{"A|", "B|", "C|", "D|"}));
+  for (const FakeDocument& d : fakeDevice.documents) EXPECT_TRUE(d.ended);
+  EXPECT_EQ(shown, "A\nB\nC\nD\n");
+  EXPECT_TRUE(waitingPrintouts(kSpool).empty());
+  EXPECT_FALSE(exists(kSpool));
+
+  // A second outage of the same watcher is said again, and its end too.
+  setSlot("");
+  writeFile(kSpool, "E\r\n");
+  for (int i = 0; i < 3; ++i) cycle(&out);
+  EXPECT_EQ(countOf(out, "No printer is set for printer #0; 1 printout is waiting in the folder waiting."), 1) << out;
+  setSlot("Receipt");
+  for (int i = 0; i < 3; ++i) cycle(&out);
+  EXPECT_EQ(countOf(out, "The waiting printouts of printer #0 have been printed."), 1) << out;
+  EXPECT_EQ(documentTexts().back(), "E|");
+}
+
+TEST_F(WatcherCycleTest, FailuresAreRetriedAtTheirPaceOrAtOnceWhenThePrinterChanges) {
   writeFile(kSpool, "A\r\n");
   setSlot("Nobody");
-  std::string output, echo;
-  for (int i = 0; i < 20; ++i) EXPECT_EQ(cycle(&output, &echo), CycleIdle);
-  EXPECT_TRUE(exists(kSpool));
-  EXPECT_EQ(echo, "") << "a job that is not printed is not echoed";
-  EXPECT_EQ(countOf(output, "Could not print WLSDFKJN.DRY on printer \"Nobody\""), 1) << output;
-  EXPECT_TRUE(fakeDevice.documents.empty());
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(cycle(), CycleIdle);
   // Tried again about once a second, not every cycle.
   int attempts = static_cast<int>(fakeCallsOf("OpenPrinter").size());
   EXPECT_GE(attempts, 2);
   EXPECT_LE(attempts, 4);
-  // Mended settings are tried at once.
+  // A document the device did not take waits ten seconds.
   setSlot("Receipt");
-  EXPECT_EQ(cycle(&output, &echo), CyclePrinted);
-  EXPECT_FALSE(exists(kSpool));
-  EXPECT_EQ(echo, "A\n");
-  ASSERT_EQ(fakeDevice.documents.size(), 1u);
-  EXPECT_TRUE(fakeDevice.documents[0].ended);
-}
-
-TEST_F(WatcherCycleTest, NoPrinterNameKeepsTheFile) {
-  writeFile(kSpool, "A\r\n");
-  setSlot("");
-  std::string output;
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(cycle(&output), CycleIdle);
-  EXPECT_TRUE(exists(kSpool));
-  EXPECT_EQ(countOf(output, "no printer is set for printer #0"), 1) << output;
-  EXPECT_TRUE(fakeCallsOf("StartDoc").empty());
-}
-
-TEST_F(WatcherCycleTest, DocumentNotHandedOverIsKeptAndPrintedAgain) {
-  writeFile(kSpool, "A\r\n");
   failDeviceCall("EndDoc", 1);
-  std::string output;
-  EXPECT_EQ(cycle(&output), CyclePrinted);
-  EXPECT_TRUE(exists(kSpool) || exists(std::string(".") + kSpool + ".printing"));
-  EXPECT_EQ(countOf(output, "Could not hand the printout of WLSDFKJN.DRY"), 1) << output;
-  // Not again at once: the whole job would be echoed every cycle.
-  EXPECT_EQ(cycle(&output), CycleIdle);
+  std::string out;
+  EXPECT_EQ(cycle(&out), CyclePrinted);
+  EXPECT_EQ(countOf(out, "Could not hand the printout of waiting/WLSDFKJN.DRY.000001 to printer \"Receipt\" (error 57)"),
+            1)
+      << out;
+  EXPECT_TRUE(exists(waitingFile(1)));
+  EXPECT_EQ(cycle(), CycleIdle);
   now += kHandOverRetryMilliseconds;
-  EXPECT_EQ(cycle(&output), CyclePrinted);
+  EXPECT_EQ(cycle(), CyclePrinted);
   ASSERT_EQ(fakeDevice.documents.size(), 2u);
   EXPECT_TRUE(fakeDevice.documents[1].ended);
-  EXPECT_FALSE(exists(kSpool));
-  EXPECT_FALSE(exists(std::string(".") + kSpool + ".printing"));
+  EXPECT_FALSE(exists(waitingFile(1)));
 }
 
-void setImmutable(const std::string& path, bool on) {
-  int fd = open(path.c_str(), O_RDONLY);
-  ASSERT_GE(fd, 0);
-  int flags = 0;
-  ASSERT_EQ(ioctl(fd, FS_IOC_GETFLAGS, &flags), 0);
-  flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-  ASSERT_EQ(ioctl(fd, FS_IOC_SETFLAGS, &flags), 0) << "the immutable attribute needs root on ext4/xfs/btrfs";
-  close(fd);
+TEST_F(WatcherCycleTest, ReadFailureSendsNothingAndThePrintoutPrintsWholeLater) {
+  std::string text;
+  for (int i = 0; i < 100; ++i) text += "Line " + std::to_string(i) + " of a long receipt\r\n";
+  writeFile(kSpool, text);
+  // The fifth read of the file fails (a disk fault in the middle).
+  failFileCall(kCallPread, 5, EIO);
+  std::string out;
+  EXPECT_EQ(cycle(&out), CyclePrinted);
+  ASSERT_EQ(fakeDevice.documents.size(), 1u);
+  EXPECT_FALSE(fakeDevice.documents[0].ended) << "nothing of a half-read printout is handed over";
+  EXPECT_EQ(fakeCallsOf("AbortDoc").size(), 1u) << fakeCallLog();
+  EXPECT_TRUE(fakeCallsOf("EndDoc").empty()) << fakeCallLog();
+  EXPECT_EQ(countOf(out, "Could not read WLSDFKJN.DRY to its end (error 72); 1 printout is waiting"), 1) << out;
+  EXPECT_TRUE(exists(waitingFile(1)));
+  EXPECT_TRUE(fakeDevice.misuse.empty()) << fakeDevice.misuse[0];
+
+  now += kHandOverRetryMilliseconds;
+  EXPECT_EQ(cycle(&out), CyclePrinted);
+  ASSERT_EQ(fakeDevice.documents.size(), 2u);
+  EXPECT_TRUE(fakeDevice.documents[1].ended);
+  std::string printed = documentTexts()[1];
+  EXPECT_EQ(countOf(printed, "|"), 100);
+  EXPECT_EQ(countOf(printed, "Line 99 of a long receipt|"), 1);
+  EXPECT_FALSE(exists(waitingFile(1)));
+}
+
+TEST_F(WatcherCycleTest, FileThatCannotBeQueuedIsKeptAndSaidOnce) {
+  failFileCall(kCallMkdir, 1, EACCES, true);
+  writeFile(kSpool, "A\r\n");
+  setSlot("");
+  std::string out;
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(cycle(&out), CycleIdle);
+  EXPECT_TRUE(exists(kSpool) || exists(std::string(".") + kSpool + ".printing"));
+  EXPECT_EQ(countOf(out, "could not be moved to the folder waiting (error 70), so it is kept and tried again."), 1)
+      << out;
+  EXPECT_TRUE(fakeCallsOf("StartDoc").empty());
+  restoreFileCalls();
+  setSlot("Receipt");
+  EXPECT_EQ(cycle(), CyclePrinted);
+  EXPECT_EQ(documentTexts(), (std::vector<std::string>{"A|"}));
 }
 
 TEST_F(WatcherCycleTest, UndeletableFileIsPrintedOnceUntilItChanges) {
+  // Deletes and renames refused, as for an immutable file.
+  failFileCall(kCallUnlink, 1, EPERM, true);
+  failFileCall(kCallRename, 1, EPERM, true);
   writeFile(kSpool, "A\r\n");
-  setImmutable(kSpool, true);
-  std::string output;
-  EXPECT_EQ(cycle(&output), CyclePrinted);
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(cycle(&output), CycleIdle);
+  std::string out;
+  EXPECT_EQ(cycle(&out), CyclePrinted);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(cycle(&out), CycleIdle);
   EXPECT_EQ(fakeDevice.documents.size(), 1u);
-  EXPECT_EQ(countOf(output, "Printed WLSDFKJN.DRY but could not delete it (error 70)"), 1) << output;
+  EXPECT_EQ(countOf(out, "Printed WLSDFKJN.DRY but could not delete it (error 70)"), 1) << out;
   // Changed: printed again, and deleted this time.
-  setImmutable(kSpool, false);
+  restoreFileCalls();
   writeFile(kSpool, "B\r\n");
-  EXPECT_EQ(cycle(&output), CyclePrinted);
+  EXPECT_EQ(cycle(&out), CyclePrinted);
   EXPECT_EQ(fakeDevice.documents.size(), 2u);
   EXPECT_FALSE(exists(kSpool));
 }
 
-TEST_F(WatcherCycleTest, JobsOfTwoWatchersDoNotOverlap) {
-  // While one job holds the printer, another cannot attach.
-  writeFile(kSpool, "A\r\n");
+TEST_F(WatcherCycleTest, LongLinesKeepBoundedMemoryAndAreEchoedWhole) {
+  // One 3 MiB line without a line end, with a form feed far past the kept part.
+  std::string line(3 * 1024 * 1024, 'x');
+  line[2 * 1024 * 1024] = '\f';
+  writeFile(kSpool, line + "\r\nNEXT\r\n");
+  std::string shown;
+  EXPECT_EQ(cycle(nullptr, &shown), CyclePrinted);
+  ASSERT_EQ(fakeDevice.texts.size(), 2u);
+  EXPECT_EQ(fakeDevice.texts[0].text.size(), 1024u * 1024u) << "at most 1 MiB of a line is drawn";
+  EXPECT_EQ(fakeDevice.texts[1].text, "NEXT");
+  EXPECT_EQ(fakeDevice.texts[1].page, 2) << "the form feed past the kept part still breaks the page";
+  EXPECT_EQ(shown, std::string(3 * 1024 * 1024 - 1, 'x') + "\n----Page Feed----\nNEXT\n");
+}
+
+TEST_F(WatcherCycleTest, LineEndsAnyAndExactFormFeedsLayOutAReportOfLfLines) {
+  SlotOptions options = SlotOptions();
+  options.lineends = kLineEndsAny;
+  options.formfeed = kFormFeedExact;
+  setSlot("Receipt", "Courier New", 10, options);
+  // LF-only lines, LF CR as one line end, a header after each form feed, a
+  // form feed in the middle of a line, and one at the very end.
+  writeFile(kSpool, "\fHEAD 1\nline a\n\rline b\n\fHEAD 2\nx\fy\nlast\n\f");
+  std::string shown;
+  EXPECT_EQ(cycle(nullptr, &shown), CyclePrinted);
+  ASSERT_EQ(fakeDevice.documents.size(), 1u);
+  EXPECT_EQ(fakeDevice.documents[0].pages, 3) << fakeCallLog();
+  EXPECT_EQ(drawnText(1, 1), "HEAD 1|line a|line b|");
+  EXPECT_EQ(drawnText(1, 2), "HEAD 2|x|");
+  EXPECT_EQ(drawnText(1, 3), "y|last|");
+  for (const FakeText& t : fakeDevice.texts)
+    if (t.text.rfind("HEAD", 0) == 0) EXPECT_EQ(t.y, 0) << "each header at the top of its page";
+  EXPECT_EQ(shown,
+            "----Page Feed----\nHEAD 1\nline a\nline b\n----Page Feed----\nHEAD 2\nx\n----Page Feed----\ny\nlast\n"
+            "----Page Feed----\n");
+  // The same file with the plain-text defaults is one line with LFs in it.
+  resetFakeDevice();
+  setSlot("Receipt");
+  writeFile(kSpool, "A\nB\n");
+  EXPECT_EQ(cycle(), CyclePrinted);
+  EXPECT_EQ(drawnText(1, 1), "A\nB\n|");
+}
+
+TEST_F(WatcherCycleTest, JobsOfTwoWatchersDoNotOverlapAndTheFileIsTakenBeforeTheWait) {
+  // While one job holds the printer, another cannot attach; the spool file
+  // is taken at once all the same, so a printout the DOS program writes
+  // meanwhile is a file of its own and never mixed into the first.
+  writeFile(kSpool, "FIRST\r\n");
   acquireLock(PrinterLock);
-  bool finished = false;
-  pthread_t thread;
-  struct Arg {
-    WatcherCycleTest* test;
-    bool* finished;
-  } arg = {this, &finished};
-  testing::internal::CaptureStderr();
-  ASSERT_EQ(pthread_create(
-                &thread, nullptr,
-                [](void* raw) -> void* {
-                  Arg* a = static_cast<Arg*>(raw);
-                  runWatcherCycle(0, a->test->memory, a->test->now);
-                  *a->finished = true;
-                  return nullptr;
-                },
-                &arg),
-            0);
-  usleep(200000);
+  std::atomic<bool> finished(false);
+  std::thread other([this, &finished] {
+    runWatcherCycle(0, memory, now);
+    finished = true;
+  });
+  for (int i = 0; i < 100 && exists(kSpool); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_FALSE(exists(kSpool)) << "taken before the printer lock";
+  writeFile(kSpool, "SECOND\r\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_FALSE(finished);
   EXPECT_TRUE(fakeCallsOf("OpenPrinter").empty());
   releaseLock(PrinterLock);
-  pthread_join(thread, nullptr);
-  testing::internal::GetCapturedStderr();
+  other.join();
   EXPECT_TRUE(finished);
-  EXPECT_EQ(fakeDevice.documents.size(), 1u);
+  EXPECT_EQ(cycle(), CyclePrinted);
+  EXPECT_EQ(documentTexts(), (std::vector<std::string>{"FIRST|", "SECOND|"}));
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 // refill, Ctrl-Z, the error codes by cause, how a file is held, taken and
 // removed, and deletion by pattern.
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +14,7 @@
 
 #include "files/errors.h"
 #include "files/spoolfile.h"
+#include "unit/fsfault.h"
 #include "unit/tempdir.h"
 
 namespace {
@@ -59,7 +58,10 @@ class SpoolFileTest : public ::testing::Test {
  protected:
   TempWorkDir dir;
   void SetUp() override { clearError(); }
-  void TearDown() override { closeSpoolFile(); }
+  void TearDown() override {
+    closeSpoolFile();
+    restoreFileCalls();
+  }
 };
 
 TEST_F(SpoolFileTest, LineEnds) {
@@ -271,22 +273,6 @@ TEST_F(SpoolFileTest, ReplacedFileIsNotRemoved) {
   EXPECT_EQ(readAll("WLSDFKJN.DRY"), (Lines{"NEW"}));
 }
 
-// Makes a file undeletable: the immutable attribute for root (who may
-// delete anything otherwise), a read-only folder for anyone else.
-void protect(const std::string& path, bool on) {
-  if (geteuid() == 0) {
-    int fd = open(path.c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    int flags = 0;
-    ASSERT_EQ(ioctl(fd, FS_IOC_GETFLAGS, &flags), 0);
-    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-    ASSERT_EQ(ioctl(fd, FS_IOC_SETFLAGS, &flags), 0) << "cannot set the immutable attribute on " << path;
-    close(fd);
-  } else {
-    ASSERT_EQ(chmod(".", on ? 0555 : 0755), 0);
-  }
-}
-
 TEST_F(SpoolFileTest, DeleteFileMatching) {
   ASSERT_EQ(mkdir("d", 0755), 0);
   ASSERT_EQ(mkdir("d/sub.DRY", 0755), 0);
@@ -329,15 +315,16 @@ TEST_F(SpoolFileTest, DeleteFileMatching) {
 }
 
 TEST_F(SpoolFileTest, RefusedDeleteIs70) {
+  // Deletes and renames refused as for an immutable file.
+  failFileCall(kCallUnlink, 1, EPERM, true);
+  failFileCall(kCallRename, 1, EPERM, true);
   writeFile("A.DRY", "a");
-  protect("A.DRY", true);
   clearError();
   deleteFile("A.DRY");
   EXPECT_EQ(lastError(), kErrorAccess);
   EXPECT_TRUE(exists("A.DRY"));
   // The printed spool file itself: the remove fails and the file stays.
   writeSettled("WLSDFKJN.DRY", "A\r\n");
-  protect("WLSDFKJN.DRY", true);
   clearError();
   openSpoolFile("WLSDFKJN.DRY");
   ASSERT_EQ(lastError(), 0);
@@ -345,8 +332,7 @@ TEST_F(SpoolFileTest, RefusedDeleteIs70) {
   removeSpoolFile();
   EXPECT_EQ(lastError(), kErrorAccess);
   EXPECT_TRUE(exists("WLSDFKJN.DRY"));
-  protect("WLSDFKJN.DRY", false);
-  protect("A.DRY", false);
+  restoreFileCalls();
 }
 
 }  // namespace

@@ -1,24 +1,30 @@
 // A fresh working directory for one test, removed afterwards.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 struct TempWorkDir {
-  std::string path;
-  std::string previous;
+  std::filesystem::path path;
+  std::filesystem::path previous;
   TempWorkDir() {
-    char pattern[] = "/tmp/ferrin-unit.XXXXXX";
-    path = mkdtemp(pattern);
-    char cwd[4096];
-    previous = getcwd(cwd, sizeof cwd) ? cwd : "/";
-    if (chdir(path.c_str()) != 0) std::abort();
+    previous = std::filesystem::current_path();
+    std::string pattern = (std::filesystem::temp_directory_path() / "ferrin-unit.XXXXXX").string();
+    path = mkdtemp(&pattern[0]);
+    std::filesystem::current_path(path);
   }
   ~TempWorkDir() {
-    if (chdir(previous.c_str()) != 0) std::abort();
-    std::string command = "chmod -R u+w '" + path + "' 2>/dev/null; rm -rf '" + path + "'";
-    if (std::system(command.c_str()) != 0) std::abort();
+    std::filesystem::current_path(previous);
+    // A test may leave folders without write permission: give it back first.
+    std::error_code ignored;
+    for (auto it = std::filesystem::recursive_directory_iterator(path, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add | std::filesystem::perm_options::nofollow,
+                                   ignored);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 ignored);
+    std::filesystem::remove_all(path, ignored);
   }
 };
