@@ -59,7 +59,10 @@ void beginControlScan(ControlScan& scan, ControlLanguage language);
 // Looks at `count` bytes that start `scan.resumeAt` bytes after the control
 // byte (the first call gives the control byte itself). `endOfData` says that
 // no bytes follow these: a command still open there is cut off at the end
-// (kControlSequence, truncated). Never reads outside the given bytes.
+// (kControlSequence, truncated), so the result is never kControlNeedMore.
+// Never reads outside the given bytes. A command's data may hold CR, LF, FF,
+// Ctrl-Z and NUL: a reader looks for line ends and its end-of-file mark only
+// between commands.
 ControlKind scanControl(ControlScan& scan, const unsigned char* bytes, std::size_t count, bool endOfData);
 
 // Appends a byte that stays to the text, a TAB as spaces to the next multiple
