@@ -67,6 +67,10 @@ int fsFileStamp(const std::string& name, FileStamp* stamp);
 // place.
 int fsMoveFile(FsFile file, const std::string& target);
 
+// True when the folder part of the name, with every link in it followed,
+// lies inside the working folder (a name without a folder always does).
+bool fsFolderInside(const std::string& name);
+
 // Creates the folder when it is not there yet.
 int fsCreateFolder(const std::string& name);
 

@@ -26,6 +26,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 #include "console/system.h"
 #include "files/errors.h"
@@ -471,6 +473,21 @@ int fsMoveFile(FsFile file, const std::string& target) {
   return code;
 }
 
+bool fsFolderInside(const std::string& name) {
+  std::string::size_type slash = name.rfind('/');
+  if (slash == std::string::npos) return true;
+  char here[PATH_MAX], there[PATH_MAX];
+  bool resolved;
+  {
+    LockGuard lock(FileSystemLock);
+    resolved = ::realpath(".", here) != nullptr && ::realpath(name.substr(0, slash).c_str(), there) != nullptr;
+  }
+  // A folder that is not there holds no file to print either.
+  if (!resolved) return true;
+  std::string inside = std::string(here) + (std::string(here) == "/" ? "" : "/");
+  return std::string(there) == here || std::string(there).compare(0, inside.size(), inside) == 0;
+}
+
 int fsCreateFolder(const std::string& name) {
   int result, error;
   {
@@ -486,6 +503,9 @@ int fsCreateFolder(const std::string& name) {
 
 int fsListFolder(const std::string& folder, std::vector<std::string>* names) {
   names->clear();
+  // A link in the folder's place is not followed.
+  struct stat folderStat;
+  if (lstatPath(folder, &folderStat) && !S_ISDIR(folderStat.st_mode)) return kErrorLinkRefused;
   FolderListing listing;
   int code = openListing(folder, &listing);
   if (code != 0) return code;

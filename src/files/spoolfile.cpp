@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "files/confine.h"
 #include "files/errors.h"
+#include "files/escscan.h"
 
 namespace {
 
@@ -72,12 +74,6 @@ void skipBytes(std::uint64_t n) {
   spool.offset += spool.count + (n - inBuffer);
   spool.next = spool.count = 0;
 }
-
-// How many header bytes a control sequence needs at most to know its length.
-const unsigned kControlLookahead = 16;
-
-// The length of the control sequence at `bytes`: 1 for a lone control byte.
-std::uint64_t controlSequenceLength(const unsigned char*, unsigned, int) { return 1; }
 
 // A byte that the fast path of readLinePart must stop at.
 bool specialByte(unsigned char c) {
@@ -164,6 +160,46 @@ void takeLineEnd() {
   }
 }
 
+// The number of bytes of the control code at the next unread byte: the
+// command with its parameters and all the data it announces, which may reach
+// far past the buffer (it is looked at a few bytes at a time, read straight
+// from the file, and passed over by offset).
+std::uint64_t controlLength() {
+  ControlScan scan;
+  beginControlScan(scan, static_cast<ControlLanguage>(spool.reading.controlLanguage));
+  haveBytes(kControlScanWindow);
+  const std::uint64_t start = spool.offset + spool.next;
+  unsigned char window[kControlScanWindow];
+  // A bound on the looks at one command, whatever its data announces.
+  const unsigned long kMaxScanSteps = 1000000;
+  unsigned long steps = 0;
+  for (;;) {
+    const unsigned char* bytes;
+    std::size_t count;
+    bool endOfData;
+    std::uint64_t from = scan.resumeAt;
+    if (from + scan.need <= spool.count - spool.next) {
+      bytes = spool.buffer + spool.next + from;
+      count = spool.count - spool.next - from;
+      endOfData = false;
+    } else {
+      unsigned got = 0;
+      if (fsReadAt(spool.file, start + from, window, kControlScanWindow, &got) != 0) return 1;
+      bytes = window;
+      count = got;
+      endOfData = got < kControlScanWindow;
+    }
+    if (++steps > kMaxScanSteps) return 1;
+    switch (scanControl(scan, bytes, count, endOfData)) {
+      case kControlSequence: return scan.length > 0 ? scan.length : 1;
+      case kControlNeedMore:
+        if (count == 0 && endOfData) return 1;
+        continue;
+      default: return 1;
+    }
+  }
+}
+
 // A control code at the next unread byte, with dropped controls: a tab
 // becomes blanks to the next multiple of 8 columns, an escape sequence is
 // passed over with everything it announces, any other control byte is left
@@ -176,10 +212,7 @@ void takeControl(std::string* text) {
     spool.column += blanks;
     return;
   }
-  haveBytes(kControlLookahead);
-  std::uint64_t length =
-      controlSequenceLength(spool.buffer + spool.next, spool.count - spool.next, spool.reading.controlLanguage);
-  skipBytes(length == 0 ? 1 : length);
+  skipBytes(controlLength());
 }
 
 }  // namespace
@@ -234,6 +267,14 @@ void closeSpoolFile() {
 
 void deleteFile(const std::string& name) {
   if (name.empty()) return;
+  // Nothing outside ferrin's folder is ever deleted. (A trailing separator
+  // means every file of that folder: its files must be inside too.)
+  char last = name[name.size() - 1];
+  std::string files = last == '/' || last == '\\' ? name + "*" : name;
+  if (!spoolNameConfinedHere(files) || !fsFolderInside(files)) {
+    setError(kErrorBadName);
+    return;
+  }
   fail(fsDeleteMatching(name));
 }
 
@@ -274,6 +315,19 @@ unsigned spoolFileMode() {
   unsigned mode = 0777;
   if (spool.file && fsFileMode(spool.file, &mode) != 0) mode = 0777;
   return mode;
+}
+
+std::string peekSpoolFile(std::size_t size) {
+  std::string bytes;
+  if (!spool.file) return bytes;
+  unsigned char chunk[4096];
+  while (bytes.size() < size) {
+    unsigned want = static_cast<unsigned>(size - bytes.size() < sizeof chunk ? size - bytes.size() : sizeof chunk);
+    unsigned got = 0;
+    if (fsReadAt(spool.file, bytes.size(), chunk, want, &got) != 0 || got == 0) break;
+    bytes.append(reinterpret_cast<const char*>(chunk), got);
+  }
+  return bytes;
 }
 
 bool spoolFileIsOpen() { return spool.file != nullptr; }

@@ -24,7 +24,7 @@ bool atEndOfFile();
 struct SpoolReading {
   bool anyLineEnd = false;    // a lone LF ends a line too; LF CR is one line end
   bool dropControls = false;  // control codes are left out, tabs become blanks
-  int controlLanguage = 0;    // the printer language whose sequences are dropped
+  int controlLanguage = 0;    // the printer language whose commands are dropped (files/escscan.h)
 };
 void setSpoolReading(const SpoolReading& reading);
 
@@ -51,6 +51,9 @@ void removeSpoolFile();
 // be moved, sets the error code and leaves it open.
 void moveSpoolFile(const std::string& target);
 bool spoolFileIsOpen();
+// Up to `size` bytes from the start of the open file, without moving the
+// read position; fewer at the end of the data or on a read failure.
+std::string peekSpoolFile(std::size_t size);
 // The open file's permission bits; 0777 when they cannot be read.
 unsigned spoolFileMode();
 // The stamp of the open file.

@@ -28,6 +28,10 @@ struct WatcherMemory {
   // has been printed, that is said too.
   bool outage = false;
 
+  // A refused spool file name, and a spool file refused as a link: said once.
+  std::string refusedName;
+  std::string refusedLink;
+
   // The failure last reported on standard output, so that it is said once.
   std::string reportedFailure;
 };

@@ -1,9 +1,11 @@
 #include "spool/printout.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "console/console.h"
 #include "files/errors.h"
+#include "files/escscan.h"
 #include "files/spoolfile.h"
 #include "print/printer.h"
 
@@ -143,6 +145,25 @@ int printSpoolLines(const PrintLayout& layout, int* printError) {
   }
 }
 
+namespace {
+
+// How much of a printout is looked at to tell its printer language.
+const std::size_t kLanguageProbeBytes = 64 * 1024;
+
+// Receipt printers' commands begin with GS (or FS) followed by a command
+// byte; dot-matrix printouts have none of these. The first bytes of the
+// printout tell which language its escape sequences are in.
+ControlLanguage probeControlLanguage() {
+  std::string head = peekSpoolFile(kLanguageProbeBytes);
+  static const char kReceiptCommands[] = "!(/8BHLPVWafhkvwx";
+  for (std::string::size_type at = head.find('\x1d'); at != std::string::npos && at + 1 < head.size();
+       at = head.find('\x1d', at + 1))
+    if (std::strchr(kReceiptCommands, head[at + 1]) != nullptr && head[at + 1] != '\0') return kEscPos;
+  return kEscP;
+}
+
+}  // namespace
+
 PrintLayout slotLayout(const PrinterSlot& slot) {
   PrintLayout layout;
   layout.fontname = slot.fontname;
@@ -155,6 +176,7 @@ SpoolReading slotReading(const PrinterSlot& slot) {
   SpoolReading reading;
   reading.anyLineEnd = slot.options.lineends == kLineEndsAny;
   reading.dropControls = slot.options.controls == kControlsStrip;
+  if (reading.dropControls) reading.controlLanguage = probeControlLanguage();
   return reading;
 }
 

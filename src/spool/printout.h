@@ -17,7 +17,8 @@ struct PrintLayout {
 };
 
 PrintLayout slotLayout(const PrinterSlot& slot);
-// How the slot's spool files are cut into lines.
+// How the slot's spool files are cut into lines; with dropped control codes
+// the open file's first bytes tell which printer language they are in.
 SpoolReading slotReading(const PrinterSlot& slot);
 
 // Reads the open spool file to its end: each line is echoed on the screen and

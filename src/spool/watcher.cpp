@@ -6,7 +6,9 @@
 #include "console/console.h"
 #include "console/system.h"
 #include "console/text.h"
+#include "files/confine.h"
 #include "files/errors.h"
+#include "files/fs.h"
 #include "files/spoolfile.h"
 #include "print/printer.h"
 #include "spool/cycle.h"
@@ -212,6 +214,22 @@ void queueOrKeep(WatcherMemory& memory, PrintResult result, int code, int slotNu
                  ", so it is kept and tried again.");
 }
 
+// ferrin.ini lies in a folder that others may write: a spool file name that
+// leads out of ferrin's folder is refused (said once per slot and value), so
+// that nothing outside it is ever printed or deleted.
+bool nameAllowed(int slotNumber, WatcherMemory& memory, const std::string& name) {
+  if (name.empty() || (spoolNameConfinedHere(name) && fsFolderInside(name))) {
+    memory.refusedName.clear();
+    return true;
+  }
+  if (memory.refusedName != name) {
+    memory.refusedName = name;
+    writeOutputLine("Refusing filename \"" + name + "\" for printer #" + numberText(slotNumber) +
+                    ": spool files must be in ferrin's folder.");
+  }
+  return false;
+}
+
 // Handles the slot's spool file, when there is one.
 CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned long long now, bool othersWaiting) {
   std::string name = slotSnapshot(slotNumber).filename;
@@ -221,6 +239,15 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
   clearError();
   openSpoolFile(name);
   int openError = lastError();
+  if (openError == kErrorLinkRefused) {
+    if (memory.refusedLink != name) {
+      memory.refusedLink = name;
+      writeOutputLine("Refusing " + name + " for printer #" + numberText(slotNumber) +
+                      ": it is a symbolic link, which ferrin does not follow.");
+    }
+    return CycleIdle;
+  }
+  memory.refusedLink.clear();
   if (openError != 0) {
     // Nothing there any more: whatever failed with it is over.
     if (openError != kErrorAccess && !othersWaiting) {
@@ -282,6 +309,7 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
 
 CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned long long now) {
   std::string name = slotSnapshot(slotNumber).filename;
+  if (!nameAllowed(slotNumber, memory, name)) return CycleIdle;
   std::vector<std::string> waiting = name.empty() ? std::vector<std::string>() : waitingPrintouts(name);
   // The spool file first: with printouts waiting it only joins the queue, so
   // the DOS program can write its next one at once.

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fuzz/check.h"
-#include "print/escscan.h"
+#include "files/escscan.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "print/escscan.h"
+#include "files/escscan.h"
 
 namespace {
 

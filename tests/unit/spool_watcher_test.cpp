@@ -355,4 +355,58 @@ TEST_F(WatcherCycleTest, JobsOfTwoWatchersDoNotOverlapAndTheFileIsTakenBeforeThe
   EXPECT_EQ(documentTexts(), (std::vector<std::string>{"FIRST|", "SECOND|"}));
 }
 
+TEST_F(WatcherCycleTest, StrippedControlCodesLeaveTheTextOfDotMatrixAndReceiptPrintouts) {
+  SlotOptions options = SlotOptions();
+  options.controls = kControlsStrip;
+  setSlot("Receipt", "Courier New", 10, options);
+  // A dot-matrix report: reset, bold, condensed, underline, a tab, and a bit
+  // image whose data holds FF, Ctrl-Z, CR and LF.
+  std::string report = std::string("\x1b@\x1b" "EBold\x1b" "F \x0f" "condensed\x12 \x1b-\x01under\x1b-") +
+                       '\0' + "\r\nA\tB\r\n\x1bK\x06" + '\0' + "\x0c\x1a\r\n\x0c" + '\0' + "after image\r\n";
+  writeFile(kSpool, report);
+  std::string shown;
+  EXPECT_EQ(cycle(nullptr, &shown), CyclePrinted);
+  EXPECT_EQ(documentTexts(), (std::vector<std::string>{"Bold condensed under|A       B|after image|"}));
+  EXPECT_EQ(fakeDevice.documents[0].pages, 1) << "announced data breaks no page";
+  EXPECT_EQ(shown, "Bold condensed under\nA       B\nafter image\n");
+  // A receipt: print mode, double size, a raster logo with FF and Ctrl-Z in
+  // its data, centring, and the cut.
+  resetFakeDevice();
+  std::string receipt = std::string("\x1b@\x1b!\x38SHOP\x1b!") + '\0' + "\r\n\x1d" "v0" + '\0' + "\x02" + '\0' +
+                        "\x02" + '\0' + "\x0c\x1a\r\n\x1b" "a\x01Total 12.50\r\n\x1dV\x42" + '\0';
+  writeFile(kSpool, receipt);
+  EXPECT_EQ(cycle(), CyclePrinted);
+  EXPECT_EQ(documentTexts(), (std::vector<std::string>{"SHOP|Total 12.50|"}));
+  EXPECT_EQ(fakeDevice.documents[0].pages, 1);
+}
+
+TEST_F(WatcherCycleTest, NamesLeavingTheFolderAndLinksAreRefusedAndSaidOnce) {
+  std::filesystem::create_directory("spool");
+  std::filesystem::current_path("spool");
+  writeFile("../victim.txt", "SECRET\r\n");
+  std::string out;
+  for (const char* name : {"../victim.txt", "/tmp/../victim.txt", "sub/../../victim.txt"}) {
+    PrinterSlot slot = slotSnapshot(0);
+    std::strncpy(slot.filename, name, sizeof slot.filename - 1);
+    { LockGuard lock(SlotLock); printerSlots[0] = slot; }
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(cycle(&out), CycleIdle);
+    EXPECT_EQ(countOf(out, std::string("Refusing filename \"") + name + "\" for printer #0"), 1) << out;
+  }
+  EXPECT_TRUE(exists("../victim.txt"));
+  // A spool file that is a link to a file outside: left alone, said once.
+  setSlot("Receipt");
+  std::filesystem::create_symlink("../victim.txt", kSpool);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(cycle(&out), CycleIdle);
+  EXPECT_EQ(countOf(out, "Refusing WLSDFKJN.DRY for printer #0: it is a symbolic link"), 1) << out;
+  EXPECT_TRUE(exists(kSpool));
+  EXPECT_TRUE(exists("../victim.txt"));
+  EXPECT_TRUE(fakeDevice.documents.empty());
+  // Mended: printing works.
+  std::filesystem::remove(kSpool);
+  writeFile(kSpool, "OK\r\n");
+  EXPECT_EQ(cycle(), CyclePrinted);
+  EXPECT_EQ(documentTexts(), (std::vector<std::string>{"OK|"}));
+  std::filesystem::current_path("..");
+}
+
 }  // namespace

@@ -1,4 +1,4 @@
-#include "print/escscan.h"
+#include "files/escscan.h"
 
 namespace {
 
