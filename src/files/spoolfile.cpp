@@ -180,7 +180,7 @@ std::uint64_t controlLength() {
     std::uint64_t from = scan.resumeAt;
     if (from + scan.need <= spool.count - spool.next) {
       bytes = spool.buffer + spool.next + from;
-      count = spool.count - spool.next - from;
+      count = static_cast<std::size_t>(spool.count - spool.next - from);
       endOfData = false;
     } else {
       unsigned got = 0;
