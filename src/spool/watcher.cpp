@@ -177,7 +177,8 @@ CycleOutcome printWaiting(int slotNumber, WatcherMemory& memory, unsigned long l
     } else {
       closeSpoolFile();
       noteFailure(memory, result, slot, now);
-      sayOutage(memory, result, code, slot, slotNumber, path, waiting.size());
+      // Named by its spool name, so that one outage is said once.
+      sayOutage(memory, result, code, slot, slotNumber, slot.filename, waiting.size());
     }
     endWork();
     return result == kPrintDone || result == kPrintRead || result == kPrintHandOver ? CyclePrinted : CycleIdle;

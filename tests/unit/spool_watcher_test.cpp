@@ -217,7 +217,7 @@ TEST_F(WatcherCycleTest, FailuresAreRetriedAtTheirPaceOrAtOnceWhenThePrinterChan
   failDeviceCall("EndDoc", 1);
   std::string out;
   EXPECT_EQ(cycle(&out), CyclePrinted);
-  EXPECT_EQ(countOf(out, "Could not hand the printout of waiting/WLSDFKJN.DRY.000001 to printer \"Receipt\" (error 57)"),
+  EXPECT_EQ(countOf(out, "Could not hand the printout of WLSDFKJN.DRY to printer \"Receipt\" (error 57)"),
             1)
       << out;
   EXPECT_TRUE(exists(waitingFile(1)));
