@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Printer outages: printouts written one after another under the spool name
+# while the printer is unknown (both platforms) or its scheduler is stopped
+# (POSIX) are moved into the folder "waiting" at once, survive a restart of
+# ferrin, and print once, in the order they were written, when the printer is
+# back; the outage and its end are each said once. Ending ferrin with X while
+# a long printout prints finishes it first: it prints once, and nothing is
+# printed again at the next start.
+source "$(dirname "$0")/lib.sh"
+need pdftotext python3
+e2e_begin
+
+SPOOL="$RUN_DIR/WLSDFKJN.DRY"
+JOBS="$WORK/jobs"
+start_cupsd
+# The queue's device is a loopback listener that keeps every job in a file
+# of its own, numbered in the order the jobs arrive.
+python3 "$FERRIN_SOURCE/tests/e2e/tools/listener.py" "$JOBS" 900 &
+LISTENER_PID=$!
+wait_until 10 "the job listener" test -s "$JOBS/port"
+lpadmin -p Till -E -v "socket://127.0.0.1:$(cat "$JOBS/port")" \
+  -P /usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd -o PageSize=A4 2>/dev/null \
+  || fail "could not add the CUPS queue Till"
+
+write_ini() {
+  printf '[printer 0]\r\nprintername=%s\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' "$1" \
+    > "$RUN_DIR/ferrin.ini"
+}
+waiting_count() { find "$RUN_DIR/waiting" -maxdepth 1 -name 'WLSDFKJN.DRY.*' 2>/dev/null | wc -l; }
+queue_empty() { [ ! -e "$SPOOL" ] && [ "$(waiting_count)" = 0 ]; }
+count_output() { grep -cF -- "$1" "$RUN_DIR/out.txt" || true; }
+text_of() { pdftotext "$1" - 2>/dev/null | tr -d '\f' | sed '/^$/d' | tr '\n' '|'; }
+saved_pdfs() { find "$RUN_DIR/printed" -maxdepth 1 -name 'print-*.pdf' 2>/dev/null | sort; }
+jobs_done() { find "$JOBS" -maxdepth 1 -name 'job-*.bin' | sort; }
+
+# Writes three printouts one after another, each as soon as the one before
+# has left the spool name, and checks that all three wait.
+write_three() {
+  local tag=$1 n
+  for n in 1 2 3; do
+    printf '%s printout %s\r\nline two\r\n' "$tag" "$n" > "$SPOOL"
+    wait_until 20 "$tag printout $n to leave the spool name" test ! -e "$SPOOL"
+  done
+  [ "$(waiting_count)" = 3 ] || fail "$tag: $(waiting_count) printouts wait, not 3"
+}
+
+# The texts of the given files, in order, as one line.
+texts() { local f; for f in "$@"; do printf '%s/' "$(text_of "$f")"; done; }
+expected() { local tag=$1; echo "$tag printout 1|line two|/$tag printout 2|line two|/$tag printout 3|line two|/"; }
+
+for platform in $(e2e_platforms); do
+  rm -rf "$RUN_DIR/waiting" "$RUN_DIR/printed"
+  write_ini Nobody
+  start_ferrin "$platform"
+  wait_started
+  wait_output "Starting thread for printer #0"
+  write_three "$platform"
+  wait_output 'Printer "Nobody" is not available (error 68); 1 printout is waiting in the folder waiting.'
+  sleep 2
+  [ "$(count_output Nobody)" = 1 ] || fail "$platform: the outage was said $(count_output Nobody) times"
+
+  # The queue survives a restart.
+  send_keys x
+  [ "$(wait_exit 30)" = 0 ] || fail "$platform: ferrin did not end with 0"
+  [ "$(waiting_count)" = 3 ] || fail "$platform: the queue did not survive the restart"
+  before=$(jobs_done | wc -l)
+  write_ini Till
+  start_ferrin "$platform"
+  wait_started
+  printf '%s printout 4\r\n' "$platform" > "$SPOOL"  # written after the others, printed after them
+  wait_until 90 "$platform: the queue to be printed" bash -c "[ \$(find '$JOBS' -name 'job-*.bin' | wc -l) -ge $((before + 4)) ]"
+  sleep 2
+  mapfile -t done_jobs < <(jobs_done | tail -n +$((before + 1)))
+  [ "${#done_jobs[@]}" = 4 ] || fail "$platform: ${#done_jobs[@]} jobs reached the printer, not 4"
+  [ "$(texts "${done_jobs[@]}")" = "$(expected "$platform")$platform printout 4|/" ] ||
+    fail "$platform: the printer got '$(texts "${done_jobs[@]}")'"
+  queue_empty || fail "$platform: printouts are left in the queue"
+  wait_output "The waiting printouts of printer #0 have been printed."
+  [ "$(count_output 'have been printed')" = 1 ] || fail "$platform: the end of the outage was not said once"
+  send_keys x
+  [ "$(wait_exit 30)" = 0 ] || fail "$platform: ferrin did not end with 0"
+done
+
+# POSIX: the scheduler stopped while printouts arrive, then started again.
+if [[ " $(e2e_platforms) " == *" posix "* ]]; then
+  write_ini Till
+  start_ferrin posix
+  wait_started
+  wait_output "Starting thread for printer #0"
+  kill_cupsd TERM
+  write_three stopped
+  restart_cupsd
+  before=$(jobs_done | wc -l)
+  wait_until 90 "the queue to be printed after the scheduler is back" \
+    bash -c "[ \$(find '$JOBS' -name 'job-*.bin' | wc -l) -ge $((before + 3)) ]"
+  sleep 3
+  mapfile -t done_jobs < <(jobs_done | tail -n +$((before + 1)))
+  [ "$(texts "${done_jobs[@]}")" = "$(expected stopped)" ] || fail "stopped scheduler: the printer got '$(texts "${done_jobs[@]}")'"
+  queue_empty || fail "stopped scheduler: printouts are left in the queue"
+
+  # X while a long printout prints into "Save as PDF": it is finished first.
+  write_ini "Save as PDF"
+  sleep 1
+  awk 'BEGIN { for (i = 1; i <= 150000; i++) printf "Long report line %d\r\n", i }' > "$RUN_DIR/long.txt"
+  mv "$RUN_DIR/long.txt" "$SPOOL"
+  wait_until 20 "the long printout to be taken" test -e "$RUN_DIR/.WLSDFKJN.DRY.printing"
+  send_keys x
+  [ "$(wait_exit 30)" = 0 ] || fail "X during a job: ferrin did not end with 0"
+  [ ! -e "$SPOOL" ] && [ ! -e "$RUN_DIR/.WLSDFKJN.DRY.printing" ] || fail "X during a job: the printout was left behind"
+  [ "$(saved_pdfs | wc -l)" = 1 ] || fail "X during a job: $(saved_pdfs | wc -l) PDFs, not 1"
+  pdftotext "$(saved_pdfs)" - | grep -qx "Long report line 150000" || fail "X during a job: the printout is not complete"
+  start_ferrin posix
+  wait_started
+  wait_output "Starting thread for printer #0"
+  sleep 3
+  [ "$(saved_pdfs | wc -l)" = 1 ] || fail "X during a job: the printout was printed again after the restart"
+  send_keys x
+  wait_exit 30 > /dev/null
+fi
+kill "$LISTENER_PID" 2>/dev/null || true
+echo "PASS: queue"
