@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "console/codepage.h"
 #include "print/device.h"
 #include "setup/printers.h"
 
@@ -112,12 +114,22 @@ struct PrintResult {
 
 enum class Ending { EndDoc, AbortDoc };
 
+struct PrintOptions {
+  int fontHeight = -83;
+  // AbortDoc leaves the last page open and throws the document away; endDoc
+  // then holds AbortDoc's result.
+  Ending ending = Ending::EndDoc;
+  int codePage = 0;           // not 0: lines converted and drawn with TextOutW
+  unsigned fileMode = 0777;   // not 0777: passed on before StartDoc
+};
+
 // Prints pages of lines the way the printing layer does: settings read at
 // open, ResetDC and a fresh font selection before every page, lines one
-// cell height plus external leading apart. With AbortDoc the last page is
-// left open and the document thrown away; endDoc then holds AbortDoc's result.
+// cell height plus external leading apart.
 PrintResult printPages(const std::string& printer, const std::vector<std::vector<std::string>>& pages,
-                       int fontHeight = -83, Ending ending = Ending::EndDoc) {
+                       const PrintOptions& options = PrintOptions()) {
+  const int fontHeight = options.fontHeight;
+  const Ending ending = options.ending;
   PrintResult result;
   PrinterHandle handle = nullptr;
   if (!deviceOpenPrinter(printer.c_str(), &handle)) return result;
@@ -127,6 +139,7 @@ PrintResult printPages(const std::string& printer, const std::vector<std::vector
   DeviceContext dc = deviceCreateDC(printer.c_str(), settings.data());
   EXPECT_NE(dc, nullptr);
   if (dc == nullptr) return result;
+  if (options.fileMode != 0777) EXPECT_TRUE(deviceSetDocumentFileMode(dc, options.fileMode));
   EXPECT_GT(deviceStartDoc(dc, "Print job"), 0);
   result.dpi = deviceGetDeviceCaps(dc, kDeviceLogPixelsY);
   result.horzRes = deviceGetDeviceCaps(dc, kDeviceHorzRes);
@@ -150,7 +163,13 @@ PrintResult printPages(const std::string& printer, const std::vector<std::vector
     deviceMoveTo(dc, 0, 0);
     for (const std::string& line : page) {
       if (!line.empty()) {
-        EXPECT_TRUE(deviceTextOut(dc, 0, 0, line.data(), static_cast<int>(line.size())));
+        if (options.codePage != 0) {
+          std::u16string wide;
+          EXPECT_TRUE(codePageToUtf16(options.codePage, line, &wide));
+          EXPECT_TRUE(deviceTextOutW(dc, 0, 0, wide.data(), static_cast<int>(wide.size())));
+        } else {
+          EXPECT_TRUE(deviceTextOut(dc, 0, 0, line.data(), static_cast<int>(line.size())));
+        }
         int x = -1, cy = -1;
         EXPECT_TRUE(deviceGetCurrentPosition(dc, &x, &cy));
         EXPECT_EQ(cy, y);
@@ -551,13 +570,15 @@ TEST_F(DeviceTest, AbandonedDocumentLeavesNoFileAndNoJob) {
   ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
   setenv("TMPDIR", tmp.c_str(), 1);
   const std::vector<std::vector<std::string>> pages = {{"page one", kBoxLine}, {"page two, still open"}};
-  EXPECT_GT(printPages("Save as PDF", pages, -83, Ending::AbortDoc).endDoc, 0);
+  PrintOptions aborted;
+  aborted.ending = Ending::AbortDoc;
+  EXPECT_GT(printPages("Save as PDF", pages, aborted).endDoc, 0);
   EXPECT_TRUE(listFolder("printed").empty()) << "left in printed/: " << run("ls -A printed");
   EXPECT_TRUE(listFolder(tmp).empty());
   // A plain file where the folder should be sends the scratch file to TMPDIR.
   ASSERT_EQ(rmdir("printed"), 0);
   std::ofstream("printed") << "not a folder";
-  EXPECT_GT(printPages("Save as PDF", pages, -83, Ending::AbortDoc).endDoc, 0);
+  EXPECT_GT(printPages("Save as PDF", pages, aborted).endDoc, 0);
   EXPECT_TRUE(listFolder(tmp).empty());
   EXPECT_EQ(readFile("printed"), "not a folder");
 
@@ -571,7 +592,7 @@ TEST_F(DeviceTest, AbandonedDocumentLeavesNoFileAndNoJob) {
     ~Stop() { stopScheduler(s); }
   } stop{&scheduler};
   ASSERT_TRUE(addPdfQueue(scheduler, "Receipt")) << "could not add a PDF queue (cups-filters missing?)";
-  EXPECT_GT(printPages("Receipt", pages, -83, Ending::AbortDoc).endDoc, 0);
+  EXPECT_GT(printPages("Receipt", pages, aborted).endDoc, 0);
   EXPECT_TRUE(finishedJobTitles("Receipt").empty());
   EXPECT_GT(printPages("Receipt", {{"handed over"}}).endDoc, 0);
   EXPECT_EQ(finishedJobTitles("Receipt").size(), 1u);
@@ -582,4 +603,32 @@ TEST_F(DeviceTest, AbandonedDocumentLeavesNoFileAndNoJob) {
   EXPECT_EQ(text.find("page one"), std::string::npos) << text;
   EXPECT_TRUE(listFolder(tmp).empty());
   unsetenv("TMPDIR");
+}
+
+TEST_F(DeviceTest, WideTextInCodePagesComesBackAsItsCharacters) {
+  needTools({"pdftotext"});
+  // Code page 437 box drawing and blocks on one page, Czech letters of code
+  // page 852 with the same font on the next: the characters, and the same
+  // 50-dot advance as the byte path, so columns still line up.
+  PrintOptions cp437, cp852;
+  cp437.codePage = 437;
+  cp852.codePage = 852;
+  ASSERT_GT(printPages("Save as PDF", {{"\xDA\xC4\xBF \xB3 \xC0\xC4\xD9 \xDB\xB2", "12345678901|"}}, cp437).endDoc, 0);
+  ASSERT_GT(printPages("Save as PDF", {{"\x9F\xD8\xFD\xE7\xA7\x85|", "123456|"}}, cp852).endDoc, 0);
+  std::vector<std::string> pdfs = pdfsIn("printed");
+  ASSERT_EQ(pdfs.size(), 2u);
+  std::sort(pdfs.begin(), pdfs.end());
+  std::string boxes = run("pdftotext -fixed 6 '" + pdfs[0] + "' - 2>/dev/null");
+  std::string czech = run("pdftotext -fixed 6 '" + pdfs[1] + "' - 2>/dev/null");
+  EXPECT_NE(boxes.find("\u250C\u2500\u2510 \u2502 \u2514\u2500\u2518 \u2588\u2593\n"), std::string::npos) << boxes;
+  EXPECT_NE(czech.find("\u010D\u011B\u0159\u0161\u017E\u016F|\n"), std::string::npos) << czech;
+  // Columns: the bar after six wide characters sits where the bar after six
+  // digits does.
+  std::string html = run("pdftotext -bbox '" + pdfs[1] + "' - 2>/dev/null");
+  std::regex right("xMax=\"([0-9.]+)\"[^>]*>([^<]*)</word>");
+  std::vector<double> ends;
+  for (std::sregex_iterator it(html.begin(), html.end(), right), end; it != end; ++it)
+    ends.push_back(std::stod((*it)[1].str()));
+  ASSERT_EQ(ends.size(), 2u) << html;
+  EXPECT_NEAR(ends[0], ends[1], 0.05) << html;
 }
