@@ -632,3 +632,54 @@ TEST_F(DeviceTest, WideTextInCodePagesComesBackAsItsCharacters) {
   ASSERT_EQ(ends.size(), 2u) << html;
   EXPECT_NEAR(ends[0], ends[1], 0.05) << html;
 }
+
+TEST_F(DeviceTest, SavedPdfHasNoWiderModeThanThePrintoutsSource) {
+  // The usual mode is 0666 less the umask the process started with (0644
+  // under 022); from here on the umask would allow anything.
+  const mode_t processMask = umask(0);
+  struct RestoreMask {
+    mode_t mask;
+    ~RestoreMask() { umask(mask); }
+  } restore{processMask};
+  const mode_t usual = 0666 & ~processMask;
+  auto modeOfOnlyPdf = [](mode_t* mode) {
+    std::vector<std::string> pdfs = pdfsIn("printed");
+    struct stat st;
+    bool one = pdfs.size() == 1u && stat(pdfs[0].c_str(), &st) == 0;
+    *mode = one ? (st.st_mode & 07777) : 0;
+    if (one) unlink(pdfs[0].c_str());
+    return one;
+  };
+  const struct {
+    unsigned fileMode;
+    mode_t expected;
+  } cases[] = {{0640, 0640 & usual}, {0666, usual}, {0777, usual}, {0604, 0604 & usual}, {0, 0}};
+  for (const auto& c : cases) {
+    PrintOptions options;
+    options.fileMode = c.fileMode;
+    ASSERT_GT(printPages("Save as PDF", {{"private"}}, options).endDoc, 0) << std::oct << c.fileMode;
+    mode_t mode = 0;
+    ASSERT_TRUE(modeOfOnlyPdf(&mode)) << std::oct << c.fileMode;
+    EXPECT_EQ(mode, c.expected) << std::oct << c.fileMode;
+  }
+
+  // A document laid out in the temporary folder (no "printed" folder could
+  // be made at StartDoc) and copied in at EndDoc gets the same mode.
+  std::ofstream("printed.tmp") << "in the way";
+  ASSERT_EQ(rename("printed", "printed.away"), 0);
+  ASSERT_EQ(rename("printed.tmp", "printed"), 0);
+  DeviceContext dc = deviceCreateDC("Save as PDF", nullptr);
+  ASSERT_NE(dc, nullptr);
+  EXPECT_TRUE(deviceSetDocumentFileMode(dc, 0600));
+  ASSERT_GT(deviceStartDoc(dc, "Print job"), 0);
+  ASSERT_GT(deviceStartPage(dc), 0);
+  EXPECT_TRUE(deviceTextOut(dc, 0, 0, "copied", 6));
+  ASSERT_EQ(unlink("printed"), 0);
+  ASSERT_EQ(rename("printed.away", "printed"), 0);
+  EXPECT_GT(deviceEndDoc(dc), 0);
+  deviceDeleteDC(dc);
+  mode_t mode = 0;
+  ASSERT_TRUE(modeOfOnlyPdf(&mode));
+  EXPECT_EQ(mode, 0600 & usual);
+  EXPECT_TRUE(listFolder("printed").empty()) << "scratch files left behind";
+}
