@@ -7,6 +7,8 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,10 +23,13 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "console/codepage.h"
+#include "files/errors.h"
 #include "print/device.h"
+#include "print/rawprint.h"
 #include "setup/printers.h"
 
 namespace {
@@ -682,4 +687,88 @@ TEST_F(DeviceTest, SavedPdfHasNoWiderModeThanThePrintoutsSource) {
   ASSERT_TRUE(modeOfOnlyPdf(&mode));
   EXPECT_EQ(mode, 0600 & usual);
   EXPECT_TRUE(listFolder("printed").empty()) << "scratch files left behind";
+}
+
+namespace {
+
+// A network printer on a loopback port that keeps every byte each
+// connection brings, as a receipt printer on port 9100 would print them.
+struct LoopbackPrinter {
+  int listener = -1;
+  int port = 0;
+  std::vector<std::string> received;  // one entry per connection
+  std::thread thread;
+  bool stop = false;
+};
+
+bool startLoopbackPrinter(LoopbackPrinter* p) {
+  p->listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (p->listener < 0 || bind(p->listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(p->listener, 4) != 0 || getsockname(p->listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    return false;
+  p->port = ntohs(address.sin_port);
+  p->thread = std::thread([p] {
+    while (!p->stop) {
+      pollfd ready{p->listener, POLLIN, 0};
+      if (poll(&ready, 1, 100) <= 0) continue;
+      int connection = accept(p->listener, nullptr, nullptr);
+      if (connection < 0) continue;
+      std::string bytes;
+      char buffer[65536];
+      ssize_t n;
+      while ((n = read(connection, buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<size_t>(n));
+      close(connection);
+      p->received.push_back(bytes);
+    }
+  });
+  return true;
+}
+
+void stopLoopbackPrinter(LoopbackPrinter* p) {
+  p->stop = true;
+  if (p->thread.joinable()) p->thread.join();
+  if (p->listener >= 0) close(p->listener);
+}
+
+}  // namespace
+
+TEST_F(DeviceTest, RawDocumentReachesANetworkPrinterByteForByte) {
+  std::string ticket = "\x1B@\x1B!\x08TOTAL 12.50\n\x1DV\x00";
+  for (int i = 0; i < 256; i++) ticket += static_cast<char>(i);
+  for (int i = 0; i < 200000; i++) ticket += static_cast<char>((i * 131) ^ (i >> 9));
+
+  // "Save as PDF" takes no raw data: 73, and nothing is stored.
+  printRawDocument("Save as PDF", ticket);
+  EXPECT_EQ(lastError(), kPrinterRawRefused);
+  EXPECT_TRUE(listFolder("printed").empty());
+  clearError();
+
+  LoopbackPrinter printer;
+  ASSERT_TRUE(startLoopbackPrinter(&printer));
+  struct StopPrinter {
+    LoopbackPrinter* p;
+    ~StopPrinter() { stopLoopbackPrinter(p); }
+  } stopPrinter{&printer};
+  Scheduler scheduler;
+  ASSERT_TRUE(startScheduler(dir + "/cups", &scheduler)) << schedulerFailure;
+  struct Stop {
+    Scheduler* s;
+    ~Stop() { stopScheduler(s); }
+  } stop{&scheduler};
+  std::string added = run("CUPS_SERVER='" + scheduler.dir + "/cups.sock' lpadmin -p Ticket -E -v socket://127.0.0.1:" +
+                          std::to_string(printer.port) + " -m raw 2>&1 && echo added");
+  ASSERT_NE(added.find("added"), std::string::npos) << added;
+
+  printRawDocument("Ticket", ticket);
+  EXPECT_EQ(lastError(), 0);
+  EXPECT_EQ(finishedJobTitles("Ticket"), std::vector<std::string>{"Print job"});
+  for (int i = 0; i < 100 && printer.received.empty(); i++) usleep(100000);
+  stopLoopbackPrinter(&printer);
+  ASSERT_EQ(printer.received.size(), 1u);
+  EXPECT_EQ(printer.received[0].size(), ticket.size());
+  EXPECT_TRUE(printer.received[0] == ticket) << "the bytes arrived changed";
 }
