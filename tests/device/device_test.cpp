@@ -14,12 +14,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -696,10 +698,16 @@ namespace {
 struct LoopbackPrinter {
   int listener = -1;
   int port = 0;
-  std::vector<std::string> received;  // one entry per connection
+  std::mutex mutex;
+  std::vector<std::string> received;  // one entry per connection, under the mutex
   std::thread thread;
-  bool stop = false;
+  std::atomic<bool> stop{false};
 };
+
+std::vector<std::string> receivedSoFar(LoopbackPrinter* p) {
+  std::lock_guard<std::mutex> guard(p->mutex);
+  return p->received;
+}
 
 bool startLoopbackPrinter(LoopbackPrinter* p) {
   p->listener = socket(AF_INET, SOCK_STREAM, 0);
@@ -722,6 +730,7 @@ bool startLoopbackPrinter(LoopbackPrinter* p) {
       ssize_t n;
       while ((n = read(connection, buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<size_t>(n));
       close(connection);
+      std::lock_guard<std::mutex> guard(p->mutex);
       p->received.push_back(bytes);
     }
   });
@@ -766,9 +775,10 @@ TEST_F(DeviceTest, RawDocumentReachesANetworkPrinterByteForByte) {
   printRawDocument("Ticket", ticket);
   EXPECT_EQ(lastError(), 0);
   EXPECT_EQ(finishedJobTitles("Ticket"), std::vector<std::string>{"Print job"});
-  for (int i = 0; i < 100 && printer.received.empty(); i++) usleep(100000);
+  for (int i = 0; i < 100 && receivedSoFar(&printer).empty(); i++) usleep(100000);
   stopLoopbackPrinter(&printer);
-  ASSERT_EQ(printer.received.size(), 1u);
-  EXPECT_EQ(printer.received[0].size(), ticket.size());
-  EXPECT_TRUE(printer.received[0] == ticket) << "the bytes arrived changed";
+  std::vector<std::string> received = receivedSoFar(&printer);
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].size(), ticket.size());
+  EXPECT_TRUE(received[0] == ticket) << "the bytes arrived changed";
 }
