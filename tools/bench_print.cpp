@@ -2,9 +2,7 @@
 // mixed widths, box drawing, a form feed every 60 lines) through the
 // printing layer into "Save as PDF", then the same text through a common
 // text-to-PDF pipeline (iconv, paps, ps2pdf), and prints lines per second
-// for both, their ratio and ferrin's peak memory; ferrin also runs once more
-// with the text declared as code page 437, so that every line is converted
-// and drawn as wide text.
+// for both, their ratio and ferrin's peak memory.
 //
 //   bench_print [lines] [peer command]
 //
@@ -64,11 +62,9 @@ long peakKilobytes() {
 }
 
 // The text through the printing layer as the spool watcher prints it.
-bool printWithFerrin(long lines, int codePage) {
+bool printWithFerrin(long lines) {
   clearError();
-  JobOptions options;
-  options.codePage = codePage;
-  attachPrinter("Save as PDF", options);
+  attachPrinter("Save as PDF");
   selectFont("Courier New", 10);
   for (long n = 0; n < lines; n++) {
     std::string line = makeLine(n);
@@ -99,7 +95,7 @@ int main(int argc, char** argv) {
   }
 
   auto start = std::chrono::steady_clock::now();
-  bool printed = printWithFerrin(lines, 0);
+  bool printed = printWithFerrin(lines);
   double ferrinSeconds = seconds(start);
   long peak = peakKilobytes();
   if (!printed) {
@@ -130,15 +126,6 @@ int main(int argc, char** argv) {
   std::printf("lines:               %ld (%ld pages)\n", lines, (lines + 59) / 60);
   std::printf("ferrin:              %.2f s, %.0f lines/s\n", ferrinSeconds, ferrinRate);
   std::printf("ferrin peak memory:  %.1f MB (ru_maxrss)\n", static_cast<double>(peak) / 1024.0);
-
-  start = std::chrono::steady_clock::now();
-  if (!printWithFerrin(lines, 437)) {
-    std::fprintf(stderr, "ferrin could not print wide text into \"Save as PDF\" (error %d)\n", lastError());
-    return 1;
-  }
-  double wideSeconds = seconds(start);
-  std::printf("ferrin, code page:   %.2f s, %.0f lines/s (code page 437 as wide text)\n", wideSeconds,
-              static_cast<double>(lines) / wideSeconds);
   if (!peerOk) {
     std::printf("peer:                failed (exit status %d): %s\n", status, peer.c_str());
     return 1;
