@@ -10,6 +10,7 @@ packages=(
   fonts-liberation
   libgtest-dev googletest
   cups-daemon cups-client cups-filters cups-filters-core-drivers
+  cups  # the socket backend, for the raw queue of the device tests
   poppler-utils tmux procps
   clang libclang-rt-14-dev clang-tidy cppcheck python3
   wine wine32:i386 libcups2:i386 fonts-wine

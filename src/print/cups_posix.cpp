@@ -313,8 +313,12 @@ bool sendDocument(http_t* http, cups_dest_t* dest, cups_dinfo_t* info, int jobId
 
 }  // namespace
 
-bool submitCupsJob(const std::string& name, const std::string& title, int pdfFd, std::uint64_t digest) {
-  if (name.empty() || lseek(pdfFd, 0, SEEK_SET) != 0) return false;
+const char* const kCupsFormatPdf = CUPS_FORMAT_PDF;
+const char* const kCupsFormatRaw = CUPS_FORMAT_RAW;
+
+bool submitCupsJob(const std::string& name, const std::string& title, const char* format, int fd,
+                   std::uint64_t digest) {
+  if (name.empty() || lseek(fd, 0, SEEK_SET) != 0) return false;
   bool mustFail = false;
   if (earlierJobTaken(name, digest, &mustFail)) return true;
   if (mustFail) return false;
@@ -328,7 +332,7 @@ bool submitCupsJob(const std::string& name, const std::string& title, int pdfFd,
       cupsCreateDestJob(http, dest, info, &jobId, title.c_str(), 0, nullptr) <= IPP_STATUS_OK_EVENTS_COMPLETE &&
       jobId > 0) {
     bool unanswered = false;
-    ok = sendDocument(http, dest, info, jobId, title, CUPS_FORMAT_PDF, pdfFd, &unanswered);
+    ok = sendDocument(http, dest, info, jobId, title, format, fd, &unanswered);
     if (!ok && !cancelJob(name, jobId) && unanswered) rememberUncertainJob(name, digest, jobId);
   }
   cupsFreeDestInfo(info);

@@ -36,12 +36,16 @@ bool listCupsQueues(std::vector<CupsQueue>* queues);
 // or A4 with a quarter-inch border when the queue reports none.
 bool findCupsQueue(const std::string& name, CupsMedia* media);
 
-// Sends the PDF read from the open file descriptor (from its start) to the
-// queue as one job with the given title. True only when the scheduler
-// accepted the whole document.
+// Document formats ferrin sends.
+extern const char* const kCupsFormatPdf;  // a laid-out document
+extern const char* const kCupsFormatRaw;  // bytes for the printer as they are
+
+// Sends the document read from the open file descriptor (from its start) to
+// the queue as one job with the given title and format. True only when the
+// scheduler accepted the whole document.
 //
 // digest identifies the document by what was drawn on it (not by the PDF's
-// bytes, which carry a creation date). When the whole document went over but
+// bytes, which carry a creation date), or by a raw document's bytes. When the whole document went over but
 // the scheduler gave no answer and the job could not be cancelled, it may
 // print all the same: the call fails and remembers the job with the digest.
 // When the same document comes again for the queue, the scheduler is first
@@ -49,4 +53,5 @@ bool findCupsQueue(const std::string& name, CupsMedia* media);
 // succeeds without sending anything; if the job is gone, cancelled or
 // aborted, the document is sent; if the scheduler does not answer, the call
 // fails and the job stays remembered.
-bool submitCupsJob(const std::string& name, const std::string& title, int pdfFd, std::uint64_t digest);
+bool submitCupsJob(const std::string& name, const std::string& title, const char* format, int fd,
+                   std::uint64_t digest);

@@ -59,6 +59,25 @@ bool deviceOpenPrinter(const char* printerName, PrinterHandle* handle);
 std::int32_t deviceDocumentProperties(PrinterHandle handle, const char* printerName, void* output, int mode);
 bool deviceClosePrinter(PrinterHandle handle);
 
+// Raw output: bytes handed to the printer unchanged, as a job of their own,
+// through a handle from deviceOpenPrinter.
+// StartDocPrinterA(handle, 1, DOC_INFO_1A{name, NULL, datatype}): the job
+// number, 0 on failure.
+std::uint32_t deviceStartDocPrinter(PrinterHandle handle, const char* documentName, const char* datatype);
+bool deviceStartPagePrinter(PrinterHandle handle);
+// WritePrinter: false on failure; *written receives how many bytes were
+// taken, which may be fewer than size.
+bool deviceWritePrinter(PrinterHandle handle, const void* data, std::uint32_t size, std::uint32_t* written);
+bool deviceEndPagePrinter(PrinterHandle handle);
+// EndDocPrinter: true when the job was handed over.
+bool deviceEndDocPrinter(PrinterHandle handle);
+// AbortPrinter: the job in progress is deleted and never printed.
+bool deviceAbortPrinter(PrinterHandle handle);
+// GetLastError: why the last failing call of the calling thread failed.
+std::uint32_t deviceLastError();
+// The printer takes no data of that type (ERROR_INVALID_DATATYPE).
+const std::uint32_t kDeviceErrorInvalidDatatype = 1804;
+
 // CreateDCA(NULL, name, NULL, settings): NULL on failure.
 DeviceContext deviceCreateDC(const char* printerName, const void* settings);
 // Not a Windows call: the permission bits (0 to 0777) the next document may

@@ -24,7 +24,13 @@ const int kOpaqueMode = 2;
 struct Printer {
   std::string name;
   bool open;
+  int rawJob;  // index into fakeDevice.rawJobs + 1 while a raw job is open, else 0
+  bool rawPageOpen;
 };
+
+// GetLastError of the calling thread: what the last failing call set.
+thread_local std::uint32_t lastErrorCode = 0;
+const std::uint32_t kGeneralFailure = 31;  // ERROR_GEN_FAILURE
 
 struct Context {
   std::string printer;
@@ -76,6 +82,7 @@ bool shouldFail(const char* operation) {
     return false;
   }
   if (!it->second.persist) armed.erase(it);
+  lastErrorCode = kGeneralFailure;
   return true;
 }
 
@@ -232,6 +239,8 @@ void resetFakeDevice() {
   fakeDevice.cellHeight = 0;
   fakeDevice.externalLeading = 0;
   fakeDevice.settingsSize = 220;
+  fakeDevice.writeLimit = 0;
+  lastErrorCode = 0;
   printers.clear();
   contexts.clear();
   fonts.clear();
@@ -259,7 +268,7 @@ bool deviceOpenPrinter(const char* name, PrinterHandle* handle) {
   bool ok = !shouldFail("OpenPrinter") && knownPrinter(name) && handle != nullptr;
   if (ok) {
     int n = static_cast<int>(printers.size()) + 1;
-    printers[n] = Printer{name, true};
+    printers[n] = Printer{name, true, 0, false};
     *handle = reinterpret_cast<PrinterHandle>(kPrinterBase + n);
     ++fakeDevice.openPrinters;
   }
@@ -291,12 +300,117 @@ bool deviceClosePrinter(PrinterHandle handle) {
   Printer* p = findPrinter(handle, "ClosePrinter");
   bool ok = p != nullptr && !shouldFail("ClosePrinter");
   if (ok) {
+    if (p->rawJob != 0) misuse("ClosePrinter with a raw job open on " + printerName(handle));
     p->open = false;
     --fakeDevice.openPrinters;
   }
   logCall("ClosePrinter(" + printerName(handle) + ")=" + yesNo(ok));
   return ok;
 }
+
+bool refusesRaw(const std::string& printer) {
+  for (const std::string& p : fakeDevice.rawRefused)
+    if (p == printer) return true;
+  return false;
+}
+
+std::uint32_t deviceStartDocPrinter(PrinterHandle handle, const char* documentName, const char* datatype) {
+  Printer* p = findPrinter(handle, "StartDocPrinter");
+  std::uint32_t job = 0;
+  if (p != nullptr && !shouldFail("StartDocPrinter")) {
+    if (p->rawJob != 0) {
+      misuse("StartDocPrinter while a raw job is open on " + printerName(handle));
+      lastErrorCode = kGeneralFailure;
+    } else if (refusesRaw(p->name)) {
+      lastErrorCode = kDeviceErrorInvalidDatatype;
+    } else {
+      fakeDevice.rawJobs.push_back(FakeRawJob{p->name, documentName ? documentName : "", datatype ? datatype : "",
+                                              "", 0, false, false});
+      p->rawJob = static_cast<int>(fakeDevice.rawJobs.size());
+      job = static_cast<std::uint32_t>(p->rawJob);
+    }
+  }
+  logCall(format("StartDocPrinter(%s,1,%s,null,%s)=%u", printerName(handle).c_str(), quoted(documentName).c_str(),
+                 quoted(datatype).c_str(), job));
+  return job;
+}
+
+// The printer's open raw job, or nullptr (a misuse) when it has none.
+FakeRawJob* openRawJob(Printer* p, PrinterHandle handle, const char* operation) {
+  if (p->rawJob == 0) {
+    misuse(std::string(operation) + " without a raw job on " + printerName(handle));
+    return nullptr;
+  }
+  return &fakeDevice.rawJobs[p->rawJob - 1];
+}
+
+bool deviceStartPagePrinter(PrinterHandle handle) {
+  Printer* p = findPrinter(handle, "StartPagePrinter");
+  bool ok = p != nullptr && !shouldFail("StartPagePrinter") && openRawJob(p, handle, "StartPagePrinter") != nullptr;
+  if (ok && p->rawPageOpen) {
+    misuse("StartPagePrinter inside a page on " + printerName(handle));
+    ok = false;
+  }
+  if (ok) p->rawPageOpen = true;
+  logCall("StartPagePrinter(" + printerName(handle) + ")=" + yesNo(ok));
+  return ok;
+}
+
+bool deviceWritePrinter(PrinterHandle handle, const void* data, std::uint32_t size, std::uint32_t* written) {
+  Printer* p = findPrinter(handle, "WritePrinter");
+  *written = 0;
+  FakeRawJob* job = p != nullptr && !shouldFail("WritePrinter") ? openRawJob(p, handle, "WritePrinter") : nullptr;
+  if (job != nullptr) {
+    if (!p->rawPageOpen) misuse("WritePrinter outside a page on " + printerName(handle));
+    *written = fakeDevice.writeLimit > 0 && size > fakeDevice.writeLimit ? fakeDevice.writeLimit : size;
+    job->data.append(static_cast<const char*>(data), *written);
+  }
+  logCall(format("WritePrinter(%s,%u)=%s written=%u", printerName(handle).c_str(), size, yesNo(job != nullptr).c_str(),
+                 *written));
+  return job != nullptr;
+}
+
+bool deviceEndPagePrinter(PrinterHandle handle) {
+  Printer* p = findPrinter(handle, "EndPagePrinter");
+  FakeRawJob* job = p != nullptr && !shouldFail("EndPagePrinter") ? openRawJob(p, handle, "EndPagePrinter") : nullptr;
+  bool ok = job != nullptr && p->rawPageOpen;
+  if (job != nullptr && !p->rawPageOpen) misuse("EndPagePrinter without a page on " + printerName(handle));
+  if (ok) {
+    p->rawPageOpen = false;
+    ++job->pages;
+  }
+  logCall("EndPagePrinter(" + printerName(handle) + ")=" + yesNo(ok));
+  return ok;
+}
+
+// A failed EndDocPrinter leaves the job neither handed over nor open.
+bool deviceEndDocPrinter(PrinterHandle handle) {
+  Printer* p = findPrinter(handle, "EndDocPrinter");
+  FakeRawJob* job = p != nullptr ? openRawJob(p, handle, "EndDocPrinter") : nullptr;
+  bool ok = job != nullptr && !shouldFail("EndDocPrinter");
+  if (job != nullptr) {
+    if (p->rawPageOpen) misuse("EndDocPrinter inside a page on " + printerName(handle));
+    job->ended = ok;
+    p->rawJob = 0;
+    p->rawPageOpen = false;
+  }
+  logCall("EndDocPrinter(" + printerName(handle) + ")=" + yesNo(ok));
+  return ok;
+}
+
+bool deviceAbortPrinter(PrinterHandle handle) {
+  Printer* p = findPrinter(handle, "AbortPrinter");
+  FakeRawJob* job = p != nullptr && !shouldFail("AbortPrinter") ? openRawJob(p, handle, "AbortPrinter") : nullptr;
+  if (job != nullptr) {
+    job->aborted = true;
+    p->rawJob = 0;
+    p->rawPageOpen = false;
+  }
+  logCall("AbortPrinter(" + printerName(handle) + ")=" + yesNo(job != nullptr));
+  return job != nullptr;
+}
+
+std::uint32_t deviceLastError() { return lastErrorCode; }
 
 DeviceContext deviceCreateDC(const char* name, const void* settings) {
   std::string how = name ? settingsName(name, settings) : "null";

@@ -1,9 +1,11 @@
 // The recording printer device of the unit tests. Every call of print/device.h
 // is logged as one line, "Name(arguments)=result", and simulated well enough
 // for the printing layer: known printers, resolution, printable area, fonts
-// with metrics, a current position that text advances, pages and documents.
+// with metrics, a current position that text advances, pages and documents,
+// raw jobs.
 // Any call can be made to fail on its Nth use, returning the failure value the
-// real call has, so every failure path can be tried on a healthy machine.
+// real call has (and ERROR_GEN_FAILURE, 31, as the last error), so every
+// failure path can be tried on a healthy machine.
 // Handles are logged as printer1, dc1, font1 ...; the font a new device
 // context starts with is "stockfont".
 #pragma once
@@ -33,6 +35,17 @@ struct FakeDocument {
   unsigned fileMode; // set by SetDocumentFileMode before StartDoc: 0777 when not
 };
 
+// One raw job begun by StartDocPrinter.
+struct FakeRawJob {
+  std::string printer;
+  std::string name;
+  std::string datatype;
+  std::string data;  // every byte WritePrinter took, in order
+  int pages;         // ended by EndPagePrinter
+  bool ended;        // EndDocPrinter succeeded: the job was handed over
+  bool aborted;      // AbortPrinter succeeded: the job was deleted
+};
+
 struct FakeDevice {
   // Settings; resetFakeDevice() restores the defaults given here.
   std::vector<std::string> printers;  // names OpenPrinter knows: "Receipt", "Report"
@@ -43,12 +56,15 @@ struct FakeDevice {
   int cellHeight;                     // tmHeight; 0: the font's |lfHeight|
   int externalLeading;                // tmExternalLeading: 0
   int settingsSize;                   // what DocumentProperties reports: 220
+  std::vector<std::string> rawRefused;  // printers whose StartDocPrinter refuses every datatype (error 1804)
+  unsigned writeLimit;                // the most one WritePrinter call takes; 0: all it is given
 
   // What happened.
   std::vector<std::string> calls;     // one line per call
   std::vector<std::string> misuse;    // calls the real device would refuse or that leak
   std::vector<FakeText> texts;
   std::vector<FakeDocument> documents;
+  std::vector<FakeRawJob> rawJobs;
   int liveFonts;                      // created minus deleted
   int liveContexts;                   // created minus deleted
   int openPrinters;                   // opened minus closed
@@ -62,7 +78,8 @@ void resetFakeDevice();
 // The Nth call of the named operation from now on (1 = the next one) fails;
 // with persist, that call and every later one do. Names are those of the log:
 // OpenPrinter, DocumentProperties, ClosePrinter, CreateDC, SetDocumentFileMode, StartDoc,
-// GetDeviceCaps, CreateFontIndirect, SelectObject, GetTextMetrics, ResetDC,
+// StartDocPrinter, StartPagePrinter, WritePrinter, EndPagePrinter,
+// EndDocPrinter, AbortPrinter, GetDeviceCaps, CreateFontIndirect, SelectObject, GetTextMetrics, ResetDC,
 // SetTextColor, SetBkColor, SetBkMode, StartPage, SetTextAlign, MoveToEx,
 // TextOut, TextOutW, GetCurrentPositionEx, EndPage, EndDoc, AbortDoc, DeleteDC, DeleteObject.
 void failDeviceCall(const std::string& operation, int nth, bool persist = false);

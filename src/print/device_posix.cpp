@@ -2,9 +2,11 @@
 // with cairo at 600 dots per inch into one PDF, written to a scratch file as
 // the pages are ended so that memory stays bounded, and handed over at
 // EndDoc: to a CUPS queue as one job, or for the built-in "Save as PDF" into
-// a file of its own in the folder "printed".
+// a file of its own in the folder "printed". A raw job (StartDocPrinter to
+// EndDocPrinter) goes to a CUPS queue unchanged; "Save as PDF" refuses it.
 #include <cairo-pdf.h>
 #include <cairo.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -104,6 +106,13 @@ DeviceFontObject* stockFont() {
 struct DevicePrinterObject {
   std::string name;
   DeviceSettings defaults;
+  // A raw job, StartDocPrinter to EndDocPrinter: its bytes gather in an
+  // unnamed scratch file and go to CUPS as one job at EndDocPrinter, so that
+  // nothing reaches the printer before the whole printout is there.
+  int rawFd;  // -1: no raw job
+  bool rawPageOpen;
+  std::string rawTitle;
+  std::uint64_t rawDigest;
 };
 
 struct DeviceContextObject {
@@ -203,6 +212,8 @@ bool deviceOpenPrinter(const char* printerName, PrinterHandle* handle) {
   if (printerName == nullptr || *printerName == '\0' || handle == nullptr) return false;
   DevicePrinterObject* printer = new DevicePrinterObject();
   printer->name = printerName;
+  printer->rawFd = -1;
+  printer->rawPageOpen = false;
   if (!lookupPrinter(printer->name, &printer->defaults)) {
     delete printer;
     return false;
@@ -223,9 +234,89 @@ std::int32_t deviceDocumentProperties(PrinterHandle handle, const char*, void* o
 
 bool deviceClosePrinter(PrinterHandle handle) {
   if (handle == nullptr) return false;
+  // A raw job still open is dropped, as it never reached CUPS.
+  if (handle->rawFd >= 0) close(handle->rawFd);
   delete handle;
   return true;
 }
+
+namespace {
+
+// GetLastError of the calling thread, for the raw calls.
+thread_local std::uint32_t rawLastError = 0;
+const std::uint32_t kErrorGeneralFailure = 31;     // ERROR_GEN_FAILURE
+const std::uint32_t kErrorInvalidHandle = 6;       // ERROR_INVALID_HANDLE
+const std::uint32_t kErrorWriteFault = 29;         // ERROR_WRITE_FAULT
+
+bool rawFailure(std::uint32_t error) {
+  rawLastError = error;
+  return false;
+}
+
+bool hasRawJob(PrinterHandle handle) { return handle != nullptr && handle->rawFd >= 0; }
+
+void dropRawJob(PrinterHandle handle) {
+  close(handle->rawFd);
+  handle->rawFd = -1;
+  handle->rawPageOpen = false;
+}
+
+}  // namespace
+
+std::uint32_t deviceStartDocPrinter(PrinterHandle handle, const char* documentName, const char* datatype) {
+  if (handle == nullptr || hasRawJob(handle)) return rawFailure(kErrorInvalidHandle);
+  // "Save as PDF" can only store what was laid out.
+  if (datatype == nullptr || strcasecmp(datatype, "RAW") != 0 || isSaveAsPdf(handle->name))
+    return rawFailure(kDeviceErrorInvalidDatatype);
+  std::string unnamed;
+  handle->rawFd = openScratchFile(false, &unnamed);
+  if (handle->rawFd < 0) return rawFailure(kErrorGeneralFailure);
+  handle->rawTitle = documentName != nullptr ? documentName : "";
+  handle->rawDigest = kDigestStart;
+  addToDigest(&handle->rawDigest, "R", 1);
+  handle->rawPageOpen = false;
+  return 1;
+}
+
+bool deviceStartPagePrinter(PrinterHandle handle) {
+  if (!hasRawJob(handle) || handle->rawPageOpen) return rawFailure(kErrorInvalidHandle);
+  handle->rawPageOpen = true;
+  return true;
+}
+
+bool deviceWritePrinter(PrinterHandle handle, const void* data, std::uint32_t size, std::uint32_t* written) {
+  *written = 0;
+  if (!hasRawJob(handle) || (data == nullptr && size > 0)) return rawFailure(kErrorInvalidHandle);
+  ssize_t n;
+  do {
+    n = write(handle->rawFd, data, size);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return rawFailure(kErrorWriteFault);
+  addToDigest(&handle->rawDigest, data, static_cast<size_t>(n));
+  *written = static_cast<std::uint32_t>(n);
+  return true;
+}
+
+bool deviceEndPagePrinter(PrinterHandle handle) {
+  if (!hasRawJob(handle) || !handle->rawPageOpen) return rawFailure(kErrorInvalidHandle);
+  handle->rawPageOpen = false;
+  return true;
+}
+
+bool deviceEndDocPrinter(PrinterHandle handle) {
+  if (!hasRawJob(handle)) return rawFailure(kErrorInvalidHandle);
+  bool ok = submitCupsJob(handle->name, handle->rawTitle, kCupsFormatRaw, handle->rawFd, handle->rawDigest);
+  dropRawJob(handle);
+  return ok ? true : rawFailure(kErrorGeneralFailure);
+}
+
+bool deviceAbortPrinter(PrinterHandle handle) {
+  if (!hasRawJob(handle)) return rawFailure(kErrorInvalidHandle);
+  dropRawJob(handle);
+  return true;
+}
+
+std::uint32_t deviceLastError() { return rawLastError; }
 
 DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
   if (printerName == nullptr || *printerName == '\0') return nullptr;
@@ -553,7 +644,7 @@ int deviceEndDoc(DeviceContext dc) {
       ok = publishPdf(dc->fd, dc->scratchPath, dc->fileMode, &finalPath);
       dc->scratchPath.clear();  // moved into place, or removed on failure
     } else {
-      ok = submitCupsJob(dc->printerName, dc->title, dc->fd, dc->digest);
+      ok = submitCupsJob(dc->printerName, dc->title, kCupsFormatPdf, dc->fd, dc->digest);
     }
   }
   discardDocument(dc);

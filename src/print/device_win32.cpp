@@ -26,6 +26,7 @@ static_assert(kDeviceDmOutBuffer == DM_OUT_BUFFER, "DM_OUT_BUFFER");
 static_assert(kDeviceTransparent == TRANSPARENT, "TRANSPARENT");
 static_assert(kDeviceTaUpdateCp == TA_UPDATECP, "TA_UPDATECP");
 static_assert(kDeviceAlignError == GDI_ERROR, "GDI_ERROR");
+static_assert(kDeviceErrorInvalidDatatype == ERROR_INVALID_DATATYPE, "ERROR_INVALID_DATATYPE");
 static_assert(sizeof(LogFont) == sizeof(LOGFONTA), "LogFont has LOGFONTA's layout");
 static_assert(sizeof(LogFont::lfFaceName) == LF_FACESIZE, "face name field");
 
@@ -45,6 +46,32 @@ std::int32_t deviceDocumentProperties(PrinterHandle handle, const char* printerN
 }
 
 bool deviceClosePrinter(PrinterHandle handle) { return ClosePrinter(toPrinter(handle)) != 0; }
+
+std::uint32_t deviceStartDocPrinter(PrinterHandle handle, const char* documentName, const char* datatype) {
+  // DOC_INFO_1A takes non-const strings but does not write to them.
+  DOC_INFO_1A info;
+  info.pDocName = const_cast<char*>(documentName);
+  info.pOutputFile = nullptr;
+  info.pDatatype = const_cast<char*>(datatype);
+  return StartDocPrinterA(toPrinter(handle), 1, reinterpret_cast<LPBYTE>(&info));
+}
+
+bool deviceStartPagePrinter(PrinterHandle handle) { return StartPagePrinter(toPrinter(handle)) != 0; }
+
+bool deviceWritePrinter(PrinterHandle handle, const void* data, std::uint32_t size, std::uint32_t* written) {
+  DWORD taken = 0;
+  BOOL ok = WritePrinter(toPrinter(handle), const_cast<void*>(data), size, &taken);
+  *written = taken;
+  return ok != 0;
+}
+
+bool deviceEndPagePrinter(PrinterHandle handle) { return EndPagePrinter(toPrinter(handle)) != 0; }
+
+bool deviceEndDocPrinter(PrinterHandle handle) { return EndDocPrinter(toPrinter(handle)) != 0; }
+
+bool deviceAbortPrinter(PrinterHandle handle) { return AbortPrinter(toPrinter(handle)) != 0; }
+
+std::uint32_t deviceLastError() { return GetLastError(); }
 
 DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
   return fromDC(CreateDCA(nullptr, printerName, nullptr, static_cast<const DEVMODEA*>(settings)));

@@ -156,10 +156,6 @@ void endDocument(DocumentEnd how) {
   clearState();
 }
 
-}  // namespace
-
-namespace {
-
 // The printer's current default settings into deviceMode, through a printer
 // handle that is closed again at once. False (deviceMode released) when the
 // printer cannot be opened or its settings cannot be read or held.

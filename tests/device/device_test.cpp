@@ -7,22 +7,31 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "console/codepage.h"
+#include "files/errors.h"
 #include "print/device.h"
+#include "print/rawprint.h"
 #include "setup/printers.h"
 
 namespace {
@@ -112,12 +121,22 @@ struct PrintResult {
 
 enum class Ending { EndDoc, AbortDoc };
 
+struct PrintOptions {
+  int fontHeight = -83;
+  // AbortDoc leaves the last page open and throws the document away; endDoc
+  // then holds AbortDoc's result.
+  Ending ending = Ending::EndDoc;
+  int codePage = 0;           // not 0: lines converted and drawn with TextOutW
+  unsigned fileMode = 0777;   // not 0777: passed on before StartDoc
+};
+
 // Prints pages of lines the way the printing layer does: settings read at
 // open, ResetDC and a fresh font selection before every page, lines one
-// cell height plus external leading apart. With AbortDoc the last page is
-// left open and the document thrown away; endDoc then holds AbortDoc's result.
+// cell height plus external leading apart.
 PrintResult printPages(const std::string& printer, const std::vector<std::vector<std::string>>& pages,
-                       int fontHeight = -83, Ending ending = Ending::EndDoc) {
+                       const PrintOptions& options = PrintOptions()) {
+  const int fontHeight = options.fontHeight;
+  const Ending ending = options.ending;
   PrintResult result;
   PrinterHandle handle = nullptr;
   if (!deviceOpenPrinter(printer.c_str(), &handle)) return result;
@@ -127,6 +146,7 @@ PrintResult printPages(const std::string& printer, const std::vector<std::vector
   DeviceContext dc = deviceCreateDC(printer.c_str(), settings.data());
   EXPECT_NE(dc, nullptr);
   if (dc == nullptr) return result;
+  if (options.fileMode != 0777) EXPECT_TRUE(deviceSetDocumentFileMode(dc, options.fileMode));
   EXPECT_GT(deviceStartDoc(dc, "Print job"), 0);
   result.dpi = deviceGetDeviceCaps(dc, kDeviceLogPixelsY);
   result.horzRes = deviceGetDeviceCaps(dc, kDeviceHorzRes);
@@ -150,7 +170,13 @@ PrintResult printPages(const std::string& printer, const std::vector<std::vector
     deviceMoveTo(dc, 0, 0);
     for (const std::string& line : page) {
       if (!line.empty()) {
-        EXPECT_TRUE(deviceTextOut(dc, 0, 0, line.data(), static_cast<int>(line.size())));
+        if (options.codePage != 0) {
+          std::u16string wide;
+          EXPECT_TRUE(codePageToUtf16(options.codePage, line, &wide));
+          EXPECT_TRUE(deviceTextOutW(dc, 0, 0, wide.data(), static_cast<int>(wide.size())));
+        } else {
+          EXPECT_TRUE(deviceTextOut(dc, 0, 0, line.data(), static_cast<int>(line.size())));
+        }
         int x = -1, cy = -1;
         EXPECT_TRUE(deviceGetCurrentPosition(dc, &x, &cy));
         EXPECT_EQ(cy, y);
@@ -551,13 +577,15 @@ TEST_F(DeviceTest, AbandonedDocumentLeavesNoFileAndNoJob) {
   ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
   setenv("TMPDIR", tmp.c_str(), 1);
   const std::vector<std::vector<std::string>> pages = {{"page one", kBoxLine}, {"page two, still open"}};
-  EXPECT_GT(printPages("Save as PDF", pages, -83, Ending::AbortDoc).endDoc, 0);
+  PrintOptions aborted;
+  aborted.ending = Ending::AbortDoc;
+  EXPECT_GT(printPages("Save as PDF", pages, aborted).endDoc, 0);
   EXPECT_TRUE(listFolder("printed").empty()) << "left in printed/: " << run("ls -A printed");
   EXPECT_TRUE(listFolder(tmp).empty());
   // A plain file where the folder should be sends the scratch file to TMPDIR.
   ASSERT_EQ(rmdir("printed"), 0);
   std::ofstream("printed") << "not a folder";
-  EXPECT_GT(printPages("Save as PDF", pages, -83, Ending::AbortDoc).endDoc, 0);
+  EXPECT_GT(printPages("Save as PDF", pages, aborted).endDoc, 0);
   EXPECT_TRUE(listFolder(tmp).empty());
   EXPECT_EQ(readFile("printed"), "not a folder");
 
@@ -571,7 +599,7 @@ TEST_F(DeviceTest, AbandonedDocumentLeavesNoFileAndNoJob) {
     ~Stop() { stopScheduler(s); }
   } stop{&scheduler};
   ASSERT_TRUE(addPdfQueue(scheduler, "Receipt")) << "could not add a PDF queue (cups-filters missing?)";
-  EXPECT_GT(printPages("Receipt", pages, -83, Ending::AbortDoc).endDoc, 0);
+  EXPECT_GT(printPages("Receipt", pages, aborted).endDoc, 0);
   EXPECT_TRUE(finishedJobTitles("Receipt").empty());
   EXPECT_GT(printPages("Receipt", {{"handed over"}}).endDoc, 0);
   EXPECT_EQ(finishedJobTitles("Receipt").size(), 1u);
@@ -582,4 +610,175 @@ TEST_F(DeviceTest, AbandonedDocumentLeavesNoFileAndNoJob) {
   EXPECT_EQ(text.find("page one"), std::string::npos) << text;
   EXPECT_TRUE(listFolder(tmp).empty());
   unsetenv("TMPDIR");
+}
+
+TEST_F(DeviceTest, WideTextInCodePagesComesBackAsItsCharacters) {
+  needTools({"pdftotext"});
+  // Code page 437 box drawing and blocks on one page, Czech letters of code
+  // page 852 with the same font on the next: the characters, and the same
+  // 50-dot advance as the byte path, so columns still line up.
+  PrintOptions cp437, cp852;
+  cp437.codePage = 437;
+  cp852.codePage = 852;
+  ASSERT_GT(printPages("Save as PDF", {{"\xDA\xC4\xBF \xB3 \xC0\xC4\xD9 \xDB\xB2", "12345678901|"}}, cp437).endDoc, 0);
+  ASSERT_GT(printPages("Save as PDF", {{"\x9F\xD8\xFD\xE7\xA7\x85|", "123456|"}}, cp852).endDoc, 0);
+  std::vector<std::string> pdfs = pdfsIn("printed");
+  ASSERT_EQ(pdfs.size(), 2u);
+  std::sort(pdfs.begin(), pdfs.end());
+  std::string boxes = run("pdftotext -fixed 6 '" + pdfs[0] + "' - 2>/dev/null");
+  std::string czech = run("pdftotext -fixed 6 '" + pdfs[1] + "' - 2>/dev/null");
+  EXPECT_NE(boxes.find("\u250C\u2500\u2510 \u2502 \u2514\u2500\u2518 \u2588\u2593\n"), std::string::npos) << boxes;
+  EXPECT_NE(czech.find("\u010D\u011B\u0159\u0161\u017E\u016F|\n"), std::string::npos) << czech;
+  // Columns: the bar after six wide characters sits where the bar after six
+  // digits does.
+  std::string html = run("pdftotext -bbox '" + pdfs[1] + "' - 2>/dev/null");
+  std::regex right("xMax=\"([0-9.]+)\"[^>]*>([^<]*)</word>");
+  std::vector<double> ends;
+  for (std::sregex_iterator it(html.begin(), html.end(), right), end; it != end; ++it)
+    ends.push_back(std::stod((*it)[1].str()));
+  ASSERT_EQ(ends.size(), 2u) << html;
+  EXPECT_NEAR(ends[0], ends[1], 0.05) << html;
+}
+
+TEST_F(DeviceTest, SavedPdfHasNoWiderModeThanThePrintoutsSource) {
+  // The usual mode is 0666 less the umask the process started with (0644
+  // under 022); from here on the umask would allow anything.
+  const mode_t processMask = umask(0);
+  struct RestoreMask {
+    mode_t mask;
+    ~RestoreMask() { umask(mask); }
+  } restore{processMask};
+  const mode_t usual = 0666 & ~processMask;
+  auto modeOfOnlyPdf = [](mode_t* mode) {
+    std::vector<std::string> pdfs = pdfsIn("printed");
+    struct stat st;
+    bool one = pdfs.size() == 1u && stat(pdfs[0].c_str(), &st) == 0;
+    *mode = one ? (st.st_mode & 07777) : 0;
+    if (one) unlink(pdfs[0].c_str());
+    return one;
+  };
+  const struct {
+    unsigned fileMode;
+    mode_t expected;
+  } cases[] = {{0640, 0640 & usual}, {0666, usual}, {0777, usual}, {0604, 0604 & usual}, {0, 0}};
+  for (const auto& c : cases) {
+    PrintOptions options;
+    options.fileMode = c.fileMode;
+    ASSERT_GT(printPages("Save as PDF", {{"private"}}, options).endDoc, 0) << std::oct << c.fileMode;
+    mode_t mode = 0;
+    ASSERT_TRUE(modeOfOnlyPdf(&mode)) << std::oct << c.fileMode;
+    EXPECT_EQ(mode, c.expected) << std::oct << c.fileMode;
+  }
+
+  // A document laid out in the temporary folder (no "printed" folder could
+  // be made at StartDoc) and copied in at EndDoc gets the same mode.
+  std::ofstream("printed.tmp") << "in the way";
+  ASSERT_EQ(rename("printed", "printed.away"), 0);
+  ASSERT_EQ(rename("printed.tmp", "printed"), 0);
+  DeviceContext dc = deviceCreateDC("Save as PDF", nullptr);
+  ASSERT_NE(dc, nullptr);
+  EXPECT_TRUE(deviceSetDocumentFileMode(dc, 0600));
+  ASSERT_GT(deviceStartDoc(dc, "Print job"), 0);
+  ASSERT_GT(deviceStartPage(dc), 0);
+  EXPECT_TRUE(deviceTextOut(dc, 0, 0, "copied", 6));
+  ASSERT_EQ(unlink("printed"), 0);
+  ASSERT_EQ(rename("printed.away", "printed"), 0);
+  EXPECT_GT(deviceEndDoc(dc), 0);
+  deviceDeleteDC(dc);
+  mode_t mode = 0;
+  ASSERT_TRUE(modeOfOnlyPdf(&mode));
+  EXPECT_EQ(mode, 0600 & usual);
+  EXPECT_TRUE(listFolder("printed").empty()) << "scratch files left behind";
+}
+
+namespace {
+
+// A network printer on a loopback port that keeps every byte each
+// connection brings, as a receipt printer on port 9100 would print them.
+struct LoopbackPrinter {
+  int listener = -1;
+  int port = 0;
+  std::mutex mutex;
+  std::vector<std::string> received;  // one entry per connection, under the mutex
+  std::thread thread;
+  std::atomic<bool> stop{false};
+};
+
+std::vector<std::string> receivedSoFar(LoopbackPrinter* p) {
+  std::lock_guard<std::mutex> guard(p->mutex);
+  return p->received;
+}
+
+bool startLoopbackPrinter(LoopbackPrinter* p) {
+  p->listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (p->listener < 0 || bind(p->listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(p->listener, 4) != 0 || getsockname(p->listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    return false;
+  p->port = ntohs(address.sin_port);
+  p->thread = std::thread([p] {
+    while (!p->stop) {
+      pollfd ready{p->listener, POLLIN, 0};
+      if (poll(&ready, 1, 100) <= 0) continue;
+      int connection = accept(p->listener, nullptr, nullptr);
+      if (connection < 0) continue;
+      std::string bytes;
+      char buffer[65536];
+      ssize_t n;
+      while ((n = read(connection, buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<size_t>(n));
+      close(connection);
+      std::lock_guard<std::mutex> guard(p->mutex);
+      p->received.push_back(bytes);
+    }
+  });
+  return true;
+}
+
+void stopLoopbackPrinter(LoopbackPrinter* p) {
+  p->stop = true;
+  if (p->thread.joinable()) p->thread.join();
+  if (p->listener >= 0) close(p->listener);
+}
+
+}  // namespace
+
+TEST_F(DeviceTest, RawDocumentReachesANetworkPrinterByteForByte) {
+  std::string ticket = "\x1B@\x1B!\x08TOTAL 12.50\n\x1DV\x00";
+  for (int i = 0; i < 256; i++) ticket += static_cast<char>(i);
+  for (int i = 0; i < 200000; i++) ticket += static_cast<char>((i * 131) ^ (i >> 9));
+
+  // "Save as PDF" takes no raw data: 73, and nothing is stored.
+  printRawDocument("Save as PDF", ticket);
+  EXPECT_EQ(lastError(), kPrinterRawRefused);
+  EXPECT_TRUE(listFolder("printed").empty());
+  clearError();
+
+  LoopbackPrinter printer;
+  ASSERT_TRUE(startLoopbackPrinter(&printer));
+  struct StopPrinter {
+    LoopbackPrinter* p;
+    ~StopPrinter() { stopLoopbackPrinter(p); }
+  } stopPrinter{&printer};
+  Scheduler scheduler;
+  ASSERT_TRUE(startScheduler(dir + "/cups", &scheduler)) << schedulerFailure;
+  struct Stop {
+    Scheduler* s;
+    ~Stop() { stopScheduler(s); }
+  } stop{&scheduler};
+  std::string added = run("CUPS_SERVER='" + scheduler.dir + "/cups.sock' lpadmin -p Ticket -E -v socket://127.0.0.1:" +
+                          std::to_string(printer.port) + " -m raw 2>&1 && echo added");
+  ASSERT_NE(added.find("added"), std::string::npos) << added;
+
+  printRawDocument("Ticket", ticket);
+  EXPECT_EQ(lastError(), 0);
+  EXPECT_EQ(finishedJobTitles("Ticket"), std::vector<std::string>{"Print job"});
+  for (int i = 0; i < 100 && receivedSoFar(&printer).empty(); i++) usleep(100000);
+  stopLoopbackPrinter(&printer);
+  std::vector<std::string> received = receivedSoFar(&printer);
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].size(), ticket.size());
+  EXPECT_TRUE(received[0] == ticket) << "the bytes arrived changed";
 }

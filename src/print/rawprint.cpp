@@ -1,0 +1,58 @@
+#include "print/rawprint.h"
+
+#include <cstdint>
+
+#include "files/errors.h"
+
+namespace {
+
+const char kRawDatatype[] = "RAW";
+// WritePrinter takes a 32-bit count; pieces of this size keep a long
+// printout's calls few without asking the spooler for huge writes.
+const std::uint32_t kRawPiece = 1u << 20;
+
+// Every byte through WritePrinter, however many each call takes. False when
+// a call fails or takes nothing.
+bool writeAll(PrinterHandle printer, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    std::size_t left = bytes.size() - done;
+    std::uint32_t piece = left < kRawPiece ? static_cast<std::uint32_t>(left) : kRawPiece;
+    std::uint32_t written = 0;
+    if (!deviceWritePrinter(printer, bytes.data() + done, piece, &written) || written == 0 || written > piece)
+      return false;
+    done += written;
+  }
+  return true;
+}
+
+}  // namespace
+
+void printRawDocument(const std::string& printerName, const std::string& bytes) {
+  if (printerName.size() > kMaxPrinterName || printerName.find('\0') != std::string::npos) {
+    setError(kPrinterOpenError);
+    return;
+  }
+  if (printerName.empty() || bytes.empty()) return;
+  PrinterHandle printer = nullptr;
+  if (!deviceOpenPrinter(printerName.c_str(), &printer)) {
+    setError(kPrinterOpenError);
+    return;
+  }
+  if (deviceStartDocPrinter(printer, kPrintJobName, kRawDatatype) == 0) {
+    bool refused = deviceLastError() == kDeviceErrorInvalidDatatype;
+    deviceClosePrinter(printer);
+    setError(refused ? kPrinterRawRefused : kPrinterOpenError);
+    return;
+  }
+  // A job cut short is deleted rather than ended: ending it would print part
+  // of the printout, and the whole of it again when it is sent once more.
+  bool sent = deviceStartPagePrinter(printer) && writeAll(printer, bytes) && deviceEndPagePrinter(printer);
+  if (!sent) {
+    deviceAbortPrinter(printer);
+    setError(kPrinterDeviceError);
+  } else if (!deviceEndDocPrinter(printer)) {
+    setError(kPrinterDeviceError);
+  }
+  deviceClosePrinter(printer);
+}
