@@ -75,18 +75,31 @@ printf '[printer 0]\r\nprintername=Save as PDF\r\nfilename=WLSDFKJN.DRY\r\nfonts
 chmod 0644 "$spool/ferrin.ini"
 chown ferrin:lp "$spool"
 chmod 2770 "$spool"
-# No terminal, input from /dev/null, as systemd starts it; setsid and setpriv
-# exec in place, so the job's process is ferrin itself.
-(cd "$spool" && exec setsid setpriv --reuid=ferrin --regid=ferrin --init-groups /usr/bin/ferrin \
-  < /dev/null > "$WORK/stdout.txt" 2> "$WORK/stderr.txt") &
+# No terminal, input from /dev/null and the unit's ambient capabilities, as
+# systemd starts it; setsid and setpriv exec in place, so the job's process is
+# ferrin itself.
+caps=$(sed -n 's/^AmbientCapabilities=//p' /lib/systemd/system/ferrin@.service | tr 'A-Z' 'a-z' | sed 's/cap_/+/g; s/ /,/g')
+[ -n "$caps" ] || fail "the system unit grants no capability (ferrin needs CAP_LEASE for other users' files)"
+(cd "$spool" && exec setsid setpriv --reuid=ferrin --regid=ferrin --init-groups --inh-caps="$caps" --ambient-caps="$caps" \
+  /usr/bin/ferrin < /dev/null > "$WORK/stdout.txt" 2> "$WORK/stderr.txt") &
 service_pid=$!
-printf 'HEADLESS RECEIPT\r\nTotal  12.50\r\n' > "$spool/WLSDFKJN.DRY"
+wait_until 20 "ferrin to start" grep -q "Press X to exit" "$WORK/stdout.txt"
+# A writer of another user that keeps the file open for a while in the middle
+# of the printout: ferrin, which sees such files through a read lease, must
+# wait for the close and print the whole file.
+(
+  exec 3> "$spool/WLSDFKJN.DRY"
+  printf 'HEADLESS RECEIPT\r\n' >&3
+  sleep 2.5
+  printf 'Total  12.50\r\n' >&3
+)
 wait_until 30 "the printout's PDF" bash -c "ls '$spool'/printed/*.pdf"
 wait_until 10 "the spool file to be deleted" test ! -e "$spool/WLSDFKJN.DRY"
 sleep 0.5
 pdf=$(ls "$spool"/printed/*.pdf)
 [ "$(echo "$pdf" | wc -l)" = 1 ] || fail "expected one PDF, got: $pdf"
-pdftotext "$pdf" - | grep -q "HEADLESS RECEIPT" || fail "the PDF lacks the printout's text"
+text=$(pdftotext "$pdf" -)
+grep -q "HEADLESS RECEIPT" <<< "$text" && grep -q "Total" <<< "$text" || fail "the PDF lacks part of the printout: $text"
 # Standard output and, headless, the screen's echo of each line: both are
 # what the journal shows.
 grep -q "^Running in directory: $spool" "$WORK/stdout.txt" || fail "no start-up lines on standard output"
