@@ -67,14 +67,14 @@ awk -v e="$exposure" 'BEGIN { exit !(e <= 3.0) }' || { grep "✗" "$WORK/securit
 
 echo "== headless as the service's user"
 # The folder as the README sets it up: owned by ferrin:lp, group-writable,
-# new files in group lp; ferrin.ini written by the administrator.
+# new files in group lp, only owners delete; the example ferrin.ini ("Save as
+# PDF") put in by the administrator.
 spool=$WORK/till
 mkdir -p "$spool"
 chmod 0711 "$WORK"
-printf '[printer 0]\r\nprintername=Save as PDF\r\nfilename=WLSDFKJN.DRY\r\nfontsize=10\r\nfontname=Courier New\r\n' > "$spool/ferrin.ini"
-chmod 0644 "$spool/ferrin.ini"
 chown ferrin:lp "$spool"
-chmod 2770 "$spool"
+chmod 3770 "$spool"
+install -o root -g root -m 0644 /usr/share/doc/ferrin/examples/ferrin.ini "$spool/"
 # No terminal, input from /dev/null and the unit's ambient capabilities, as
 # systemd starts it; setsid and setpriv exec in place, so the job's process is
 # ferrin itself.
