@@ -22,7 +22,7 @@ const char* const kUsage[] = {
     "ferrin prints what DOS programs write into a spool file. It watches the",
     "folder it is started in: a file named WLSDFKJN.DRY there is printed on the",
     "receipt printer, WLSDFKJN.DR2 on the report printer, each as one job, and",
-    "then deleted. Every printed line is echoed on standard output.",
+    "then deleted. Every printed line is shown on the screen.",
     "",
     "  -LISTPRINTERS  list the printers ferrin can use, then start as usual",
     "  --help         show this text",
