@@ -43,13 +43,11 @@ void writeLine(const std::string& text) {
 
 }  // namespace
 
-const char* versionText() { return FERRIN_VERSION; }
-
 bool answerInfoArgument(int argc, char** argv) {
   if (argc < 2) return false;
   std::string first = upperCase(argv[1]);
   if (first == "--VERSION") {
-    writeLine(std::string("ferrin ") + versionText());
+    writeLine("ferrin " FERRIN_VERSION);  // the version set in CMakeLists.txt
   } else if (first == "--HELP" || (kSlashQuestion && first == "/?")) {
     for (const char* line : kUsage) writeLine(line);
   } else {

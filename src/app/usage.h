@@ -3,9 +3,6 @@
 // up, so they start no watcher and leave the terminal as it is.
 #pragma once
 
-// The version of this build, "5.1.0".
-const char* versionText();
-
 // Writes the usage or the version to standard output when the first argument
 // asks for it and returns true; returns false for every other command line,
 // which ferrin then runs as usual.
