@@ -30,7 +30,8 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME "ferrin-${PROJECT_VERSION}-win32")
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
-  # ferrin_<version>_amd64.deb for Debian 12.
+  # ferrin_<version>_<architecture>.deb for Debian 12 (amd64 here: cpack asks
+  # dpkg for the architecture).
   find_program(FERRIN_GZIP gzip REQUIRED)
   # Manual page and changelog gzipped at the highest level and without a time
   # stamp, as Debian packages keep them.
@@ -68,7 +69,6 @@ else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.halverdon.example.com/ferrin")
