@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds what a shop installs, into build/packages:
-#   ferrin_<version>_amd64.deb   from the POSIX build (Debian 12)
+#   ferrin_<version>_amd64.deb   from the POSIX build (Debian 12; the machine's architecture)
 #   ferrin-<version>-win32.zip   from the Windows build
 # and checks the Debian package with lintian (errors and warnings fail; the
 # package's own overrides are in packaging/lintian-overrides).
@@ -24,7 +24,7 @@ cpack --config build/win32/CPackConfig.cmake -B "$out"
 rm -rf "$out/_CPack_Packages"
 
 version=$(sed -n 's/^project(ferrin VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
-deb="$out/ferrin_${version}_amd64.deb"
+deb="$out/ferrin_${version}_$(dpkg --print-architecture).deb"
 zip="$out/ferrin-${version}-win32.zip"
 [ -f "$deb" ] || { echo "package.sh: $deb was not made" >&2; exit 1; }
 [ -f "$zip" ] || { echo "package.sh: $zip was not made" >&2; exit 1; }

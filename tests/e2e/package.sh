@@ -14,7 +14,7 @@ need dpkg apt-get systemd-analyze systemd-escape unzip setpriv setsid i686-w64-m
 version=$(sed -n 's/^project(ferrin VERSION \([0-9.]*\) .*/\1/p' "$FERRIN_SOURCE/CMakeLists.txt")
 [ -n "$version" ] || fail "no version in CMakeLists.txt"
 packages=$FERRIN_SOURCE/build/packages
-deb=$packages/ferrin_${version}_amd64.deb
+deb=$packages/ferrin_${version}_$(dpkg --print-architecture).deb
 zip=$packages/ferrin-${version}-win32.zip
 [ -f "$deb" ] && [ -f "$zip" ] || fail "build/packages has no packages of version $version: run scripts/package.sh"
 
