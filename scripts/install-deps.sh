@@ -14,6 +14,8 @@ packages=(
   poppler-utils tmux procps
   clang libclang-rt-14-dev clang-tidy cppcheck python3
   wine wine32:i386 libcups2:i386 fonts-wine
+  dpkg-dev lintian systemd unzip
+  dosbox nasm
 )
 
 SUDO=

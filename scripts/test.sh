@@ -9,6 +9,9 @@ cmake --preset posix -DFERRIN_TESTS=ON
 cmake --build --preset posix
 cmake --preset win32
 cmake --build --preset win32
+# The Debian package and the Windows zip, which tests/e2e/package.sh installs
+# and runs.
+bash scripts/package.sh
 
 # Sanitizers, fuzzing and static analysis first, so that the run closes with
 # the test runner's summary.

@@ -17,7 +17,7 @@ void writeBanner() {
   writeOutputLine("It is made above all for the Tillwright POS point-of-sale system,");
   writeOutputLine("which you can get from www.tillwright.example.com, where the");
   writeOutputLine("Tillwright forums also offer help with ferrin and its printers.");
-  writeOutputLine("Ferrin is made by Halverdon Software Works, 2026.");
+  writeOutputLine("Ferrin " FERRIN_VERSION " is made by Halverdon Software Works, 2026.");
   writeOutputLine("Running in directory: " + currentDirectory());
 }
 

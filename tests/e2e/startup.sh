@@ -13,7 +13,7 @@ expected_output() {
     "It is made above all for the Tillwright POS point-of-sale system," \
     "which you can get from www.tillwright.example.com, where the" \
     "Tillwright forums also offer help with ferrin and its printers." \
-    "Ferrin is made by Halverdon Software Works, 2026." \
+    "Ferrin $(sed -n 's/^project(ferrin VERSION \([0-9.]*\) .*/\1/p' "$FERRIN_SOURCE/CMakeLists.txt") is made by Halverdon Software Works, 2026." \
     "Running in directory: $1" \
     "Starting ferrin..." \
     "Press X to exit the application or S to change settings."

@@ -1,0 +1,9 @@
+// The arguments that answer a question and end ferrin at once: --help and
+// --version (and /? on Windows). They are handled before the console is set
+// up, so they start no watcher and leave the terminal as it is.
+#pragma once
+
+// Writes the usage or the version to standard output when the first argument
+// asks for it and returns true; returns false for every other command line,
+// which ferrin then runs as usual.
+bool answerInfoArgument(int argc, char** argv);
