@@ -136,7 +136,7 @@ refuse_links() {
 run_platform() {
   local platform=$1 name
   echo "== $platform"
-  rm -rf "$RUN_DIR"/* "$RUN_DIR"/.[!.]* 2>/dev/null || true
+  rm -rf "${RUN_DIR:?}"/* "${RUN_DIR:?}"/.[!.]* 2>/dev/null || true
   make_targets
   if [ "$platform" = posix ]; then PRINTER0="Save as PDF"; else PRINTER0=Receipt; fi
   write_ini WLSDFKJN.DRY WLSDFKJN.DR2

@@ -169,7 +169,7 @@ echo_has() {
 run_platform() {
   local platform=$1
   echo "== $platform"
-  rm -rf "$RUN_DIR"/* "$RUN_DIR"/.[!.]* 2>/dev/null || true
+  rm -rf "${RUN_DIR:?}"/* "${RUN_DIR:?}"/.[!.]* 2>/dev/null || true
   if [ "$platform" = posix ]; then PRINTER0="Save as PDF"; else PRINTER0=Receipt; fi
   write_ini "" ""
   start_ferrin "$platform"
