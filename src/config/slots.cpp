@@ -17,9 +17,11 @@ std::string slotSection(int slotNumber) { return "printer " + numberText(slotNum
 
 namespace {
 
-enum SlotKey { kPrinterName, kFileName, kFontName, kFontSize, kCodePage, kLineEnds, kFormFeed, kControls, kKeyCount };
-const char* const kKeyNames[kKeyCount] = {"printername", "filename", "fontname", "fontsize",
-                                          "codepage",    "lineends", "formfeed", "controls"};
+enum SlotKey {
+  kPrinterName, kFileName, kFontName, kFontSize, kCodePage, kLineEnds, kFormFeed, kControls, kMode, kKeyCount
+};
+const char* const kKeyNames[kKeyCount] = {"printername", "filename", "fontname", "fontsize", "codepage",
+                                          "lineends",    "formfeed", "controls", "mode"};
 
 // The last unknown value said for each slot and option, so it is said once.
 std::string saidUnknown[kSlotCount][kKeyCount];
@@ -91,6 +93,8 @@ void loadSlot(int slotNumber) {
         knownOrDefault(slotNumber, kFormFeed, values[kFormFeed], choiceOf(values[kFormFeed], {"line", "exact"})));
     o.controls = static_cast<ControlCodes>(
         knownOrDefault(slotNumber, kControls, values[kControls], choiceOf(values[kControls], {"print", "strip"})));
+    o.mode = static_cast<PrintMode>(
+        knownOrDefault(slotNumber, kMode, values[kMode], choiceOf(values[kMode], {"print", "raw"})));
   }
 
   LockGuard lock(SlotLock);

@@ -11,11 +11,13 @@
 enum LineEnds { kLineEndsDos, kLineEndsAny };            // "lineends": dos, any
 enum FormFeedRule { kFormFeedLine, kFormFeedExact };     // "formfeed": line, exact
 enum ControlCodes { kControlsPrint, kControlsStrip };    // "controls": print, strip
+enum PrintMode { kModePrint, kModeRaw };                  // "mode": print, raw
 struct SlotOptions {
   int codepage;          // "codepage": 0 draws the bytes as the platform always has
   LineEnds lineends;
   FormFeedRule formfeed;
   ControlCodes controls;
+  PrintMode mode;        // raw: the spool file's bytes go to the printer unchanged
 };
 
 struct PrinterSlot {

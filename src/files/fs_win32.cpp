@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <vector>
 
 #include "console/system.h"
@@ -37,12 +38,13 @@ struct Win32FileCalls {
   BOOL(WINAPI* DeleteFileA)(LPCSTR);
   BOOL(WINAPI* CreateDirectoryA)(LPCSTR, LPSECURITY_ATTRIBUTES);
   DWORD(WINAPI* GetFullPathNameA)(LPCSTR, DWORD, LPSTR, LPSTR*);
+  DWORD(WINAPI* GetFinalPathNameByHandleA)(HANDLE, LPSTR, DWORD, DWORD);
 };
 
 Win32FileCalls win32FileCalls = {
     ::CreateFileA, ::ReadFile,       ::SetFilePointer, ::GetFileSize, ::GetFileInformationByHandle,
     ::SetFileInformationByHandle, ::CloseHandle, ::FindFirstFileA, ::FindNextFileA, ::FindClose,
-    ::DeleteFileA, ::CreateDirectoryA, ::GetFullPathNameA,
+    ::DeleteFileA, ::CreateDirectoryA, ::GetFullPathNameA, ::GetFinalPathNameByHandleA,
 };
 
 namespace {
@@ -89,6 +91,46 @@ std::int64_t fileTimeValue(const FILETIME& time) {
 
 bool isSeparator(char c) { return c == ':' || c == '\\' || c == '/'; }
 
+// The system's final path of an open handle (links followed), without the
+// "\\?\" prefix; empty when it cannot be had.
+std::string finalPathOf(HANDLE handle) {
+  char path[MAX_PATH + 8];
+  DWORD length;
+  {
+    PlatformCall call;
+    length = sys.GetFinalPathNameByHandleA(handle, path, sizeof path, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  }
+  if (length == 0 || length >= sizeof path) return std::string();
+  std::string result(path, length);
+  if (result.compare(0, 4, "\\\\?\\") == 0) result.erase(0, 4);
+  return result;
+}
+
+// True unless the open file lies outside the working folder once every link
+// is followed: a link to a file or to one of its folders that the file system
+// follows without showing it as a reparse point (as Wine shows the host's
+// symbolic links). A path the check cannot have is trusted.
+bool openedInsideFolder(HANDLE file) {
+  std::string filePath = finalPathOf(file);
+  HANDLE folder;
+  {
+    PlatformCall call;
+    folder = sys.CreateFileA(".", 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, NULL);
+  }
+  if (folder == INVALID_HANDLE_VALUE) return true;
+  std::string folderPath = finalPathOf(folder);
+  {
+    PlatformCall call;
+    sys.CloseHandle(folder);
+  }
+  if (filePath.empty() || folderPath.empty()) return true;
+  if (folderPath.back() != '\\') folderPath += '\\';
+  return filePath.size() > folderPath.size() &&
+         CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, filePath.c_str(), static_cast<int>(folderPath.size()),
+                        folderPath.c_str(), static_cast<int>(folderPath.size())) == CSTR_EQUAL;
+}
+
 }  // namespace
 
 int fsOpenSpoolFile(const std::string& name, FsFile* file) {
@@ -122,7 +164,9 @@ int fsOpenSpoolFile(const std::string& name, FsFile* file) {
     ok = sys.GetFileInformationByHandle(handle, &info);
     error = GetLastError();
   }
-  int code = !ok ? codeForError(error) : (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? kErrorLinkRefused : 0;
+  int code = !ok ? codeForError(error)
+             : (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !openedInsideFolder(handle) ? kErrorLinkRefused
+                                                                                                      : 0;
   if (code != 0) {
     fsCloseFile(*file);
     *file = nullptr;

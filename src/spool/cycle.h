@@ -27,6 +27,7 @@ struct WatcherMemory {
   // Printouts wait because of a failure that has been said; when the queue
   // has been printed, that is said too.
   bool outage = false;
+  bool queueLookedAt = false;  // the queue has been looked at since the start
 
   // A refused spool file name, and a spool file refused as a link: said once.
   std::string refusedName;

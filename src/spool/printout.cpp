@@ -164,6 +164,34 @@ ControlLanguage probeControlLanguage() {
 
 }  // namespace
 
+bool readRawPrintout(std::string* bytes) {
+  clearError();
+  std::uint64_t length = spoolFileLength();
+  if (lastError() != 0 || length > kMaxRawBytes) return false;
+  *bytes = peekSpoolFile(static_cast<std::size_t>(length));
+  if (bytes->size() != length) return false;
+  std::string::size_type end = bytes->find_last_not_of('\x1a');
+  bytes->resize(end == std::string::npos ? 0 : end + 1);
+  return true;
+}
+
+void echoRawPrintout(const std::string& bytes) {
+  std::string text = stripControlCodes(bytes, probeControlLanguage());
+  std::string line;
+  for (std::string::size_type i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r' || c == '\n') {
+      echoLine(line);
+      line.clear();
+      // CR LF and LF CR are one line end.
+      if (i + 1 < text.size() && (text[i + 1] == '\r' || text[i + 1] == '\n') && text[i + 1] != c) ++i;
+    } else if (c != kFormFeed) {
+      line += c;
+    }
+  }
+  if (!line.empty()) echoLine(line);
+}
+
 PrintLayout slotLayout(const PrinterSlot& slot) {
   PrintLayout layout;
   layout.fontname = slot.fontname;

@@ -21,6 +21,14 @@ PrintLayout slotLayout(const PrinterSlot& slot);
 // the open file's first bytes tell which printer language they are in.
 SpoolReading slotReading(const PrinterSlot& slot);
 
+// The open spool file's bytes for sending raw: the whole file but a run of
+// Ctrl-Z bytes at its very end (DOS end-of-file padding). False, with nothing
+// read, when it is larger than kMaxRawBytes or cannot be read.
+const std::uint64_t kMaxRawBytes = 64ull * 1024 * 1024;
+bool readRawPrintout(std::string* bytes);
+// Echoes a raw printout's text lines, its control codes left out.
+void echoRawPrintout(const std::string& bytes);
+
 // Reads the open spool file to its end: each line is echoed on the screen and
 // printed. With the form feed rule "line", a line loses its form feeds and,
 // when it carried one, ends the page (unless the file ends there) and selects

@@ -312,6 +312,12 @@ CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned lon
   std::string name = slotSnapshot(slotNumber).filename;
   if (!nameAllowed(slotNumber, memory, name)) return CycleIdle;
   std::vector<std::string> waiting = name.empty() ? std::vector<std::string>() : waitingPrintouts(name);
+  // Printouts left waiting by an earlier run are said once at the start.
+  if (!memory.queueLookedAt && !waiting.empty()) {
+    writeOutputLine("Printer #" + numberText(slotNumber) + ": " + waitingText(waiting.size()));
+    memory.outage = true;
+  }
+  memory.queueLookedAt = true;
   // The spool file first: with printouts waiting it only joins the queue, so
   // the DOS program can write its next one at once.
   CycleOutcome outcome = handleSpoolFile(slotNumber, memory, now, !waiting.empty());

@@ -192,6 +192,8 @@ TEST_F(WatcherCycleTest, OutageQueuesEveryPrintoutAndPrintsThemOnceInOrderWhenMe
   EXPECT_EQ(shown, "A\nB\nC\nD\n");
   EXPECT_TRUE(waitingPrintouts(kSpool).empty());
   EXPECT_FALSE(exists(kSpool));
+  EXPECT_EQ(countOf(out, "Printer #0: 3 printouts are waiting in the folder waiting."), 1) << "said at the start";
+  EXPECT_EQ(countOf(out, "The waiting printouts of printer #0 have been printed."), 1) << out;
 
   // A second outage of the same watcher is said again, and its end too.
   setSlot("");
@@ -200,7 +202,7 @@ TEST_F(WatcherCycleTest, OutageQueuesEveryPrintoutAndPrintsThemOnceInOrderWhenMe
   EXPECT_EQ(countOf(out, "No printer is set for printer #0; 1 printout is waiting in the folder waiting."), 1) << out;
   setSlot("Receipt");
   for (int i = 0; i < 3; ++i) cycle(&out);
-  EXPECT_EQ(countOf(out, "The waiting printouts of printer #0 have been printed."), 1) << out;
+  EXPECT_EQ(countOf(out, "The waiting printouts of printer #0 have been printed."), 2) << out;
   EXPECT_EQ(documentTexts().back(), "E|");
 }
 
