@@ -29,6 +29,9 @@ struct WatcherMemory {
   bool outage = false;
   bool queueLookedAt = false;  // the queue has been looked at since the start
 
+  // Raw printing that fell back to laying out (said once per printer).
+  std::string saidRaw;
+
   // A refused spool file name, and a spool file refused as a link: said once.
   std::string refusedName;
   std::string refusedLink;

@@ -11,6 +11,7 @@
 #include "files/fs.h"
 #include "files/spoolfile.h"
 #include "print/printer.h"
+#include "print/rawprint.h"
 #include "spool/cycle.h"
 #include "spool/printout.h"
 #include "spool/queue.h"
@@ -46,17 +47,55 @@ enum PrintResult {
   kPrintNoPrinter, // no printer set
   kPrintAttach,    // the printer could not be attached
   kPrintRead,      // the file could not be read to its end: nothing was sent
-  kPrintHandOver   // the device did not take the document
+  kPrintHandOver,  // the device did not take the document
+  kPrintLayOut     // raw bytes were not taken: lay the printout out instead
 };
+
+void sayOnce(std::string& said, const std::string& key, const std::string& message) {
+  if (said == key) return;
+  said = key;
+  writeOutputLine(message);
+}
+
+// With mode=raw: the file's bytes go to the printer unchanged, its text is
+// echoed. kPrintLayOut when the printer takes no raw data ("Save as PDF") or
+// the file is too large to send whole: it is then laid out as pages.
+PrintResult sendRaw(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory, int* code) {
+  std::string bytes;
+  if (!readRawPrintout(&bytes)) {
+    *code = lastError();
+    if (*code != 0) return kPrintRead;
+    sayOnce(memory.saidRaw, "size",
+            "A printout of printer #" + numberText(slotNumber) + " is too large to send raw; it is laid out as pages.");
+    return kPrintLayOut;
+  }
+  clearError();
+  printRawDocument(slot.printername, bytes);
+  *code = lastError();
+  if (*code == kPrinterRawRefused) {
+    sayOnce(memory.saidRaw, slot.printername,
+            printerText(slot.printername) + " takes no raw data; printouts of printer #" + numberText(slotNumber) +
+                " are laid out as pages instead.");
+    return kPrintLayOut;
+  }
+  if (*code == kPrinterOpenError) return kPrintAttach;
+  if (*code != 0) return kPrintHandOver;
+  echoRawPrintout(bytes);
+  return kPrintDone;
+}
 
 // Prints the open file on the slot's printer as one job. A read failure
 // abandons the document, so that nothing of a printout goes out twice.
-PrintResult printOpenFile(const PrinterSlot& slot, int* code) {
+PrintResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory, int* code) {
   *code = 0;
   std::string printer = slot.printername;
   if (printer.empty()) return kPrintNoPrinter;
   // One print job at a time in the whole process: the printer state is shared.
   LockGuard printing(PrinterLock);
+  if (slot.options.mode == kModeRaw) {
+    PrintResult raw = sendRaw(slot, slotNumber, memory, code);
+    if (raw != kPrintLayOut) return raw;
+  }
   JobOptions options;
   options.codePage = slot.options.codepage;
   options.fileMode = spoolFileMode();
@@ -169,7 +208,7 @@ CycleOutcome printWaiting(int slotNumber, WatcherMemory& memory, unsigned long l
       return CycleIdle;
     }
     int code;
-    PrintResult result = printOpenFile(slot, &code);
+    PrintResult result = printOpenFile(slot, slotNumber, memory, &code);
     if (result == kPrintDone) {
       removePrinted(memory, path, "Printed");
       if (waitingPrintouts(slot.filename).empty()) endOutage(memory, slotNumber);
@@ -293,7 +332,7 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
     return CycleIdle;
   }
   int code;
-  PrintResult result = printOpenFile(slot, &code);
+  PrintResult result = printOpenFile(slot, slotNumber, memory, &code);
   if (result == kPrintDone) {
     memory.keptStampValid = false;
     memory.reportedFailure.clear();

@@ -382,6 +382,32 @@ TEST_F(WatcherCycleTest, StrippedControlCodesLeaveTheTextOfDotMatrixAndReceiptPr
   EXPECT_EQ(fakeDevice.documents[0].pages, 1);
 }
 
+TEST_F(WatcherCycleTest, RawModeSendsTheBytesUnchangedOrLaysThemOutWhereRawIsRefused) {
+  SlotOptions options = SlotOptions();
+  options.mode = kModeRaw;
+  setSlot("Receipt", "Courier New", 10, options);
+  // A receipt with a logo whose data holds FF, Ctrl-Z and NUL, the cut and the
+  // drawer kick, padded with Ctrl-Z at the end as DOS does.
+  std::string receipt = std::string("\x1b@SHOP\r\n\x1dv0") + '\0' + "\x01" + '\0' + "\x02" + '\0' +
+                        "\x0c\x1a\r\nTotal 12.50\r\n\x1dV\x42" + '\0' + "\x1bp" + '\0' + "\x19\xfa";
+  writeFile(kSpool, receipt + "\x1a\x1a\x1a");
+  std::string out, shown;
+  EXPECT_EQ(cycle(&out, &shown), CyclePrinted);
+  ASSERT_EQ(fakeDevice.rawJobs.size(), 1u) << fakeCallLog();
+  EXPECT_EQ(fakeDevice.rawJobs[0].data, receipt);
+  EXPECT_TRUE(fakeDevice.documents.empty()) << "nothing laid out";
+  EXPECT_EQ(shown, "SHOP\n\nTotal 12.50\n") << "the logo's line is an empty line";
+  EXPECT_FALSE(exists(kSpool));
+  // A printer that takes no raw data: laid out as pages, said once.
+  fakeDevice.rawRefused.push_back("Receipt");
+  for (const char* text : {"ONE\r\n", "TWO\r\n"}) {
+    writeFile(kSpool, text);
+    EXPECT_EQ(cycle(&out), CyclePrinted);
+  }
+  EXPECT_EQ(documentTexts(), (std::vector<std::string>{"ONE|", "TWO|"}));
+  EXPECT_EQ(countOf(out, "takes no raw data; printouts of printer #0 are laid out as pages instead."), 1) << out;
+}
+
 TEST_F(WatcherCycleTest, NamesLeavingTheFolderAndLinksAreRefusedAndSaidOnce) {
   std::filesystem::create_directory("spool");
   std::filesystem::current_path("spool");
