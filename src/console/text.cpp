@@ -45,6 +45,65 @@ long double radixNumber(const std::string& text, std::size_t pos) {
 
 }  // namespace
 
+namespace {
+
+// The digits of a decimal number: the first 18 significant digits are kept;
+// further digits before the point only scale the value, further digits after
+// it are dropped. `pos` is left after the digits.
+struct Mantissa {
+  std::uint64_t digits = 0;
+  long scale = 0;  // power of ten to apply to digits
+  bool anyDigit = false;
+};
+
+Mantissa readMantissa(const std::string& text, std::size_t* pos) {
+  Mantissa m;
+  std::size_t significant = 0;
+  bool seenPoint = false;
+  for (; *pos < text.size(); ++*pos) {
+    char c = text[*pos];
+    if (c == '.' && !seenPoint) {
+      seenPoint = true;
+      continue;
+    }
+    if (c < '0' || c > '9') break;
+    m.anyDigit = true;
+    if (m.digits == 0 && c == '0') {
+      if (seenPoint) --m.scale;
+      continue;
+    }
+    if (significant < kSignificantDigits) {
+      m.digits = m.digits * 10 + static_cast<std::uint64_t>(c - '0');
+      ++significant;
+      if (seenPoint) --m.scale;
+    } else if (!seenPoint) {
+      ++m.scale;
+    }
+  }
+  return m;
+}
+
+// An exponent right after the digits: E, e, D or d, an optional sign and
+// decimal digits (capped); 0 when there is none.
+long readExponent(const std::string& text, std::size_t pos) {
+  if (pos >= text.size() || (text[pos] != 'E' && text[pos] != 'e' && text[pos] != 'D' && text[pos] != 'd')) return 0;
+  std::size_t p = pos + 1;
+  bool negative = false;
+  if (p < text.size() && (text[p] == '+' || text[p] == '-')) {
+    negative = text[p] == '-';
+    ++p;
+  }
+  long exponent = 0;
+  while (p < text.size() && text[p] >= '0' && text[p] <= '9') {
+    exponent = exponent * 10 + (text[p] - '0');
+    if (exponent > kExponentCap) exponent = kExponentCap;
+    ++p;
+  }
+  return negative ? -exponent : exponent;
+}
+
+}  // namespace
+
 long double textToNumber(const std::string& text) {
   std::size_t pos = 0;
   while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t' || text[pos] == '\n')) ++pos;
@@ -59,51 +118,11 @@ long double textToNumber(const std::string& text) {
     return negative ? -v : v;
   }
 
-  // Mantissa: the first 18 significant digits are kept; further digits before
-  // the point only scale the value, further digits after it are dropped.
-  std::uint64_t mantissa = 0;
-  std::size_t significant = 0;
-  long scale = 0;
-  bool anyDigit = false;
-  bool seenPoint = false;
-  for (; pos < text.size(); ++pos) {
-    char c = text[pos];
-    if (c == '.' && !seenPoint) { seenPoint = true; continue; }
-    if (c < '0' || c > '9') break;
-    anyDigit = true;
-    if (mantissa == 0 && c == '0') {
-      if (seenPoint) --scale;
-      continue;
-    }
-    if (significant < kSignificantDigits) {
-      mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
-      ++significant;
-      if (seenPoint) --scale;
-    } else if (!seenPoint) {
-      ++scale;
-    }
-  }
-  if (!anyDigit) return 0;
-
-  long exponent = 0;
-  if (pos < text.size() && (text[pos] == 'E' || text[pos] == 'e' || text[pos] == 'D' || text[pos] == 'd')) {
-    std::size_t p = pos + 1;
-    bool expNegative = false;
-    if (p < text.size() && (text[p] == '+' || text[p] == '-')) {
-      expNegative = text[p] == '-';
-      ++p;
-    }
-    while (p < text.size() && text[p] >= '0' && text[p] <= '9') {
-      exponent = exponent * 10 + (text[p] - '0');
-      if (exponent > kExponentCap) exponent = kExponentCap;
-      ++p;
-    }
-    if (expNegative) exponent = -exponent;
-  }
-
-  long double value = static_cast<long double>(mantissa);
-  long total = scale + exponent;
-  if (mantissa != 0 && total != 0) {
+  Mantissa m = readMantissa(text, &pos);
+  if (!m.anyDigit) return 0;
+  long total = m.scale + readExponent(text, pos);
+  long double value = static_cast<long double>(m.digits);
+  if (m.digits != 0 && total != 0) {
     if (total > 0) value *= powerOfTen(total);
     else value /= powerOfTen(-total);
   }
