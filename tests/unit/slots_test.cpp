@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "config/slots.h"
+#include "console/console.h"
 #include "tempdir.h"
 
 namespace {
@@ -69,4 +70,47 @@ TEST(WriteSlotValue, CreatesFileAndSectionAndCutsLongValues) {
   std::ifstream in("ferrin.ini", std::ios::binary);
   std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_NE(content.find("fontsize=" + std::string(259, '9') + "\r\n"), std::string::npos);
+}
+
+TEST(LoadSlot, OptionsForRealDosOutput) {
+  TempWorkDir dir;
+  std::string said;
+  captureConsole(&said, nullptr);
+  // Missing keys, and empty values, are the plain-text defaults.
+  writeIni("[printer 0]\r\nprintername=P\r\ncodepage=\r\n[printer 1]\r\nprintername=Q\r\n");
+  loadSlot(0);
+  loadSlot(1);
+  for (int n = 0; n < 2; ++n) {
+    SlotOptions o = slotSnapshot(n).options;
+    EXPECT_EQ(o.codepage, 0);
+    EXPECT_EQ(o.lineends, kLineEndsDos);
+    EXPECT_EQ(o.formfeed, kFormFeedLine);
+    EXPECT_EQ(o.controls, kControlsPrint);
+    EXPECT_EQ(o.mode, kModePrint);
+  }
+  // Values in any case; the setup's writes keep every option.
+  writeIni("[printer 0]\r\nprintername=P\r\ncodepage=852\r\nLineEnds=ANY\r\nformfeed=Exact\r\ncontrols=sTrIp\r\nmode=Raw\r\n");
+  ASSERT_TRUE(writeSlotValue("printer 0", "printername", "Receipt"));
+  ASSERT_TRUE(writeSlotValue("printer 0", "fontsize", "12"));
+  loadSlot(0);
+  PrinterSlot s = slotSnapshot(0);
+  EXPECT_STREQ(s.printername, "Receipt");
+  EXPECT_EQ(s.fontsize, 12);
+  EXPECT_EQ(s.options.codepage, 852);
+  EXPECT_EQ(s.options.lineends, kLineEndsAny);
+  EXPECT_EQ(s.options.formfeed, kFormFeedExact);
+  EXPECT_EQ(s.options.controls, kControlsStrip);
+  EXPECT_EQ(s.options.mode, kModeRaw);
+  EXPECT_EQ(said, "");
+  // Unknown values: the default, said once however often the slot is read.
+  writeIni("[printer 0]\r\ncodepage=999\r\nlineends=sideways\r\nformfeed=exact\r\n");
+  for (int i = 0; i < 3; ++i) loadSlot(0);
+  s = slotSnapshot(0);
+  EXPECT_EQ(s.options.codepage, 0);
+  EXPECT_EQ(s.options.lineends, kLineEndsDos);
+  EXPECT_EQ(s.options.formfeed, kFormFeedExact);
+  EXPECT_EQ(said,
+            "Unknown value \"999\" for codepage in [printer 0]; using the default.\n"
+            "Unknown value \"sideways\" for lineends in [printer 0]; using the default.\n");
+  captureConsole(nullptr, nullptr);
 }
