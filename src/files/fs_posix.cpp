@@ -180,15 +180,16 @@ bool pathIsFile(const std::string& path, dev_t device, ino_t inode) {
 }
 
 // Opens and holds one path: regular file, not locked by another reader, no
-// writer.
-int openHeld(const std::string& path, FsFile* file) {
+// writer. A missing file is told apart from a missing folder only when
+// `exactMissing` asks for it (it costs a look at the folder).
+int openHeld(const std::string& path, FsFile* file, bool exactMissing = true) {
   int fd, error;
   {
     LockGuard lock(FileSystemLock);
     fd = sys.open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0);
     error = errno;
   }
-  if (fd < 0) return codeForPathError(error, path);
+  if (fd < 0) return exactMissing || error != ENOENT ? codeForPathError(error, path) : kErrorFileNotFound;
   struct stat st;
   int result;
   {
@@ -234,7 +235,7 @@ int renameNoReplace(const std::string& from, const std::string& to) {
 
 int fsOpenSpoolFile(const std::string& name, FsFile* file) {
   std::string busy = inProgressName(name);
-  int code = openHeld(busy, file);
+  int code = openHeld(busy, file, false);
   if (code == 0) {
     (*file)->spoolName = name;
     (*file)->taken = true;
@@ -505,7 +506,8 @@ int fsListFolder(const std::string& folder, std::vector<std::string>* names) {
   names->clear();
   // A link in the folder's place is not followed.
   struct stat folderStat;
-  if (lstatPath(folder, &folderStat) && !S_ISDIR(folderStat.st_mode)) return kErrorLinkRefused;
+  if (!lstatPath(folder, &folderStat)) return kErrorPathNotFound;
+  if (!S_ISDIR(folderStat.st_mode)) return kErrorLinkRefused;
   FolderListing listing;
   int code = openListing(folder, &listing);
   if (code != 0) return code;

@@ -368,10 +368,12 @@ void runWatcher(int slotNumber) {
   pause(1000u * static_cast<unsigned>(slotNumber + 1));
   writeOutputLine("Starting thread for printer #" + numberText(slotNumber));
   WatcherMemory memory;
+  waitCycleEvent(cycleEvent, 100);
   for (;;) {
-    waitCycleEvent(cycleEvent, 100);
     loadSlot(slotNumber);
     if (runWatcherCycle(slotNumber, memory, monotonicMilliseconds()) == CyclePrinted) pause(500);
-    pause(50);
+    // The 50 ms pause after a cycle and the 100 ms wait before the next, in
+    // one sleep: an idle watcher wakes once per cycle.
+    waitCycleEvent(cycleEvent, 150);
   }
 }
