@@ -25,9 +25,6 @@ write_ini() {
 }
 
 jobs_of() { lpstat -W all -o "$1" 2>/dev/null | wc -l; }
-pages_of() { pdfinfo "$1" | awk '/^Pages:/ { print $2 }'; }
-page_text() { pdftotext -layout -f "$2" -l "$2" "$1" - | sed 's/[ \f]*$//' | sed '/^$/d'; }
-count_output() { grep -cF -- "$1" "$RUN_DIR/out.txt" || true; }
 
 # Drops a spool file, waits until it is gone and its job done; sets PDF.
 JOB=0
