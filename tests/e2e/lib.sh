@@ -148,6 +148,9 @@ cups_completed_count() {
   lpstat -W completed -o "$1" 2>/dev/null | wc -l
 }
 
+# Number of jobs the scheduler has, in any state, of one queue or of all.
+cups_job_count() { lpstat -W all -o ${1:+"$1"} 2>/dev/null | wc -l; }
+
 # True while the queue has a job that is not completed (held, pending,
 # printing).
 cups_busy() { [ -n "$(lpstat -W not-completed -o "$1" 2>/dev/null)" ]; }
@@ -283,6 +286,12 @@ output_has() { [ -f "$RUN_DIR/out.txt" ] && grep -qF -- "$1" "$RUN_DIR/out.txt";
 wait_screen() { wait_until "${2:-20}" "screen text: $1" screen_has "$1"; }
 
 wait_output() { wait_until "${2:-20}" "output line: $1" output_has "$1"; }
+
+# The printer list ferrin wrote at start-up: the lines between the directory
+# line and "Starting ferrin...".
+listed_printers() {
+  sed -n '/^Running in directory: /,/^Starting ferrin\.\.\./p' "$RUN_DIR/out.txt" | sed '1d;$d'
+}
 
 # Waits until ferrin shows its prompt (start-up done).
 wait_started() { wait_output "Press X to exit the application or S to change settings." "${1:-30}"; }
