@@ -12,7 +12,7 @@ add_pdf_queue Receipts
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
 TAKEN=$(taken_copy "$SPOOL")
 
-printf '[printer 0]\r\nprintername=Receipts\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' > "$RUN_DIR/ferrin.ini"
+write_ini Receipts
 
 # Waits until the queue has printed `want` jobs in all and takes the last
 # one's PDF to $1.

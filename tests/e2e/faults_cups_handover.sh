@@ -23,7 +23,7 @@ restart_cupsd
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
 TAKEN=$(taken_copy "$SPOOL")
 SIGNAL=${FAULTS_HANDOVER_SIGNAL:-TERM}
-printf '[printer 0]\r\nprintername=Receipts\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' > "$RUN_DIR/ferrin.ini"
+write_ini Receipts
 
 lines=30000
 awk -v n=$lines 'BEGIN { for (i = 1; i <= n; i++) printf "Report line %06d\r\n", i }' > "$WORK/report"

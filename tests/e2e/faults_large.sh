@@ -11,7 +11,7 @@ SPOOL="$RUN_DIR/WLSDFKJN.DRY"
 # Generous: ferrin idles at about 10 MB; the whole 50 MB file would exceed it.
 PEAK_LIMIT_KB=$((200 * 1024))
 
-printf '[printer 0]\r\nprintername=Save as PDF\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' > "$RUN_DIR/ferrin.ini"
+write_ini "Save as PDF"
 
 now() { date +%s.%N; }
 since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }

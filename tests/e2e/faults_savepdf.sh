@@ -11,7 +11,7 @@ SPOOL="$RUN_DIR/WLSDFKJN.DRY"
 TAKEN=$(taken_copy "$SPOOL")
 HANDOVER='Could not hand the printout of WLSDFKJN.DRY to printer "Save as PDF"'
 
-printf '[printer 0]\r\nprintername=Save as PDF\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' > "$RUN_DIR/ferrin.ini"
+write_ini "Save as PDF"
 
 start_ferrin posix
 wait_started

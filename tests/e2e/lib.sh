@@ -352,6 +352,15 @@ ini_get() {
       if (tolower(key) == tolower(k)) { print trim(substr($0, index($0, "=") + 1)); exit } }'
 }
 
+# Writes ferrin.ini as the setup dialogue would: slot 0 prints WLSDFKJN.DRY
+# on printer $1 and, when $2 names a printer, slot 1 prints WLSDFKJN.DR2 on it.
+write_ini() {
+  printf '[printer 0]\r\nprintername=%s\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' "$1" > "$RUN_DIR/ferrin.ini"
+  if [ -n "${2:-}" ]; then
+    printf '[printer 1]\r\nprintername=%s\r\nfilename=WLSDFKJN.DR2\r\nfontname=Courier New\r\nfontsize=10\r\n' "$2" >> "$RUN_DIR/ferrin.ini"
+  fi
+}
+
 # Types a line of text and Enter.
 answer() {
   type_text "$1"

@@ -14,11 +14,6 @@ add_pdf_queue Reports
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
 REPORT="$RUN_DIR/WLSDFKJN.DR2"
 
-write_ini() {
-  printf '[printer 0]\r\nprintername=%s\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' "$1" > "$RUN_DIR/ferrin.ini"
-  printf '[printer 1]\r\nprintername=Reports\r\nfilename=WLSDFKJN.DR2\r\nfontname=Courier New\r\nfontsize=10\r\n' >> "$RUN_DIR/ferrin.ini"
-}
-
 # Drops a spool file as a DOS program does (written in place, then closed)
 # and waits until its printout is there and the file gone; sets PDF.
 print_spool() {
@@ -31,7 +26,7 @@ print_spool() {
   [ "$(pdf_count)" = $((before + 1)) ] || fail "one spool file gave $(( $(pdf_count) - before )) printouts"
 }
 
-write_ini "Save as PDF"
+write_ini "Save as PDF" Reports
 # A report waiting before ferrin starts: the slot 1 watcher must leave it for
 # two seconds.
 printf 'R1\r\nR2\r\n' > "$REPORT"
@@ -100,7 +95,7 @@ sleep 1
 [ "$(pdf_count)" = $((before + 1)) ] || fail "a read-only file gave $(( $(pdf_count) - before )) printouts"
 
 echo "-- an unknown printer, mended while ferrin runs"
-write_ini "Nobody"
+write_ini "Nobody" Reports
 sleep 0.5
 before=$(pdf_count)
 printf 'Lima\r\n' > "$SPOOL"
@@ -113,7 +108,7 @@ screen_has Lima && fail "a job that could not be printed was echoed"
 echo "-- a file that cannot be deleted is printed once"
 chattr +i "$SPOOL" || fail "cannot make $SPOOL immutable"
 UNLOCK_INI="$SPOOL"
-write_ini "Save as PDF"
+write_ini "Save as PDF" Reports
 wait_output "Printed WLSDFKJN.DRY but could not delete it"
 sleep 1.5
 chattr -i "$SPOOL"
@@ -124,13 +119,13 @@ rm -f "$SPOOL"
 sleep 0.3
 
 echo "-- mended again: printed and deleted"
-write_ini "Nobody"
+write_ini "Nobody" Reports
 sleep 0.3
 before=$(pdf_count)
 printf 'Mike\r\n' > "$SPOOL"
 wait_until 10 "the second failure to be said" bash -c "[ \$(grep -c 'Could not print WLSDFKJN.DRY' '$RUN_DIR/out.txt') = 2 ]"
 [ -e "$SPOOL" ] || fail "the file was not kept for an unknown printer"
-write_ini "Save as PDF"
+write_ini "Save as PDF" Reports
 wait_until 10 "the mended job to be printed" gone "$SPOOL"
 sleep 0.7
 [ "$(pdf_count)" = $((before + 1)) ] || fail "the mended job gave $(( $(pdf_count) - before )) printouts"

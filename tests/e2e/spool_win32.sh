@@ -19,11 +19,6 @@ wine_private_prefix
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
 REPORT="$RUN_DIR/WLSDFKJN.DR2"
 
-write_ini() {
-  printf '[printer 0]\r\nprintername=%s\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' "$1" > "$RUN_DIR/ferrin.ini"
-  printf '[printer 1]\r\nprintername=Reports\r\nfilename=WLSDFKJN.DR2\r\nfontname=Courier New\r\nfontsize=10\r\n' >> "$RUN_DIR/ferrin.ini"
-}
-
 # Drops a spool file, waits until it is gone and its job done; sets PDF.
 JOB=0
 print_spool() {
@@ -37,7 +32,7 @@ print_spool() {
   [ "$(cups_job_count Receipt)" = $((before + 1)) ] || fail "one spool file gave $(( $(cups_job_count Receipt) - before )) jobs"
 }
 
-write_ini Receipt
+write_ini Receipt Reports
 printf 'R1\r\nR2\r\n' > "$REPORT"
 start_ferrin win32
 started=$SECONDS
@@ -93,7 +88,7 @@ cups_collect Receipt "$WORK/held.pdf"
 [ "$(page_text "$WORK/held.pdf" 1 | tr '\n' ' ')" = "Juliett one Juliett two " ] || fail "the held file was not printed complete"
 
 echo "-- an unknown printer, mended while ferrin runs"
-write_ini "Nobody"
+write_ini "Nobody" Reports
 sleep 0.5
 before=$(cups_job_count Receipt)
 printf 'Mike\r\n' > "$SPOOL"
@@ -102,7 +97,7 @@ sleep 2
 [ -e "$SPOOL" ] || fail "the file was not kept for an unknown printer"
 [ "$(count_output 'Could not print WLSDFKJN.DRY')" = 1 ] || fail "the failure was said more than once"
 screen_has Mike && fail "a job that could not be printed was echoed"
-write_ini Receipt
+write_ini Receipt Reports
 wait_until 10 "the mended job to be printed" gone
 cups_collect Receipt "$WORK/mended.pdf"
 [ "$(cups_job_count Receipt)" = $((before + 1)) ] || fail "the mended job gave $(( $(cups_job_count Receipt) - before )) jobs"
