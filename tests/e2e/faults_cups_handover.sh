@@ -41,6 +41,9 @@ cups_settle Receipts
 echo "-- the scheduler stopped with SIG$SIGNAL as the document arrives"
 cp "$WORK/report" "$WORK/report2"
 mv "$WORK/report2" "$SPOOL"
+# The scheduler counts a job's document once it has taken it whole, as it
+# answers: the stop comes at that moment, just before or just after ferrin
+# reads the answer.
 cups_wait_for_document Receipts
 kill -STOP "$CUPSD_PID"
 kill -"$SIGNAL" "$CUPSD_PID"

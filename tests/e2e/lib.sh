@@ -185,7 +185,8 @@ TEST
 # Waits until a job of the queue that is not completed holds its document,
 # for a test that must act the moment the scheduler has a job's document: one
 # ipptool asks again every millisecond or so (a new lpstat each time would
-# take ten), for about a minute.
+# take ten), for about a minute. (DELAY's pair of first and repeated delays
+# must be quoted, or ipptool reads the comma as a token of its own.)
 cups_wait_for_document() {
   need ipptool
   cat > "$WORK/wait-for-document.test" <<'TEST'
