@@ -10,21 +10,15 @@ start_cupsd
 add_pdf_queue Receipts
 
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
-TAKEN="$RUN_DIR/.WLSDFKJN.DRY.printing"
+TAKEN=$(taken_copy "$SPOOL")
 
-printf '[printer 0]\r\nprintername=Receipts\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' > "$RUN_DIR/ferrin.ini"
-
-count_output() { grep -cF -- "$1" "$RUN_DIR/out.txt" || true; }
-gone() { [ ! -e "$SPOOL" ] && [ ! -e "$TAKEN" ]; }
-lines_in() { pdftotext "$1" - | tr -d '\f' | grep -c "$2" || true; }
-
-jobs_at_least() { [ "$(cups_printed_count Receipts)" -ge "$1" ]; }
+write_ini Receipts
 
 # Waits until the queue has printed `want` jobs in all and takes the last
 # one's PDF to $1.
 collect_job() {
   local want=$1 target=$2
-  wait_until 60 "job $want of the queue to be printed" jobs_at_least "$want"
+  wait_until 60 "job $want of the queue to be printed" cups_printed_at_least Receipts "$want"
   cups_collect Receipts "$target"
 }
 
@@ -32,7 +26,7 @@ collect_job() {
 # still have printed exactly `want` jobs.
 exactly_jobs() {
   sleep "${2:-1.5}"
-  wait_until 30 "the queue to settle" bash -c "[ -z \"\$(lpstat -W not-completed -o Receipts)\" ]"
+  cups_settle Receipts 30
   [ "$(cups_printed_count Receipts)" = "$1" ] || fail "the queue printed $(cups_printed_count Receipts) jobs, expected $1"
 }
 
@@ -58,7 +52,7 @@ ferrin_running || fail "ferrin ended while the scheduler was down"
 restart_cupsd
 wait_until 20 "the kept job to be printed after the restart" gone
 collect_job 2 "$WORK/waited.pdf"
-[ "$(pdftotext "$WORK/waited.pdf" - | tr -d '\f' | sed '/^$/d' | tr '\n' '|')" = "Waited for the scheduler|Second line|" ] ||
+[ "$(text_of "$WORK/waited.pdf")" = "Waited for the scheduler|Second line|" ] ||
   fail "the kept job did not come out complete"
 exactly_jobs 2
 [ "$(count_output 'Could not print WLSDFKJN.DRY')" = 1 ] || fail "the failure was said again after the restart"

@@ -21,12 +21,10 @@ add_pdf_queue Receipts
 restart_cupsd
 
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
-TAKEN="$RUN_DIR/.WLSDFKJN.DRY.printing"
+TAKEN=$(taken_copy "$SPOOL")
 SIGNAL=${FAULTS_HANDOVER_SIGNAL:-TERM}
-printf '[printer 0]\r\nprintername=Receipts\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' > "$RUN_DIR/ferrin.ini"
+write_ini Receipts
 
-gone() { [ ! -e "$SPOOL" ] && [ ! -e "$TAKEN" ]; }
-jobs_at_least() { [ "$(cups_printed_count Receipts)" -ge "$1" ]; }
 lines=30000
 awk -v n=$lines 'BEGIN { for (i = 1; i <= n; i++) printf "Report line %06d\r\n", i }' > "$WORK/report"
 
@@ -37,36 +35,35 @@ wait_output "Starting thread for printer #0"
 echo "-- the report with the scheduler running"
 cp "$WORK/report" "$SPOOL"
 wait_until 30 "the first report to be printed" gone
-wait_until 60 "the queue to print it" jobs_at_least 1
-full=$(stat -c %s "$CUPS_DIR/spool/d00001-001")
+wait_until 60 "the queue to print it" cups_printed_at_least Receipts 1
+cups_settle Receipts
 
 echo "-- the scheduler stopped with SIG$SIGNAL as the document arrives"
 cp "$WORK/report" "$WORK/report2"
 mv "$WORK/report2" "$SPOOL"
-deadline=$((SECONDS + 60))
-until compgen -G "$CUPS_DIR/spool/d00002-*" >/dev/null; do
-  [ $SECONDS -lt $deadline ] || fail "the report's document never reached the scheduler"
-done
+# The scheduler counts a job's document once it has taken it whole, as it
+# answers: the stop comes at that moment, just before or just after ferrin
+# reads the answer.
+cups_wait_for_document Receipts
 kill -STOP "$CUPSD_PID"
-received=$(stat -c %s "$CUPS_DIR/spool/d00002-001")
 kill -"$SIGNAL" "$CUPSD_PID"
 kill -CONT "$CUPSD_PID" 2>/dev/null || true
 kill_cupsd "$SIGNAL"
 kept=$([ -e "$TAKEN" ] && echo "kept by ferrin" || echo "deleted by ferrin")
-echo "   stopped with $received of $full bytes received; the spool file was $kept"
+echo "   stopped as the report's document arrived; the spool file was $kept"
 sleep 1
 ferrin_running || fail "ferrin ended when the scheduler was stopped during the hand-over"
 restart_cupsd
-echo "   jobs the restarted scheduler has: $(lpstat -W all -o Receipts | awk '{ printf "%s ", $1 }')"
+echo "   jobs the restarted scheduler has: $(cups_jobs Receipts | tr '\n' ' ')"
 # A failed hand-over is tried again after 10 s.
 wait_until 30 "the report to be printed after the restart" gone
 sleep 12
-wait_until 60 "the queue to settle" bash -c "[ -z \"\$(lpstat -W not-completed -o Receipts)\" ]"
+cups_settle Receipts
 printed=$(cups_printed_count Receipts)
 echo "   jobs printed: $(awk '$6 == "total" && $7 > 0 { print $3 }' "$CUPS_DIR/log/page_log" | uniq | tr '\n' ' ')"
 [ "$printed" = 2 ] || fail "the report stopped at the hand-over was printed $((printed - 1)) times ($kept)"
 cups_collect Receipts "$WORK/report2.pdf"
-[ "$(pdftotext "$WORK/report2.pdf" - | tr -d '\f' | grep -c '^Report line [0-9]\{6\}$')" = $lines ] ||
+[ "$(lines_in "$WORK/report2.pdf" '^Report line [0-9]\{6\}$')" = $lines ] ||
   fail "the report is not complete"
 
 ferrin_running || fail "ferrin ended"

@@ -9,8 +9,6 @@ need pdfinfo pdftotext
 e2e_begin
 
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
-TAKEN="$RUN_DIR/.WLSDFKJN.DRY.printing"
-PRINTED="$RUN_DIR/printed"
 INI="$RUN_DIR/ferrin.ini"
 REWRITES=1000
 JOBS=20
@@ -24,10 +22,6 @@ ini_content() {
     printf '[printer 0]\r\nfontsize=10\r\nfontname=Courier New\r\n; rewrite %d\r\nfilename=WLSDFKJN.DRY\r\nprintername=Save as PDF\r\n' "$1"
   fi
 }
-
-pdfs() { { find "$PRINTED" -maxdepth 1 -name 'print-*.pdf' 2>/dev/null || true; } | sort; }
-text_of() { pdftotext "$1" - | tr -d '\f' | sed '/^$/d' | tr '\n' '|'; }
-gone() { [ ! -e "$SPOOL" ] && [ ! -e "$TAKEN" ]; }
 
 ini_content 0 > "$INI"
 start_ferrin posix

@@ -8,17 +8,11 @@ need pdfinfo pdftotext awk
 e2e_begin
 
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
-PRINTED="$RUN_DIR/printed"
 # Generous: ferrin idles at about 10 MB; the whole 50 MB file would exceed it.
 PEAK_LIMIT_KB=$((200 * 1024))
 
-printf '[printer 0]\r\nprintername=Save as PDF\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' > "$RUN_DIR/ferrin.ini"
+write_ini "Save as PDF"
 
-pdf_count() { { find "$PRINTED" -maxdepth 1 -name 'print-*.pdf' 2>/dev/null || true; } | wc -l; }
-newest_pdf() { find "$PRINTED" -maxdepth 1 -name 'print-*.pdf' | sort | tail -n 1; }
-pages_of() { pdfinfo "$1" | awk '/^Pages:/ { print $2 }'; }
-page_text() { pdftotext -layout -f "$2" -l "$2" "$1" - | sed 's/[ \f]*$//' | sed '/^$/d'; }
-gone() { [ ! -e "$1" ] && [ ! -e "$(dirname "$1")/.$(basename "$1").printing" ]; }
 now() { date +%s.%N; }
 since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
 
@@ -30,7 +24,7 @@ print_large() {
   started=$(now)
   mv "$file" "$SPOOL"
   wait_until "$timeout" "the large file to be printed" gone "$SPOOL"
-  wait_until 5 "its printout" bash -c "[ \$(find '$PRINTED' -maxdepth 1 -name 'print-*.pdf' | wc -l) -gt $before ]"
+  wait_until 5 "its printout" more_pdfs_than "$before"
   SECONDS_TAKEN=$(since "$started")
   sleep 0.7
   [ "$(pdf_count)" = $((before + 1)) ] || fail "one large file gave $(( $(pdf_count) - before )) printouts"
@@ -61,7 +55,7 @@ per_page=$(page_text "$PDF" 1 | grep -c '^Line ')
   fail "$lines lines at $per_page a page gave $pages pages"
 [ "$(page_text "$PDF" "$pages" | tail -n 1 | cut -c1-12)" = "$(printf 'Line %07d' $lines)" ] ||
   fail "the last page does not end with the last line"
-counted=$(pdftotext "$PDF" - | tr -d "\f" | grep -c "^Line [0-9]\{7\} x")
+counted=$(lines_in "$PDF" "^Line [0-9]\{7\} x")
 [ "$counted" = $lines ] || fail "the printout holds $counted of the $lines lines"
 
 echo "-- one line of 10 MB"

@@ -8,17 +8,10 @@ need pdfinfo pdftotext chattr
 e2e_begin
 
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
-TAKEN="$RUN_DIR/.WLSDFKJN.DRY.printing"
-PRINTED="$RUN_DIR/printed"
+TAKEN=$(taken_copy "$SPOOL")
 HANDOVER='Could not hand the printout of WLSDFKJN.DRY to printer "Save as PDF"'
 
-printf '[printer 0]\r\nprintername=Save as PDF\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' > "$RUN_DIR/ferrin.ini"
-
-pdfs() { { find "$PRINTED" -maxdepth 1 -name 'print-*.pdf' 2>/dev/null || true; } | sort; }
-pdf_count() { pdfs | wc -l; }
-text_of() { pdftotext "$1" - | tr -d '\f' | sed '/^$/d' | tr '\n' '|'; }
-count_output() { grep -cF -- "$1" "$RUN_DIR/out.txt" || true; }
-gone() { [ ! -e "$SPOOL" ] && [ ! -e "$TAKEN" ]; }
+write_ini "Save as PDF"
 
 start_ferrin posix
 wait_started

@@ -34,6 +34,8 @@ e2e_begin() {
   WORK=$(mktemp -d /tmp/ferrin-e2e.XXXXXX)
   TMUX_SOCKET="ferrin-$$-$RANDOM"
   RUN_DIR="$WORK/run"
+  # Where the POSIX build's "Save as PDF" printer writes its printouts.
+  PRINTED="$RUN_DIR/printed"
   mkdir -p "$RUN_DIR"
   trap e2e_end EXIT
 }
@@ -112,8 +114,9 @@ CONF
   cups_let_filters_in
 }
 
-# lpstat -r exits 0 whether or not the scheduler runs: read what it says.
-cups_running() { [ "$(lpstat -r 2>/dev/null)" = "scheduler is running" ]; }
+# lpstat -r exits 0 whether or not the scheduler runs (and says which in
+# English); asking it for its jobs fails when it does not run.
+cups_running() { lpstat -W all -o >/dev/null 2>&1; }
 
 stop_cupsd() {
   if [ -n "${CUPSD_PID:-}" ]; then
@@ -135,7 +138,7 @@ add_pdf_queue() {
 # Waits until the queue has finished every job, then moves its PDF to $2.
 cups_collect() {
   local queue=$1 target=$2
-  wait_until 60 "queue $queue to finish" bash -c "[ -z \"\$(lpstat -W not-completed -o '$queue')\" ]"
+  cups_settle "$queue"
   wait_until 10 "$CUPS_DIR/out/$queue.pdf" test -s "$CUPS_DIR/out/$queue.pdf"
   mv "$CUPS_DIR/out/$queue.pdf" "$target"
 }
@@ -143,6 +146,65 @@ cups_collect() {
 # Number of completed jobs of a queue.
 cups_completed_count() {
   lpstat -W completed -o "$1" 2>/dev/null | wc -l
+}
+
+# Number of jobs the scheduler has, in any state, of one queue or of all.
+cups_job_count() { lpstat -W all -o ${1:+"$1"} 2>/dev/null | wc -l; }
+
+# True while the queue has a job that is not completed (held, pending,
+# printing).
+cups_busy() { [ -n "$(lpstat -W not-completed -o "$1" 2>/dev/null)" ]; }
+
+# Waits until the queue has no job left that is not completed.
+cups_settle() { wait_until "${2:-60}" "queue $1 to finish" cups_idle "$1"; }
+cups_idle() { ! cups_busy "$1"; }
+
+# A queue's address for ipptool: the private socket as the URI's host.
+cups_queue_uri() { echo "ipp://${CUPS_SERVER//\//%2F}/printers/$1"; }
+
+# Every job the scheduler has for a queue, one "id state" line each, as the
+# scheduler reports them over IPP.
+cups_jobs() {
+  need ipptool
+  cat > "$WORK/get-jobs.test" <<'TEST'
+{
+  OPERATION Get-Jobs
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR keyword which-jobs all
+  ATTR keyword requested-attributes job-id,job-state
+  DISPLAY job-id
+  DISPLAY job-state
+}
+TEST
+  ipptool -c "$(cups_queue_uri "$1")" "$WORK/get-jobs.test" | sed '1d; s/,/ /'
+}
+
+# Waits until a job of the queue that is not completed holds its document,
+# for a test that must act the moment the scheduler has a job's document: one
+# ipptool asks again every millisecond or so (a new lpstat each time would
+# take ten), for about a minute. (DELAY's pair of first and repeated delays
+# must be quoted, or ipptool reads the comma as a token of its own.)
+cups_wait_for_document() {
+  need ipptool
+  cat > "$WORK/wait-for-document.test" <<'TEST'
+{
+  OPERATION Get-Jobs
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR keyword which-jobs not-completed
+  ATTR keyword requested-attributes job-id,number-of-documents
+  DELAY "0,0.001"
+  EXPECT number-of-documents OF-TYPE integer WITH-VALUE >0 REPEAT-NO-MATCH
+  REPEAT-LIMIT 25000
+}
+TEST
+  ipptool -q "$(cups_queue_uri "$1")" "$WORK/wait-for-document.test" ||
+    fail "no document reached queue $1 within a minute"
 }
 
 # --- Wine -----------------------------------------------------------------
@@ -162,32 +224,52 @@ wine_prefix() {
 start_ferrin() {
   local platform=$1
   shift
-  local program
-  case $platform in
-    posix) program="$FERRIN_POSIX"; [ -x "$program" ] || fail "$program is missing: build the posix preset" ;;
-    win32) program="$FERRIN_WIN32"; [ -f "$program" ] || fail "$program is missing: build the win32 preset"
-           wine_prefix ;;
-    *) fail "unknown platform $platform" ;;
-  esac
+  ferrin_ready "$platform"
   rm -f "$RUN_DIR/out.txt" "$RUN_DIR/rc.txt"
-  local args="" a
-  for a in "$@"; do args+=" $(printf '%q' "$a")"; done
-  local runner=""
-  [ "$platform" = win32 ] && runner="wine "
+  tmux_session "$(ferrin_command "$platform" "$@") > out.txt; echo \$? > rc.txt; sleep 600"
+}
+
+# Checks that the platform's program is built (and, for win32, makes the Wine
+# prefix); sets FERRIN_PLATFORM.
+ferrin_ready() {
+  case $1 in
+    posix) [ -x "$FERRIN_POSIX" ] || fail "$FERRIN_POSIX is missing: build the posix preset" ;;
+    win32) [ -f "$FERRIN_WIN32" ] || fail "$FERRIN_WIN32 is missing: build the win32 preset"
+           wine_prefix ;;
+    *) fail "unknown platform $1" ;;
+  esac
+  FERRIN_PLATFORM=$1
+}
+
+# The shell command that runs ferrin of a platform (made ready by
+# ferrin_ready) with the given arguments, its environment set.
+ferrin_command() {
+  local platform=$1
+  shift
+  local program=$FERRIN_POSIX runner="" a args=""
   local envs="CUPS_SERVER=${CUPS_SERVER:-/nonexistent/cups.sock}"
-  if [ "$platform" = win32 ]; then envs+=" WINEARCH=win32 WINEDEBUG=-all WINEPREFIX=$WINEPREFIX"; fi
+  if [ "$platform" = win32 ]; then
+    program=$FERRIN_WIN32
+    runner="wine "
+    envs+=" WINEARCH=win32 WINEDEBUG=-all WINEPREFIX=$WINEPREFIX"
+  fi
+  for a in "$@"; do args+=" $(printf '%q' "$a")"; done
+  echo "env -u DISPLAY $envs $runner$(printf '%q' "$program")$args"
+}
+
+# Runs a shell command in a new tmux session (the only one of the test's
+# server) in $RUN_DIR.
+tmux_session() {
   tmux -L "$TMUX_SOCKET" kill-server 2>/dev/null || true
   # A server that is still going away can refuse the new session: try again.
   local try
   for try in 1 2 3 4 5 6 7 8 9 10; do
-    if tmux -L "$TMUX_SOCKET" new-session -d -x 120 -y 40 -c "$RUN_DIR" \
-      "env -u DISPLAY $envs $runner$(printf '%q' "$program")$args > out.txt; echo \$? > rc.txt; sleep 600" 2>/dev/null; then
-      break
+    if tmux -L "$TMUX_SOCKET" new-session -d -x 120 -y 40 -c "$RUN_DIR" "$1" 2>/dev/null; then
+      return 0
     fi
     [ "$try" -lt 10 ] || fail "tmux could not start a session"
     sleep 0.3
   done
-  FERRIN_PLATFORM=$platform
 }
 
 # Sends keys to ferrin (tmux key names: x, Enter, Up, C-c, ...).
@@ -206,6 +288,12 @@ wait_screen() { wait_until "${2:-20}" "screen text: $1" screen_has "$1"; }
 
 wait_output() { wait_until "${2:-20}" "output line: $1" output_has "$1"; }
 
+# The printer list ferrin wrote at start-up: the lines between the directory
+# line and "Starting ferrin...".
+listed_printers() {
+  sed -n '/^Running in directory: /,/^Starting ferrin\.\.\./p' "$RUN_DIR/out.txt" | sed '1d;$d'
+}
+
 # Waits until ferrin shows its prompt (start-up done).
 wait_started() { wait_output "Press X to exit the application or S to change settings." "${1:-30}"; }
 
@@ -216,6 +304,40 @@ wait_exit() {
 }
 
 ferrin_running() { [ ! -s "$RUN_DIR/rc.txt" ]; }
+
+# How many lines of ferrin's standard output hold the text.
+count_output() { grep -cF -- "$1" "$RUN_DIR/out.txt" || true; }
+
+# --- spool files and printouts ----------------------------------------------
+
+# Where the POSIX build keeps a spool file it has taken for printing (the
+# Windows build holds the file open under its own name instead).
+taken_copy() { echo "$(dirname "$1")/.$(basename "$1").printing"; }
+
+# True when a spool file ($SPOOL unless named) is printed and deleted: neither
+# it nor its taken copy is there.
+gone() {
+  local file=${1:-$SPOOL}
+  [ ! -e "$file" ] && [ ! -e "$(taken_copy "$file")" ]
+}
+
+# The printouts of "Save as PDF" in $PRINTED, oldest first.
+pdfs() { { find "$PRINTED" -maxdepth 1 -name 'print-*.pdf' 2>/dev/null || true; } | sort; }
+pdf_count() { pdfs | wc -l; }
+newest_pdf() { pdfs | tail -n 1; }
+more_pdfs_than() { [ "$(pdf_count)" -gt "$1" ]; }
+
+pages_of() { pdfinfo "$1" | awk '/^Pages:/ { print $2 }'; }
+
+# The text of one page (pdf, page), blanks at the line ends and empty lines
+# removed.
+page_text() { pdftotext -layout -f "$2" -l "$2" "$1" - | sed 's/[ \f]*$//' | sed '/^$/d'; }
+
+# The lines of a whole PDF without empty lines, each ended by "|".
+text_of() { pdftotext "$1" - | tr -d '\f' | sed '/^$/d' | tr '\n' '|'; }
+
+# How many lines of a PDF match a basic regular expression.
+lines_in() { pdftotext "$1" - | tr -d '\f' | grep -c "$2" || true; }
 
 # The platforms to test: both by default, or FERRIN_E2E_PLATFORMS.
 e2e_platforms() { echo "${FERRIN_E2E_PLATFORMS:-posix win32}"; }
@@ -229,6 +351,15 @@ ini_get() {
     /^[ \t]*\[/ { line = trim($0); name = substr(line, 2); sub(/\].*$/, "", name); insec = (tolower(trim(name)) == tolower(s)); next }
     insec && index($0, "=") { key = trim(substr($0, 1, index($0, "=") - 1));
       if (tolower(key) == tolower(k)) { print trim(substr($0, index($0, "=") + 1)); exit } }'
+}
+
+# Writes ferrin.ini as the setup dialogue would: slot 0 prints WLSDFKJN.DRY
+# on printer $1 and, when $2 names a printer, slot 1 prints WLSDFKJN.DR2 on it.
+write_ini() {
+  printf '[printer 0]\r\nprintername=%s\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' "$1" > "$RUN_DIR/ferrin.ini"
+  if [ -n "${2:-}" ]; then
+    printf '[printer 1]\r\nprintername=%s\r\nfilename=WLSDFKJN.DR2\r\nfontname=Courier New\r\nfontsize=10\r\n' "$2" >> "$RUN_DIR/ferrin.ini"
+  fi
 }
 
 # Types a line of text and Enter.
@@ -322,6 +453,9 @@ restart_cupsd() {
   export CUPS_SERVER="$CUPS_DIR/cups.sock"
   wait_until 20 "the CUPS scheduler to run again" cups_running
 }
+
+# True when the scheduler has printed at least $2 jobs of queue $1.
+cups_printed_at_least() { [ "$(cups_printed_count "$1")" -ge "$2" ]; }
 
 # Jobs of a queue the scheduler printed: distinct job ids whose page-log line
 # gives a total above 0 (a job stopped half-way logs a total of 0 and, when

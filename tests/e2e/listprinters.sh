@@ -16,20 +16,15 @@ expected_list() {
   esac
 }
 
-# The lines between the directory line and "Starting ferrin...".
-listed_lines() {
-  sed -n '/^Running in directory: /,/^Starting ferrin\.\.\./p' "$RUN_DIR/out.txt" | sed '1d;$d'
-}
-
 check() {
   local platform=$1 expect=$2
   shift 2
   start_ferrin "$platform" "$@"
   wait_started
   if [ "$expect" = listed ]; then
-    diff <(expected_list "$platform") <(listed_lines) >&2 || fail "$platform $*: printer list differs"
+    diff <(expected_list "$platform") <(listed_printers) >&2 || fail "$platform $*: printer list differs"
   else
-    [ -z "$(listed_lines)" ] || fail "$platform $*: listed printers, expected none"
+    [ -z "$(listed_printers)" ] || fail "$platform $*: listed printers, expected none"
   fi
   send_keys x
   rc=$(wait_exit)

@@ -14,7 +14,7 @@ cd "$RUN_DIR"
 printf '%s\r\n' "Qty  Item        Price" "  2  Coffee       3.80" $'\xda\xc4\xc4\xc4\xc2\xc4\xc4\xc4\xbf' \
   $'\xb3 A \xb3 B \xb3\x0c' "page two" > receipt.txt
 out=$("$PRINTFILE" "Save as PDF" receipt.txt 10 "Courier New") || fail "printfile: $out"
-pdf=$(ls printed/print-*.pdf 2>/dev/null | head -1)
+pdf=$(pdfs | head -n 1)
 [ -n "$pdf" ] || fail "no PDF in printed/"
 [ "$(pdfinfo "$pdf" | sed -n 's/^Title: *//p')" = "Print job" ] || fail "PDF title is not Print job"
 [ "$(pdfinfo "$pdf" | sed -n 's/^Pages: *//p')" = 2 ] || fail "expected 2 pages"
@@ -28,8 +28,8 @@ grep -q "page two" <(awk 'BEGIN { RS = "\f" } NR == 2' "$WORK/text.txt") || fail
 
 echo "-- a second print never overwrites the first"
 "$PRINTFILE" "Save as PDF" receipt.txt 10 >/dev/null || fail "second print failed"
-[ "$(ls printed/print-*.pdf | wc -l)" = 2 ] || fail "expected two PDFs after two prints"
-cmp -s "$pdf" "$(ls printed/print-*.pdf | head -1)" || fail "the first PDF changed"
+[ "$(pdf_count)" = 2 ] || fail "expected two PDFs after two prints"
+cmp -s "$pdf" "$(pdfs | head -n 1)" || fail "the first PDF changed"
 
 echo "-- scheduler down: the list is only Save as PDF, at once"
 export CUPS_SERVER="$WORK/no-such.sock"

@@ -77,12 +77,12 @@ near "$(awk -v a="$(word_at "$WORK/large.pdf" 1 Second 2)" -v b="$(word_at "$WOR
   'BEGIN { print a - b }')" 13.68 0.05 "line pitch of 12 pt Courier New"
 
 # --- a printer nobody has ----------------------------------------------------
-before=$(lpstat -W all -o 2>/dev/null | wc -l)
+before=$(cups_job_count)
 result=$(printfile "No Such Printer" "$WORK/large.txt" 10 "Courier New")
 [ "$result" = "error 68" ] || fail "printing to an unknown printer said '$result', expected 'error 68'"
 [ "$(cat "$WORK/printfile-rc")" = 1 ] || fail "printfile ended with $(cat "$WORK/printfile-rc") after error 68, expected 1"
 sleep 1
-after=$(lpstat -W all -o 2>/dev/null | wc -l)
+after=$(cups_job_count)
 [ "$after" = "$before" ] || fail "printing to an unknown printer made a job"
 
 # --- an office with many printers ------------------------------------------
@@ -104,7 +104,7 @@ rc=$(wait_exit)
   echo Office_Laser
   echo Receipt
 } | awk '{ printf "%d:%s\r\n", NR, $0 }' > "$WORK/expected-list.txt"
-sed -n '/^Running in directory: /,/^Starting ferrin\.\.\./p' "$RUN_DIR/out.txt" | sed '1d;$d' > "$WORK/list.txt"
+listed_printers > "$WORK/list.txt"
 cmp -s "$WORK/expected-list.txt" "$WORK/list.txt" || {
   diff <(cat -A "$WORK/expected-list.txt") <(cat -A "$WORK/list.txt") >&2 || true
   fail "the list of 66 printers differs"

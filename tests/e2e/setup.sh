@@ -59,7 +59,7 @@ for platform in $(e2e_platforms); do
   # POSIX (13.56 pt a line) and of 57 dots at the 300 dpi of Wine's
   # PostScript driver (13.68 pt a line).
   printf 'First line\r\nSecond line\r\n' > "$RUN_DIR/WLSDFKJN.DRY"
-  wait_until 20 "the spool file to be printed" bash -c "[ ! -e '$RUN_DIR/WLSDFKJN.DRY' ]"
+  wait_until 20 "the spool file to be printed" gone "$RUN_DIR/WLSDFKJN.DRY"
   cups_collect Receipt "$WORK/receipt-$platform.pdf"
   pitch=$(awk -v a="$(word_at "$WORK/receipt-$platform.pdf" 1 Second 2)" \
               -v b="$(word_at "$WORK/receipt-$platform.pdf" 1 First 2)" 'BEGIN { print a - b }')

@@ -13,20 +13,6 @@ add_pdf_queue Reports
 
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
 REPORT="$RUN_DIR/WLSDFKJN.DR2"
-PRINTED="$RUN_DIR/printed"
-
-write_ini() {
-  printf '[printer 0]\r\nprintername=%s\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' "$1" > "$RUN_DIR/ferrin.ini"
-  printf '[printer 1]\r\nprintername=Reports\r\nfilename=WLSDFKJN.DR2\r\nfontname=Courier New\r\nfontsize=10\r\n' >> "$RUN_DIR/ferrin.ini"
-}
-
-pdf_count() { { find "$PRINTED" -maxdepth 1 -name 'print-*.pdf' 2>/dev/null || true; } | wc -l; }
-newest_pdf() { find "$PRINTED" -maxdepth 1 -name 'print-*.pdf' | sort | tail -n 1; }
-pages_of() { pdfinfo "$1" | awk '/^Pages:/ { print $2 }'; }
-# The text of one page, blanks at the line ends removed.
-page_text() { pdftotext -layout -f "$2" -l "$2" "$1" - | sed 's/[ \f]*$//' | sed '/^$/d'; }
-count_output() { grep -cF -- "$1" "$RUN_DIR/out.txt" || true; }
-gone() { [ ! -e "$1" ] && [ ! -e "$(dirname "$1")/.$(basename "$1").printing" ]; }
 
 # Drops a spool file as a DOS program does (written in place, then closed)
 # and waits until its printout is there and the file gone; sets PDF.
@@ -34,13 +20,13 @@ print_spool() {
   local before
   before=$(pdf_count)
   printf "$1" > "$SPOOL"
-  wait_until 20 "the spool file to be printed" bash -c "[ \$(find '$PRINTED' -maxdepth 1 -name 'print-*.pdf' 2>/dev/null | wc -l) -gt $before ]"
+  wait_until 20 "the spool file to be printed" more_pdfs_than "$before"
   wait_until 5 "the spool file to be deleted" gone "$SPOOL"
   PDF=$(newest_pdf)
   [ "$(pdf_count)" = $((before + 1)) ] || fail "one spool file gave $(( $(pdf_count) - before )) printouts"
 }
 
-write_ini "Save as PDF"
+write_ini "Save as PDF" Reports
 # A report waiting before ferrin starts: the slot 1 watcher must leave it for
 # two seconds.
 printf 'R1\r\nR2\r\n' > "$REPORT"
@@ -109,7 +95,7 @@ sleep 1
 [ "$(pdf_count)" = $((before + 1)) ] || fail "a read-only file gave $(( $(pdf_count) - before )) printouts"
 
 echo "-- an unknown printer, mended while ferrin runs"
-write_ini "Nobody"
+write_ini "Nobody" Reports
 sleep 0.5
 before=$(pdf_count)
 printf 'Lima\r\n' > "$SPOOL"
@@ -122,7 +108,7 @@ screen_has Lima && fail "a job that could not be printed was echoed"
 echo "-- a file that cannot be deleted is printed once"
 chattr +i "$SPOOL" || fail "cannot make $SPOOL immutable"
 UNLOCK_INI="$SPOOL"
-write_ini "Save as PDF"
+write_ini "Save as PDF" Reports
 wait_output "Printed WLSDFKJN.DRY but could not delete it"
 sleep 1.5
 chattr -i "$SPOOL"
@@ -133,13 +119,13 @@ rm -f "$SPOOL"
 sleep 0.3
 
 echo "-- mended again: printed and deleted"
-write_ini "Nobody"
+write_ini "Nobody" Reports
 sleep 0.3
 before=$(pdf_count)
 printf 'Mike\r\n' > "$SPOOL"
 wait_until 10 "the second failure to be said" bash -c "[ \$(grep -c 'Could not print WLSDFKJN.DRY' '$RUN_DIR/out.txt') = 2 ]"
 [ -e "$SPOOL" ] || fail "the file was not kept for an unknown printer"
-write_ini "Save as PDF"
+write_ini "Save as PDF" Reports
 wait_until 10 "the mended job to be printed" gone "$SPOOL"
 sleep 0.7
 [ "$(pdf_count)" = $((before + 1)) ] || fail "the mended job gave $(( $(pdf_count) - before )) printouts"
@@ -150,7 +136,7 @@ for i in $(seq 1 200); do printf 'Report line %03d\r\n' "$i"; done > "$WORK/repo
 mv "$WORK/report" "$REPORT"
 wait_until 20 "the report to be printed" gone "$REPORT"
 cups_collect Reports "$WORK/report.pdf"
-[ "$(pdftotext "$WORK/report.pdf" - | tr -d "\f" | grep -c '^Report line [0-9][0-9][0-9]$')" = 200 ] ||
+[ "$(lines_in "$WORK/report.pdf" '^Report line [0-9][0-9][0-9]$')" = 200 ] ||
   fail "the report does not hold its 200 lines"
 pdftotext "$WORK/report.pdf" - | tr -d "\f" | grep -q '^Report line 200$' || fail "the report's last line is missing"
 
@@ -160,14 +146,11 @@ lines=200000
 awk -v n=$lines 'BEGIN { for (i = 1; i <= n; i++) printf "Big line %06d\r\n", i }' > "$WORK/big"
 before=$(pdf_count)
 mv "$WORK/big" "$SPOOL"
-wait_until 10 "the big job to start" test -e "$RUN_DIR/.WLSDFKJN.DRY.printing"
+wait_until 10 "the big job to start" test -e "$(taken_copy "$SPOOL")"
 wait_screen "Big line" 10
-pane=$(tmux -L "$TMUX_SOCKET" list-panes -F '#{pane_pid}')
-ferrin_pid=$(pgrep -P "$pane" | head -n 1)
-[ -n "$ferrin_pid" ] || fail "cannot find ferrin's process"
-kill -KILL "$ferrin_pid"
+kill -KILL "$(ferrin_pid)"
 wait_until 10 "ferrin to end" test -s "$RUN_DIR/rc.txt"
-[ -e "$RUN_DIR/.WLSDFKJN.DRY.printing" ] || fail "the job cut off was not kept"
+[ -e "$(taken_copy "$SPOOL")" ] || fail "the job cut off was not kept"
 [ "$(pdf_count)" = "$before" ] || fail "the job cut off made a printout"
 start_ferrin posix
 wait_until 60 "the cut-off job to be printed" gone "$SPOOL"

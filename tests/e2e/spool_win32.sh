@@ -19,36 +19,26 @@ wine_private_prefix
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
 REPORT="$RUN_DIR/WLSDFKJN.DR2"
 
-write_ini() {
-  printf '[printer 0]\r\nprintername=%s\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' "$1" > "$RUN_DIR/ferrin.ini"
-  printf '[printer 1]\r\nprintername=Reports\r\nfilename=WLSDFKJN.DR2\r\nfontname=Courier New\r\nfontsize=10\r\n' >> "$RUN_DIR/ferrin.ini"
-}
-
-jobs_of() { lpstat -W all -o "$1" 2>/dev/null | wc -l; }
-pages_of() { pdfinfo "$1" | awk '/^Pages:/ { print $2 }'; }
-page_text() { pdftotext -layout -f "$2" -l "$2" "$1" - | sed 's/[ \f]*$//' | sed '/^$/d'; }
-count_output() { grep -cF -- "$1" "$RUN_DIR/out.txt" || true; }
-
 # Drops a spool file, waits until it is gone and its job done; sets PDF.
 JOB=0
 print_spool() {
   local before
-  before=$(jobs_of Receipt)
+  before=$(cups_job_count Receipt)
   printf "$1" > "$SPOOL"
-  wait_until 20 "the spool file to be printed" bash -c "[ ! -e '$SPOOL' ]"
+  wait_until 20 "the spool file to be printed" gone
   JOB=$((JOB + 1))
   PDF="$WORK/job$JOB.pdf"
   cups_collect Receipt "$PDF"
-  [ "$(jobs_of Receipt)" = $((before + 1)) ] || fail "one spool file gave $(( $(jobs_of Receipt) - before )) jobs"
+  [ "$(cups_job_count Receipt)" = $((before + 1)) ] || fail "one spool file gave $(( $(cups_job_count Receipt) - before )) jobs"
 }
 
-write_ini Receipt
+write_ini Receipt Reports
 printf 'R1\r\nR2\r\n' > "$REPORT"
 start_ferrin win32
 started=$SECONDS
 wait_output "Starting thread for printer #0"
 [ -e "$REPORT" ] || fail "the slot 1 watcher took its file before the slot 0 watcher started"
-wait_until 15 "the report to be printed" bash -c "[ ! -e '$REPORT' ]"
+wait_until 15 "the report to be printed" gone "$REPORT"
 [ $((SECONDS - started)) -ge 2 ] || fail "the report was printed sooner than 2 s after the start"
 output_has "Starting thread for printer #1" || fail "no start line for printer #1"
 cups_collect Reports "$WORK/report.pdf"
@@ -67,11 +57,11 @@ print_spool 'Echo\r\n\f'
 [ "$(pages_of "$PDF")" = 1 ] || fail "a form feed on the last line made $(pages_of "$PDF") pages"
 
 echo "-- an empty file"
-before=$(jobs_of Receipt)
+before=$(cups_job_count Receipt)
 : > "$SPOOL"
-wait_until 5 "the empty file to be deleted" bash -c "[ ! -e '$SPOOL' ]"
+wait_until 5 "the empty file to be deleted" gone
 sleep 1
-[ "$(jobs_of Receipt)" = "$before" ] || fail "an empty spool file made a job"
+[ "$(cups_job_count Receipt)" = "$before" ] || fail "an empty spool file made a job"
 
 echo "-- LF-only line ends and Ctrl-Z"
 print_spool 'Foxtrot\r\nHotel\nIndia\n\r\nGolf\032Secret\r\nMore\r\n'
@@ -84,43 +74,43 @@ screen_has Secret && fail "text after Ctrl-Z was echoed"
 screen_text | sed 's/ *$//' | grep -qE '^Hotel(◙|\?)India(◙|\?)$' || fail "the LF-only line is not echoed as one line"
 
 echo "-- a file its writer still holds open"
-before=$(jobs_of Receipt)
+before=$(cups_job_count Receipt)
 (cd "$RUN_DIR" && wine "$SPOOLWRITER" WLSDFKJN.DRY 2500 "Juliett one" "Juliett two" > "$WORK/writer.txt" 2>&1) &
 writer=$!
 wait_until 10 "the writer to create the file" test -s "$SPOOL"
 sleep 1
 [ -e "$SPOOL" ] || fail "the file was taken while its writer held it open"
-[ "$(jobs_of Receipt)" = "$before" ] || fail "a job was made while the writer held the file open"
+[ "$(cups_job_count Receipt)" = "$before" ] || fail "a job was made while the writer held the file open"
 wait "$writer" || fail "the writer failed: $(cat "$WORK/writer.txt")"
-wait_until 10 "the held file to be printed" bash -c "[ ! -e '$SPOOL' ]"
+wait_until 10 "the held file to be printed" gone
 cups_collect Receipt "$WORK/held.pdf"
-[ "$(jobs_of Receipt)" = $((before + 1)) ] || fail "the held file gave $(( $(jobs_of Receipt) - before )) jobs"
+[ "$(cups_job_count Receipt)" = $((before + 1)) ] || fail "the held file gave $(( $(cups_job_count Receipt) - before )) jobs"
 [ "$(page_text "$WORK/held.pdf" 1 | tr '\n' ' ')" = "Juliett one Juliett two " ] || fail "the held file was not printed complete"
 
 echo "-- an unknown printer, mended while ferrin runs"
-write_ini "Nobody"
+write_ini "Nobody" Reports
 sleep 0.5
-before=$(jobs_of Receipt)
+before=$(cups_job_count Receipt)
 printf 'Mike\r\n' > "$SPOOL"
 wait_output 'Could not print WLSDFKJN.DRY on printer "Nobody"'
 sleep 2
 [ -e "$SPOOL" ] || fail "the file was not kept for an unknown printer"
 [ "$(count_output 'Could not print WLSDFKJN.DRY')" = 1 ] || fail "the failure was said more than once"
 screen_has Mike && fail "a job that could not be printed was echoed"
-write_ini Receipt
-wait_until 10 "the mended job to be printed" bash -c "[ ! -e '$SPOOL' ]"
+write_ini Receipt Reports
+wait_until 10 "the mended job to be printed" gone
 cups_collect Receipt "$WORK/mended.pdf"
-[ "$(jobs_of Receipt)" = $((before + 1)) ] || fail "the mended job gave $(( $(jobs_of Receipt) - before )) jobs"
+[ "$(cups_job_count Receipt)" = $((before + 1)) ] || fail "the mended job gave $(( $(cups_job_count Receipt) - before )) jobs"
 pdftotext "$WORK/mended.pdf" - | grep -q Mike || fail "the mended job's printout lacks its text"
 
 echo "-- a read-only file is printed once"
-before=$(jobs_of Receipt)
+before=$(cups_job_count Receipt)
 printf 'November\r\n' > "$WORK/ro"
 chmod 0444 "$WORK/ro"
 mv "$WORK/ro" "$SPOOL"
 wait_output "Printed WLSDFKJN.DRY but could not delete it"
 sleep 2
-[ "$(jobs_of Receipt)" = $((before + 1)) ] || fail "a read-only file gave $(( $(jobs_of Receipt) - before )) jobs"
+[ "$(cups_job_count Receipt)" = $((before + 1)) ] || fail "a read-only file gave $(( $(cups_job_count Receipt) - before )) jobs"
 [ "$(count_output "could not delete it")" = 1 ] || fail "the delete failure was said more than once"
 cups_collect Receipt "$WORK/readonly.pdf"
 pdftotext "$WORK/readonly.pdf" - | grep -q November || fail "the read-only file's printout lacks its text"

@@ -7,16 +7,14 @@ e2e_begin
 need setsid stty
 
 # Terminal modes before and after ferrin, in the same tmux pane.
+ferrin_ready posix
 for ending in x TERM; do
-  tmux -L "$TMUX_SOCKET" kill-server 2>/dev/null || true
-  sleep 0.3
-  tmux -L "$TMUX_SOCKET" new-session -d -x 120 -y 40 -c "$RUN_DIR" \
-    "stty -g > before.txt; $(printf '%q' "$FERRIN_POSIX") > out.txt; echo \$? > rc.txt; stty -g > after.txt; sleep 600"
+  tmux_session "stty -g > before.txt; $(ferrin_command posix) > out.txt; echo \$? > rc.txt; stty -g > after.txt; sleep 600"
   wait_started
   if [ "$ending" = x ]; then
     send_keys x
   else
-    pkill -TERM -x ferrin -P "$(tmux -L "$TMUX_SOCKET" list-panes -F '#{pane_pid}')" || fail "no ferrin process to signal"
+    kill -TERM "$(ferrin_pid)" || fail "no ferrin process to signal"
   fi
   rc=$(wait_exit)
   [ "$rc" = 0 ] || fail "exit code $rc after $ending"
