@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # The output folder of "Save as PDF" unusable, then mended, on the POSIX
 # build: made immutable with chattr, and replaced by a plain file. The spool
-# file waits (taken aside, one message), a printout that arrives meanwhile
-# waits behind it, and both print once, in order, when the folder is mended.
+# printout waits in the queue folder (one message), a printout that arrives
+# meanwhile waits behind it, and both print once, in order, when the folder
+# is mended.
 source "$(dirname "$0")/lib.sh"
 need pdfinfo pdftotext chattr
 e2e_begin
 
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
-TAKEN=$(taken_copy "$SPOOL")
 HANDOVER='Could not hand the printout of WLSDFKJN.DRY to printer "Save as PDF"'
 
 write_ini "Save as PDF"
@@ -30,11 +30,11 @@ fault_and_mend() {
   $break_it
   printf '%s first\r\nline two\r\n' "$tag" > "$SPOOL"
   wait_until 20 "the hand-over failure to be said" bash -c "[ \$(grep -cF '$HANDOVER' '$RUN_DIR/out.txt') -gt $said ]"
-  [ -e "$TAKEN" ] || fail "$tag: the printout was not kept aside"
-  # The next printout waits behind the kept one.
+  [ "$(waiting_count)" = 1 ] || fail "$tag: the printout does not wait in the queue"
+  # The next printout joins the queue behind it.
   printf '%s second\r\n' "$tag" > "$SPOOL"
   sleep 3
-  [ -e "$TAKEN" ] && [ -e "$SPOOL" ] || fail "$tag: the waiting printouts were not both kept"
+  [ "$(waiting_count)" = 2 ] && [ ! -e "$SPOOL" ] || fail "$tag: the printouts do not both wait in the queue"
   [ "$(count_output "$HANDOVER")" = $((said + 1)) ] || fail "$tag: the failure was said $(( $(count_output "$HANDOVER") - said )) times, not once"
   ferrin_running || fail "$tag: ferrin ended"
   $mend_it

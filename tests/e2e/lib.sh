@@ -314,11 +314,19 @@ count_output() { grep -cF -- "$1" "$RUN_DIR/out.txt" || true; }
 # Windows build holds the file open under its own name instead).
 taken_copy() { echo "$(dirname "$1")/.$(basename "$1").printing"; }
 
+# The printouts of a spool file ($SPOOL unless named) waiting in the queue
+# folder "waiting" beside it, oldest first, and how many there are.
+waiting_of() {
+  local file=${1:-$SPOOL}
+  { find "$(dirname "$file")/waiting" -maxdepth 1 -name "$(basename "$file").*" 2>/dev/null || true; } | sort
+}
+waiting_count() { waiting_of "$@" | wc -l; }
+
 # True when a spool file ($SPOOL unless named) is printed and deleted: neither
-# it nor its taken copy is there.
+# it, its taken copy nor a waiting printout of it is there.
 gone() {
   local file=${1:-$SPOOL}
-  [ ! -e "$file" ] && [ ! -e "$(taken_copy "$file")" ]
+  [ ! -e "$file" ] && [ ! -e "$(taken_copy "$file")" ] && [ "$(waiting_count "$file")" = 0 ]
 }
 
 # The printouts of "Save as PDF" in $PRINTED, oldest first.

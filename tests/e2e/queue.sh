@@ -22,15 +22,6 @@ lpadmin -p Till -E -v "socket://127.0.0.1:$(cat "$JOBS/port")" \
   -P /usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd -o PageSize=A4 2>/dev/null \
   || fail "could not add the CUPS queue Till"
 
-write_ini() {
-  printf '[printer 0]\r\nprintername=%s\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n' "$1" \
-    > "$RUN_DIR/ferrin.ini"
-}
-waiting_count() { find "$RUN_DIR/waiting" -maxdepth 1 -name 'WLSDFKJN.DRY.*' 2>/dev/null | wc -l; }
-queue_empty() { [ ! -e "$SPOOL" ] && [ "$(waiting_count)" = 0 ]; }
-count_output() { grep -cF -- "$1" "$RUN_DIR/out.txt" || true; }
-text_of() { pdftotext "$1" - 2>/dev/null | tr -d '\f' | sed '/^$/d' | tr '\n' '|'; }
-saved_pdfs() { find "$RUN_DIR/printed" -maxdepth 1 -name 'print-*.pdf' 2>/dev/null | sort; }
 jobs_done() { find "$JOBS" -maxdepth 1 -name 'job-*.bin' | sort; }
 
 # Writes three printouts one after another, each as soon as the one before
@@ -74,7 +65,7 @@ for platform in $(e2e_platforms); do
   [ "${#done_jobs[@]}" = 4 ] || fail "$platform: ${#done_jobs[@]} jobs reached the printer, not 4"
   [ "$(texts "${done_jobs[@]}")" = "$(expected "$platform")$platform printout 4|/" ] ||
     fail "$platform: the printer got '$(texts "${done_jobs[@]}")'"
-  queue_empty || fail "$platform: printouts are left in the queue"
+  gone || fail "$platform: printouts are left in the queue"
   wait_output "The waiting printouts of printer #0 have been printed."
   [ "$(count_output 'have been printed')" = 1 ] || fail "$platform: the end of the outage was not said once"
   send_keys x
@@ -96,7 +87,7 @@ if [[ " $(e2e_platforms) " == *" posix "* ]]; then
   sleep 3
   mapfile -t done_jobs < <(jobs_done | tail -n +$((before + 1)))
   [ "$(texts "${done_jobs[@]}")" = "$(expected stopped)" ] || fail "stopped scheduler: the printer got '$(texts "${done_jobs[@]}")'"
-  queue_empty || fail "stopped scheduler: printouts are left in the queue"
+  gone || fail "stopped scheduler: printouts are left in the queue"
 
   # X while a long printout prints into "Save as PDF": it is finished first.
   write_ini "Save as PDF"
@@ -107,13 +98,13 @@ if [[ " $(e2e_platforms) " == *" posix "* ]]; then
   send_keys x
   [ "$(wait_exit 30)" = 0 ] || fail "X during a job: ferrin did not end with 0"
   [ ! -e "$SPOOL" ] && [ ! -e "$RUN_DIR/.WLSDFKJN.DRY.printing" ] || fail "X during a job: the printout was left behind"
-  [ "$(saved_pdfs | wc -l)" = 1 ] || fail "X during a job: $(saved_pdfs | wc -l) PDFs, not 1"
-  pdftotext "$(saved_pdfs)" - | grep -qx "Long report line 150000" || fail "X during a job: the printout is not complete"
+  [ "$(pdfs | wc -l)" = 1 ] || fail "X during a job: $(pdfs | wc -l) PDFs, not 1"
+  pdftotext "$(pdfs)" - | grep -qx "Long report line 150000" || fail "X during a job: the printout is not complete"
   start_ferrin posix
   wait_started
   wait_output "Starting thread for printer #0"
   sleep 3
-  [ "$(saved_pdfs | wc -l)" = 1 ] || fail "X during a job: the printout was printed again after the restart"
+  [ "$(pdfs | wc -l)" = 1 ] || fail "X during a job: the printout was printed again after the restart"
   send_keys x
   wait_exit 30 > /dev/null
 fi

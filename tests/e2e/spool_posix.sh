@@ -99,23 +99,24 @@ write_ini "Nobody" Reports
 sleep 0.5
 before=$(pdf_count)
 printf 'Lima\r\n' > "$SPOOL"
-wait_output 'Could not print WLSDFKJN.DRY on printer "Nobody"'
+wait_output 'Printer "Nobody" is not available (error 68); 1 printout is waiting in the folder waiting.'
 sleep 2
-[ -e "$SPOOL" ] || fail "the file was not kept for an unknown printer"
-[ "$(count_output 'Could not print WLSDFKJN.DRY')" = 1 ] || fail "the failure was said more than once"
+[ ! -e "$SPOOL" ] && [ "$(waiting_count)" = 1 ] || fail "the printout did not wait in the queue for an unknown printer"
+[ "$(count_output 'Nobody')" = 1 ] || fail "the failure was said more than once"
 screen_has Lima && fail "a job that could not be printed was echoed"
 
 echo "-- a file that cannot be deleted is printed once"
-chattr +i "$SPOOL" || fail "cannot make $SPOOL immutable"
-UNLOCK_INI="$SPOOL"
+QUEUED=$(waiting_of)
+chattr +i "$QUEUED" || fail "cannot make $QUEUED immutable"
+UNLOCK_INI="$QUEUED"
 write_ini "Save as PDF" Reports
-wait_output "Printed WLSDFKJN.DRY but could not delete it"
+wait_output "but could not delete it"
 sleep 1.5
-chattr -i "$SPOOL"
+chattr -i "$QUEUED"
 [ "$(pdf_count)" = $((before + 1)) ] || fail "an undeletable file gave $(( $(pdf_count) - before )) printouts"
 [ "$(count_output "could not delete it")" = 1 ] || fail "the delete failure was reported more than once"
 pdftotext "$(newest_pdf)" - | grep -q Lima || fail "the mended job's printout lacks its text"
-rm -f "$SPOOL"
+rm -f "$QUEUED"
 sleep 0.3
 
 echo "-- mended again: printed and deleted"
@@ -123,8 +124,8 @@ write_ini "Nobody" Reports
 sleep 0.3
 before=$(pdf_count)
 printf 'Mike\r\n' > "$SPOOL"
-wait_until 10 "the second failure to be said" bash -c "[ \$(grep -c 'Could not print WLSDFKJN.DRY' '$RUN_DIR/out.txt') = 2 ]"
-[ -e "$SPOOL" ] || fail "the file was not kept for an unknown printer"
+wait_until 10 "the second failure to be said" bash -c "[ \$(grep -c 'Nobody' '$RUN_DIR/out.txt') = 2 ]"
+[ "$(waiting_count)" = 1 ] || fail "the printout did not wait in the queue for an unknown printer"
 write_ini "Save as PDF" Reports
 wait_until 10 "the mended job to be printed" gone "$SPOOL"
 sleep 0.7
