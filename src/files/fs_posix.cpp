@@ -281,30 +281,30 @@ FileStamp stampOf(const struct stat& st) {
 }
 }  // namespace
 
-int fsFileStampOf(FsFile file, FileStamp* stamp) {
-  struct stat st;
+namespace {
+int statOpenFile(FsFile file, struct stat* st) {
   int result, error;
   {
     LockGuard lock(FileSystemLock);
-    result = sys.fstat(file->fd, &st);
+    result = sys.fstat(file->fd, st);
     error = errno;
   }
-  if (result != 0) return codeForErrno(error);
-  *stamp = stampOf(st);
-  return 0;
+  return result == 0 ? 0 : codeForErrno(error);
+}
+}  // namespace
+
+int fsFileStampOf(FsFile file, FileStamp* stamp) {
+  struct stat st;
+  int code = statOpenFile(file, &st);
+  if (code == 0) *stamp = stampOf(st);
+  return code;
 }
 
 int fsFileMode(FsFile file, unsigned* mode) {
   struct stat st;
-  int result, error;
-  {
-    LockGuard lock(FileSystemLock);
-    result = sys.fstat(file->fd, &st);
-    error = errno;
-  }
-  if (result != 0) return codeForErrno(error);
-  *mode = static_cast<unsigned>(st.st_mode & 0777);
-  return 0;
+  int code = statOpenFile(file, &st);
+  if (code == 0) *mode = static_cast<unsigned>(st.st_mode & 0777);
+  return code;
 }
 
 int fsTakeFile(FsFile file) {
