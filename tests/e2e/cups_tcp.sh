@@ -12,58 +12,10 @@ free_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
-# The private scheduler of lib.sh's start_cupsd, with a TCP listener on the
-# loopback address in place of its socket file.
-start_tcp_cupsd() {
-  local dir="$WORK/cups" port=$1
-  mkdir -p "$dir"/{spool,cache,state,log,temp,out,ppd}
-  chown root:lp "$dir/spool" 2>/dev/null || true
-  chmod 0710 "$dir/spool"
-  chmod 0777 "$dir/out"
-  cat > "$dir/cupsd.conf" <<CONF
-Listen 127.0.0.1:$port
-LogLevel warn
-Printcap $dir/printcap
-Browsing Off
-WebInterface No
-DefaultAuthType None
-<Location />
-  Order allow,deny
-  Allow 127.0.0.1
-</Location>
-<Location /admin>
-  Order allow,deny
-  Allow 127.0.0.1
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-    Allow 127.0.0.1
-  </Limit>
-</Policy>
-CONF
-  cat > "$dir/cups-files.conf" <<CONF
-ServerRoot $dir
-RequestRoot $dir/spool
-TempDir $dir/temp
-CacheDir $dir/cache
-StateDir $dir/state
-AccessLog $dir/log/access_log
-ErrorLog $dir/log/error_log
-PageLog $dir/log/page_log
-FileDevice Yes
-Sandboxing Relaxed
-CONF
-  cupsd -f -c "$dir/cupsd.conf" -s "$dir/cups-files.conf" &
-  CUPSD_PID=$!
-  CUPS_DIR="$dir"
-  export CUPS_SERVER="127.0.0.1:$port"
-}
-
 # Another program may take the port between our look and cupsd's bind: the
 # scheduler then ends at once, and another port is tried.
 for try in 1 2 3; do
-  start_tcp_cupsd "$(free_port)"
+  launch_cupsd "127.0.0.1:$(free_port)"
   end=$((SECONDS + 20))
   while ! cups_running && kill -0 "$CUPSD_PID" 2>/dev/null && [ $SECONDS -lt $end ]; do sleep 0.1; done
   cups_running && break

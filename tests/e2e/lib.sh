@@ -66,14 +66,23 @@ wait_until() {
 # Starts a private scheduler listening on a socket in the work folder and
 # points every client (lpstat, libcups, Wine) at it through CUPS_SERVER.
 start_cupsd() {
+  launch_cupsd "$WORK/cups/cups.sock"
+  wait_until 20 "the CUPS scheduler" cups_running
+  cups_let_filters_in
+}
+
+# Writes the private scheduler's configuration in $WORK/cups, listening on
+# the given socket file or loopback address:port, and starts it in the
+# background without waiting for it (CUPSD_PID, CUPS_DIR and CUPS_SERVER set).
+launch_cupsd() {
   need cupsd lpadmin lpstat
-  local dir="$WORK/cups"
+  local dir="$WORK/cups" listen=$1
   mkdir -p "$dir"/{spool,cache,state,log,temp,out,ppd}
   chown root:lp "$dir/spool" 2>/dev/null || true
   chmod 0710 "$dir/spool"
   chmod 0777 "$dir/out"
   cat > "$dir/cupsd.conf" <<CONF
-Listen $dir/cups.sock
+Listen $listen
 LogLevel warn
 Printcap $dir/printcap
 Browsing Off
@@ -108,10 +117,8 @@ Sandboxing Relaxed
 CONF
   cupsd -f -c "$dir/cupsd.conf" -s "$dir/cups-files.conf" &
   CUPSD_PID=$!
-  export CUPS_SERVER="$dir/cups.sock"
+  export CUPS_SERVER="$listen"
   CUPS_DIR="$dir"
-  wait_until 20 "the CUPS scheduler" cups_running
-  cups_let_filters_in
 }
 
 # lpstat -r exits 0 whether or not the scheduler runs (and says which in
