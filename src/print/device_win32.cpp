@@ -25,6 +25,8 @@ static_assert(kDeviceLogPixelsY == LOGPIXELSY, "LOGPIXELSY");
 static_assert(kDeviceDmOutBuffer == DM_OUT_BUFFER, "DM_OUT_BUFFER");
 static_assert(kDeviceTransparent == TRANSPARENT, "TRANSPARENT");
 static_assert(kDeviceTaUpdateCp == TA_UPDATECP, "TA_UPDATECP");
+static_assert(kDeviceTaBaseline == TA_BASELINE, "TA_BASELINE");
+static_assert(kDeviceFwBold == FW_BOLD, "FW_BOLD");
 static_assert(kDeviceAlignError == GDI_ERROR, "GDI_ERROR");
 static_assert(kDeviceErrorInvalidDatatype == ERROR_INVALID_DATATYPE, "ERROR_INVALID_DATATYPE");
 static_assert(sizeof(LogFont) == sizeof(LOGFONTA), "LogFont has LOGFONTA's layout");
@@ -125,6 +127,7 @@ bool deviceGetTextMetrics(DeviceContext dc, TextMetrics* metrics) {
   metrics->tmAscent = tm.tmAscent;
   metrics->tmDescent = tm.tmDescent;
   metrics->tmExternalLeading = tm.tmExternalLeading;
+  metrics->tmAveCharWidth = tm.tmAveCharWidth;
   return true;
 }
 
@@ -151,6 +154,31 @@ bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count) 
 bool deviceTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int count) {
   static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t");
   return TextOutW(toDC(dc), x, y, reinterpret_cast<const wchar_t*>(text), count) != 0;
+}
+
+bool deviceExtTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int count, const int* dx) {
+  static_assert(sizeof(INT) == sizeof(int), "dx of INT");
+  return ExtTextOutW(toDC(dc), x, y, 0, nullptr, reinterpret_cast<const wchar_t*>(text), static_cast<UINT>(count),
+                     dx) != 0;
+}
+
+int deviceStretchMonoBitmap(DeviceContext dc, int x, int y, int destWidth, int destHeight, const MonoBitmapInfo* info,
+                            const void* bits) {
+  // BITMAPINFO with room for the two palette entries a 1-bit DIB has.
+  struct {
+    BITMAPINFOHEADER header;
+    RGBQUAD colors[2];
+  } dib;
+  std::memset(&dib, 0, sizeof dib);
+  dib.header.biSize = sizeof dib.header;
+  dib.header.biWidth = info->width;
+  dib.header.biHeight = -info->height;  // top-down: the first row is the top one
+  dib.header.biPlanes = 1;
+  dib.header.biBitCount = 1;
+  dib.header.biCompression = BI_RGB;
+  dib.colors[0].rgbRed = dib.colors[0].rgbGreen = dib.colors[0].rgbBlue = 0xFF;  // clear bits: white
+  return StretchDIBits(toDC(dc), x, y, destWidth, destHeight, 0, 0, info->width, info->height, bits,
+                       reinterpret_cast<const BITMAPINFO*>(&dib), DIB_RGB_COLORS, SRCCOPY);
 }
 
 bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y) {
