@@ -173,8 +173,8 @@ void canvasBitmap(int x, int y, const CanvasBitmap& bitmap) {
   if (bitmap.width <= 0 || bitmap.height <= 0 || bitmap.bits == nullptr) return;
   std::size_t rowBytes = (static_cast<std::size_t>(bitmap.width) + 7) / 8;
   if (bitmap.stride < 0 || static_cast<std::size_t>(bitmap.stride) < rowBytes || !readyPage()) return;
-  CanvasPage page;
-  canvasPage(&page);
+  CanvasPage page{};
+  if (!canvasPage(&page)) return;
   // A DIB's rows are whole 32-bit words.
   std::size_t dibStride = (static_cast<std::size_t>(bitmap.width) + 31) / 32 * 4;
   std::vector<unsigned char> rows;

@@ -1,0 +1,103 @@
+// The ESC/P interpreter over the recording fake device: one dot-matrix
+// printout drawn whole, every text with its place, font and grid, its bit
+// image, its pages from form length and form feed, and its echo.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "files/errors.h"
+#include "files/spoolfile.h"
+#include "print/device_fake.h"
+#include "print/escp.h"
+#include "print/printer.h"
+#include "tempdir.h"
+
+namespace {
+
+std::vector<std::string> echoed;
+
+void recordEcho(const std::string& text, bool pageFeed) { echoed.push_back(pageFeed ? "<FF>" : text); }
+
+// One drawn text as "page x,y text weight/italic/underline/lfWidth advance".
+std::string described(const FakeText& t) {
+  std::string s = std::to_string(t.page) + " " + std::to_string(t.x) + "," + std::to_string(t.y) + " " + t.text +
+                  " " + std::to_string(t.weight) + "/" + (t.italic ? "i" : "-") + "/" + (t.underline ? "u" : "-") +
+                  "/" + std::to_string(t.fontWidth);
+  if (!t.advances.empty()) s += " " + std::to_string(t.advances.front());
+  for (int advance : t.advances)
+    if (advance != t.advances.front()) s += " uneven";
+  return s;
+}
+
+TEST(EscP, SampleDocumentIsDrawnWhole) {
+  TempWorkDir dir;
+  resetFakeDevice();
+  echoed.clear();
+  // Forms of 4 lines at 6 lines per inch (400 dots at the fake's 600 dpi).
+  static const char kDoc[] =
+      "\x1b@\x1b" "C\x04"
+      "AB\r\n"
+      "\x1b" "EBold\x1b" "F \x1b" "4It\x1b" "5\r\n"
+      "\x1b-\x01U\x1b-\x00\x1bW\x01W\x1bW\x00\x0f" "c\x12\x1bMe\x1bP\r\n"
+      "\tT\x1b$\x78\x00P"
+      "\x1bK\x03\x00\x80\x01\xff"  // 3 columns: the top dot, the bottom dot, all 8
+      "\r\n"
+      "Next\x0cLast\x1bK\x05\x00\x01";  // an image cut off by the end: not drawn
+  const std::string doc(kDoc, sizeof kDoc - 1);  // NULs included
+  std::ofstream("ESCP.PRN", std::ios::binary) << doc;
+  clearError();
+  openSpoolFile("ESCP.PRN");
+  attachPrinter("Report");
+  ASSERT_EQ(lastError(), 0);
+  EXPECT_EQ(printEscPPrintout("Courier New", recordEcho), 0);
+  EXPECT_EQ(lastError(), 0);
+  closeSpoolFile();
+  detachPrinter();
+
+  // 12-point characters: lfHeight -100, the fake's ascent 80. Lines 100 dots
+  // apart, 10 cpi is 60 dots; condensed 35, 12 cpi 50, double width 120. The
+  // fake's natural character width is 10, so lfWidth scales from it.
+  std::vector<std::string> want = {
+      "1 0,80 AB 400/-/-/0 60",
+      "1 0,180 Bold 700/-/-/0 60",
+      "1 240,180   400/-/-/0 60",
+      "1 300,180 It 400/i/-/0 60",
+      "1 0,280 U 400/-/u/0 60",
+      "1 60,280 W 400/-/-/20 120",
+      "1 180,280 c 400/-/-/6 35",
+      "1 215,280 e 400/-/-/8 50",
+      "1 480,380 T 400/-/-/0 60",  // the first tab stop, 8 columns in
+      "1 1200,380 P 400/-/-/0 60", // ESC $ 120: 2 inches
+      "2 0,80 Next 400/-/-/0 60",  // the fifth line begins the next form
+      "3 0,80 Last 400/-/-/0 60",  // after the form feed
+  };
+  std::vector<std::string> got;
+  for (const FakeText& t : fakeDevice.texts) got.push_back(described(t));
+  EXPECT_EQ(got, want);
+  for (const FakeText& t : fakeDevice.texts) EXPECT_EQ(t.face, "Courier New");
+
+  // ESC K: 60 x 72 dpi, after the P, at the top of its line.
+  ASSERT_EQ(fakeDevice.images.size(), 1u);
+  const FakeImage& image = fakeDevice.images[0];
+  EXPECT_EQ(image.page, 1);
+  EXPECT_EQ(image.x, 1260);
+  EXPECT_EQ(image.y, 300);
+  EXPECT_EQ(image.width, 3);
+  EXPECT_EQ(image.height, 8);
+  EXPECT_EQ(image.destWidth, 30);
+  EXPECT_EQ(image.destHeight, 67);
+  EXPECT_EQ(image.inked, 10);
+
+  ASSERT_EQ(fakeDevice.documents.size(), 1u);
+  EXPECT_EQ(fakeDevice.documents[0].pages, 3);
+  EXPECT_TRUE(fakeDevice.documents[0].ended);
+  EXPECT_TRUE(fakeDevice.misuse.empty()) << fakeCallLog();
+  EXPECT_EQ(fakeDevice.liveFonts, 0);
+
+  std::vector<std::string> wantEcho = {"AB", "Bold It", "UWce", "        TP", "Next", "<FF>", "Last"};
+  EXPECT_EQ(echoed, wantEcho);
+}
+
+}  // namespace
