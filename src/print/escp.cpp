@@ -197,10 +197,6 @@ CanvasStyle currentStyle(const EscPPrinter& p, long advance) {
   return style;
 }
 
-bool sameStyle(const CanvasStyle& a, const CanvasStyle& b) {
-  return a.widthScale == b.widthScale && a.bold == b.bold && a.italic == b.italic && a.underline == b.underline;
-}
-
 void printCharacter(EscPPrinter& p, unsigned char c) {
   long advance = characterAdvance(p);
   // A character that would pass the end of the carriage goes to the next line.
@@ -209,15 +205,16 @@ void printCharacter(EscPPrinter& p, unsigned char c) {
     advance = characterAdvance(p);
   }
   Run& r = p.run;
-  CanvasStyle style = currentStyle(p, advance);
-  if (!r.text.empty() && (r.y != p.y || r.advance != advance || r.x + r.advance * static_cast<long>(r.text.size()) != p.x ||
-                          !sameStyle(r.style, style)))
+  const bool bold = p.bold || p.doubleStrike;
+  if (!r.text.empty() &&
+      (r.y != p.y || r.advance != advance || r.x + r.advance * static_cast<long>(r.text.size()) != p.x ||
+       r.style.bold != bold || r.style.italic != p.italic || r.style.underline != p.underline))
     flushRun(p);
   if (r.text.empty()) {
     r.x = p.x;
     r.y = p.y;
     r.advance = advance;
-    r.style = style;
+    r.style = currentStyle(p, advance);
   }
   r.text += static_cast<char>(c);
   p.x += advance;
