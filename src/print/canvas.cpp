@@ -31,7 +31,7 @@ LogFont logicalFontOf(const CanvasStyle& style, int dotsPerInch) {
   lf.lfItalic = style.italic ? 1 : 0;
   lf.lfUnderline = style.underline ? 1 : 0;
   lf.lfCharSet = 1;  // DEFAULT_CHARSET
-  const std::string& face = style.face.empty() ? std::string(kCanvasFace) : style.face;
+  const std::string face = style.face.empty() ? std::string(kCanvasFace) : style.face;
   std::size_t n = face.size() < 31 ? face.size() : 31;
   std::memcpy(lf.lfFaceName, face.data(), n);
   return lf;

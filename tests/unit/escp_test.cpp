@@ -9,6 +9,7 @@
 
 #include "files/errors.h"
 #include "files/spoolfile.h"
+#include "print/canvas.h"
 #include "print/device_fake.h"
 #include "print/escp.h"
 #include "print/printer.h"
@@ -98,6 +99,65 @@ TEST(EscP, SampleDocumentIsDrawnWhole) {
 
   std::vector<std::string> wantEcho = {"AB", "Bold It", "UWce", "        TP", "Next", "<FF>", "Last"};
   EXPECT_EQ(echoed, wantEcho);
+}
+
+// The canvas alone: its bitmaps reach the device as DIB rows, a page break
+// with nothing drawn makes no page, and each failure sets the layer's code.
+TEST(Canvas, BitmapsPagesAndFailures) {
+  resetFakeDevice();
+  clearError();
+  CanvasPage page;
+  EXPECT_FALSE(canvasPage(&page));
+  EXPECT_EQ(lastError(), 57);
+  clearError();
+  canvasText(0, 0, CanvasStyle(), "x", 10);
+  EXPECT_EQ(lastError(), 57);
+
+  clearError();
+  attachPrinter("Report");
+  ASSERT_TRUE(canvasPage(&page));
+  EXPECT_EQ(page.width, 4960);
+  EXPECT_EQ(page.dpiY, 600);
+  canvasPageBreak();
+  // 10 x 2 pixels in rows of 2 bytes: not DIB rows, so copied into them.
+  const unsigned char rows[] = {0xFF, 0xC0, 0x80, 0x40};
+  CanvasBitmap bitmap;
+  bitmap.width = 10;
+  bitmap.height = 2;
+  bitmap.dpiX = 300;
+  bitmap.dpiY = 150;
+  bitmap.stride = 2;
+  bitmap.bits = rows;
+  canvasBitmap(100, 200, bitmap);
+  EXPECT_EQ(lastError(), 0);
+  ASSERT_EQ(fakeDevice.images.size(), 1u);
+  EXPECT_EQ(fakeDevice.images[0].inked, 12);
+  EXPECT_EQ(fakeDevice.images[0].destWidth, 20);
+  EXPECT_EQ(fakeDevice.images[0].destHeight, 8);
+
+  failDeviceCall("StretchDIBits", 1);
+  canvasBitmap(0, 0, bitmap);
+  EXPECT_EQ(lastError(), 57);
+  clearError();
+  failDeviceCall("ExtTextOutW", 1);
+  canvasText(0, 100, CanvasStyle(), "text", 60);
+  EXPECT_EQ(lastError(), 57);
+  clearError();
+  CanvasStyle italic;
+  italic.italic = true;
+  failDeviceCall("CreateFontIndirect", 1);
+  canvasText(0, 100, italic, "text", 60);
+  EXPECT_EQ(lastError(), 5);
+  clearError();
+  canvasText(0, 100, italic, "text", 60);  // the next call tries again
+  EXPECT_EQ(lastError(), 0);
+  ASSERT_EQ(fakeDevice.texts.size(), 1u);
+  EXPECT_TRUE(fakeDevice.texts[0].italic);
+  canvasPageBreak();
+  detachPrinter();
+  EXPECT_EQ(fakeDevice.documents[0].pages, 1);
+  EXPECT_EQ(fakeDevice.liveFonts, 0);
+  EXPECT_TRUE(fakeDevice.misuse.empty()) << fakeCallLog();
 }
 
 }  // namespace
