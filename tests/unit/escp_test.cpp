@@ -101,6 +101,35 @@ TEST(EscP, SampleDocumentIsDrawnWhole) {
   EXPECT_EQ(echoed, wantEcho);
 }
 
+// A printout with 24-dot images is a 24-pin printer's: ESC 3 and ESC J count
+// 1/180 inch, ESC A 1/60, and the image is 180 dots per inch down.
+TEST(EscP, TwentyFourPinUnits) {
+  TempWorkDir dir;
+  resetFakeDevice();
+  echoed.clear();
+  static const char kDoc[] =
+      "\x1b*\x27\x02\x00\xff\x00\x01\x80\x00\x00"  // 2 columns of 24 dots at 180 dpi
+      "A\x1b" "3\x24\r\nB\x1bJ\x12" "C\x1b" "A\x06\r\nD";
+  std::ofstream("ESCP.PRN", std::ios::binary) << std::string(kDoc, sizeof kDoc - 1);
+  clearError();
+  openSpoolFile("ESCP.PRN");
+  attachPrinter("Report");
+  EXPECT_EQ(printEscPPrintout("Courier New", recordEcho), 0);
+  closeSpoolFile();
+  detachPrinter();
+  EXPECT_EQ(lastError(), 0);
+  ASSERT_EQ(fakeDevice.images.size(), 1u);
+  EXPECT_EQ(fakeDevice.images[0].height, 24);
+  EXPECT_EQ(fakeDevice.images[0].inked, 10);
+  EXPECT_EQ(fakeDevice.images[0].destWidth, 7);
+  EXPECT_EQ(fakeDevice.images[0].destHeight, 80);
+  std::vector<std::string> got;
+  for (const FakeText& t : fakeDevice.texts) got.push_back(t.text + "@" + std::to_string(t.x) + "," + std::to_string(t.y));
+  // 36/180 inch is 120 dots, 18/180 is 60, 6/60 is 60; baselines 80 below.
+  std::vector<std::string> want = {"A@7,80", "B@0,200", "C@60,260", "D@0,320"};
+  EXPECT_EQ(got, want);
+}
+
 // The canvas alone: its bitmaps reach the device as DIB rows, a page break
 // with nothing drawn makes no page, and each failure sets the layer's code.
 TEST(Canvas, BitmapsPagesAndFailures) {
