@@ -14,6 +14,28 @@ namespace {
 
 const char kCanvasFace[] = "Courier New";
 
+// What one page may hold. A printer language can draw on the same line
+// forever (carriage returns without feeds), and a device keeps a page's
+// drawings until the page ends: past these the drawing goes on on a new
+// page, so no printout can make one page take unbounded memory. A full page
+// of condensed text is some 15,000 characters; a page of 240 x 216 dpi
+// graphics under 1 MB.
+const std::size_t kMaxPageCharacters = 200000;
+const std::size_t kMaxPageBitmapBytes = 16u << 20;
+std::size_t pageCharacters = 0;
+std::size_t pageBitmapBytes = 0;
+
+// Counts a drawing against the open page, first ending the page when it
+// would hold too much.
+void countOnPage(std::size_t characters, std::size_t bitmapBytes) {
+  if (printerState.pageOpen &&
+      (pageCharacters + characters > kMaxPageCharacters || pageBitmapBytes + bitmapBytes > kMaxPageBitmapBytes))
+    formFeed();
+  if (!printerState.pageOpen) pageCharacters = pageBitmapBytes = 0;
+  pageCharacters += characters;
+  pageBitmapBytes += bitmapBytes;
+}
+
 bool attached() {
   if (printerState.deviceContext != nullptr) return true;
   setError(kPrinterDeviceError);
@@ -150,7 +172,9 @@ bool canvasMeasure(const CanvasStyle& style, CanvasMetrics* metrics) {
 }
 
 void canvasText(int x, int y, const CanvasStyle& style, const std::string& text, int advance) {
-  if (text.empty() || !readyPage() || !selectStyle(style)) return;
+  if (text.empty() || !attached()) return;
+  countOnPage(text.size(), 0);
+  if (!readyPage() || !selectStyle(style)) return;
   PrinterState& s = printerState;
   std::u16string wide;
   if (s.codePage != 0) {
@@ -172,7 +196,9 @@ void canvasText(int x, int y, const CanvasStyle& style, const std::string& text,
 void canvasBitmap(int x, int y, const CanvasBitmap& bitmap) {
   if (bitmap.width <= 0 || bitmap.height <= 0 || bitmap.bits == nullptr) return;
   std::size_t rowBytes = (static_cast<std::size_t>(bitmap.width) + 7) / 8;
-  if (bitmap.stride < 0 || static_cast<std::size_t>(bitmap.stride) < rowBytes || !readyPage()) return;
+  if (bitmap.stride < 0 || static_cast<std::size_t>(bitmap.stride) < rowBytes || !attached()) return;
+  countOnPage(0, rowBytes * static_cast<std::size_t>(bitmap.height));
+  if (!readyPage()) return;
   CanvasPage page{};
   if (!canvasPage(&page)) return;
   // A DIB's rows are whole 32-bit words.

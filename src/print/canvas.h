@@ -11,7 +11,10 @@
 //
 // Pages begin lazily: the first drawing after attach or after
 // canvasPageBreak begins a new page. A page break with nothing drawn since
-// the last one makes no page.
+// the last one makes no page. A page takes at most 200,000 characters and
+// 16 MB of bitmap bits (a real page holds a small part of that): a drawing
+// beyond goes on a new page, so that no printout can make one page hold
+// unbounded memory on the device.
 //
 // Failures set the calling thread's error code like the rest of the printing
 // layer: 57 when no printer is attached or the device refuses to begin a page

@@ -183,8 +183,16 @@ TEST(Canvas, BitmapsPagesAndFailures) {
   ASSERT_EQ(fakeDevice.texts.size(), 1u);
   EXPECT_TRUE(fakeDevice.texts[0].italic);
   canvasPageBreak();
+  // Overprinting without end fills no page past its bound: 300,000
+  // characters on one line take two pages.
+  const std::string half(150000, 'x');
+  canvasText(0, 100, CanvasStyle(), half, 60);
+  canvasText(0, 100, CanvasStyle(), half, 60);
+  EXPECT_EQ(lastError(), 0);
   detachPrinter();
-  EXPECT_EQ(fakeDevice.documents[0].pages, 1);
+  EXPECT_EQ(fakeDevice.documents[0].pages, 3);
+  ASSERT_EQ(fakeDevice.texts.size(), 3u);
+  EXPECT_EQ(fakeDevice.texts[2].page, 3);
   EXPECT_EQ(fakeDevice.liveFonts, 0);
   EXPECT_TRUE(fakeDevice.misuse.empty()) << fakeCallLog();
 }
