@@ -102,7 +102,8 @@ void resetFakeDevice();
 // StartDocPrinter, StartPagePrinter, WritePrinter, EndPagePrinter,
 // EndDocPrinter, AbortPrinter, GetDeviceCaps, CreateFontIndirect, SelectObject, GetTextMetrics, ResetDC,
 // SetTextColor, SetBkColor, SetBkMode, StartPage, SetTextAlign, MoveToEx,
-// TextOut, TextOutW, ExtTextOutW, StretchDIBits, GetCurrentPositionEx, EndPage, EndDoc, AbortDoc, DeleteDC, DeleteObject.
+// TextOut, TextOutW, ExtTextOutW, StretchDIBits, GetCurrentPositionEx, EndPage, EndDoc, AbortDoc,
+// DeleteDC, DeleteObject.
 void failDeviceCall(const std::string& operation, int nth, bool persist = false);
 
 // The log lines of one operation, in order ("TextOut" gives every TextOut line,

@@ -137,8 +137,12 @@ void reset(EscPPrinter& p) {
   defaultTabs(p);
 }
 
-int dotsX(const EscPPrinter& p, long units) { return static_cast<int>(std::lround(static_cast<double>(units) * p.dotsPerUnitX)); }
-int dotsY(const EscPPrinter& p, long units) { return static_cast<int>(std::lround(static_cast<double>(units) * p.dotsPerUnitY)); }
+int dotsX(const EscPPrinter& p, long units) {
+  return static_cast<int>(std::lround(static_cast<double>(units) * p.dotsPerUnitX));
+}
+int dotsY(const EscPPrinter& p, long units) {
+  return static_cast<int>(std::lround(static_cast<double>(units) * p.dotsPerUnitY));
+}
 
 void flushRun(EscPPrinter& p) {
   Run& r = p.run;
@@ -412,7 +416,8 @@ void escape(EscPPrinter& p, Reader& r) {
   std::uint64_t length = scan.length;
   if (passed == 0 && !scan.truncated && length > available(r) && length <= kMaxImageCommand && drawnCommand(scan))
     fill(r, static_cast<std::size_t>(length));
-  if (p.drawing && passed == 0 && !scan.truncated && length <= available(r)) obey(p, scan, data(r), static_cast<std::size_t>(length));
+  if (p.drawing && passed == 0 && !scan.truncated && length <= available(r))
+    obey(p, scan, data(r), static_cast<std::size_t>(length));
   discard(r, length - passed);
 }
 

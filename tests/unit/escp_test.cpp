@@ -124,7 +124,8 @@ TEST(EscP, TwentyFourPinUnits) {
   EXPECT_EQ(fakeDevice.images[0].destWidth, 7);
   EXPECT_EQ(fakeDevice.images[0].destHeight, 80);
   std::vector<std::string> got;
-  for (const FakeText& t : fakeDevice.texts) got.push_back(t.text + "@" + std::to_string(t.x) + "," + std::to_string(t.y));
+  for (const FakeText& t : fakeDevice.texts)
+    got.push_back(t.text + "@" + std::to_string(t.x) + "," + std::to_string(t.y));
   // 36/180 inch is 120 dots, 18/180 is 60, 6/60 is 60; baselines 80 below.
   std::vector<std::string> want = {"A@7,80", "B@0,200", "C@60,260", "D@0,320"};
   EXPECT_EQ(got, want);
