@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Printing benchmark: ferrin's printing layer into "Save as PDF" against
-# iconv | paps | ps2pdf on the same text. Installs paps when it is missing,
+# iconv | paps | ps2pdf on the same text, and the same lines as an ESC/P
+# report through controls=escp. Installs paps when it is missing,
 # builds bench_print in its own build folder and runs it in a scratch folder.
 #   scripts/bench-print.sh [lines]     (default 100000)
 set -euo pipefail
@@ -23,4 +24,6 @@ work=$(mktemp -d /tmp/ferrin-bench-print.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 "$build/bench_print" "$lines"
-echo "ferrin's PDF: $(pdfinfo printed/*.pdf 2>/dev/null | sed -n 's/^Pages: *//p') pages, $(du -k printed/*.pdf | cut -f1) KB"
+for pdf in printed/*.pdf; do
+  echo "ferrin's PDF: $(pdfinfo "$pdf" 2>/dev/null | sed -n 's/^Pages: *//p') pages, $(du -k "$pdf" | cut -f1) KB"
+done

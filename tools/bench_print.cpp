@@ -2,7 +2,9 @@
 // mixed widths, box drawing, a form feed every 60 lines) through the
 // printing layer into "Save as PDF", then the same text through a common
 // text-to-PDF pipeline (iconv, paps, ps2pdf), and prints lines per second
-// for both, their ratio and ferrin's peak memory.
+// for both, their ratio and ferrin's peak memory. Then the same lines as a
+// dot-matrix (ESC/P) report, with bold, underline and condensed lines,
+// through controls=escp, against the plain text.
 //
 //   bench_print [lines] [peer command]
 //
@@ -53,6 +55,18 @@ std::string makeLine(long n) {
   return line;
 }
 
+// The line as a dot-matrix report has it: item lines bold, totals
+// underlined, the wide lines condensed.
+std::string makeEscPLine(long n) {
+  std::string line = makeLine(n);
+  switch (n % 8) {
+    case 0: return "\x1b" "E" + line + "\x1b" "F";
+    case 5: return std::string("\x1b-\x01", 3) + line + std::string("\x1b-\x00", 3);
+    case 6: return "\x0f" + line + "\x12";
+    default: return line;
+  }
+}
+
 double seconds(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -65,12 +79,15 @@ long peakKilobytes() {
 
 // The text file through the spool watcher's own print loop (read, echo,
 // layout) into the printing layer.
-bool printWithFerrin(const char* textFile) {
+bool printWithFerrin(const char* textFile, ControlCodes controls = kControlsPrint) {
   clearError();
   openSpoolFile(textFile);
   if (lastError() != 0) return false;
-  attachPrinter("Save as PDF");
+  JobOptions options;
+  options.codePage = controls == kControlsEscP ? 437 : 0;
+  attachPrinter("Save as PDF", options);
   PrintLayout layout;
+  layout.controls = controls;
   layout.fontname = "Courier New";
   layout.fontsize = 10;
   selectFont(layout.fontname, layout.fontsize);
@@ -110,6 +127,22 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // The ESC/P report.
+  const char* escpFile = "bench-escp.prn";
+  {
+    std::ofstream out(escpFile, std::ios::binary);
+    out << "\x1b@";
+    for (long n = 0; n < lines; n++) out << makeEscPLine(n) << "\r\n";
+  }
+  start = std::chrono::steady_clock::now();
+  bool escpPrinted = printWithFerrin(escpFile, kControlsEscP);
+  double escpSeconds = seconds(start);
+  std::remove(escpFile);
+  if (!escpPrinted) {
+    std::printf("ferrin could not print the ESC/P report into \"Save as PDF\" (error %d)\n", lastError());
+    return 1;
+  }
+
   std::string command = "set -o pipefail; OUT=bench-peer.pdf; export OUT; (" + peer + ") < " + textFile;
   start = std::chrono::steady_clock::now();
   int status = std::system(("bash -c '" + [&] {
@@ -127,6 +160,9 @@ int main(int argc, char** argv) {
   std::printf("lines:               %ld (%ld pages)\n", lines, (lines + 59) / 60);
   std::printf("ferrin:              %.2f s, %.0f lines/s\n", ferrinSeconds, ferrinRate);
   std::printf("ferrin peak memory:  %.1f MB (ru_maxrss)\n", static_cast<double>(peak) / 1024.0);
+  std::printf("ferrin ESC/P:        %.2f s, %.0f lines/s, %.2fx the plain text's time\n", escpSeconds,
+              static_cast<double>(lines) / escpSeconds, escpSeconds / ferrinSeconds);
+  std::printf("peak memory after:   %.1f MB (ru_maxrss)\n", static_cast<double>(peakKilobytes()) / 1024.0);
   if (!peerOk) {
     std::printf("peer:                failed (exit status %d): %s\n", status, peer.c_str());
     return 1;

@@ -92,7 +92,8 @@ void loadSlot(int slotNumber) {
     o.formfeed = static_cast<FormFeedRule>(
         knownOrDefault(slotNumber, kFormFeed, values[kFormFeed], choiceOf(values[kFormFeed], {"line", "exact"})));
     o.controls = static_cast<ControlCodes>(
-        knownOrDefault(slotNumber, kControls, values[kControls], choiceOf(values[kControls], {"print", "strip"})));
+        knownOrDefault(slotNumber, kControls, values[kControls],
+                       choiceOf(values[kControls], {"print", "strip", "escp", "escpos"})));
     o.mode = static_cast<PrintMode>(
         knownOrDefault(slotNumber, kMode, values[kMode], choiceOf(values[kMode], {"print", "raw"})));
   }

@@ -10,7 +10,9 @@
 // it always did.
 enum LineEnds { kLineEndsDos, kLineEndsAny };            // "lineends": dos, any
 enum FormFeedRule { kFormFeedLine, kFormFeedExact };     // "formfeed": line, exact
-enum ControlCodes { kControlsPrint, kControlsStrip };    // "controls": print, strip
+// "controls": print, strip, or drawn as a dot-matrix (escp) or receipt
+// printer (escpos) would print them.
+enum ControlCodes { kControlsPrint, kControlsStrip, kControlsEscP, kControlsEscPos };
 enum PrintMode { kModePrint, kModeRaw };                  // "mode": print, raw
 struct SlotOptions {
   int codepage;          // "codepage": 0 draws the bytes as the platform always has

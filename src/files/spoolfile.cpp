@@ -124,6 +124,34 @@ void openSpoolFile(const std::string& name) {
   spool.count = count;
 }
 
+std::size_t readSpoolBytes(unsigned char* out, std::size_t size) {
+  if (!spool.file) {
+    setError(kErrorOther);
+    return 0;
+  }
+  std::size_t done = 0;
+  unsigned inBuffer = spool.count - spool.next;
+  if (inBuffer > 0) {
+    std::size_t take = size < inBuffer ? size : inBuffer;
+    std::memcpy(out, spool.buffer + spool.next, take);
+    spool.next += static_cast<unsigned>(take);
+    done = take;
+  }
+  // The rest straight from the file, past the (now empty) buffer.
+  while (done < size) {
+    const std::size_t kChunk = 1u << 30;
+    std::size_t want = size - done < kChunk ? size - done : kChunk;
+    unsigned got = 0;
+    int code = fsReadAt(spool.file, spool.offset + spool.count, out + done, static_cast<unsigned>(want), &got);
+    fail(code);
+    if (code != 0 || got == 0) break;
+    spool.offset += spool.count + got;
+    spool.next = spool.count = 0;
+    done += got;
+  }
+  return done;
+}
+
 std::uint64_t spoolFileLength() {
   if (!spool.file) {
     setError(kErrorOther);

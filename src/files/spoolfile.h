@@ -34,6 +34,12 @@ void setSpoolReading(const SpoolReading& reading);
 // nothing left to read: error 62, and true.
 bool readLinePart(std::string* text, std::size_t room);
 
+// Reads on from the current position: up to `size` bytes, whatever they are
+// (Ctrl-Z, NUL and line ends included), into out. Returns how many; fewer
+// than asked only at the end of the file or on a read failure (which sets
+// the error code). For readers that interpret the bytes themselves.
+std::size_t readSpoolBytes(unsigned char* out, std::size_t size);
+
 // The next line: CR LF or a lone CR ends it, a lone LF stays inside, Ctrl-Z
 // ends the data and is never consumed. Error 62 when nothing can be read.
 std::string readLine();

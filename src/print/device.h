@@ -24,6 +24,8 @@ const int kDeviceLogPixelsY = 90;
 const int kDeviceDmOutBuffer = 2;
 const int kDeviceTransparent = 1;
 const std::uint32_t kDeviceTaUpdateCp = 1;
+const std::uint32_t kDeviceTaBaseline = 24;
+const int kDeviceFwBold = 700;
 
 // Same layout and meaning as LOGFONTA.
 struct LogFont {
@@ -49,6 +51,16 @@ struct TextMetrics {
   std::int32_t tmAscent;
   std::int32_t tmDescent;
   std::int32_t tmExternalLeading;
+  std::int32_t tmAveCharWidth;  // what an lfWidth of 0 gives
+};
+
+// The header of a 1-bit top-down DIB for StretchDIBits: BITMAPINFOHEADER with
+// biHeight = -height, biBitCount 1, palette {white, black}. Its rows are
+// (width + 31) / 32 * 4 bytes, the leftmost pixel in the high bit; a set bit
+// is black.
+struct MonoBitmapInfo {
+  std::int32_t width;
+  std::int32_t height;
 };
 
 // OpenPrinterA(name, &handle, NULL): false on failure.
@@ -104,6 +116,15 @@ bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count);
 // TextOutW: count UTF-16 units, each drawn as one character, with the same
 // position, alignment and current-position rules as deviceTextOut.
 bool deviceTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int count);
+// ExtTextOutW(dc, x, y, 0, NULL, text, count, dx): like deviceTextOutW, but
+// each character's left edge is dx[i] dots after the previous one's, not
+// where the font's advance would put it.
+bool deviceExtTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int count, const int* dx);
+// StretchDIBits(dc, x, y, destWidth, destHeight, 0, 0, width, height, bits,
+// info, DIB_RGB_COLORS, SRCCOPY): the whole bitmap scaled into the
+// rectangle. The number of rows drawn, 0 on failure.
+int deviceStretchMonoBitmap(DeviceContext dc, int x, int y, int destWidth, int destHeight, const MonoBitmapInfo* info,
+                            const void* bits);
 bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y);
 int deviceEndPage(DeviceContext dc);
 // EndDoc: greater than 0 when the document was handed to the spooler.

@@ -525,6 +525,8 @@ bool deviceGetTextMetrics(DeviceContext dc, TextMetrics* metrics) {
     metrics->tmAscent = height * 4 / 5;
     metrics->tmDescent = height - metrics->tmAscent;
     metrics->tmExternalLeading = fakeDevice.externalLeading;
+    int w = c->font == kStockFont ? 0 : fonts[c->font].logicalFont.lfWidth;
+    metrics->tmAveCharWidth = w > 0 ? w : fakeDevice.charWidth;
     logCall(format("GetTextMetrics(%s)=1 height=%d external=%d", contextName(dc).c_str(), height,
                    fakeDevice.externalLeading));
   } else {
@@ -657,6 +659,57 @@ bool deviceTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int co
                  text != nullptr ? quotedUtf8(utf8).c_str() : "null", count,
                  yesNo(ok).c_str()));
   return ok;
+}
+
+bool deviceExtTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int count, const int* dx) {
+  Context* c = findContext(dc, "ExtTextOutW");
+  bool ok = c != nullptr && text != nullptr && count >= 0 && dx != nullptr && !shouldFail("ExtTextOutW");
+  std::string utf8 = text != nullptr && count > 0 ? utf8Of(text, count) : std::string();
+  if (ok) {
+    if (!c->pageOpen) misuse("ExtTextOutW outside a page on " + contextName(dc));
+    bool update = (c->align & kDeviceTaUpdateCp) != 0;
+    FakeText drawn{c->document, c->pageOpen ? c->page : 0, update ? c->x : x, update ? c->y : y, utf8, true,
+                   fontFace(c->font), fontHeight(c->font)};
+    if (c->font != kStockFont) {
+      const LogFont& lf = fonts[c->font].logicalFont;
+      drawn.fontWidth = lf.lfWidth;
+      drawn.weight = lf.lfWeight;
+      drawn.italic = lf.lfItalic != 0;
+      drawn.underline = lf.lfUnderline != 0;
+    }
+    drawn.advances.assign(dx, dx + count);
+    fakeDevice.texts.push_back(drawn);
+    if (update)
+      for (int i = 0; i < count; ++i) c->x += dx[i];
+  }
+  logCall(format("ExtTextOutW(%s,%d,%d,%s,%d)=%s", contextName(dc).c_str(), x, y,
+                 text != nullptr ? quotedUtf8(utf8).c_str() : "null", count, yesNo(ok).c_str()));
+  return ok;
+}
+
+int deviceStretchMonoBitmap(DeviceContext dc, int x, int y, int destWidth, int destHeight, const MonoBitmapInfo* info,
+                            const void* bits) {
+  Context* c = findContext(dc, "StretchDIBits");
+  bool ok = c != nullptr && info != nullptr && bits != nullptr && info->width > 0 && info->height > 0 &&
+            !shouldFail("StretchDIBits");
+  int rows = 0;
+  if (ok) {
+    if (!c->pageOpen) misuse("StretchDIBits outside a page on " + contextName(dc));
+    // Every byte of every row is read, as GDI would: a short buffer shows up
+    // under the address sanitizer.
+    std::size_t stride = (static_cast<std::size_t>(info->width) + 31) / 32 * 4;
+    const unsigned char* row = static_cast<const unsigned char*>(bits);
+    int inked = 0;
+    for (int r = 0; r < info->height; ++r, row += stride)
+      for (int i = 0; i < info->width; ++i)
+        if (row[i / 8] & (0x80 >> (i % 8))) ++inked;
+    fakeDevice.images.push_back(FakeImage{c->document, c->pageOpen ? c->page : 0, x, y, destWidth, destHeight,
+                                          info->width, info->height, inked});
+    rows = info->height;
+  }
+  logCall(format("StretchDIBits(%s,%d,%d,%d,%d,%dx%d)=%d", contextName(dc).c_str(), x, y, destWidth, destHeight,
+                 info != nullptr ? info->width : 0, info != nullptr ? info->height : 0, rows));
+  return rows;
 }
 
 bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y) {

@@ -23,6 +23,26 @@ struct FakeText {
   bool wide;         // drawn by TextOutW
   std::string face;  // the selected font's face name and height
   int fontHeight;    // its lfHeight
+  // ExtTextOutW's extras and the font's style (left as they are by the
+  // older calls' records).
+  int fontWidth = 0;          // lfWidth
+  int weight = 0;             // lfWeight
+  bool italic = false;
+  bool underline = false;
+  std::vector<int> advances;  // ExtTextOutW's dx, one per character
+};
+
+// One bitmap drawn by StretchDIBits.
+struct FakeImage {
+  int document;
+  int page;
+  int x;
+  int y;
+  int destWidth;
+  int destHeight;
+  int width;   // pixels
+  int height;
+  int inked;   // set bits
 };
 
 // One document begun by StartDoc.
@@ -62,7 +82,8 @@ struct FakeDevice {
   // What happened.
   std::vector<std::string> calls;     // one line per call
   std::vector<std::string> misuse;    // calls the real device would refuse or that leak
-  std::vector<FakeText> texts;
+  std::vector<FakeText> texts;        // TextOut, TextOutW and ExtTextOutW
+  std::vector<FakeImage> images;
   std::vector<FakeDocument> documents;
   std::vector<FakeRawJob> rawJobs;
   int liveFonts;                      // created minus deleted
@@ -81,7 +102,8 @@ void resetFakeDevice();
 // StartDocPrinter, StartPagePrinter, WritePrinter, EndPagePrinter,
 // EndDocPrinter, AbortPrinter, GetDeviceCaps, CreateFontIndirect, SelectObject, GetTextMetrics, ResetDC,
 // SetTextColor, SetBkColor, SetBkMode, StartPage, SetTextAlign, MoveToEx,
-// TextOut, TextOutW, GetCurrentPositionEx, EndPage, EndDoc, AbortDoc, DeleteDC, DeleteObject.
+// TextOut, TextOutW, ExtTextOutW, StretchDIBits, GetCurrentPositionEx, EndPage, EndDoc, AbortDoc,
+// DeleteDC, DeleteObject.
 void failDeviceCall(const std::string& operation, int nth, bool persist = false);
 
 // The log lines of one operation, in order ("TextOut" gives every TextOut line,

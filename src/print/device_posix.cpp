@@ -489,15 +489,18 @@ struct TextRun {
   const unsigned char* bytes;  // TextOut's, or nullptr
   const char16_t* wide;        // TextOutW's, or nullptr
   int count;
+  const int* dx;               // ExtTextOutW's advances, or nullptr for the font's own
+  bool underline;
 };
 
 void glyphAt(const TextRun& run, int i, unsigned long* glyph, int* advance) {
   if (run.wide != nullptr) {
     wideGlyph(run.font, run.wide[i], glyph, advance);
-    return;
+  } else {
+    *glyph = run.font->glyph[run.bytes[i]];
+    *advance = run.font->advance[run.bytes[i]];
   }
-  *glyph = run.font->glyph[run.bytes[i]];
-  *advance = run.font->advance[run.bytes[i]];
+  if (run.dx != nullptr) *advance = run.dx[i];
 }
 
 long runWidth(const TextRun& run) {
@@ -566,8 +569,15 @@ bool paintRun(DeviceContextObject* dc, const TextRun& run, long width, long left
   }
   setSource(cr, dc->textColor);
   cairo_set_font_face(cr, font->face);
-  cairo_set_font_size(cr, font->em);
+  cairo_matrix_t size;
+  cairo_matrix_init_scale(&size, font->em * font->scaleX, font->em);
+  cairo_set_font_matrix(cr, &size);
   cairo_show_glyphs(cr, glyphs.data(), static_cast<int>(glyphs.size()));
+  if (run.underline) {
+    cairo_rectangle(cr, static_cast<double>(left), static_cast<double>(baseline + font->underlineOffset),
+                    static_cast<double>(width), font->underlineThickness);
+    cairo_fill(cr);
+  }
   return cairo_status(cr) == CAIRO_STATUS_SUCCESS;
 }
 
@@ -598,14 +608,95 @@ bool showRun(DeviceContextObject* dc, int x, int y, const TextRun& run) {
 
 bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count) {
   if (!readyToDraw(dc, text, count)) return false;
-  TextRun run{dc->font->sized, reinterpret_cast<const unsigned char*>(text), nullptr, count};
+  TextRun run{dc->font->sized, reinterpret_cast<const unsigned char*>(text), nullptr, count, nullptr,
+              dc->font->logical.lfUnderline != 0};
   return showRun(dc, x, y, run);
 }
 
 bool deviceTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int count) {
   if (!readyToDraw(dc, text, count)) return false;
-  TextRun run{dc->font->sized, nullptr, text, count};
+  TextRun run{dc->font->sized, nullptr, text, count, nullptr, dc->font->logical.lfUnderline != 0};
   return showRun(dc, x, y, run);
+}
+
+bool deviceExtTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int count, const int* dx) {
+  if (!readyToDraw(dc, text, count) || (count > 0 && dx == nullptr)) return false;
+  TextRun run{dc->font->sized, nullptr, text, count, dx, dc->font->logical.lfUnderline != 0};
+  addToDigest(&dc->digest, "X", 1);
+  addToDigest(&dc->digest, dx, static_cast<size_t>(count) * sizeof(int));
+  addNumberToDigest(&dc->digest, dc->font->logical.lfWeight);
+  addNumberToDigest(&dc->digest, dc->font->logical.lfWidth);
+  return showRun(dc, x, y, run);
+}
+
+namespace {
+
+unsigned char reversedBits(unsigned char b) {
+  b = static_cast<unsigned char>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+  b = static_cast<unsigned char>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+  return static_cast<unsigned char>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
+
+}  // namespace
+
+// The bitmap becomes a 1-bit cairo image used as a mask for black: in the PDF
+// it is an image of the bitmap's own size, scaled onto the page, that leaves
+// the page white where its bits are clear.
+int deviceStretchMonoBitmap(DeviceContext dc, int x, int y, int destWidth, int destHeight, const MonoBitmapInfo* info,
+                            const void* bits) {
+  if (dc == nullptr || dc->cr == nullptr || info == nullptr || bits == nullptr || info->width <= 0 ||
+      info->height <= 0 || destWidth == 0 || destHeight == 0)
+    return 0;
+  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_A1, info->width, info->height);
+  if (cairo_surface_status(image) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(image);
+    return 0;
+  }
+  cairo_surface_flush(image);
+  unsigned char* target = cairo_image_surface_get_data(image);
+  const int targetStride = cairo_image_surface_get_stride(image);
+  const size_t sourceStride = (static_cast<size_t>(info->width) + 31) / 32 * 4;
+  const size_t rowBytes = (static_cast<size_t>(info->width) + 7) / 8;
+  const unsigned char* source = static_cast<const unsigned char*>(bits);
+  const bool littleEndian = [] {
+    const std::uint16_t probe = 1;
+    unsigned char first;
+    std::memcpy(&first, &probe, 1);
+    return first == 1;
+  }();
+  // A DIB keeps the leftmost pixel in a byte's high bit; cairo's A1 keeps it
+  // in the low bit of a byte on little-endian machines, the high one on
+  // big-endian ones.
+  for (int r = 0; r < info->height; ++r) {
+    const unsigned char* in = source + static_cast<size_t>(r) * sourceStride;
+    unsigned char* out = target + static_cast<size_t>(r) * static_cast<size_t>(targetStride);
+    std::memset(out, 0, static_cast<size_t>(targetStride));
+    for (size_t i = 0; i < rowBytes; ++i) out[i] = littleEndian ? reversedBits(in[i]) : in[i];
+    // Bits past the width are no pixels.
+    if (info->width % 8 != 0) {
+      unsigned keep = (1u << (info->width % 8)) - 1;
+      out[rowBytes - 1] &= static_cast<unsigned char>(littleEndian ? keep : keep << (8 - info->width % 8));
+    }
+  }
+  cairo_surface_mark_dirty(image);
+  cairo_t* cr = dc->cr;
+  cairo_save(cr);
+  cairo_translate(cr, x, y);
+  cairo_scale(cr, static_cast<double>(destWidth) / info->width, static_cast<double>(destHeight) / info->height);
+  setSource(cr, 0);
+  cairo_pattern_t* mask = cairo_pattern_create_for_surface(image);
+  cairo_pattern_set_filter(mask, CAIRO_FILTER_NEAREST);
+  cairo_mask(cr, mask);
+  cairo_pattern_destroy(mask);
+  cairo_restore(cr);
+  cairo_surface_destroy(image);
+  addToDigest(&dc->digest, "B", 1);
+  addNumberToDigest(&dc->digest, x);
+  addNumberToDigest(&dc->digest, y);
+  addNumberToDigest(&dc->digest, info->width);
+  addNumberToDigest(&dc->digest, info->height);
+  addToDigest(&dc->digest, bits, sourceStride * static_cast<size_t>(info->height));
+  return cairo_status(cr) == CAIRO_STATUS_SUCCESS ? info->height : 0;
 }
 
 bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y) {

@@ -6,7 +6,9 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -25,6 +27,8 @@ static_assert(kDeviceLogPixelsY == LOGPIXELSY, "LOGPIXELSY");
 static_assert(kDeviceDmOutBuffer == DM_OUT_BUFFER, "DM_OUT_BUFFER");
 static_assert(kDeviceTransparent == TRANSPARENT, "TRANSPARENT");
 static_assert(kDeviceTaUpdateCp == TA_UPDATECP, "TA_UPDATECP");
+static_assert(kDeviceTaBaseline == TA_BASELINE, "TA_BASELINE");
+static_assert(kDeviceFwBold == FW_BOLD, "FW_BOLD");
 static_assert(kDeviceAlignError == GDI_ERROR, "GDI_ERROR");
 static_assert(kDeviceErrorInvalidDatatype == ERROR_INVALID_DATATYPE, "ERROR_INVALID_DATATYPE");
 static_assert(sizeof(LogFont) == sizeof(LOGFONTA), "LogFont has LOGFONTA's layout");
@@ -125,6 +129,7 @@ bool deviceGetTextMetrics(DeviceContext dc, TextMetrics* metrics) {
   metrics->tmAscent = tm.tmAscent;
   metrics->tmDescent = tm.tmDescent;
   metrics->tmExternalLeading = tm.tmExternalLeading;
+  metrics->tmAveCharWidth = tm.tmAveCharWidth;
   return true;
 }
 
@@ -151,6 +156,97 @@ bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count) 
 bool deviceTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int count) {
   static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t");
   return TextOutW(toDC(dc), x, y, reinterpret_cast<const wchar_t*>(text), count) != 0;
+}
+
+namespace {
+
+// A narrowed or widened font (lfWidth) drawn as its natural-width twin under
+// a world transform that scales across. Printer drivers differ in whether
+// they honour lfWidth (Wine's PostScript driver keeps the natural width);
+// every one honours the transform. Twins are made once per style and kept:
+// a printout has a handful of styles.
+struct WidthTwin {
+  LOGFONTW scaled;
+  HFONT natural;
+  double scale;  // lfWidth against the natural average width
+};
+std::vector<WidthTwin> widthTwins;
+
+const WidthTwin* twinOf(HDC hdc, const LOGFONTW& lf) {
+  for (const WidthTwin& twin : widthTwins)
+    if (std::memcmp(&twin.scaled, &lf, sizeof lf) == 0) return &twin;
+  LOGFONTW natural = lf;
+  natural.lfWidth = 0;
+  HFONT font = CreateFontIndirectW(&natural);
+  if (font == nullptr) return nullptr;
+  HGDIOBJ previous = SelectObject(hdc, font);
+  TEXTMETRICW tm;
+  bool measured = GetTextMetricsW(hdc, &tm) && tm.tmAveCharWidth > 0;
+  SelectObject(hdc, previous);
+  if (!measured) {
+    DeleteObject(font);
+    return nullptr;
+  }
+  widthTwins.push_back(WidthTwin{lf, font, static_cast<double>(lf.lfWidth) / tm.tmAveCharWidth});
+  return &widthTwins.back();
+}
+
+bool drawScaled(HDC hdc, const WidthTwin& twin, int x, int y, const wchar_t* text, int count, const int* dx) {
+  // Positions in the scaled space, rounded from the running total so that
+  // the error never adds up along the line.
+  std::vector<INT> scaledDx(static_cast<std::size_t>(count));
+  long long total = 0;
+  int placed = 0;
+  for (int i = 0; i < count; ++i) {
+    total += dx[i];
+    int next = static_cast<int>(std::lround(static_cast<double>(total) / twin.scale));
+    scaledDx[static_cast<std::size_t>(i)] = next - placed;
+    placed = next;
+  }
+  HGDIOBJ previous = SelectObject(hdc, twin.natural);
+  int mode = SetGraphicsMode(hdc, GM_ADVANCED);
+  XFORM across = {static_cast<FLOAT>(twin.scale), 0.0f, 0.0f, 1.0f, 0.0f, 0.0f};
+  bool ok = mode != 0 && SetWorldTransform(hdc, &across) &&
+            ExtTextOutW(hdc, static_cast<int>(std::lround(x / twin.scale)), y, 0, nullptr, text,
+                        static_cast<UINT>(count), scaledDx.data());
+  ModifyWorldTransform(hdc, nullptr, MWT_IDENTITY);
+  if (mode != 0) SetGraphicsMode(hdc, mode);
+  SelectObject(hdc, previous);
+  return ok;
+}
+
+}  // namespace
+
+bool deviceExtTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int count, const int* dx) {
+  static_assert(sizeof(INT) == sizeof(int), "dx of INT");
+  HDC hdc = toDC(dc);
+  const wchar_t* wide = reinterpret_cast<const wchar_t*>(text);
+  LOGFONTW lf;
+  HGDIOBJ font = GetCurrentObject(hdc, OBJ_FONT);
+  if (count > 0 && font != nullptr && GetObjectW(font, sizeof lf, &lf) == sizeof lf && lf.lfWidth != 0) {
+    const WidthTwin* twin = twinOf(hdc, lf);
+    if (twin != nullptr) return drawScaled(hdc, *twin, x, y, wide, count, dx);
+  }
+  return ExtTextOutW(hdc, x, y, 0, nullptr, wide, static_cast<UINT>(count), dx) != 0;
+}
+
+int deviceStretchMonoBitmap(DeviceContext dc, int x, int y, int destWidth, int destHeight, const MonoBitmapInfo* info,
+                            const void* bits) {
+  // BITMAPINFO with room for the two palette entries a 1-bit DIB has.
+  struct {
+    BITMAPINFOHEADER header;
+    RGBQUAD colors[2];
+  } dib;
+  std::memset(&dib, 0, sizeof dib);
+  dib.header.biSize = sizeof dib.header;
+  dib.header.biWidth = info->width;
+  dib.header.biHeight = -info->height;  // top-down: the first row is the top one
+  dib.header.biPlanes = 1;
+  dib.header.biBitCount = 1;
+  dib.header.biCompression = BI_RGB;
+  dib.colors[0].rgbRed = dib.colors[0].rgbGreen = dib.colors[0].rgbBlue = 0xFF;  // clear bits: white
+  return StretchDIBits(toDC(dc), x, y, destWidth, destHeight, 0, 0, info->width, info->height, bits,
+                       reinterpret_cast<const BITMAPINFO*>(&dib), DIB_RGB_COLORS, SRCCOPY);
 }
 
 bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y) {

@@ -27,6 +27,9 @@ struct FontFile {
   int winDescent;
   int lineGap;      // hhea line gap
   int hheaHeight;   // hhea ascender - descender
+  int averageWidth; // OS/2 xAvgCharWidth: what Windows reports as tmAveCharWidth
+  int underlinePosition;   // centre of the underline, above the baseline (negative below)
+  int underlineThickness;
   unsigned long glyph[256];
   long advanceUnits[256];
   // Every UTF-16 unit's glyph and advance, for wide text: looked up once,
@@ -47,8 +50,9 @@ std::map<std::pair<std::string, int>, FontFile*>& loadedFiles() {
   static auto* files = new std::map<std::pair<std::string, int>, FontFile*>();
   return *files;
 }
-std::map<std::pair<FontFile*, int>, SizedFont*>& sizedFonts() {
-  static auto* fonts = new std::map<std::pair<FontFile*, int>, SizedFont*>();
+// Keyed by file, em and lfWidth.
+std::map<std::pair<FontFile*, std::pair<int, int>>, SizedFont*>& sizedFonts() {
+  static auto* fonts = new std::map<std::pair<FontFile*, std::pair<int, int>>, SizedFont*>();
   return *fonts;
 }
 
@@ -84,6 +88,13 @@ FontFile* loadFile(const std::string& path, int index, const std::string& family
     file->winAscent = hheaAscender;
     file->winDescent = -hheaDescender;
   }
+  file->averageWidth = os2 != nullptr && os2->version != 0xFFFF && os2->xAvgCharWidth > 0 ? os2->xAvgCharWidth : 0;
+  file->underlinePosition = ft->underline_position;
+  file->underlineThickness = ft->underline_thickness;
+  if (file->underlineThickness <= 0) {
+    file->underlinePosition = -file->unitsPerEm / 10;
+    file->underlineThickness = file->unitsPerEm / 20;
+  }
   if (file->winAscent + file->winDescent <= 0) {
     file->winAscent = file->unitsPerEm;
     file->winDescent = 0;
@@ -96,6 +107,8 @@ FontFile* loadFile(const std::string& path, int index, const std::string& family
     FT_Get_Advance(ft, static_cast<FT_UInt>(file->glyph[byte]), FT_LOAD_NO_SCALE, &advance);
     file->advanceUnits[byte] = advance;
   }
+  if (file->averageWidth == 0) file->averageWidth = static_cast<int>(file->advanceUnits[' ']);
+  if (file->averageWidth <= 0) file->averageWidth = file->unitsPerEm / 2;
   file->face = cairo_ft_font_face_create_for_ft_face(ft, FT_LOAD_NO_HINTING);
   loadedFiles()[key] = file;
   return file;
@@ -159,7 +172,14 @@ bool makeDeviceFont(const LogFont& logical, int dotsPerInch, DeviceFontObject* f
     em = static_cast<int>(std::lround(dotsPerInch * 10.0 / 72.0));
   }
   if (em < 1) em = 1;
-  auto key = std::make_pair(file, em);
+  // A width asks for that average character width, as lfWidth does on
+  // Windows: the glyphs are scaled across to reach it.
+  int width = logical.lfWidth > 0 ? logical.lfWidth : 0;
+  double natural = static_cast<double>(file->averageWidth) * em / file->unitsPerEm;
+  double scaleX = width > 0 && natural > 0 ? width / natural : 1.0;
+  if (scaleX < 0.05) scaleX = 0.05;
+  if (scaleX > 20) scaleX = 20;
+  auto key = std::make_pair(file, std::make_pair(em, width));
   auto found = sizedFonts().find(key);
   if (found != sizedFonts().end()) {
     font->sized = found->second;
@@ -170,6 +190,11 @@ bool makeDeviceFont(const LogFont& logical, int dotsPerInch, DeviceFontObject* f
   sized->file = file;
   sized->family = file->family;
   sized->em = em;
+  sized->scaleX = scaleX;
+  sized->underlineOffset = scaled(-file->underlinePosition - file->underlineThickness / 2, em, file->unitsPerEm);
+  sized->underlineThickness = scaled(file->underlineThickness, em, file->unitsPerEm);
+  if (sized->underlineThickness < 1) sized->underlineThickness = 1;
+  sized->metrics.tmAveCharWidth = static_cast<int>(std::lround(natural * scaleX));
   // The way the Windows font mapper measures a TrueType font.
   sized->metrics.tmAscent = scaled(file->winAscent, em, file->unitsPerEm);
   sized->metrics.tmDescent = scaled(file->winDescent, em, file->unitsPerEm);
@@ -179,7 +204,7 @@ bool makeDeviceFont(const LogFont& logical, int dotsPerInch, DeviceFontObject* f
   sized->metrics.tmExternalLeading = leading > 0 ? leading : 0;
   for (int byte = 0; byte < 256; byte++) {
     sized->glyph[byte] = file->glyph[byte];
-    sized->advance[byte] = scaled(file->advanceUnits[byte], em, file->unitsPerEm);
+    sized->advance[byte] = static_cast<int>(std::lround(static_cast<double>(file->advanceUnits[byte]) * scaleX * em / file->unitsPerEm));
   }
   sizedFonts()[key] = sized;
   font->sized = sized;
@@ -210,5 +235,5 @@ void wideGlyph(const SizedFont* font, char16_t character, unsigned long* glyph, 
   FontFile* file = font->file;
   std::call_once(file->wideOnce, loadWideGlyphs, file);
   *glyph = file->wideGlyphs[character];
-  *advance = scaled(file->wideAdvanceUnits[character], font->em, file->unitsPerEm);
+  *advance = static_cast<int>(std::lround(file->wideAdvanceUnits[character] * font->scaleX * font->em / file->unitsPerEm));
 }

@@ -19,6 +19,9 @@ struct SizedFont {
   FontFile* file;            // what it was made from
   std::string family;        // the family fontconfig chose
   int em;                    // character height in dots
+  double scaleX;             // glyph width against the natural one (lfWidth)
+  int underlineOffset;       // top of the underline, dots below the baseline
+  int underlineThickness;    // dots, at least 1
   TextMetrics metrics;
   unsigned long glyph[256];  // glyph index of each code page 437 byte
   int advance[256];          // advance width of each byte in dots

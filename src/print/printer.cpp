@@ -35,6 +35,7 @@ void clearState() {
   s.penY = 0;
   s.pageHeight = 0;
   s.codePage = 0;
+  s.textAlign = 0;
 }
 
 // A font record with the fixed LOGFONT values; lfHeight is filled in by the
@@ -92,6 +93,7 @@ bool ensurePage() {
     setError(kPrinterDeviceError);
     return false;
   }
+  s.textAlign = kDeviceTaUpdateCp;
   s.penX = 0;
   s.penY = 0;
   deviceMoveTo(s.deviceContext, 0, 0);
@@ -287,6 +289,10 @@ void selectFont(const std::string& faceName, std::int16_t pointSize) {
 
 void printLine(const std::string& text) {
   PrinterState& s = printerState;
+  // The canvas may have left its own alignment on the page.
+  if (!text.empty() && ensurePage() && s.textAlign != kDeviceTaUpdateCp &&
+      deviceSetTextAlign(s.deviceContext, kDeviceTaUpdateCp) != kDeviceAlignError)
+    s.textAlign = kDeviceTaUpdateCp;
   if (!text.empty() && ensurePage() && (lineFitsPage() || breakPage())) {
     // Under TA_UPDATECP the coordinates are ignored: the text goes to the
     // device's current position, which moves past it.
@@ -318,6 +324,8 @@ void formFeed() {
   s.penY = 0;
   s.pageOpen = false;
 }
+
+bool beginPrinterPage() { return ensurePage(); }
 
 void detachPrinter() { endDocument(DocumentEnd::HandOver); }
 

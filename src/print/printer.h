@@ -63,6 +63,7 @@ struct PrinterState {
   std::vector<PrinterFont*> fonts;        // every font made during this attachment
   std::int32_t pageHeight;                // printable height in dots, read at attach; 0 when unknown
   int codePage;                           // of the document's text; 0: bytes drawn as they are
+  std::uint32_t textAlign;                // set on the device: TA_UPDATECP for lines, TA_BASELINE for the canvas
 };
 
 // The process's one printer state.
@@ -83,6 +84,9 @@ void selectFont(const std::string& faceName, std::int16_t pointSize);
 void printLine(const std::string& text);
 // Ends the open page, if any; the next thing drawn begins a new page.
 void formFeed();
+// For the canvas (print/canvas.h): begins a page when none is open. False,
+// with 57 set, when no printer is attached or the device refuses the page.
+bool beginPrinterPage();
 // Ends the open page and the document and releases the printer. Sets 57 when
 // the device did not take the finished document; nothing else is reported.
 void detachPrinter();

@@ -7,6 +7,8 @@
 #include "files/errors.h"
 #include "files/escscan.h"
 #include "files/spoolfile.h"
+#include "print/escp.h"
+#include "print/escpos.h"
 #include "print/printer.h"
 
 namespace {
@@ -114,9 +116,20 @@ int printLineAtFormFeeds(const PrintLayout& layout, const std::string& line, boo
   }
 }
 
+// The echo of an interpreted printout: its text lines, and a mark where a
+// form ends.
+void echoPrintoutText(const std::string& text, bool pageFeed) { echoLine(pageFeed ? kPageFeedEcho : text); }
+
 }  // namespace
 
 int printSpoolLines(const PrintLayout& layout, int* printError) {
+  if (layout.controls == kControlsEscP || layout.controls == kControlsEscPos) {
+    clearError();
+    int error = layout.controls == kControlsEscP ? printEscPPrintout(layout.fontname, echoPrintoutText)
+                                                 : printEscPosPrintout(echoPrintoutText);
+    if (printError != nullptr && *printError == 0) *printError = lastError();
+    return error;
+  }
   bool drawn = false;
   for (;;) {
     int error;
@@ -197,7 +210,14 @@ PrintLayout slotLayout(const PrinterSlot& slot) {
   layout.fontname = slot.fontname;
   layout.fontsize = slot.fontsize;
   layout.formfeed = slot.options.formfeed;
+  layout.controls = slot.options.controls;
   return layout;
+}
+
+int slotCodePage(const PrinterSlot& slot) {
+  const ControlCodes controls = slot.options.controls;
+  if (slot.options.codepage == 0 && (controls == kControlsEscP || controls == kControlsEscPos)) return 437;
+  return slot.options.codepage;
 }
 
 SpoolReading slotReading(const PrinterSlot& slot) {

@@ -14,7 +14,12 @@ struct PrintLayout {
   std::string fontname;
   std::int16_t fontsize = 0;
   FormFeedRule formfeed = kFormFeedLine;
+  ControlCodes controls = kControlsPrint;  // escp, escpos: the printer language is drawn
 };
+
+// The code page a slot's text is drawn in: its own, or for the printer
+// languages (whose character tables are DOS code pages) 437 when it has none.
+int slotCodePage(const PrinterSlot& slot);
 
 PrintLayout slotLayout(const PrinterSlot& slot);
 // How the slot's spool files are cut into lines; with dropped control codes
@@ -29,7 +34,9 @@ bool readRawPrintout(std::string* bytes);
 // Echoes a raw printout's text lines, its control codes left out.
 void echoRawPrintout(const std::string& bytes);
 
-// Reads the open spool file to its end: each line is echoed on the screen and
+// Reads the open spool file to its end. With controls=escp or escpos the
+// printer language is interpreted and drawn on the attached printer, its text
+// lines echoed without control codes. Otherwise each line is echoed on the screen and
 // printed. With the form feed rule "line", a line loses its form feeds and,
 // when it carried one, ends the page (unless the file ends there) and selects
 // the font again; with "exact", pages break where the form feeds stand. At

@@ -97,7 +97,7 @@ PrintResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory
     if (raw != kPrintLayOut) return raw;
   }
   JobOptions options;
-  options.codePage = slot.options.codepage;
+  options.codePage = slotCodePage(slot);
   options.fileMode = spoolFileMode();
   clearError();
   attachPrinter(printer, options);

@@ -4,6 +4,7 @@
 
 #include "config/slots.h"
 #include "console/console.h"
+#include "spool/printout.h"
 #include "tempdir.h"
 
 namespace {
@@ -101,6 +102,15 @@ TEST(LoadSlot, OptionsForRealDosOutput) {
   EXPECT_EQ(s.options.formfeed, kFormFeedExact);
   EXPECT_EQ(s.options.controls, kControlsStrip);
   EXPECT_EQ(s.options.mode, kModeRaw);
+  EXPECT_EQ(said, "");
+  // The printer languages, and the code page they are drawn in without one.
+  writeIni("[printer 0]\r\ncontrols=ESCP\r\n[printer 1]\r\ncontrols=EscPos\r\ncodepage=850\r\n");
+  loadSlot(0);
+  loadSlot(1);
+  EXPECT_EQ(slotSnapshot(0).options.controls, kControlsEscP);
+  EXPECT_EQ(slotSnapshot(1).options.controls, kControlsEscPos);
+  EXPECT_EQ(slotCodePage(slotSnapshot(0)), 437);
+  EXPECT_EQ(slotCodePage(slotSnapshot(1)), 850);
   EXPECT_EQ(said, "");
   // Unknown values: the default, said once however often the slot is read.
   writeIni("[printer 0]\r\ncodepage=999\r\nlineends=sideways\r\nformfeed=exact\r\n");
