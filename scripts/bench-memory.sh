@@ -16,7 +16,7 @@ need setsid pdfinfo
 e2e_begin
 
 INI='[printer 0]\r\nprintername=Save as PDF\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\n'
-pdfs() { find "$RUN_DIR/printed" -maxdepth 1 -name 'print-*.pdf' 2>/dev/null | wc -l; }
+at_least_pdfs() { [ "$(pdf_count)" -ge "$1" ]; }
 
 # Runs ferrin headless in $RUN_DIR until the given number of PDFs are there;
 # prints its peak memory in KiB.
@@ -24,7 +24,7 @@ run_until_pdfs() {
   local want=$1 pid peak
   (cd "$RUN_DIR" && exec setsid "$FERRIN_POSIX" > out.txt 2> /dev/null < /dev/null) &
   pid=$!
-  wait_until 600 "$want PDFs" test "$(pdfs)" -ge "$want"
+  wait_until 600 "$want PDFs" at_least_pdfs "$want"
   peak=$(peak_memory_kb "$pid")
   kill -TERM "$pid"
   wait "$pid" || true
