@@ -1,0 +1,636 @@
+#include "print/escpos.h"
+
+#include <algorithm>
+
+#include "files/escscan.h"
+#include "print/escpos_qr.h"
+
+namespace {
+
+const unsigned char kLineFeed = 0x0A;
+const unsigned char kCarriageReturn = 0x0D;
+const unsigned char kTab = 0x09;
+const unsigned char kFormFeed = 0x0C;
+
+const int kDefaultLineSpacing = 34;    // 1/6 inch at 203 dpi
+const int kDefaultTabStop = 8 * kFontAWidth;
+const int kMaxTabStops = 32;
+const int kMaxPosition = 1 << 30;      // feeds stop growing here, so no sum overflows
+const int kQrDefaultModule = 3;
+const std::size_t kMaxQrData = 7089;   // the most bytes a QR code holds
+
+// The commands, their bytes packed as the scanner names them.
+const std::uint32_t kEscReset = 0x1B40;          // ESC @
+const std::uint32_t kEscMode = 0x1B21;           // ESC ! n
+const std::uint32_t kEscSpacing = 0x1B20;        // ESC SP n
+const std::uint32_t kEscPosition = 0x1B24;       // ESC $ nL nH
+const std::uint32_t kEscBitImage = 0x1B2A;       // ESC * m nL nH d...
+const std::uint32_t kEscUnderline = 0x1B2D;      // ESC - n
+const std::uint32_t kEscSpacingDefault = 0x1B32; // ESC 2
+const std::uint32_t kEscLineSpacing = 0x1B33;    // ESC 3 n
+const std::uint32_t kEscTabStops = 0x1B44;       // ESC D n1 ... NUL
+const std::uint32_t kEscEmphasis = 0x1B45;       // ESC E n
+const std::uint32_t kEscDoubleStrike = 0x1B47;   // ESC G n
+const std::uint32_t kEscFeedDots = 0x1B4A;       // ESC J n
+const std::uint32_t kEscFont = 0x1B4D;           // ESC M n
+const std::uint32_t kEscRelative = 0x1B5C;       // ESC \ nL nH
+const std::uint32_t kEscJustify = 0x1B61;        // ESC a n
+const std::uint32_t kEscFeedLines = 0x1B64;      // ESC d n
+const std::uint32_t kEscCutFull = 0x1B69;        // ESC i
+const std::uint32_t kEscCutPartial = 0x1B6D;     // ESC m
+const std::uint32_t kEscCodeTable = 0x1B74;      // ESC t n
+const std::uint32_t kGsSize = 0x1D21;            // GS ! n
+const std::uint32_t kGsGraphics = 0x1D284C;      // GS ( L pL pH m fn ...
+const std::uint32_t kGsSymbol = 0x1D286B;        // GS ( k pL pH cn fn ...
+const std::uint32_t kGsGraphicsLong = 0x1D384C;  // GS 8 L p1 p2 p3 p4 m fn ...
+const std::uint32_t kGsLeftMargin = 0x1D4C;      // GS L nL nH
+const std::uint32_t kGsCut = 0x1D56;             // GS V m [n]
+const std::uint32_t kGsAreaWidth = 0x1D57;       // GS W nL nH
+const std::uint32_t kGsRaster = 0x1D7630;        // GS v 0 m xL xH yL yH d...
+
+enum Justification { kJustifyLeft, kJustifyCentre, kJustifyRight };
+
+struct Style {
+  ReceiptFont font = kReceiptFontA;
+  bool emphasized = false;
+  bool doubleStrike = false;
+  int underline = 0;
+  int widthScale = 1;
+  int heightScale = 1;
+  int spacing = 0;  // dots to the right of each character, before scaling
+  int codepage = 437;
+};
+
+// The printer as the bytes have set it up, and the receipt so far.
+struct ReceiptState {
+  int paperWidth = kReceiptWidth80;
+  int leftMargin = 0;
+  int areaWidth = kReceiptWidth80;
+  Style style;
+  Justification justification = kJustifyLeft;
+  int lineSpacing = kDefaultLineSpacing;
+  std::vector<int> tabStops;  // dots from the start of the line; empty: every 8 Font A cells
+  bool customTabs = false;
+
+  // The line buffer: what waits for the next line feed, placed from the
+  // start of the line; the line's height is its tallest item.
+  std::vector<ReceiptOp> line;
+  int lineX = 0;
+  int lineHeight = 0;
+
+  int y = 0;
+  bool pageUsed = false;
+
+  // Graphics stored by GS ( L function 112 or 113 for function 50 to print.
+  int storedWidth = 0;
+  int storedHeight = 0;
+  int storedScaleX = 1;
+  int storedScaleY = 1;
+  std::vector<unsigned char> stored;  // raster rows of (storedWidth + 7) / 8 bytes
+
+  std::string qrData;
+  bool qrStored = false;
+  int qrModule = kQrDefaultModule;
+  int qrLevel = 0;
+
+  Receipt out;
+  std::size_t imageBytes = 0;
+  bool full = false;  // kMaxReceiptOps reached: the rest is not laid out
+};
+
+// One command as the scanner measured it, cut to the bytes there are.
+struct Command {
+  std::uint32_t id = 0;
+  const unsigned char* bytes = nullptr;
+  std::size_t length = 0;  // bytes held, header and data
+  std::size_t header = 0;  // where the data starts
+  unsigned at(std::size_t i) const { return i < length ? bytes[i] : 0u; }
+  unsigned word(std::size_t i) const { return at(i) | at(i + 1) << 8; }
+  const unsigned char* data() const { return bytes + header; }
+  std::size_t dataLength() const { return length - header; }
+};
+
+int addCapped(int a, int b) { return b >= kMaxPosition - a ? kMaxPosition : a + b; }
+
+int cellWidth(ReceiptFont font) { return font == kReceiptFontA ? kFontAWidth : kFontBWidth; }
+int cellHeight(ReceiptFont font) { return font == kReceiptFontA ? kFontAHeight : kFontBHeight; }
+
+int characterAdvance(const Style& style) { return (cellWidth(style.font) + style.spacing) * style.widthScale; }
+
+bool room(ReceiptState& state) {
+  if (state.out.ops.size() + state.line.size() < kMaxReceiptOps) return true;
+  state.out.limited = true;
+  state.full = true;
+  return false;
+}
+
+void emit(ReceiptState& state, ReceiptOp op) {
+  if (!room(state)) return;
+  state.out.ops.push_back(std::move(op));
+  state.pageUsed = true;
+}
+
+// Fills `op` with a width x height bitmap whose dots `dotAt(column, row)`
+// gives, within what is left of the image bytes. False when the image has
+// no area or would pass the bound (then nothing is allocated).
+template <typename DotAt>
+bool fillImage(ReceiptState& state, ReceiptOp& op, int width, int height, DotAt dotAt) {
+  if (width <= 0 || height <= 0) return false;
+  const std::size_t bytesPerRow = (static_cast<std::size_t>(width) + 7) / 8;
+  const std::size_t bytes = bytesPerRow * static_cast<std::size_t>(height);
+  if (bytes > kMaxReceiptImageBytes - state.imageBytes) {
+    state.out.limited = true;
+    return false;
+  }
+  state.imageBytes += bytes;
+  op.kind = kReceiptImage;
+  op.width = width;
+  op.height = height;
+  op.bytesPerRow = static_cast<int>(bytesPerRow);
+  op.bits.assign(bytes, 0);
+  for (int row = 0; row < height; ++row) {
+    unsigned char* out = op.bits.data() + bytesPerRow * static_cast<std::size_t>(row);
+    for (int column = 0; column < width; ++column)
+      if (dotAt(column, row)) out[column / 8] = static_cast<unsigned char>(out[column / 8] | 0x80 >> (column % 8));
+  }
+  return true;
+}
+
+int justifiedOffset(const ReceiptState& state, int width) {
+  const int free = std::max(0, state.areaWidth - width);
+  if (state.justification == kJustifyCentre) return state.leftMargin + free / 2;
+  if (state.justification == kJustifyRight) return state.leftMargin + free;
+  return state.leftMargin;
+}
+
+// Prints the line buffer and feeds at least `feed` dots, or the line's
+// height where that is more: tall characters push the next line down.
+void printLine(ReceiptState& state, int feed) {
+  const int offset = justifiedOffset(state, state.lineX);
+  for (ReceiptOp& op : state.line) {
+    op.x += offset;
+    op.y = state.y + state.lineHeight - op.height;  // items share the line's bottom
+    emit(state, std::move(op));
+  }
+  state.y = addCapped(state.y, std::max(feed, state.lineHeight));
+  state.line.clear();
+  state.lineX = 0;
+  state.lineHeight = 0;
+}
+
+bool lineEmpty(const ReceiptState& state) { return state.line.empty() && state.lineX == 0; }
+
+// Before a command that prints on its own (raster images, stored graphics,
+// QR codes, the cut): a line that has not been fed yet is printed first.
+void finishLine(ReceiptState& state) {
+  if (!lineEmpty(state)) printLine(state, state.lineSpacing);
+}
+
+void placeInLine(ReceiptState& state, ReceiptOp op) {
+  op.x = state.lineX;
+  state.lineX += op.width;
+  state.lineHeight = std::max(state.lineHeight, op.height);
+  if (room(state)) state.line.push_back(std::move(op));
+}
+
+void addCharacter(ReceiptState& state, unsigned char byte) {
+  const Style& style = state.style;
+  const int advance = characterAdvance(style);
+  if (state.lineX + advance > state.areaWidth && !lineEmpty(state)) printLine(state, state.lineSpacing);
+  const int height = cellHeight(style.font) * style.heightScale;
+  const bool bold = style.emphasized || style.doubleStrike;
+  if (!state.line.empty()) {
+    ReceiptOp& last = state.line.back();
+    if (last.kind == kReceiptText && last.x + last.width == state.lineX && last.font == style.font &&
+        last.bold == bold && last.underline == style.underline && last.widthScale == style.widthScale &&
+        last.heightScale == style.heightScale && last.advance == advance && last.codepage == style.codepage) {
+      last.text += static_cast<char>(byte);
+      last.width += advance;
+      state.lineX += advance;
+      return;
+    }
+  }
+  ReceiptOp op;
+  op.kind = kReceiptText;
+  op.width = advance;
+  op.height = height;
+  op.text.assign(1, static_cast<char>(byte));
+  op.codepage = style.codepage;
+  op.font = style.font;
+  op.bold = bold;
+  op.underline = style.underline;
+  op.widthScale = style.widthScale;
+  op.heightScale = style.heightScale;
+  op.advance = advance;
+  placeInLine(state, std::move(op));
+}
+
+void moveTo(ReceiptState& state, int x) {
+  if (x >= 0 && x <= state.areaWidth) state.lineX = x;
+}
+
+void nextTab(ReceiptState& state) {
+  if (!state.customTabs) {
+    moveTo(state, (state.lineX / kDefaultTabStop + 1) * kDefaultTabStop);
+    return;
+  }
+  for (int stop : state.tabStops) {
+    if (stop > state.lineX) {
+      moveTo(state, stop);
+      return;
+    }
+  }
+}
+
+// A bitmap printed on its own lines: justified, then fed past.
+void printBlock(ReceiptState& state, ReceiptOp op, int height) {
+  if (op.kind == kReceiptImage || op.kind == kReceiptTextBox) {
+    op.x = justifiedOffset(state, op.width);
+    op.y = state.y;
+    emit(state, std::move(op));
+  }
+  state.y = addCapped(state.y, height);
+}
+
+void cutPaper(ReceiptState& state, int feed) {
+  finishLine(state);
+  state.y = addCapped(state.y, feed);
+  if (state.pageUsed && (state.full || room(state))) {  // the last page still ends
+    ReceiptOp end;
+    end.kind = kReceiptPageEnd;
+    end.height = state.y;
+    state.out.ops.push_back(end);
+  }
+  state.y = 0;
+  state.pageUsed = false;
+}
+
+void resetPrinter(ReceiptState& state) {
+  // A line that was never fed is printed rather than thrown away, as the
+  // printer would: a receipt's last line is worth more than faithfulness.
+  finishLine(state);
+  state.style = Style();
+  state.justification = kJustifyLeft;
+  state.lineSpacing = kDefaultLineSpacing;
+  state.tabStops.clear();
+  state.customTabs = false;
+  state.leftMargin = 0;
+  state.areaWidth = state.paperWidth;
+  state.stored.clear();
+  state.storedWidth = state.storedHeight = 0;
+}
+
+int codepageOf(unsigned table) {
+  switch (table) {
+    case 0: return 437;
+    case 2: return 850;
+    case 3: return 860;
+    case 4: return 863;
+    case 5: return 865;
+    case 16: return 1252;
+    case 17: return 866;
+    case 18: return 852;
+    case 19: return 858;
+    default: return 0;
+  }
+}
+
+// ESC * m nL nH: one line's worth of a bit image, column by column, each
+// column 8 or 24 dots tall, top dot in the high bit. 8-dot images have a
+// third of the printer's vertical density; single density doubles each dot
+// across.
+void bitImage(ReceiptState& state, const Command& command) {
+  const unsigned mode = command.at(2);
+  if (mode != 0 && mode != 1 && mode != 32 && mode != 33) return;
+  const int columns = static_cast<int>(command.word(3));
+  const std::size_t columnBytes = mode >= 32 ? 3 : 1;
+  const int scaleX = mode % 2 == 0 ? 2 : 1;
+  const int scaleY = mode >= 32 ? 1 : 3;
+  // Dots past the end of the line are dropped.
+  const int width = std::min(columns * scaleX, state.areaWidth - state.lineX);
+  const int height = static_cast<int>(columnBytes) * 8 * scaleY;
+  const unsigned char* data = command.data();
+  const std::size_t size = command.dataLength();
+  ReceiptOp op;
+  auto dotAt = [&](int column, int row) {
+    const std::size_t sourceRow = static_cast<std::size_t>(row / scaleY);
+    const std::size_t index = static_cast<std::size_t>(column / scaleX) * columnBytes + sourceRow / 8;
+    return index < size && (data[index] >> (7 - sourceRow % 8) & 1) != 0;
+  };
+  if (width <= 0 || !room(state)) return;
+  if (fillImage(state, op, width, height, dotAt)) {
+    placeInLine(state, std::move(op));
+  } else {
+    // Too big for what is left: the line keeps its place.
+    state.lineX += width;
+    state.lineHeight = std::max(state.lineHeight, height);
+  }
+}
+
+// A raster bitmap printed on its own, scaled by whole dots; wider than the
+// print area it is cut at the right.
+void printRaster(ReceiptState& state, const unsigned char* data, std::size_t size, int sourceWidth,
+                 int sourceHeight, int scaleX, int scaleY) {
+  finishLine(state);
+  const std::size_t rowBytes = (static_cast<std::size_t>(sourceWidth) + 7) / 8;
+  const int width = std::min(sourceWidth * scaleX, state.areaWidth);
+  const int height = sourceHeight * scaleY;
+  ReceiptOp op;
+  if (room(state)) {
+    fillImage(state, op, width, height, [&](int column, int row) {
+      const std::size_t x = static_cast<std::size_t>(column / scaleX);
+      const std::size_t index = static_cast<std::size_t>(row / scaleY) * rowBytes + x / 8;
+      return index < size && (data[index] >> (7 - x % 8) & 1) != 0;
+    });
+  }
+  printBlock(state, std::move(op), height);
+}
+
+// GS v 0 m xL xH yL yH: xL + xH * 256 bytes across, yL + yH * 256 rows; m
+// doubles the width (bit 0) and the height (bit 1).
+void rasterImage(ReceiptState& state, const Command& command) {
+  const unsigned mode = command.at(3);
+  if (mode > 3 && (mode < 48 || mode > 51)) return;
+  const int width = static_cast<int>(command.word(4)) * 8;
+  const int height = static_cast<int>(command.word(6));
+  printRaster(state, command.data(), command.dataLength(), width, height, mode & 1 ? 2 : 1, mode & 2 ? 2 : 1);
+}
+
+// GS ( L functions 112 and 113: a bx by c xL xH yL yH d..., raster rows or
+// columns of dots (top dot in the high bit of each byte) stored for
+// function 50 to print. The first colour replaces what was stored; further
+// colours of the same size print over it.
+void storeGraphics(ReceiptState& state, const unsigned char* p, std::size_t size, bool columns) {
+  if (size < 10 || p[2] != 48) return;
+  const int scaleX = p[3], scaleY = p[4];
+  const unsigned colour = p[5];
+  const int width = p[6] | p[7] << 8;
+  const int height = p[8] | p[9] << 8;
+  if (scaleX < 1 || scaleX > 2 || scaleY < 1 || scaleY > 2 || width == 0 || height == 0) return;
+  if (colour < 49 || colour > 52) return;
+  const std::size_t rowBytes = (static_cast<std::size_t>(width) + 7) / 8;
+  if (rowBytes * static_cast<std::size_t>(height) > kMaxStoredGraphicsBytes) {
+    state.out.limited = true;
+    return;
+  }
+  const bool overlay = colour != 49 && width == state.storedWidth && height == state.storedHeight;
+  if (!overlay) {
+    state.stored.assign(rowBytes * static_cast<std::size_t>(height), 0);
+    state.storedWidth = width;
+    state.storedHeight = height;
+  }
+  state.storedScaleX = scaleX;
+  state.storedScaleY = scaleY;
+  const unsigned char* data = p + 10;
+  const std::size_t count = size - 10;
+  if (!columns) {
+    const std::size_t n = std::min(count, state.stored.size());
+    for (std::size_t i = 0; i < n; ++i) state.stored[i] = static_cast<unsigned char>(state.stored[i] | data[i]);
+    return;
+  }
+  const std::size_t columnBytes = (static_cast<std::size_t>(height) + 7) / 8;
+  for (int x = 0; x < width; ++x) {
+    for (int y = 0; y < height; ++y) {
+      const std::size_t index = static_cast<std::size_t>(x) * columnBytes + static_cast<std::size_t>(y) / 8;
+      if (index >= count) return;
+      if ((data[index] >> (7 - y % 8) & 1) == 0) continue;
+      unsigned char& out = state.stored[static_cast<std::size_t>(y) * rowBytes + static_cast<std::size_t>(x) / 8];
+      out = static_cast<unsigned char>(out | 0x80 >> (x % 8));
+    }
+  }
+}
+
+// GS ( L / GS 8 L: m fn [parameters]. Graphics in the printer's own memory
+// (NV and downloaded graphics) are not here to print and are skipped.
+void graphics(ReceiptState& state, const Command& command) {
+  const unsigned char* p = command.data();
+  const std::size_t size = command.dataLength();
+  if (size < 2 || p[0] != 48) return;
+  const unsigned function = p[1];
+  if (function == 112 || function == 113) {
+    storeGraphics(state, p, size, function == 113);
+  } else if ((function == 2 || function == 50) && !state.stored.empty()) {
+    printRaster(state, state.stored.data(), state.stored.size(), state.storedWidth, state.storedHeight,
+                state.storedScaleX, state.storedScaleY);
+    state.stored.clear();
+    state.storedWidth = state.storedHeight = 0;
+  }
+}
+
+// A QR code's text in a frame as wide as the print area, Font A lines of it
+// inside a margin of half a cell: what the receipt shows where no QR code
+// can be drawn.
+void printQrText(ReceiptState& state) {
+  const int columns = std::max(1, state.areaWidth / kFontAWidth - 2);
+  const int lines = static_cast<int>((state.qrData.size() + static_cast<std::size_t>(columns) - 1) /
+                                     static_cast<std::size_t>(columns));
+  ReceiptOp op;
+  op.kind = kReceiptTextBox;
+  op.width = state.areaWidth;
+  op.height = std::max(1, lines) * kFontAHeight + kFontAHeight;
+  op.text = state.qrData;
+  op.codepage = state.style.codepage;
+  const int height = op.height;
+  printBlock(state, std::move(op), height);
+}
+
+void printQr(ReceiptState& state) {
+  if (!state.qrStored || state.qrData.empty()) return;
+  finishLine(state);
+  QrSymbol symbol;
+  const int module = state.qrModule;
+  if (!encodeQrSymbol(state.qrData, state.qrLevel, symbol) || symbol.size * module > state.areaWidth) {
+    // No encoder here, or a code the paper cannot hold: its text at least.
+    printQrText(state);
+    return;
+  }
+  const int side = symbol.size * module;
+  ReceiptOp op;
+  if (room(state) && fillImage(state, op, side, side, [&](int column, int row) {
+        return symbol.modules[static_cast<std::size_t>(row / module * symbol.size + column / module)] != 0;
+      })) {
+    op.text = state.qrData;
+  }
+  printBlock(state, std::move(op), side);
+}
+
+// GS ( k cn fn [parameters]: of the two-dimensional codes, QR codes
+// (cn 49) are drawn; the others are skipped.
+void symbol(ReceiptState& state, const Command& command) {
+  const unsigned char* p = command.data();
+  const std::size_t size = command.dataLength();
+  if (size < 2 || p[0] != 49) return;
+  switch (p[1]) {
+    case 67:  // module size in dots
+      if (size >= 3 && p[2] >= 1 && p[2] <= 16) state.qrModule = p[2];
+      break;
+    case 69:  // error correction L, M, Q, H
+      if (size >= 3 && p[2] >= 48 && p[2] <= 51) state.qrLevel = p[2] - 48;
+      break;
+    case 80:  // store the data
+      if (size >= 3) {
+        const std::size_t count = std::min(size - 3, kMaxQrData);
+        if (count < size - 3) state.out.limited = true;
+        state.qrData.assign(reinterpret_cast<const char*>(p + 3), count);
+        state.qrStored = true;
+      }
+      break;
+    case 81:  // print it
+      printQr(state);
+      break;
+    default:  // model, size information: nothing to lay out
+      break;
+  }
+}
+
+void setTabStops(ReceiptState& state, const Command& command) {
+  state.tabStops.clear();
+  state.customTabs = true;
+  const int width = characterAdvance(state.style);
+  int last = 0;
+  for (std::size_t i = command.header; i < command.length && command.bytes[i] != 0; ++i) {
+    const int column = command.bytes[i];
+    if (column <= last || static_cast<int>(state.tabStops.size()) >= kMaxTabStops) break;
+    state.tabStops.push_back(column * width);
+    last = column;
+  }
+}
+
+void setMargins(ReceiptState& state, int margin, int width) {
+  state.leftMargin = std::min(margin, state.paperWidth - kFontAWidth);
+  state.areaWidth = std::max(kFontAWidth, std::min(width, state.paperWidth - state.leftMargin));
+}
+
+// How many header bytes each command handled here needs before it means
+// anything; a command cut short by the end of the data is ignored.
+std::size_t headerNeeded(std::uint32_t id) {
+  switch (id) {
+    case kEscReset: case kEscSpacingDefault: case kEscCutFull: case kEscCutPartial: case kEscTabStops: return 2;
+    case kEscPosition: case kEscRelative: case kGsLeftMargin: case kGsAreaWidth: return 4;
+    case kEscBitImage: case kGsGraphics: case kGsSymbol: return 5;
+    case kGsGraphicsLong: return 7;
+    case kGsRaster: return 8;
+    default: return 3;
+  }
+}
+
+void obey(ReceiptState& state, const Command& command) {
+  if (command.header < headerNeeded(command.id)) return;
+  Style& style = state.style;
+  const unsigned n = command.at(2);
+  switch (command.id) {
+    case kEscReset: resetPrinter(state); break;
+    case kEscMode:
+      style.font = n & 1 ? kReceiptFontB : kReceiptFontA;
+      style.emphasized = (n & 0x08) != 0;
+      style.heightScale = n & 0x10 ? 2 : 1;
+      style.widthScale = n & 0x20 ? 2 : 1;
+      style.underline = n & 0x80 ? 1 : 0;
+      break;
+    case kEscSpacing: style.spacing = static_cast<int>(n); break;
+    case kEscPosition: moveTo(state, static_cast<int>(command.word(2))); break;
+    case kEscRelative: {
+      const int step = static_cast<std::int16_t>(command.word(2));
+      moveTo(state, state.lineX + step);
+      break;
+    }
+    case kEscBitImage: bitImage(state, command); break;
+    case kEscUnderline:
+      if (n <= 2 || (n >= 48 && n <= 50)) style.underline = static_cast<int>(n % 48);
+      break;
+    case kEscSpacingDefault: state.lineSpacing = kDefaultLineSpacing; break;
+    case kEscLineSpacing: state.lineSpacing = static_cast<int>(n); break;
+    case kEscTabStops: setTabStops(state, command); break;
+    case kEscEmphasis: style.emphasized = (n & 1) != 0; break;
+    case kEscDoubleStrike: style.doubleStrike = (n & 1) != 0; break;
+    case kEscFeedDots: printLine(state, static_cast<int>(n)); break;
+    case kEscFont:
+      if (n <= 2 || (n >= 48 && n <= 50)) style.font = n % 48 == 0 ? kReceiptFontA : kReceiptFontB;
+      break;
+    case kEscJustify:
+      // As on the printer, only at the start of a line.
+      if (lineEmpty(state) && (n <= 2 || (n >= 48 && n <= 50))) state.justification = static_cast<Justification>(n % 48);
+      break;
+    case kEscFeedLines: printLine(state, static_cast<int>(n) * state.lineSpacing); break;
+    case kEscCutFull: case kEscCutPartial: cutPaper(state, 0); break;
+    case kEscCodeTable:
+      if (codepageOf(n) != 0) style.codepage = codepageOf(n);
+      break;
+    case kGsSize:
+      style.widthScale = static_cast<int>(n >> 4 & 7) + 1;
+      style.heightScale = static_cast<int>(n & 7) + 1;
+      break;
+    case kGsRaster: rasterImage(state, command); break;
+    case kGsGraphics: case kGsGraphicsLong: graphics(state, command); break;
+    case kGsSymbol: symbol(state, command); break;
+    case kGsLeftMargin:
+      if (lineEmpty(state)) setMargins(state, static_cast<int>(command.word(2)), state.areaWidth);
+      break;
+    case kGsAreaWidth:
+      if (lineEmpty(state)) setMargins(state, state.leftMargin, static_cast<int>(command.word(2)));
+      break;
+    case kGsCut:
+      // m 65, 66, 97, 98, 103, 104 feed n dots first.
+      cutPaper(state, command.header >= 4 ? static_cast<int>(command.at(3)) : 0);
+      break;
+    default: break;  // the drawer kick, NV graphics, bar codes, settings: nothing to draw
+  }
+}
+
+}  // namespace
+
+Receipt parseReceipt(const unsigned char* data, std::size_t size, const ReceiptSettings& settings) {
+  ReceiptState state;
+  state.paperWidth = settings.paperWidthMm == 58 ? kReceiptWidth58 : kReceiptWidth80;
+  state.areaWidth = state.paperWidth;
+  std::size_t at = 0;
+  while (at < size && !state.full) {
+    const unsigned char byte = data[at];
+    if (byte >= 0x20) {
+      addCharacter(state, byte);
+      ++at;
+      continue;
+    }
+    ControlScan scan;
+    beginControlScan(scan, kEscPos);
+    const ControlKind kind = scanControl(scan, data + at, size - at, true);
+    if (kind == kControlKeep || kind == kControlDrop) {
+      if (byte == kLineFeed) {
+        printLine(state, state.lineSpacing);
+      } else if (byte == kCarriageReturn) {
+        // CR LF feeds once; a CR alone feeds as a printer set to add the
+        // line feed itself does.
+        if (at + 1 >= size || data[at + 1] != kLineFeed) printLine(state, state.lineSpacing);
+      } else if (byte == kTab) {
+        nextTab(state);
+      } else if (byte == kFormFeed) {
+        // Roll paper has no forms: the line is printed, nothing more.
+        if (!lineEmpty(state)) printLine(state, state.lineSpacing);
+      }
+      ++at;
+      continue;
+    }
+    Command command;
+    command.id = scan.command;
+    command.bytes = data + at;
+    command.length = scan.length < size - at ? static_cast<std::size_t>(scan.length) : size - at;
+    command.header = std::min<std::size_t>(scan.headerLength, command.length);
+    obey(state, command);
+    at += command.length;
+  }
+  // The end of the data ends the receipt, fed or not.
+  if (!lineEmpty(state)) printLine(state, 0);
+  cutPaper(state, 0);
+  return std::move(state.out);
+}
+
+Receipt parseReceipt(const std::string& bytes, const ReceiptSettings& settings) {
+  return parseReceipt(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), settings);
+}
+
+bool receiptDotAt(const ReceiptOp& image, int column, int row) {
+  if (image.kind != kReceiptImage || column < 0 || row < 0 || column >= image.width || row >= image.height) return false;
+  const std::size_t index = static_cast<std::size_t>(row) * static_cast<std::size_t>(image.bytesPerRow) +
+                            static_cast<std::size_t>(column) / 8;
+  return index < image.bits.size() && (image.bits[index] >> (7 - column % 8) & 1) != 0;
+}
