@@ -92,6 +92,10 @@ struct ReceiptState {
   bool qrStored = false;
   int qrModule = kQrDefaultModule;
   int qrLevel = 0;
+  // The symbol of the stored data, encoded once however often it is printed.
+  bool qrEncoded = false;
+  bool qrEncodable = false;
+  QrSymbol qrSymbol;
 
   Receipt out;
   std::size_t imageBytes = 0;
@@ -437,9 +441,13 @@ void printQrText(ReceiptState& state) {
 void printQr(ReceiptState& state) {
   if (!state.qrStored || state.qrData.empty()) return;
   finishLine(state);
-  QrSymbol symbol;
+  if (!state.qrEncoded) {
+    state.qrEncodable = encodeQrSymbol(state.qrData, state.qrLevel, state.qrSymbol);
+    state.qrEncoded = true;
+  }
+  const QrSymbol& symbol = state.qrSymbol;
   const int module = state.qrModule;
-  if (!encodeQrSymbol(state.qrData, state.qrLevel, symbol) || symbol.size * module > state.areaWidth) {
+  if (!state.qrEncodable || symbol.size * module > state.areaWidth) {
     // No encoder here, or a code the paper cannot hold: its text at least.
     printQrText(state);
     return;
@@ -456,7 +464,7 @@ void printQr(ReceiptState& state) {
 
 // GS ( k cn fn [parameters]: of the two-dimensional codes, QR codes
 // (cn 49) are drawn; the others are skipped.
-void symbol(ReceiptState& state, const Command& command) {
+void symbolCommand(ReceiptState& state, const Command& command) {
   const unsigned char* p = command.data();
   const std::size_t size = command.dataLength();
   if (size < 2 || p[0] != 49) return;
@@ -465,7 +473,10 @@ void symbol(ReceiptState& state, const Command& command) {
       if (size >= 3 && p[2] >= 1 && p[2] <= 16) state.qrModule = p[2];
       break;
     case 69:  // error correction L, M, Q, H
-      if (size >= 3 && p[2] >= 48 && p[2] <= 51) state.qrLevel = p[2] - 48;
+      if (size >= 3 && p[2] >= 48 && p[2] <= 51 && state.qrLevel != p[2] - 48) {
+        state.qrLevel = p[2] - 48;
+        state.qrEncoded = false;
+      }
       break;
     case 80:  // store the data
       if (size >= 3) {
@@ -473,6 +484,7 @@ void symbol(ReceiptState& state, const Command& command) {
         if (count < size - 3) state.out.limited = true;
         state.qrData.assign(reinterpret_cast<const char*>(p + 3), count);
         state.qrStored = true;
+        state.qrEncoded = false;
       }
       break;
     case 81:  // print it
@@ -562,7 +574,7 @@ void obey(ReceiptState& state, const Command& command) {
       break;
     case kGsRaster: rasterImage(state, command); break;
     case kGsGraphics: case kGsGraphicsLong: graphics(state, command); break;
-    case kGsSymbol: symbol(state, command); break;
+    case kGsSymbol: symbolCommand(state, command); break;
     case kGsLeftMargin:
       if (lineEmpty(state)) setMargins(state, static_cast<int>(command.word(2)), state.areaWidth);
       break;
