@@ -134,11 +134,12 @@ void emit(ReceiptState& state, ReceiptOp op) {
   state.pageUsed = true;
 }
 
-// Fills `op` with a width x height bitmap whose dots `dotAt(column, row)`
-// gives, within what is left of the image bytes. False when the image has
-// no area or would pass the bound (then nothing is allocated).
-template <typename DotAt>
-bool fillImage(ReceiptState& state, ReceiptOp& op, int width, int height, DotAt dotAt) {
+// Fills `op` with a width x height bitmap, row by row: `fillRow(row, out)`
+// sets the black dots of a row of white bytes. Within what is left of the
+// image bytes only; false when the image has no area or would pass the
+// bound (then nothing is allocated).
+template <typename FillRow>
+bool fillImage(ReceiptState& state, ReceiptOp& op, int width, int height, FillRow fillRow) {
   if (width <= 0 || height <= 0) return false;
   const std::size_t bytesPerRow = (static_cast<std::size_t>(width) + 7) / 8;
   const std::size_t bytes = bytesPerRow * static_cast<std::size_t>(height);
@@ -152,12 +153,15 @@ bool fillImage(ReceiptState& state, ReceiptOp& op, int width, int height, DotAt 
   op.height = height;
   op.bytesPerRow = static_cast<int>(bytesPerRow);
   op.bits.assign(bytes, 0);
-  for (int row = 0; row < height; ++row) {
-    unsigned char* out = op.bits.data() + bytesPerRow * static_cast<std::size_t>(row);
-    for (int column = 0; column < width; ++column)
-      if (dotAt(column, row)) out[column / 8] = static_cast<unsigned char>(out[column / 8] | 0x80 >> (column % 8));
-  }
+  for (int row = 0; row < height; ++row) fillRow(row, op.bits.data() + bytesPerRow * static_cast<std::size_t>(row));
   return true;
+}
+
+// Sets the dots of one row that `dotAt(column)` says are black.
+template <typename DotAt>
+void setDots(unsigned char* out, int width, DotAt dotAt) {
+  for (int column = 0; column < width; ++column)
+    if (dotAt(column)) out[column / 8] = static_cast<unsigned char>(out[column / 8] | 0x80 >> (column % 8));
 }
 
 int justifiedOffset(const ReceiptState& state, int width) {
@@ -316,13 +320,15 @@ void bitImage(ReceiptState& state, const Command& command) {
   const unsigned char* data = command.data();
   const std::size_t size = command.dataLength();
   ReceiptOp op;
-  auto dotAt = [&](int column, int row) {
+  auto fillRow = [&](int row, unsigned char* out) {
     const std::size_t sourceRow = static_cast<std::size_t>(row / scaleY);
-    const std::size_t index = static_cast<std::size_t>(column / scaleX) * columnBytes + sourceRow / 8;
-    return index < size && (data[index] >> (7 - sourceRow % 8) & 1) != 0;
+    setDots(out, width, [&](int column) {
+      const std::size_t index = static_cast<std::size_t>(column / scaleX) * columnBytes + sourceRow / 8;
+      return index < size && (data[index] >> (7 - sourceRow % 8) & 1) != 0;
+    });
   };
   if (width <= 0 || !room(state)) return;
-  if (fillImage(state, op, width, height, dotAt)) {
+  if (fillImage(state, op, width, height, fillRow)) {
     placeInLine(state, std::move(op));
   } else {
     // Too big for what is left: the line keeps its place.
@@ -341,10 +347,23 @@ void printRaster(ReceiptState& state, const unsigned char* data, std::size_t siz
   const int height = sourceHeight * scaleY;
   ReceiptOp op;
   if (room(state)) {
-    fillImage(state, op, width, height, [&](int column, int row) {
-      const std::size_t x = static_cast<std::size_t>(column / scaleX);
-      const std::size_t index = static_cast<std::size_t>(row / scaleY) * rowBytes + x / 8;
-      return index < size && (data[index] >> (7 - x % 8) & 1) != 0;
+    fillImage(state, op, width, height, [&](int row, unsigned char* out) {
+      const std::size_t start = static_cast<std::size_t>(row / scaleY) * rowBytes;
+      if (start >= size) return;  // rows the data never sent stay white
+      const unsigned char* source = data + start;
+      const std::size_t held = std::min(rowBytes, size - start);
+      if (scaleX == 1) {
+        // Whole bytes as they came; dots past the width are cleared.
+        const std::size_t count = std::min(held, (static_cast<std::size_t>(width) + 7) / 8);
+        std::copy(source, source + count, out);
+        if (width % 8 != 0 && count == (static_cast<std::size_t>(width) + 7) / 8)
+          out[count - 1] = static_cast<unsigned char>(out[count - 1] & (0xFF00 >> (width % 8)));
+        return;
+      }
+      setDots(out, width, [&](int column) {
+        const std::size_t x = static_cast<std::size_t>(column / scaleX);
+        return x / 8 < held && (source[x / 8] >> (7 - x % 8) & 1) != 0;
+      });
     });
   }
   printBlock(state, std::move(op), height);
@@ -454,8 +473,9 @@ void printQr(ReceiptState& state) {
   }
   const int side = symbol.size * module;
   ReceiptOp op;
-  if (room(state) && fillImage(state, op, side, side, [&](int column, int row) {
-        return symbol.modules[static_cast<std::size_t>(row / module * symbol.size + column / module)] != 0;
+  if (room(state) && fillImage(state, op, side, side, [&](int row, unsigned char* out) {
+        const unsigned char* modules = symbol.modules.data() + static_cast<std::size_t>(row / module * symbol.size);
+        setDots(out, side, [&](int column) { return modules[column / module] != 0; });
       })) {
     op.text = state.qrData;
   }
