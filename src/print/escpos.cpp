@@ -174,7 +174,10 @@ int justifiedOffset(const ReceiptState& state, int width) {
 // Prints the line buffer and feeds at least `feed` dots, or the line's
 // height where that is more: tall characters push the next line down.
 void printLine(ReceiptState& state, int feed) {
-  const int offset = justifiedOffset(state, state.lineX);
+  // The line's extent, not the print position: ESC $ may have moved back.
+  int extent = state.lineX;
+  for (const ReceiptOp& op : state.line) extent = std::max(extent, op.x + op.width);
+  const int offset = justifiedOffset(state, extent);
   for (ReceiptOp& op : state.line) {
     op.x += offset;
     op.y = state.y + state.lineHeight - op.height;  // items share the line's bottom
