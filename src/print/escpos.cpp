@@ -16,7 +16,7 @@ const int kDefaultLineSpacing = 34;    // 1/6 inch at 203 dpi
 const int kDefaultTabStop = 8 * kFontAWidth;
 const int kMaxTabStops = 32;
 const int kMaxPosition = 1 << 30;      // feeds stop growing here, so no sum overflows
-const int kQrDefaultModule = 3;
+const std::size_t kMaxLineItems = 1024;  // a line holding more is printed
 const std::size_t kMaxQrData = 7089;   // the most bytes a QR code holds
 
 // The commands, their bytes packed as the scanner names them.
@@ -48,60 +48,6 @@ const std::uint32_t kGsCut = 0x1D56;             // GS V m [n]
 const std::uint32_t kGsAreaWidth = 0x1D57;       // GS W nL nH
 const std::uint32_t kGsRaster = 0x1D7630;        // GS v 0 m xL xH yL yH d...
 
-enum Justification { kJustifyLeft, kJustifyCentre, kJustifyRight };
-
-struct Style {
-  ReceiptFont font = kReceiptFontA;
-  bool emphasized = false;
-  bool doubleStrike = false;
-  int underline = 0;
-  int widthScale = 1;
-  int heightScale = 1;
-  int spacing = 0;  // dots to the right of each character, before scaling
-  int codepage = 437;
-};
-
-// The printer as the bytes have set it up, and the receipt so far.
-struct ReceiptState {
-  int paperWidth = kReceiptWidth80;
-  int leftMargin = 0;
-  int areaWidth = kReceiptWidth80;
-  Style style;
-  Justification justification = kJustifyLeft;
-  int lineSpacing = kDefaultLineSpacing;
-  std::vector<int> tabStops;  // dots from the start of the line; empty: every 8 Font A cells
-  bool customTabs = false;
-
-  // The line buffer: what waits for the next line feed, placed from the
-  // start of the line; the line's height is its tallest item.
-  std::vector<ReceiptOp> line;
-  int lineX = 0;
-  int lineHeight = 0;
-
-  int y = 0;
-  bool pageUsed = false;
-
-  // Graphics stored by GS ( L function 112 or 113 for function 50 to print.
-  int storedWidth = 0;
-  int storedHeight = 0;
-  int storedScaleX = 1;
-  int storedScaleY = 1;
-  std::vector<unsigned char> stored;  // raster rows of (storedWidth + 7) / 8 bytes
-
-  std::string qrData;
-  bool qrStored = false;
-  int qrModule = kQrDefaultModule;
-  int qrLevel = 0;
-  // The symbol of the stored data, encoded once however often it is printed.
-  bool qrEncoded = false;
-  bool qrEncodable = false;
-  QrSymbol qrSymbol;
-
-  Receipt out;
-  std::size_t imageBytes = 0;
-  bool full = false;  // kMaxReceiptOps reached: the rest is not laid out
-};
-
 // One command as the scanner measured it, cut to the bytes there are.
 struct Command {
   std::uint32_t id = 0;
@@ -119,17 +65,14 @@ int addCapped(int a, int b) { return b >= kMaxPosition - a ? kMaxPosition : a + 
 int cellWidth(ReceiptFont font) { return font == kReceiptFontA ? kFontAWidth : kFontBWidth; }
 int cellHeight(ReceiptFont font) { return font == kReceiptFontA ? kFontAHeight : kFontBHeight; }
 
-int characterAdvance(const Style& style) { return (cellWidth(style.font) + style.spacing) * style.widthScale; }
+int characterAdvance(const ReceiptStyle& style) { return (cellWidth(style.font) + style.spacing) * style.widthScale; }
 
-bool room(ReceiptState& state) {
-  if (state.out.ops.size() + state.line.size() < kMaxReceiptOps) return true;
-  state.out.limited = true;
-  state.full = true;
-  return false;
+// A batch stops growing here; the caller takes it before more is laid out.
+bool batchFull(const ReceiptState& state) {
+  return state.out.ops.size() >= kMaxReceiptOps || state.imageBytes >= kMaxReceiptImageBytes / 2;
 }
 
 void emit(ReceiptState& state, ReceiptOp op) {
-  if (!room(state)) return;
   state.out.ops.push_back(std::move(op));
   state.pageUsed = true;
 }
@@ -198,14 +141,16 @@ void finishLine(ReceiptState& state) {
 }
 
 void placeInLine(ReceiptState& state, ReceiptOp op) {
+  // ESC $ and ESC \ can step back without end: such a line is printed.
+  if (state.line.size() >= kMaxLineItems) printLine(state, state.lineSpacing);
   op.x = state.lineX;
   state.lineX += op.width;
   state.lineHeight = std::max(state.lineHeight, op.height);
-  if (room(state)) state.line.push_back(std::move(op));
+  state.line.push_back(std::move(op));
 }
 
 void addCharacter(ReceiptState& state, unsigned char byte) {
-  const Style& style = state.style;
+  const ReceiptStyle& style = state.style;
   const int advance = characterAdvance(style);
   if (state.lineX + advance > state.areaWidth && !lineEmpty(state)) printLine(state, state.lineSpacing);
   const int height = cellHeight(style.font) * style.heightScale;
@@ -266,7 +211,7 @@ void printBlock(ReceiptState& state, ReceiptOp op, int height) {
 void cutPaper(ReceiptState& state, int feed) {
   finishLine(state);
   state.y = addCapped(state.y, feed);
-  if (state.pageUsed && (state.full || room(state))) {  // the last page still ends
+  if (state.pageUsed) {
     ReceiptOp end;
     end.kind = kReceiptPageEnd;
     end.height = state.y;
@@ -280,7 +225,7 @@ void resetPrinter(ReceiptState& state) {
   // A line that was never fed is printed rather than thrown away, as the
   // printer would: a receipt's last line is worth more than faithfulness.
   finishLine(state);
-  state.style = Style();
+  state.style = ReceiptStyle();
   state.justification = kJustifyLeft;
   state.lineSpacing = kDefaultLineSpacing;
   state.tabStops.clear();
@@ -330,7 +275,7 @@ void bitImage(ReceiptState& state, const Command& command) {
       return index < size && (data[index] >> (7 - sourceRow % 8) & 1) != 0;
     });
   };
-  if (width <= 0 || !room(state)) return;
+  if (width <= 0) return;
   if (fillImage(state, op, width, height, fillRow)) {
     placeInLine(state, std::move(op));
   } else {
@@ -349,7 +294,7 @@ void printRaster(ReceiptState& state, const unsigned char* data, std::size_t siz
   const int width = std::min(sourceWidth * scaleX, state.areaWidth);
   const int height = sourceHeight * scaleY;
   ReceiptOp op;
-  if (room(state)) {
+  {
     fillImage(state, op, width, height, [&](int row, unsigned char* out) {
       const std::size_t start = static_cast<std::size_t>(row / scaleY) * rowBytes;
       if (start >= size) return;  // rows the data never sent stay white
@@ -476,7 +421,7 @@ void printQr(ReceiptState& state) {
   }
   const int side = symbol.size * module;
   ReceiptOp op;
-  if (room(state) && fillImage(state, op, side, side, [&](int row, unsigned char* out) {
+  if (fillImage(state, op, side, side, [&](int row, unsigned char* out) {
         const unsigned char* modules = symbol.modules.data() + static_cast<std::size_t>(row / module * symbol.size);
         setDots(out, side, [&](int column) { return modules[column / module] != 0; });
       })) {
@@ -551,7 +496,7 @@ std::size_t headerNeeded(std::uint32_t id) {
 
 void obey(ReceiptState& state, const Command& command) {
   if (command.header < headerNeeded(command.id)) return;
-  Style& style = state.style;
+  ReceiptStyle& style = state.style;
   const unsigned n = command.at(2);
   switch (command.id) {
     case kEscReset: resetPrinter(state); break;
@@ -584,7 +529,7 @@ void obey(ReceiptState& state, const Command& command) {
       break;
     case kEscJustify:
       // As on the printer, only at the start of a line.
-      if (lineEmpty(state) && (n <= 2 || (n >= 48 && n <= 50))) state.justification = static_cast<Justification>(n % 48);
+      if (lineEmpty(state) && (n <= 2 || (n >= 48 && n <= 50))) state.justification = static_cast<ReceiptJustification>(n % 48);
       break;
     case kEscFeedLines: printLine(state, static_cast<int>(n) * state.lineSpacing); break;
     case kEscCutFull: case kEscCutPartial: cutPaper(state, 0); break;
@@ -614,28 +559,49 @@ void obey(ReceiptState& state, const Command& command) {
 
 }  // namespace
 
-Receipt parseReceipt(const unsigned char* data, std::size_t size, const ReceiptSettings& settings) {
-  ReceiptState state;
+void beginReceipt(ReceiptState& state, const ReceiptSettings& settings) {
+  state = ReceiptState();
   state.paperWidth = settings.paperWidthMm == 58 ? kReceiptWidth58 : kReceiptWidth80;
   state.areaWidth = state.paperWidth;
+  state.lineSpacing = kDefaultLineSpacing;
+}
+
+std::size_t layOutReceipt(ReceiptState& state, const unsigned char* data, std::size_t size, bool endOfData) {
+  state.wanted = 0;
   std::size_t at = 0;
-  while (at < size && !state.full) {
+  if (state.skip > 0) {
+    at = state.skip < size ? static_cast<std::size_t>(state.skip) : size;
+    state.skip -= at;
+  }
+  while (at < size && !batchFull(state)) {
     const unsigned char byte = data[at];
     if (byte >= 0x20) {
       addCharacter(state, byte);
       ++at;
       continue;
     }
+    const std::size_t held = size - at;
+    if (byte == kCarriageReturn && held == 1 && !endOfData) {
+      state.wanted = 2;  // is it CR LF?
+      return at;
+    }
     ControlScan scan;
     beginControlScan(scan, kEscPos);
-    const ControlKind kind = scanControl(scan, data + at, size - at, true);
+    // A reader that holds the most it may hold lets the command end there.
+    const bool cutHere = endOfData || held >= kMaxHeldCommand;
+    ControlKind kind = scanControl(scan, data + at, held, cutHere);
+    if (kind == kControlNeedMore) {
+      const std::uint64_t next = std::max<std::uint64_t>(scan.resumeAt + scan.need, held + 1);
+      state.wanted = static_cast<std::size_t>(std::min<std::uint64_t>(next, kMaxHeldCommand));
+      return at;
+    }
     if (kind == kControlKeep || kind == kControlDrop) {
       if (byte == kLineFeed) {
         printLine(state, state.lineSpacing);
       } else if (byte == kCarriageReturn) {
         // CR LF feeds once; a CR alone feeds as a printer set to add the
         // line feed itself does.
-        if (at + 1 >= size || data[at + 1] != kLineFeed) printLine(state, state.lineSpacing);
+        if (held < 2 || data[at + 1] != kLineFeed) printLine(state, state.lineSpacing);
       } else if (byte == kTab) {
         nextTab(state);
       } else if (byte == kFormFeed) {
@@ -645,17 +611,42 @@ Receipt parseReceipt(const unsigned char* data, std::size_t size, const ReceiptS
       ++at;
       continue;
     }
+    if (scan.length > held && !cutHere) {
+      state.wanted = static_cast<std::size_t>(std::min<std::uint64_t>(scan.length, kMaxHeldCommand));
+      return at;
+    }
     Command command;
     command.id = scan.command;
     command.bytes = data + at;
-    command.length = scan.length < size - at ? static_cast<std::size_t>(scan.length) : size - at;
+    command.length = scan.length < held ? static_cast<std::size_t>(scan.length) : held;
     command.header = std::min<std::size_t>(scan.headerLength, command.length);
     obey(state, command);
     at += command.length;
+    if (scan.length > held && !endOfData) state.skip = scan.length - held;
   }
+  return at;
+}
+
+void finishReceipt(ReceiptState& state) {
   // The end of the data ends the receipt, fed or not.
   if (!lineEmpty(state)) printLine(state, 0);
   cutPaper(state, 0);
+}
+
+std::vector<ReceiptOp> takeReceiptOps(ReceiptState& state) {
+  std::vector<ReceiptOp> ops;
+  ops.swap(state.out.ops);
+  state.imageBytes = 0;
+  for (const ReceiptOp& op : state.line) state.imageBytes += op.bits.size();
+  return ops;
+}
+
+Receipt parseReceipt(const unsigned char* data, std::size_t size, const ReceiptSettings& settings) {
+  ReceiptState state;
+  beginReceipt(state, settings);
+  // All of the data is here: only a full batch stops the layout short.
+  if (layOutReceipt(state, data, size, true) < size) state.out.limited = true;
+  finishReceipt(state);
   return std::move(state.out);
 }
 

@@ -1,12 +1,15 @@
 // Receipts from arbitrary bytes, on both paper widths: the layout stays
 // within its bounds (operations, image bytes), every image holds exactly its
 // rows and lies on the paper, everything on a receipt lies above the receipt's
-// end, text runs hold only printable bytes that were in the input, and the
-// list ends with a page end whenever it holds anything. libFuzzer hands over
-// a heap block of exactly the input's bytes, so AddressSanitizer reports any
-// read past them.
+// end, text runs hold only printable bytes that were in the input, the list
+// ends with a page end whenever it holds anything, and a reader that feeds
+// the bytes a few at a time (taking the operations after every call) gets
+// the same receipt. libFuzzer hands over a heap block of exactly the input's
+// bytes, and the pieces are heap blocks of exactly the bytes held, so
+// AddressSanitizer reports any read past them.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "fuzz/check.h"
 #include "print/escpos.h"
@@ -14,6 +17,40 @@
 namespace {
 
 const long long kUnboundedFeed = 1LL << 30;  // past this the layout stops adding feeds
+
+bool sameOp(const ReceiptOp& a, const ReceiptOp& b) {
+  return a.kind == b.kind && a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height &&
+         a.text == b.text && a.codepage == b.codepage && a.font == b.font && a.bold == b.bold &&
+         a.underline == b.underline && a.widthScale == b.widthScale && a.heightScale == b.heightScale &&
+         a.advance == b.advance && a.bits == b.bits;
+}
+
+std::vector<ReceiptOp> layOutInPieces(const std::uint8_t* data, std::size_t size, const ReceiptSettings& settings,
+                                      std::size_t piece) {
+  ReceiptState state;
+  beginReceipt(state, settings);
+  std::vector<ReceiptOp> all;
+  std::vector<unsigned char> held;
+  std::size_t read = 0;
+  for (int calls = 0;; ++calls) {
+    FUZZ_CHECK(calls <= 4 * static_cast<int>(size) + 4, "no progress after %d calls", calls);
+    const std::size_t n = piece < size - read ? piece : size - read;
+    held.insert(held.end(), data + read, data + read + n);
+    read += n;
+    const bool end = read == size;
+    if (!end && held.size() < state.wanted) continue;
+    FUZZ_CHECK(state.wanted <= kMaxHeldCommand, "wants %zu bytes", state.wanted);
+    std::vector<unsigned char> exact(held);  // a block of exactly the bytes held
+    const std::size_t used = layOutReceipt(state, exact.data(), exact.size(), end);
+    FUZZ_CHECK(used <= exact.size(), "used %zu of %zu bytes", used, exact.size());
+    for (ReceiptOp& op : takeReceiptOps(state)) all.push_back(std::move(op));
+    held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(used));
+    if (end && held.empty()) break;
+  }
+  finishReceipt(state);
+  for (ReceiptOp& op : takeReceiptOps(state)) all.push_back(std::move(op));
+  return all;
+}
 
 void checkReceipt(const std::uint8_t* data, std::size_t size, int paperWidthMm) {
   ReceiptSettings settings;
@@ -61,6 +98,14 @@ void checkReceipt(const std::uint8_t* data, std::size_t size, int paperWidthMm) 
   FUZZ_CHECK(pageStart == receipt.ops.size(), "operations after the last page end");
   FUZZ_CHECK(imageBytes <= kMaxReceiptImageBytes, "%zu image bytes", imageBytes);
   FUZZ_CHECK(textBytes <= size, "%zu bytes of text from %zu bytes", textBytes, size);
+
+  if (receipt.limited) return;  // a full batch ends a whole parse, not a reader's
+  const std::size_t piece = size > 0 ? 1 + data[size - 1] % 13u : 1;
+  const std::vector<ReceiptOp> pieces = layOutInPieces(data, size, settings, piece);
+  FUZZ_CHECK(pieces.size() == receipt.ops.size(), "%zu operations in pieces of %zu, %zu at once", pieces.size(),
+             piece, receipt.ops.size());
+  for (std::size_t i = 0; i < pieces.size(); ++i)
+    FUZZ_CHECK(sameOp(pieces[i], receipt.ops[i]), "operation %zu differs in pieces of %zu", i, piece);
 }
 
 }  // namespace

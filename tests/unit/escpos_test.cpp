@@ -4,6 +4,7 @@
 // feeds, and the bounds that hostile data meets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -57,6 +58,32 @@ std::vector<std::string> dots(const ReceiptOp& image) {
 std::string qrCommand(int function, const std::string& parameters) {
   const int length = static_cast<int>(parameters.size()) + 2;
   return bytes({GS, '(', 'k', length & 0xFF, length >> 8, 49, function}) + parameters;
+}
+
+// Lays the bytes out as a reader of a file does: a few bytes at a time,
+// reading on until the layout has what it wants, taking the operations after
+// every call.
+std::vector<ReceiptOp> layOutInPieces(const std::string& bytes, std::size_t piece) {
+  ReceiptState state;
+  beginReceipt(state, ReceiptSettings());
+  std::vector<ReceiptOp> all;
+  std::string held;
+  std::size_t read = 0;
+  for (;;) {
+    const std::size_t n = std::min(piece, bytes.size() - read);
+    held.append(bytes, read, n);
+    read += n;
+    const bool end = read == bytes.size();
+    if (!end && held.size() < state.wanted) continue;
+    const std::size_t used =
+        layOutReceipt(state, reinterpret_cast<const unsigned char*>(held.data()), held.size(), end);
+    for (ReceiptOp& op : takeReceiptOps(state)) all.push_back(std::move(op));
+    held.erase(0, used);
+    if (end && held.empty()) break;
+  }
+  finishReceipt(state);
+  for (ReceiptOp& op : takeReceiptOps(state)) all.push_back(std::move(op));
+  return all;
 }
 
 const char kQrText[] = "https://ferrin.example/r/1042";
@@ -144,6 +171,15 @@ TEST(EscPos, WholeReceiptAsOperations) {
   EXPECT_EQ(symbol[0].substr(0, 32), std::string(28, '#') + "....");
   EXPECT_EQ(symbol[4].substr(0, 32), "####" + std::string(20, '.') + "####....");
   EXPECT_EQ(symbol[8].substr(0, 32), "####....############....####....");
+
+  // Read a byte or a few at a time, the receipt comes out the same.
+  for (std::size_t piece : {1, 3, 64}) {
+    Receipt pieces;
+    pieces.ops = layOutInPieces(sampleReceipt(), piece);
+    EXPECT_EQ(describe(pieces), describe(receipt)) << piece;
+    for (std::size_t i = 0; i < receipt.ops.size() && i < pieces.ops.size(); ++i)
+      EXPECT_EQ(pieces.ops[i].bits, receipt.ops[i].bits) << piece << " " << i;
+  }
 }
 
 TEST(EscPos, LinesFeedsAndPaperWidth) {
