@@ -179,3 +179,13 @@ void finishReceipt(ReceiptState& state);
 // The operations laid out so far, taken out of the state; the next batch
 // starts empty.
 std::vector<ReceiptOp> takeReceiptOps(ReceiptState& state);
+
+// --- Drawing it (print/escpos_draw.cpp, with print/canvas.h) ---------------
+
+// Reads the open spool file from its current position to its end, a bounded
+// piece at a time, and draws the receipts on the attached printer, each cut
+// ending a page; the text of each printed line is passed to echo (with
+// pageFeed set, and no text, where a receipt is cut). Returns 0, or the
+// error code of a read that failed; drawing errors are left as the thread's
+// error code.
+int printEscPosPrintout(void (*echo)(const std::string& text, bool pageFeed));
