@@ -173,12 +173,14 @@ void drawOps(ReceiptDrawing& d, const std::vector<ReceiptOp>& ops) {
 
 }  // namespace
 
-int printEscPosPrintout(ReceiptEcho echo) {
+int printEscPosPrintout(ReceiptEcho echo) { return printEscPosReceipts(ReceiptSettings(), echo); }
+
+int printEscPosReceipts(const ReceiptSettings& settings, ReceiptEcho echo) {
   ReceiptDrawing d;
   d.echo = echo;
   d.drawing = canvasPage(&d.page) && d.page.dpiX > 0 && d.page.dpiY > 0 && d.page.width > 0 && d.page.height > 0;
   ReceiptState state;
-  beginReceipt(state, ReceiptSettings());
+  beginReceipt(state, settings);
   std::vector<unsigned char> held;
   bool atEnd = false;
   int readError = 0;
