@@ -126,7 +126,8 @@ void drawTextBox(ReceiptDrawing& d, const ReceiptOp& op) {
     for (int column = 0; column < op.width; ++column) {
       const bool edge = row < kFrameDots || row >= op.height - kFrameDots || column < kFrameDots ||
                         column >= op.width - kFrameDots;
-      if (edge) frame[static_cast<std::size_t>(row * stride + column / 8)] |= static_cast<unsigned char>(0x80 >> (column % 8));
+      const std::size_t at = static_cast<std::size_t>(row) * static_cast<std::size_t>(stride) + static_cast<std::size_t>(column / 8);
+      if (edge) frame[at] = static_cast<unsigned char>(frame[at] | 0x80 >> (column % 8));
     }
   }
   drawBits(d, op.x, op.y, op.width, op.height, stride, frame.data());
