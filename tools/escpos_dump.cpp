@@ -57,8 +57,8 @@ bool writePbm(const std::string& path, const ReceiptOp& image) {
   for (int y = 0; y < height; ++y) {
     std::fill(row.begin(), row.end(), '\0');
     for (int x = 0; x < width; ++x) {
-      if (receiptDotAt(image, x - kMargin, y - kMargin))
-        row[static_cast<std::size_t>(x / 8)] = static_cast<char>(row[static_cast<std::size_t>(x / 8)] | 0x80 >> (x % 8));
+      char& byte = row[static_cast<std::size_t>(x / 8)];
+      if (receiptDotAt(image, x - kMargin, y - kMargin)) byte = static_cast<char>(byte | 0x80 >> (x % 8));
     }
     std::fwrite(row.data(), 1, row.size(), file);
   }

@@ -529,7 +529,8 @@ void obey(ReceiptState& state, const Command& command) {
       break;
     case kEscJustify:
       // As on the printer, only at the start of a line.
-      if (lineEmpty(state) && (n <= 2 || (n >= 48 && n <= 50))) state.justification = static_cast<ReceiptJustification>(n % 48);
+      if (lineEmpty(state) && (n <= 2 || (n >= 48 && n <= 50)))
+        state.justification = static_cast<ReceiptJustification>(n % 48);
       break;
     case kEscFeedLines: printLine(state, static_cast<int>(n) * state.lineSpacing); break;
     case kEscCutFull: case kEscCutPartial: cutPaper(state, 0); break;
@@ -655,7 +656,8 @@ Receipt parseReceipt(const std::string& bytes, const ReceiptSettings& settings) 
 }
 
 bool receiptDotAt(const ReceiptOp& image, int column, int row) {
-  if (image.kind != kReceiptImage || column < 0 || row < 0 || column >= image.width || row >= image.height) return false;
+  if (image.kind != kReceiptImage || column < 0 || row < 0 || column >= image.width || row >= image.height)
+    return false;
   const std::size_t index = static_cast<std::size_t>(row) * static_cast<std::size_t>(image.bytesPerRow) +
                             static_cast<std::size_t>(column) / 8;
   return index < image.bits.size() && (image.bits[index] >> (7 - column % 8) & 1) != 0;

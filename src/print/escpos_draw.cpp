@@ -126,7 +126,8 @@ void drawTextBox(ReceiptDrawing& d, const ReceiptOp& op) {
     for (int column = 0; column < op.width; ++column) {
       const bool edge = row < kFrameDots || row >= op.height - kFrameDots || column < kFrameDots ||
                         column >= op.width - kFrameDots;
-      const std::size_t at = static_cast<std::size_t>(row) * static_cast<std::size_t>(stride) + static_cast<std::size_t>(column / 8);
+      const std::size_t at =
+          static_cast<std::size_t>(row) * static_cast<std::size_t>(stride) + static_cast<std::size_t>(column / 8);
       if (edge) frame[at] = static_cast<unsigned char>(frame[at] | 0x80 >> (column % 8));
     }
   }
@@ -157,8 +158,10 @@ void drawOps(ReceiptDrawing& d, const std::vector<ReceiptOp>& ops) {
     // is that of its tallest item, all of which end at its bottom.
     const int bottom = op.y + op.height;
     int lineTop = op.y;
-    for (std::size_t j = i + 1; j < ops.size() && ops[j].kind != kReceiptPageEnd && ops[j].y + ops[j].height == bottom; ++j)
+    for (std::size_t j = i + 1; j < ops.size() && ops[j].kind != kReceiptPageEnd; ++j) {
+      if (ops[j].y + ops[j].height != bottom) break;
       lineTop = std::min(lineTop, ops[j].y);
+    }
     if (lineTop > d.top && deviceY(d, bottom) > d.page.height && deviceSpan(d, bottom - lineTop) <= d.page.height) {
       canvasPageBreak();
       d.top = lineTop;
