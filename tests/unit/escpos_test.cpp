@@ -210,6 +210,28 @@ TEST(EscPos, LinesFeedsAndPaperWidth) {
             "text 0 174 12 24 A 1x1 cp437 'f'\n"
             "page 208\n");
 
+  // A print area of 256 dots from a margin of 24 (GS L, GS W), 2 dots of
+  // character spacing (ESC SP), tab stops at columns 4 and 10 (ESC D),
+  // absolute and relative positions (ESC $, ESC \), a 24-dot bit image under
+  // ESC 3 24, Font B (ESC M) with double strike (ESC G), both cuts.
+  const std::string area = bytes({GS, 'L', 24, 0, GS, 'W', 0, 1, ESC, ' ', 2, ESC, 'D', 4, 10, 0}) + "a\tb\tc\n" +
+                           bytes({ESC, '$', 100, 0}) + "x" + bytes({ESC, '\\', 0xF6, 0xFF}) + "y" +
+                           bytes({ESC, '3', 24, LF, ESC, '*', 33, 3, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0}) +
+                           bytes({LF, ESC, '2', ESC, 'M', 1}) + "fontB" + bytes({ESC, 'G', 1}) + "ds" +
+                           bytes({CR, ESC, 'i'}) + "x" + bytes({ESC, 'm'});
+  EXPECT_EQ(describe(parseReceipt(area, ReceiptSettings())),
+            "text 24 0 14 24 A 1x1 cp437 'a'\n"
+            "text 80 0 14 24 A 1x1 cp437 'b'\n"
+            "text 164 0 14 24 A 1x1 cp437 'c'\n"
+            "text 124 34 14 24 A 1x1 cp437 'x'\n"
+            "text 128 34 14 24 A 1x1 cp437 'y'\n"
+            "image 24 58 3 24\n"
+            "text 24 82 55 17 B 1x1 cp437 'fontB'\n"
+            "text 79 82 22 17 B bold 1x1 cp437 'ds'\n"
+            "page 116\n"
+            "text 24 0 11 17 B bold 1x1 cp437 'x'\n"
+            "page 34\n");
+
   // Feeds alone print nothing; a cut with nothing before it makes no page.
   EXPECT_EQ(describe(parseReceipt(bytes({LF, LF, ESC, 'd', 9, GS, 'V', 0, ESC, 'i', LF}), ReceiptSettings())), "");
 }
