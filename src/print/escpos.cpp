@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "files/escscan.h"
-#include "print/escpos_qr.h"
+#include "print/escpos_layout.h"
 
 namespace {
 
@@ -17,7 +17,6 @@ const int kDefaultTabStop = 8 * kFontAWidth;
 const int kMaxTabStops = 32;
 const int kMaxPosition = 1 << 30;      // feeds stop growing here, so no sum overflows
 const std::size_t kMaxLineItems = 1024;  // a line holding more is printed
-const std::size_t kMaxQrData = 7089;   // the most bytes a QR code holds
 
 // The commands, their bytes packed as the scanner names them.
 const std::uint32_t kEscReset = 0x1B40;          // ESC @
@@ -48,18 +47,6 @@ const std::uint32_t kGsCut = 0x1D56;             // GS V m [n]
 const std::uint32_t kGsAreaWidth = 0x1D57;       // GS W nL nH
 const std::uint32_t kGsRaster = 0x1D7630;        // GS v 0 m xL xH yL yH d...
 
-// One command as the scanner measured it, cut to the bytes there are.
-struct Command {
-  std::uint32_t id = 0;
-  const unsigned char* bytes = nullptr;
-  std::size_t length = 0;  // bytes held, header and data
-  std::size_t header = 0;  // where the data starts
-  unsigned at(std::size_t i) const { return i < length ? bytes[i] : 0u; }
-  unsigned word(std::size_t i) const { return at(i) | at(i + 1) << 8; }
-  const unsigned char* data() const { return bytes + header; }
-  std::size_t dataLength() const { return length - header; }
-};
-
 int addCapped(int a, int b) { return b >= kMaxPosition - a ? kMaxPosition : a + b; }
 
 int cellWidth(ReceiptFont font) { return font == kReceiptFontA ? kFontAWidth : kFontBWidth; }
@@ -75,36 +62,6 @@ bool batchFull(const ReceiptState& state) {
 void emit(ReceiptState& state, ReceiptOp op) {
   state.out.ops.push_back(std::move(op));
   state.pageUsed = true;
-}
-
-// Fills `op` with a width x height bitmap, row by row: `fillRow(row, out)`
-// sets the black dots of a row of white bytes. Within what is left of the
-// image bytes only; false when the image has no area or would pass the
-// bound (then nothing is allocated).
-template <typename FillRow>
-bool fillImage(ReceiptState& state, ReceiptOp& op, int width, int height, FillRow fillRow) {
-  if (width <= 0 || height <= 0) return false;
-  const std::size_t bytesPerRow = (static_cast<std::size_t>(width) + 7) / 8;
-  const std::size_t bytes = bytesPerRow * static_cast<std::size_t>(height);
-  if (bytes > kMaxReceiptImageBytes - state.imageBytes) {
-    state.out.limited = true;
-    return false;
-  }
-  state.imageBytes += bytes;
-  op.kind = kReceiptImage;
-  op.width = width;
-  op.height = height;
-  op.bytesPerRow = static_cast<int>(bytesPerRow);
-  op.bits.assign(bytes, 0);
-  for (int row = 0; row < height; ++row) fillRow(row, op.bits.data() + bytesPerRow * static_cast<std::size_t>(row));
-  return true;
-}
-
-// Sets the dots of one row that `dotAt(column)` says are black.
-template <typename DotAt>
-void setDots(unsigned char* out, int width, DotAt dotAt) {
-  for (int column = 0; column < width; ++column)
-    if (dotAt(column)) out[column / 8] = static_cast<unsigned char>(out[column / 8] | 0x80 >> (column % 8));
 }
 
 int justifiedOffset(const ReceiptState& state, int width) {
@@ -134,20 +91,6 @@ void printLine(ReceiptState& state, int feed) {
 
 bool lineEmpty(const ReceiptState& state) { return state.line.empty() && state.lineX == 0; }
 
-// Before a command that prints on its own (raster images, stored graphics,
-// QR codes, the cut): a line that has not been fed yet is printed first.
-void finishLine(ReceiptState& state) {
-  if (!lineEmpty(state)) printLine(state, state.lineSpacing);
-}
-
-void placeInLine(ReceiptState& state, ReceiptOp op) {
-  // ESC $ and ESC \ can step back without end: such a line is printed.
-  if (state.line.size() >= kMaxLineItems) printLine(state, state.lineSpacing);
-  op.x = state.lineX;
-  state.lineX += op.width;
-  state.lineHeight = std::max(state.lineHeight, op.height);
-  state.line.push_back(std::move(op));
-}
 
 void addCharacter(ReceiptState& state, unsigned char byte) {
   const ReceiptStyle& style = state.style;
@@ -178,7 +121,7 @@ void addCharacter(ReceiptState& state, unsigned char byte) {
   op.widthScale = style.widthScale;
   op.heightScale = style.heightScale;
   op.advance = advance;
-  placeInLine(state, std::move(op));
+  placeInReceiptLine(state, std::move(op));
 }
 
 void moveTo(ReceiptState& state, int x) {
@@ -198,18 +141,9 @@ void nextTab(ReceiptState& state) {
   }
 }
 
-// A bitmap printed on its own lines: justified, then fed past.
-void printBlock(ReceiptState& state, ReceiptOp op, int height) {
-  if (op.kind == kReceiptImage || op.kind == kReceiptTextBox) {
-    op.x = justifiedOffset(state, op.width);
-    op.y = state.y;
-    emit(state, std::move(op));
-  }
-  state.y = addCapped(state.y, height);
-}
 
 void cutPaper(ReceiptState& state, int feed) {
-  finishLine(state);
+  finishReceiptLine(state);
   state.y = addCapped(state.y, feed);
   if (state.pageUsed) {
     ReceiptOp end;
@@ -224,7 +158,7 @@ void cutPaper(ReceiptState& state, int feed) {
 void resetPrinter(ReceiptState& state) {
   // A line that was never fed is printed rather than thrown away, as the
   // printer would: a receipt's last line is worth more than faithfulness.
-  finishLine(state);
+  finishReceiptLine(state);
   state.style = ReceiptStyle();
   state.justification = kJustifyLeft;
   state.lineSpacing = kDefaultLineSpacing;
@@ -251,219 +185,7 @@ int codepageOf(unsigned table) {
   }
 }
 
-// ESC * m nL nH: one line's worth of a bit image, column by column, each
-// column 8 or 24 dots tall, top dot in the high bit. 8-dot images have a
-// third of the printer's vertical density; single density doubles each dot
-// across.
-void bitImage(ReceiptState& state, const Command& command) {
-  const unsigned mode = command.at(2);
-  if (mode != 0 && mode != 1 && mode != 32 && mode != 33) return;
-  const int columns = static_cast<int>(command.word(3));
-  const std::size_t columnBytes = mode >= 32 ? 3 : 1;
-  const int scaleX = mode % 2 == 0 ? 2 : 1;
-  const int scaleY = mode >= 32 ? 1 : 3;
-  // Dots past the end of the line are dropped.
-  const int width = std::min(columns * scaleX, state.areaWidth - state.lineX);
-  const int height = static_cast<int>(columnBytes) * 8 * scaleY;
-  const unsigned char* data = command.data();
-  const std::size_t size = command.dataLength();
-  ReceiptOp op;
-  auto fillRow = [&](int row, unsigned char* out) {
-    const std::size_t sourceRow = static_cast<std::size_t>(row / scaleY);
-    setDots(out, width, [&](int column) {
-      const std::size_t index = static_cast<std::size_t>(column / scaleX) * columnBytes + sourceRow / 8;
-      return index < size && (data[index] >> (7 - sourceRow % 8) & 1) != 0;
-    });
-  };
-  if (width <= 0) return;
-  if (fillImage(state, op, width, height, fillRow)) {
-    placeInLine(state, std::move(op));
-  } else {
-    // Too big for what is left: the line keeps its place.
-    state.lineX += width;
-    state.lineHeight = std::max(state.lineHeight, height);
-  }
-}
-
-// A raster bitmap printed on its own, scaled by whole dots; wider than the
-// print area it is cut at the right.
-void printRaster(ReceiptState& state, const unsigned char* data, std::size_t size, int sourceWidth,
-                 int sourceHeight, int scaleX, int scaleY) {
-  finishLine(state);
-  const std::size_t rowBytes = (static_cast<std::size_t>(sourceWidth) + 7) / 8;
-  const int width = std::min(sourceWidth * scaleX, state.areaWidth);
-  const int height = sourceHeight * scaleY;
-  ReceiptOp op;
-  {
-    fillImage(state, op, width, height, [&](int row, unsigned char* out) {
-      const std::size_t start = static_cast<std::size_t>(row / scaleY) * rowBytes;
-      if (start >= size) return;  // rows the data never sent stay white
-      const unsigned char* source = data + start;
-      const std::size_t held = std::min(rowBytes, size - start);
-      if (scaleX == 1) {
-        // Whole bytes as they came; dots past the width are cleared.
-        const std::size_t count = std::min(held, (static_cast<std::size_t>(width) + 7) / 8);
-        std::copy(source, source + count, out);
-        if (width % 8 != 0 && count == (static_cast<std::size_t>(width) + 7) / 8)
-          out[count - 1] = static_cast<unsigned char>(out[count - 1] & (0xFF00 >> (width % 8)));
-        return;
-      }
-      setDots(out, width, [&](int column) {
-        const std::size_t x = static_cast<std::size_t>(column / scaleX);
-        return x / 8 < held && (source[x / 8] >> (7 - x % 8) & 1) != 0;
-      });
-    });
-  }
-  printBlock(state, std::move(op), height);
-}
-
-// GS v 0 m xL xH yL yH: xL + xH * 256 bytes across, yL + yH * 256 rows; m
-// doubles the width (bit 0) and the height (bit 1).
-void rasterImage(ReceiptState& state, const Command& command) {
-  const unsigned mode = command.at(3);
-  if (mode > 3 && (mode < 48 || mode > 51)) return;
-  const int width = static_cast<int>(command.word(4)) * 8;
-  const int height = static_cast<int>(command.word(6));
-  printRaster(state, command.data(), command.dataLength(), width, height, mode & 1 ? 2 : 1, mode & 2 ? 2 : 1);
-}
-
-// GS ( L functions 112 and 113: a bx by c xL xH yL yH d..., raster rows or
-// columns of dots (top dot in the high bit of each byte) stored for
-// function 50 to print. The first colour replaces what was stored; further
-// colours of the same size print over it.
-void storeGraphics(ReceiptState& state, const unsigned char* p, std::size_t size, bool columns) {
-  if (size < 10 || p[2] != 48) return;
-  const int scaleX = p[3], scaleY = p[4];
-  const unsigned colour = p[5];
-  const int width = p[6] | p[7] << 8;
-  const int height = p[8] | p[9] << 8;
-  if (scaleX < 1 || scaleX > 2 || scaleY < 1 || scaleY > 2 || width == 0 || height == 0) return;
-  if (colour < 49 || colour > 52) return;
-  const std::size_t rowBytes = (static_cast<std::size_t>(width) + 7) / 8;
-  if (rowBytes * static_cast<std::size_t>(height) > kMaxStoredGraphicsBytes) {
-    state.out.limited = true;
-    return;
-  }
-  const bool overlay = colour != 49 && width == state.storedWidth && height == state.storedHeight;
-  if (!overlay) {
-    state.stored.assign(rowBytes * static_cast<std::size_t>(height), 0);
-    state.storedWidth = width;
-    state.storedHeight = height;
-  }
-  state.storedScaleX = scaleX;
-  state.storedScaleY = scaleY;
-  const unsigned char* data = p + 10;
-  const std::size_t count = size - 10;
-  if (!columns) {
-    const std::size_t n = std::min(count, state.stored.size());
-    for (std::size_t i = 0; i < n; ++i) state.stored[i] = static_cast<unsigned char>(state.stored[i] | data[i]);
-    return;
-  }
-  const std::size_t columnBytes = (static_cast<std::size_t>(height) + 7) / 8;
-  for (int x = 0; x < width; ++x) {
-    for (int y = 0; y < height; ++y) {
-      const std::size_t index = static_cast<std::size_t>(x) * columnBytes + static_cast<std::size_t>(y) / 8;
-      if (index >= count) return;
-      if ((data[index] >> (7 - y % 8) & 1) == 0) continue;
-      unsigned char& out = state.stored[static_cast<std::size_t>(y) * rowBytes + static_cast<std::size_t>(x) / 8];
-      out = static_cast<unsigned char>(out | 0x80 >> (x % 8));
-    }
-  }
-}
-
-// GS ( L / GS 8 L: m fn [parameters]. Graphics in the printer's own memory
-// (NV and downloaded graphics) are not here to print and are skipped.
-void graphics(ReceiptState& state, const Command& command) {
-  const unsigned char* p = command.data();
-  const std::size_t size = command.dataLength();
-  if (size < 2 || p[0] != 48) return;
-  const unsigned function = p[1];
-  if (function == 112 || function == 113) {
-    storeGraphics(state, p, size, function == 113);
-  } else if ((function == 2 || function == 50) && !state.stored.empty()) {
-    printRaster(state, state.stored.data(), state.stored.size(), state.storedWidth, state.storedHeight,
-                state.storedScaleX, state.storedScaleY);
-    state.stored.clear();
-    state.storedWidth = state.storedHeight = 0;
-  }
-}
-
-// A QR code's text in a frame as wide as the print area, Font A lines of it
-// inside a margin of half a cell: what the receipt shows where no QR code
-// can be drawn.
-void printQrText(ReceiptState& state) {
-  const int columns = std::max(1, state.areaWidth / kFontAWidth - 2);
-  const int lines = static_cast<int>((state.qrData.size() + static_cast<std::size_t>(columns) - 1) /
-                                     static_cast<std::size_t>(columns));
-  ReceiptOp op;
-  op.kind = kReceiptTextBox;
-  op.width = state.areaWidth;
-  op.height = std::max(1, lines) * kFontAHeight + kFontAHeight;
-  op.text = state.qrData;
-  op.codepage = state.style.codepage;
-  const int height = op.height;
-  printBlock(state, std::move(op), height);
-}
-
-void printQr(ReceiptState& state) {
-  if (!state.qrStored || state.qrData.empty()) return;
-  finishLine(state);
-  if (!state.qrEncoded) {
-    state.qrEncodable = encodeQrSymbol(state.qrData, state.qrLevel, state.qrSymbol);
-    state.qrEncoded = true;
-  }
-  const QrSymbol& symbol = state.qrSymbol;
-  const int module = state.qrModule;
-  if (!state.qrEncodable || symbol.size * module > state.areaWidth) {
-    // No encoder here, or a code the paper cannot hold: its text at least.
-    printQrText(state);
-    return;
-  }
-  const int side = symbol.size * module;
-  ReceiptOp op;
-  if (fillImage(state, op, side, side, [&](int row, unsigned char* out) {
-        const unsigned char* modules = symbol.modules.data() + static_cast<std::size_t>(row / module * symbol.size);
-        setDots(out, side, [&](int column) { return modules[column / module] != 0; });
-      })) {
-    op.text = state.qrData;
-  }
-  printBlock(state, std::move(op), side);
-}
-
-// GS ( k cn fn [parameters]: of the two-dimensional codes, QR codes
-// (cn 49) are drawn; the others are skipped.
-void symbolCommand(ReceiptState& state, const Command& command) {
-  const unsigned char* p = command.data();
-  const std::size_t size = command.dataLength();
-  if (size < 2 || p[0] != 49) return;
-  switch (p[1]) {
-    case 67:  // module size in dots
-      if (size >= 3 && p[2] >= 1 && p[2] <= 16) state.qrModule = p[2];
-      break;
-    case 69:  // error correction L, M, Q, H
-      if (size >= 3 && p[2] >= 48 && p[2] <= 51 && state.qrLevel != p[2] - 48) {
-        state.qrLevel = p[2] - 48;
-        state.qrEncoded = false;
-      }
-      break;
-    case 80:  // store the data
-      if (size >= 3) {
-        const std::size_t count = std::min(size - 3, kMaxQrData);
-        if (count < size - 3) state.out.limited = true;
-        state.qrData.assign(reinterpret_cast<const char*>(p + 3), count);
-        state.qrStored = true;
-        state.qrEncoded = false;
-      }
-      break;
-    case 81:  // print it
-      printQr(state);
-      break;
-    default:  // model, size information: nothing to lay out
-      break;
-  }
-}
-
-void setTabStops(ReceiptState& state, const Command& command) {
+void setTabStops(ReceiptState& state, const ReceiptCommand& command) {
   state.tabStops.clear();
   state.customTabs = true;
   const int width = characterAdvance(state.style);
@@ -494,7 +216,7 @@ std::size_t headerNeeded(std::uint32_t id) {
   }
 }
 
-void obey(ReceiptState& state, const Command& command) {
+void obey(ReceiptState& state, const ReceiptCommand& command) {
   if (command.header < headerNeeded(command.id)) return;
   ReceiptStyle& style = state.style;
   const unsigned n = command.at(2);
@@ -514,7 +236,7 @@ void obey(ReceiptState& state, const Command& command) {
       moveTo(state, state.lineX + step);
       break;
     }
-    case kEscBitImage: bitImage(state, command); break;
+    case kEscBitImage: layOutBitImage(state, command); break;
     case kEscUnderline:
       if (n <= 2 || (n >= 48 && n <= 50)) style.underline = static_cast<int>(n % 48);
       break;
@@ -541,9 +263,9 @@ void obey(ReceiptState& state, const Command& command) {
       style.widthScale = static_cast<int>(n >> 4 & 7) + 1;
       style.heightScale = static_cast<int>(n & 7) + 1;
       break;
-    case kGsRaster: rasterImage(state, command); break;
-    case kGsGraphics: case kGsGraphicsLong: graphics(state, command); break;
-    case kGsSymbol: symbolCommand(state, command); break;
+    case kGsRaster: layOutRasterImage(state, command); break;
+    case kGsGraphics: case kGsGraphicsLong: layOutGraphics(state, command); break;
+    case kGsSymbol: layOutSymbol(state, command); break;
     case kGsLeftMargin:
       if (lineEmpty(state)) setMargins(state, static_cast<int>(command.word(2)), state.areaWidth);
       break;
@@ -554,11 +276,35 @@ void obey(ReceiptState& state, const Command& command) {
       // m 65, 66, 97, 98, 103, 104 feed n dots first.
       cutPaper(state, command.header >= 4 ? static_cast<int>(command.at(3)) : 0);
       break;
-    default: break;  // the drawer kick, NV graphics, bar codes, settings: nothing to draw
+    default: break;  // the drawer kick, NV layOutGraphics, bar codes, settings: nothing to draw
   }
 }
 
 }  // namespace
+
+// Before a command that prints on its own (raster images, stored graphics,
+// QR codes, the cut): a line that has not been fed yet is printed first.
+void finishReceiptLine(ReceiptState& state) {
+  if (!lineEmpty(state)) printLine(state, state.lineSpacing);
+}
+
+void placeInReceiptLine(ReceiptState& state, ReceiptOp op) {
+  // ESC $ and ESC \ can step back without end: such a line is printed.
+  if (state.line.size() >= kMaxLineItems) printLine(state, state.lineSpacing);
+  op.x = state.lineX;
+  state.lineX += op.width;
+  state.lineHeight = std::max(state.lineHeight, op.height);
+  state.line.push_back(std::move(op));
+}
+
+void printReceiptBlock(ReceiptState& state, ReceiptOp op, int height) {
+  if (op.kind == kReceiptImage || op.kind == kReceiptTextBox) {
+    op.x = justifiedOffset(state, op.width);
+    op.y = state.y;
+    emit(state, std::move(op));
+  }
+  state.y = addCapped(state.y, height);
+}
 
 void beginReceipt(ReceiptState& state, const ReceiptSettings& settings) {
   state = ReceiptState();
@@ -616,7 +362,7 @@ std::size_t layOutReceipt(ReceiptState& state, const unsigned char* data, std::s
       state.wanted = static_cast<std::size_t>(std::min<std::uint64_t>(scan.length, kMaxHeldCommand));
       return at;
     }
-    Command command;
+    ReceiptCommand command;
     command.id = scan.command;
     command.bytes = data + at;
     command.length = scan.length < held ? static_cast<std::size_t>(scan.length) : held;
