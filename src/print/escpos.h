@@ -61,7 +61,8 @@ struct ReceiptOp {
 
   // Text runs: the bytes as sent, in the code page the printer had selected
   // (437, 850, 852, 858, 860, 863, 865, 866, 1252). Each character takes
-  // `advance` dots: the cell width times widthScale, plus character spacing.
+  // `advance` dots: the cell width and the character spacing (ESC SP),
+  // times widthScale. Runs of one line end at the same y + height.
   // QR codes (image or text box) carry their data here too.
   std::string text;
   int codepage = 437;
