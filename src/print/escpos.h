@@ -1,11 +1,194 @@
-// Receipt printouts (ESC/POS) drawn on any printer with the canvas
-// (print/canvas.h).
+// Receipts in ESC/POS, the language of receipt printers: the bytes a DOS
+// point-of-sale program sent to its printer, turned into what that printer
+// would have put on the paper, as a list of operations in printer dots. The
+// list draws nothing itself: the printing layer places its text runs and
+// bitmaps on whatever printer the slot names.
+//
+// Coordinates are dots of a 203 dpi receipt printer, measured from the top
+// left corner of the printable area of the receipt they belong to: 576 dots
+// (48 columns of Font A) on 80 mm paper, 384 dots (32 columns) on 58 mm. A
+// paper cut ends a receipt; the next one starts again at y = 0.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
-// Reads the open spool file from its current position to its end and draws
-// the receipt on the attached printer; text lines are passed to echo (with
-// pageFeed set, and no text, where a receipt is cut). Returns 0, or the error
-// code of a read that failed.
+#include "print/escpos_qr.h"
+
+const int kReceiptDpi = 203;
+const int kReceiptWidth80 = 576;  // printable dots on 80 mm paper
+const int kReceiptWidth58 = 384;  // printable dots on 58 mm paper
+
+// Character cells in dots, before scaling.
+const int kFontAWidth = 12;
+const int kFontAHeight = 24;
+const int kFontBWidth = 9;
+const int kFontBHeight = 17;
+
+// Bounds that no data can push past. A batch of operations (everything
+// parsed by parseReceipt, or laid out between two takeReceiptOps) stops
+// growing once it holds kMaxReceiptOps operations or half of
+// kMaxReceiptImageBytes in images; an image that would take it past
+// kMaxReceiptImageBytes is dropped (its place on the paper stays). Graphics
+// stored for later printing (GS ( L) hold at most kMaxStoredGraphicsBytes.
+// A reader holds at most kMaxHeldCommand bytes of one command; the data of a
+// longer one is cut there and the rest skipped unseen.
+const std::size_t kMaxReceiptOps = 500000;
+const std::size_t kMaxReceiptImageBytes = std::size_t(32) << 20;
+const std::size_t kMaxStoredGraphicsBytes = std::size_t(4) << 20;
+const std::size_t kMaxHeldCommand = std::size_t(8) << 20;
+
+enum ReceiptOpKind {
+  kReceiptText,     // a run of characters in one style
+  kReceiptImage,    // a 1-bit bitmap at 203 dpi (logos, bit images, QR codes)
+  kReceiptTextBox,  // a QR code's text in a frame, where no QR encoder was built in
+  kReceiptPageEnd   // the paper cut: the receipt ends here
+};
+
+enum ReceiptFont { kReceiptFontA, kReceiptFontB };
+
+struct ReceiptOp {
+  ReceiptOpKind kind = kReceiptText;
+  // Top left corner and extent in dots. A text run's box is its characters'
+  // cells (advance times count, cell height times height scale). A page end
+  // gives the receipt's length in `height` (x, y and width are 0).
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+
+  // Text runs: the bytes as sent, in the code page the printer had selected
+  // (437, 850, 852, 858, 860, 863, 865, 866, 1252). Each character takes
+  // `advance` dots: the cell width and the character spacing (ESC SP),
+  // times widthScale. Runs of one line end at the same y + height.
+  // QR codes (image or text box) carry their data here too.
+  std::string text;
+  int codepage = 437;
+  ReceiptFont font = kReceiptFontA;
+  bool bold = false;
+  int underline = 0;  // 0 none, else the line's thickness in dots (1 or 2)
+  int widthScale = 1;   // 1-8
+  int heightScale = 1;  // 1-8
+  int advance = kFontAWidth;
+
+  // Images: `height` rows of `bytesPerRow` bytes, top row first, leftmost dot
+  // in the high bit, 1 = black. `width` dots of each row are used.
+  int bytesPerRow = 0;
+  std::vector<unsigned char> bits;
+};
+
+struct ReceiptSettings {
+  int paperWidthMm = 80;  // 80, or 58 for narrow paper
+};
+
+struct Receipt {
+  std::vector<ReceiptOp> ops;
+  bool limited = false;  // a bound above was reached: something was left out
+};
+
+// Lays out the bytes as the receipt printer would. Every page with something
+// on it ends with a kReceiptPageEnd, the last one too; pages with nothing
+// on them (feeds only) are left out. Never reads outside [data, data + size).
+Receipt parseReceipt(const unsigned char* data, std::size_t size, const ReceiptSettings& settings);
+Receipt parseReceipt(const std::string& bytes, const ReceiptSettings& settings);
+
+// True when the dot at (column, row) of an image op is black.
+bool receiptDotAt(const ReceiptOp& image, int column, int row);
+
+// --- Laying out a receipt piece by piece -----------------------------------
+// For a reader of a file of any size, which holds a bounded buffer:
+//   ReceiptState state;
+//   beginReceipt(state, settings);
+//   loop: used = layOutReceipt(state, held, count, endOfFile);
+//         draw and drop takeReceiptOps(state); keep held[used..count) and
+//         read more after it, at least until state.wanted bytes are held
+//         (when it is 0, the batch was full: call again at once)
+//   finishReceipt(state); draw takeReceiptOps(state).
+// Operations come out in the order the printer prints them, page by page.
+
+enum ReceiptJustification { kJustifyLeft, kJustifyCentre, kJustifyRight };
+
+struct ReceiptStyle {
+  ReceiptFont font = kReceiptFontA;
+  bool emphasized = false;    // ESC E
+  bool doubleStrike = false;  // ESC G, printed as bold too
+  int underline = 0;
+  int widthScale = 1;
+  int heightScale = 1;
+  int spacing = 0;  // dots to the right of each character, before scaling
+  int codepage = 437;
+};
+
+// The printer as the bytes have set it up, and the receipt so far.
+struct ReceiptState {
+  int paperWidth = kReceiptWidth80;
+  int leftMargin = 0;
+  int areaWidth = kReceiptWidth80;
+  ReceiptStyle style;
+  ReceiptJustification justification = kJustifyLeft;
+  int lineSpacing = 0;
+  std::vector<int> tabStops;  // dots from the start of the line
+  bool customTabs = false;    // else every 8 Font A cells
+
+  // The line buffer: what waits for the next line feed, placed from the
+  // start of the line; the line's height is its tallest item.
+  std::vector<ReceiptOp> line;
+  int lineX = 0;
+  int lineHeight = 0;
+
+  int y = 0;              // of the next line on this receipt
+  bool pageUsed = false;  // something is on this receipt
+
+  // Graphics stored by GS ( L function 112 or 113 for function 50 to print.
+  int storedWidth = 0;
+  int storedHeight = 0;
+  int storedScaleX = 1;
+  int storedScaleY = 1;
+  std::vector<unsigned char> stored;  // raster rows of (storedWidth + 7) / 8 bytes
+
+  std::string qrData;
+  bool qrStored = false;
+  int qrModule = 3;
+  int qrLevel = 0;
+  // The symbol of the stored data, encoded once however often it is printed.
+  bool qrEncoded = false;
+  bool qrEncodable = false;
+  QrSymbol qrSymbol;
+
+  Receipt out;                 // the batch not yet taken
+  std::size_t imageBytes = 0;  // in the batch and the line buffer
+  std::uint64_t skip = 0;      // data of a command too long to hold, still to pass
+  std::size_t wanted = 0;      // after a short layOutReceipt: bytes the next call must hold
+};
+
+void beginReceipt(ReceiptState& state, const ReceiptSettings& settings);
+
+// Lays out the whole characters and commands among the `size` bytes and
+// returns how many bytes that used. It stops short where a command (or a CR
+// that may be followed by LF) goes on past the bytes and `endOfData` is
+// false, setting `wanted` to the bytes the next call must hold from there;
+// or where the batch is full (`wanted` 0). A command longer than
+// kMaxHeldCommand is obeyed with the bytes held, and its remaining data is
+// passed over in the calls after.
+std::size_t layOutReceipt(ReceiptState& state, const unsigned char* data, std::size_t size, bool endOfData);
+
+// The end of the data: a line not yet fed is printed, and the receipt ends.
+void finishReceipt(ReceiptState& state);
+
+// The operations laid out so far, taken out of the state; the next batch
+// starts empty.
+std::vector<ReceiptOp> takeReceiptOps(ReceiptState& state);
+
+// --- Drawing it (print/escpos_draw.cpp, with print/canvas.h) ---------------
+
+// Reads the open spool file from its current position to its end, a bounded
+// piece at a time, and draws the receipts on the attached printer, each cut
+// ending a page; the text of each printed line is passed to echo (with
+// pageFeed set, and no text, where a receipt is cut). Returns 0, or the
+// error code of a read that failed; drawing errors are left as the thread's
+// error code. The paper is 80 mm wide; printEscPosReceipts takes the
+// settings (the slot's paper width).
 int printEscPosPrintout(void (*echo)(const std::string& text, bool pageFeed));
+int printEscPosReceipts(const ReceiptSettings& settings, void (*echo)(const std::string& text, bool pageFeed));

@@ -1,0 +1,68 @@
+// The receipt layout's own parts, shared by its two files: escpos.cpp lays
+// out characters, lines, feeds and settings; escpos_images.cpp the bitmaps
+// and QR codes, which print in the line or on lines of their own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "print/escpos.h"
+
+// One command as the scanner measured it, cut to the bytes there are.
+struct ReceiptCommand {
+  std::uint32_t id = 0;
+  const unsigned char* bytes = nullptr;
+  std::size_t length = 0;  // bytes held, header and data
+  std::size_t header = 0;  // where the data starts
+  unsigned at(std::size_t i) const { return i < length ? bytes[i] : 0u; }
+  unsigned word(std::size_t i) const { return at(i) | at(i + 1) << 8; }
+  const unsigned char* data() const { return bytes + header; }
+  std::size_t dataLength() const { return length - header; }
+};
+
+// The line buffer is printed if it holds anything (before whatever prints on
+// its own lines).
+void finishReceiptLine(ReceiptState& state);
+// Adds an item (a character run or a bit image) at the print position.
+void placeInReceiptLine(ReceiptState& state, ReceiptOp op);
+// Prints a bitmap (or text box) on its own lines, justified, and feeds
+// `height` dots past it; an op that is not one (an image that was dropped)
+// only feeds.
+void printReceiptBlock(ReceiptState& state, ReceiptOp op, int height);
+
+// The image commands: ESC *, GS v 0, GS ( L and GS 8 L, GS ( k.
+void layOutBitImage(ReceiptState& state, const ReceiptCommand& command);
+void layOutRasterImage(ReceiptState& state, const ReceiptCommand& command);
+void layOutGraphics(ReceiptState& state, const ReceiptCommand& command);
+void layOutSymbol(ReceiptState& state, const ReceiptCommand& command);
+
+// Fills `op` with a width x height bitmap, row by row: `fillRow(row, out)`
+// sets the black dots of a row of white bytes. Within what is left of the
+// image bytes only; false when the image has no area or would pass the
+// bound (then nothing is allocated).
+template <typename FillRow>
+bool fillReceiptImage(ReceiptState& state, ReceiptOp& op, int width, int height, FillRow fillRow) {
+  if (width <= 0 || height <= 0) return false;
+  const std::size_t bytesPerRow = (static_cast<std::size_t>(width) + 7) / 8;
+  const std::size_t bytes = bytesPerRow * static_cast<std::size_t>(height);
+  if (bytes > kMaxReceiptImageBytes - state.imageBytes) {
+    state.out.limited = true;
+    return false;
+  }
+  state.imageBytes += bytes;
+  op.kind = kReceiptImage;
+  op.width = width;
+  op.height = height;
+  op.bytesPerRow = static_cast<int>(bytesPerRow);
+  op.bits.assign(bytes, 0);
+  for (int row = 0; row < height; ++row) fillRow(row, op.bits.data() + bytesPerRow * static_cast<std::size_t>(row));
+  return true;
+}
+
+// Sets the dots of one row that `dotAt(column)` says are black.
+template <typename DotAt>
+void setReceiptDots(unsigned char* out, int width, DotAt dotAt) {
+  for (int column = 0; column < width; ++column)
+    if (dotAt(column)) out[column / 8] = static_cast<unsigned char>(out[column / 8] | 0x80 >> (column % 8));
+}
+

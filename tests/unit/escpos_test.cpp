@@ -1,0 +1,278 @@
+// Receipts in ESC/POS laid out as the receipt printer would: a whole sample
+// receipt checked operation by operation (positions in dots, styles, images
+// and their dots, the page end at the cut), the layout rules of lines and
+// feeds, and the bounds that hostile data meets.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "print/escpos.h"
+
+namespace {
+
+const int ESC = 0x1B, GS = 0x1D, LF = 0x0A, HT = 0x09, CR = 0x0D;
+
+std::string bytes(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s += static_cast<char>(v);
+  return s;
+}
+
+// One line for each operation, the way a reader would check a printout.
+std::string describe(const ReceiptOp& op) {
+  const std::string box = std::to_string(op.x) + " " + std::to_string(op.y) + " " + std::to_string(op.width) + " " +
+                          std::to_string(op.height);
+  switch (op.kind) {
+    case kReceiptText:
+      return "text " + box + (op.font == kReceiptFontA ? " A" : " B") + (op.bold ? " bold" : "") +
+             (op.underline ? " underline" + std::to_string(op.underline) : "") + " " +
+             std::to_string(op.widthScale) + "x" + std::to_string(op.heightScale) + " cp" +
+             std::to_string(op.codepage) + " '" + op.text + "'";
+    case kReceiptImage: return "image " + box;
+    case kReceiptTextBox: return "box " + box + " '" + op.text + "'";
+    case kReceiptPageEnd: return "page " + std::to_string(op.height);
+  }
+  return "?";
+}
+
+std::string describe(const Receipt& receipt) {
+  std::string out;
+  for (const ReceiptOp& op : receipt.ops) out += describe(op) + "\n";
+  return out;
+}
+
+// The dots of an image as rows of '#' and '.'.
+std::vector<std::string> dots(const ReceiptOp& image) {
+  std::vector<std::string> rows;
+  for (int y = 0; y < image.height; ++y) {
+    std::string row;
+    for (int x = 0; x < image.width; ++x) row += receiptDotAt(image, x, y) ? '#' : '.';
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+std::string qrCommand(int function, const std::string& parameters) {
+  const int length = static_cast<int>(parameters.size()) + 2;
+  return bytes({GS, '(', 'k', length & 0xFF, length >> 8, 49, function}) + parameters;
+}
+
+// Lays the bytes out as a reader of a file does: a few bytes at a time,
+// reading on until the layout has what it wants, taking the operations after
+// every call.
+std::vector<ReceiptOp> layOutInPieces(const std::string& bytes, std::size_t piece) {
+  ReceiptState state;
+  beginReceipt(state, ReceiptSettings());
+  std::vector<ReceiptOp> all;
+  std::string held;
+  std::size_t read = 0;
+  for (;;) {
+    const std::size_t n = std::min(piece, bytes.size() - read);
+    held.append(bytes, read, n);
+    read += n;
+    const bool end = read == bytes.size();
+    if (!end && held.size() < state.wanted) continue;
+    const std::size_t used =
+        layOutReceipt(state, reinterpret_cast<const unsigned char*>(held.data()), held.size(), end);
+    for (ReceiptOp& op : takeReceiptOps(state)) all.push_back(std::move(op));
+    held.erase(0, used);
+    if (end && held.empty()) break;
+  }
+  finishReceipt(state);
+  for (ReceiptOp& op : takeReceiptOps(state)) all.push_back(std::move(op));
+  return all;
+}
+
+const char kQrText[] = "https://ferrin.example/r/1042";
+
+// A till's receipt: logo, shop name, items, total, stored logo, QR code,
+// drawer kick, cut, and the start of the next receipt.
+std::string sampleReceipt() {
+  std::string r;
+  // A raster logo, double width, its data full of bytes that look like
+  // commands and line ends.
+  r += bytes({ESC, '@', ESC, 'a', 1, GS, 'v', '0', 1, 2, 0, 3, 0, 0xFF, LF, ESC, '@', 0x81, 0x0C});
+  r += bytes({GS, '!', 0x11}) + "CAFE NORD" + bytes({LF, GS, '!', 0}) + "Hauptstr. 1" + bytes({LF});
+  // Items in code page 850, a tab to the price column, one underlined.
+  r += bytes({ESC, 'a', 0, ESC, 't', 2}) + "K\x84se" + bytes({HT}) + "2.50" + bytes({LF});
+  r += bytes({ESC, '-', 1}) + "Brot" + bytes({ESC, '-', 0, HT}) + "1.20" + bytes({LF});
+  r += bytes({ESC, '!', 0x01}) + "2 x 0.60" + bytes({LF, ESC, '!', 0});
+  // An 8-dot single-density bit image in the line, text after it.
+  r += bytes({ESC, '*', 0, 2, 0, 0x81, 0xFF}) + "ok" + bytes({LF});
+  r += bytes({ESC, 'E', 1}) + "TOTAL" + bytes({ESC, 'E', 0, HT, GS, '!', 0x01}) + "3.70" + bytes({LF, GS, '!', 0});
+  // A logo stored through the print buffer and printed: raster rows at
+  // twice the size, then columns through GS 8 L.
+  r += bytes({ESC, 'a', 1, GS, '(', 'L', 12, 0, 48, 112, 48, 2, 2, 49, 8, 0, 2, 0, 0xF0, 0x0F});
+  r += bytes({GS, '(', 'L', 2, 0, 48, 50});
+  r += bytes({GS, '8', 'L', 13, 0, 0, 0, 48, 113, 48, 1, 1, 49, 3, 0, 8, 0, 0x80, 0x01, 0xFF});
+  r += bytes({GS, '(', 'L', 2, 0, 48, 2});
+  // A QR code: model 2, modules of 4 dots, level M, the text, print.
+  r += qrCommand(65, bytes({50, 0})) + qrCommand(67, bytes({4})) + qrCommand(69, bytes({49}));
+  r += qrCommand(80, "0" + std::string(kQrText)) + qrCommand(81, "0");
+  // Three blank lines, the drawer kick (its parameters printable bytes),
+  // feed 20 dots and cut; then the next receipt has begun.
+  r += bytes({ESC, 'a', 0, ESC, 'd', 3, ESC, 'p', '0', 'A', 'B', GS, 'V', 65, 20});
+  r += "Kopie" + bytes({CR, LF});
+  return r;
+}
+
+TEST(EscPos, WholeReceiptAsOperations) {
+  const Receipt receipt = parseReceipt(sampleReceipt(), ReceiptSettings());
+  EXPECT_FALSE(receipt.limited);
+  EXPECT_EQ(describe(receipt),
+            "image 272 0 32 3\n"
+            "text 180 3 216 48 A 2x2 cp437 'CAFE NORD'\n"
+            "text 222 51 132 24 A 1x1 cp437 'Hauptstr. 1'\n"
+            "text 0 85 48 24 A 1x1 cp850 'K\x84se'\n"
+            "text 96 85 48 24 A 1x1 cp850 '2.50'\n"
+            "text 0 119 48 24 A underline1 1x1 cp850 'Brot'\n"
+            "text 96 119 48 24 A 1x1 cp850 '1.20'\n"
+            "text 0 153 72 17 B 1x1 cp850 '2 x 0.60'\n"
+            "image 0 187 4 24\n"
+            "text 4 187 24 24 A 1x1 cp850 'ok'\n"
+            "text 0 245 60 24 A bold 1x1 cp850 'TOTAL'\n"
+            "text 96 221 48 48 A 1x2 cp850 '3.70'\n"
+            "image 280 269 16 4\n"
+            "image 286 273 3 8\n"
+            "image 230 281 116 116\n"
+            "page 519\n"
+            "text 0 0 60 24 A 1x1 cp850 'Kopie'\n"
+            "page 34\n");
+  ASSERT_EQ(receipt.ops.size(), 18u);
+
+  // Raster rows, each dot doubled across: 0xFF 0x0A / 0x1B 0x40 / 0x81 0x0C.
+  EXPECT_EQ(dots(receipt.ops[0]), (std::vector<std::string>{
+                                      "################........##..##..",
+                                      "......####..####..##............",
+                                      "##............##........####....",
+                                  }));
+  // 8-dot single density: 2 dots across and 3 down for each dot sent.
+  const std::vector<std::string> bit = dots(receipt.ops[8]);
+  EXPECT_EQ(bit[0], "####");
+  EXPECT_EQ(bit[3], "..##");
+  EXPECT_EQ(bit[23], "####");
+  // Stored raster at twice the size, then stored columns.
+  EXPECT_EQ(dots(receipt.ops[12]), (std::vector<std::string>{
+                                       "########........",
+                                       "########........",
+                                       "........########",
+                                       "........########",
+                                   }));
+  EXPECT_EQ(dots(receipt.ops[13]),
+            (std::vector<std::string>{"#.#", "..#", "..#", "..#", "..#", "..#", "..#", ".##"}));
+  // The QR code keeps its text; 29 modules of 4 dots (version 3), with the
+  // finder pattern's dark frame and light ring in the top left corner.
+  const ReceiptOp& qr = receipt.ops[14];
+  EXPECT_EQ(qr.text, kQrText);
+  const std::vector<std::string> symbol = dots(qr);
+  EXPECT_EQ(symbol[0].substr(0, 32), std::string(28, '#') + "....");
+  EXPECT_EQ(symbol[4].substr(0, 32), "####" + std::string(20, '.') + "####....");
+  EXPECT_EQ(symbol[8].substr(0, 32), "####....############....####....");
+
+  // Read a byte or a few at a time, the receipt comes out the same.
+  for (std::size_t piece : {1, 3, 64}) {
+    Receipt pieces;
+    pieces.ops = layOutInPieces(sampleReceipt(), piece);
+    EXPECT_EQ(describe(pieces), describe(receipt)) << piece;
+    for (std::size_t i = 0; i < receipt.ops.size() && i < pieces.ops.size(); ++i)
+      EXPECT_EQ(pieces.ops[i].bits, receipt.ops[i].bits) << piece << " " << i;
+  }
+}
+
+TEST(EscPos, LinesFeedsAndPaperWidth) {
+  // 48 columns of Font A on 80 mm paper, 32 on 58 mm: the 49th or 33rd
+  // character starts the next line.
+  const std::string row = std::string(49, 'x');
+  EXPECT_EQ(describe(parseReceipt(row, ReceiptSettings())),
+            "text 0 0 576 24 A 1x1 cp437 '" + std::string(48, 'x') + "'\n" +
+                "text 0 34 12 24 A 1x1 cp437 'x'\npage 58\n");
+  ReceiptSettings narrow;
+  narrow.paperWidthMm = 58;
+  EXPECT_EQ(describe(parseReceipt(bytes({ESC, 'a', 2}) + std::string(33, 'y'), narrow)),
+            "text 0 0 384 24 A 1x1 cp437 '" + std::string(32, 'y') + "'\n" +
+                "text 372 34 12 24 A 1x1 cp437 'y'\npage 58\n");
+
+  // ESC 3 sets the line spacing; a lone CR feeds like LF, CR LF once; ESC J
+  // feeds dots; ESC @ prints a line not yet fed and restores the 1/6 inch
+  // spacing and plain text; ESC ! and GS ! scale, and the later one wins.
+  const std::string lines = bytes({ESC, '3', 50}) + "a" + bytes({CR}) + "b" + bytes({CR, LF}) + "c" +
+                            bytes({ESC, 'J', 10}) + bytes({ESC, '!', 0x38}) + "d" + bytes({GS, '!', 0x70}) + "e" +
+                            bytes({ESC, '@'}) + "f" + bytes({LF});
+  EXPECT_EQ(describe(parseReceipt(lines, ReceiptSettings())),
+            "text 0 0 12 24 A 1x1 cp437 'a'\n"
+            "text 0 50 12 24 A 1x1 cp437 'b'\n"
+            "text 0 100 12 24 A 1x1 cp437 'c'\n"
+            "text 0 124 24 48 A bold 2x2 cp437 'd'\n"
+            "text 24 148 96 24 A bold 8x1 cp437 'e'\n"
+            "text 0 174 12 24 A 1x1 cp437 'f'\n"
+            "page 208\n");
+
+  // A print area of 256 dots from a margin of 24 (GS L, GS W), 2 dots of
+  // character spacing (ESC SP), tab stops at columns 4 and 10 (ESC D),
+  // absolute and relative positions (ESC $, ESC \), a 24-dot bit image under
+  // ESC 3 24, Font B (ESC M) with double strike (ESC G), both cuts.
+  const std::string area = bytes({GS, 'L', 24, 0, GS, 'W', 0, 1, ESC, ' ', 2, ESC, 'D', 4, 10, 0}) + "a\tb\tc\n" +
+                           bytes({ESC, '$', 100, 0}) + "x" + bytes({ESC, '\\', 0xF6, 0xFF}) + "y" +
+                           bytes({ESC, '3', 24, LF, ESC, '*', 33, 3, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0}) +
+                           bytes({LF, ESC, '2', ESC, 'M', 1}) + "fontB" + bytes({ESC, 'G', 1}) + "ds" +
+                           bytes({CR, ESC, 'i'}) + "x" + bytes({ESC, 'm'});
+  EXPECT_EQ(describe(parseReceipt(area, ReceiptSettings())),
+            "text 24 0 14 24 A 1x1 cp437 'a'\n"
+            "text 80 0 14 24 A 1x1 cp437 'b'\n"
+            "text 164 0 14 24 A 1x1 cp437 'c'\n"
+            "text 124 34 14 24 A 1x1 cp437 'x'\n"
+            "text 128 34 14 24 A 1x1 cp437 'y'\n"
+            "image 24 58 3 24\n"
+            "text 24 82 55 17 B 1x1 cp437 'fontB'\n"
+            "text 79 82 22 17 B bold 1x1 cp437 'ds'\n"
+            "page 116\n"
+            "text 24 0 11 17 B bold 1x1 cp437 'x'\n"
+            "page 34\n");
+
+  // Feeds alone print nothing; a cut with nothing before it makes no page.
+  EXPECT_EQ(describe(parseReceipt(bytes({LF, LF, ESC, 'd', 9, GS, 'V', 0, ESC, 'i', LF}), ReceiptSettings())), "");
+}
+
+TEST(EscPos, HostileDataStaysBounded) {
+  // A raster image announced far wider and taller than its data: cut at the
+  // paper's width, missing rows white.
+  std::string wide = bytes({GS, 'v', '0', 0, 200, 0, 0xFF, 0xFF}) + std::string(300, '\xFF');
+  const Receipt clipped = parseReceipt(wide, ReceiptSettings());
+  ASSERT_EQ(clipped.ops.size(), 2u);
+  EXPECT_EQ(describe(clipped.ops[0]), "image 0 0 576 65535");
+  EXPECT_TRUE(receiptDotAt(clipped.ops[0], 575, 0));
+  EXPECT_TRUE(receiptDotAt(clipped.ops[0], 575, 1));  // 300 bytes: a row and a half
+  EXPECT_FALSE(receiptDotAt(clipped.ops[0], 0, 2));
+  EXPECT_FALSE(receiptDotAt(clipped.ops[0], 576, 0));
+
+  // The same QR code printed over and over: images stop at the bound of
+  // image bytes, their places kept, and the receipt says something is left out.
+  std::string many = qrCommand(67, bytes({8})) + qrCommand(80, "0" + std::string(300, 'Q'));
+  for (int i = 0; i < 3000; ++i) many += qrCommand(81, "0");
+  const Receipt bounded = parseReceipt(many, ReceiptSettings());
+  EXPECT_TRUE(bounded.limited);
+  std::size_t imageBytes = 0;
+  for (const ReceiptOp& op : bounded.ops) imageBytes += op.bits.size();
+  EXPECT_LE(imageBytes, kMaxReceiptImageBytes);
+  EXPECT_GT(imageBytes, kMaxReceiptImageBytes / 2);
+
+  // Every command cut off by the end of the data, at every length: nothing
+  // of it becomes text, and the text before it is kept.
+  const std::string commands[] = {
+      bytes({ESC, '*', 33, 10, 0, 1, 2}), bytes({GS, 'v', '0', 0, 1, 0, 9, 0, 'Z'}),
+      bytes({GS, '8', 'L', 20, 0, 0, 0, 48, 112, 48, 1, 1, 49, 8, 0, 8, 0, 'Z'}), qrCommand(80, "0ZZZ"),
+      bytes({ESC, 'p', 0, 'Z', 'Z'}), bytes({GS, 'V', 65, 'Z'})};
+  for (const std::string& command : commands) {
+    for (std::size_t cut = 1; cut <= command.size(); ++cut) {
+      const Receipt receipt = parseReceipt("ok" + command.substr(0, cut), ReceiptSettings());
+      ASSERT_FALSE(receipt.ops.empty());
+      EXPECT_EQ(describe(receipt.ops[0]), "text 0 0 24 24 A 1x1 cp437 'ok'") << cut;
+      for (const ReceiptOp& op : receipt.ops) EXPECT_EQ(op.text.find('Z'), std::string::npos) << cut;
+    }
+  }
+}
+
+}  // namespace
