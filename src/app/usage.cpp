@@ -37,8 +37,9 @@ const char* const kUsage[] = {
 
 // stdio turns "\n" into the platform's line end (CR LF on Windows).
 void writeLine(const std::string& text) {
-  std::fputs(text.c_str(), stdout);
-  std::fputc('\n', stdout);
+  // Nothing to do when standard output is gone: the process ends at once.
+  (void)std::fputs(text.c_str(), stdout);
+  (void)std::fputc('\n', stdout);
 }
 
 }  // namespace
@@ -53,6 +54,6 @@ bool answerInfoArgument(int argc, char** argv) {
   } else {
     return false;
   }
-  std::fflush(stdout);
+  (void)std::fflush(stdout);
   return true;
 }

@@ -1,7 +1,6 @@
 #include "spool/queue.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 #include "files/errors.h"
@@ -70,8 +69,8 @@ void queueSpoolFile(const std::string& spoolName) {
       unsigned long long number;
       if (waitingNumber(entry, std::string(), &number) && number > highest) highest = number;
     }
-    char number[24];
-    std::snprintf(number, sizeof number, "%06llu", highest + 1);
+    std::string number = std::to_string(highest + 1);
+    if (number.size() < 6) number.insert(0, 6 - number.size(), '0');
     clearError();
     moveSpoolFile(waitingPath(base + "." + number));
     // 70: another watcher took that number first (or the file is refused).
