@@ -18,10 +18,10 @@ std::string slotSection(int slotNumber) { return "printer " + numberText(slotNum
 namespace {
 
 enum SlotKey {
-  kPrinterName, kFileName, kFontName, kFontSize, kCodePage, kLineEnds, kFormFeed, kControls, kMode, kKeyCount
+  kPrinterName, kFileName, kFontName, kFontSize, kCodePage, kLineEnds, kFormFeed, kControls, kMode, kPaperWidth, kKeyCount
 };
 const char* const kKeyNames[kKeyCount] = {"printername", "filename", "fontname", "fontsize", "codepage",
-                                          "lineends",    "formfeed", "controls", "mode"};
+                                          "lineends",    "formfeed", "controls", "mode", "paperwidth"};
 
 // The last unknown value said for each slot and option, so it is said once.
 std::string saidUnknown[kSlotCount][kKeyCount];
@@ -96,6 +96,8 @@ void loadSlot(int slotNumber) {
                        choiceOf(values[kControls], {"print", "strip", "escp", "escpos"})));
     o.mode = static_cast<PrintMode>(
         knownOrDefault(slotNumber, kMode, values[kMode], choiceOf(values[kMode], {"print", "raw"})));
+    o.paperwidth = knownOrDefault(slotNumber, kPaperWidth, values[kPaperWidth],
+                                  choiceOf(values[kPaperWidth], {"80", "58"})) == 1 ? 58 : 80;
   }
 
   LockGuard lock(SlotLock);

@@ -20,6 +20,7 @@ struct SlotOptions {
   FormFeedRule formfeed;
   ControlCodes controls;
   PrintMode mode;        // raw: the spool file's bytes go to the printer unchanged
+  int paperwidth;        // "paperwidth": 80 or 58 (mm), the receipt paper of controls=escpos
 };
 
 struct PrinterSlot {

@@ -188,7 +188,5 @@ std::vector<ReceiptOp> takeReceiptOps(ReceiptState& state);
 // ending a page; the text of each printed line is passed to echo (with
 // pageFeed set, and no text, where a receipt is cut). Returns 0, or the
 // error code of a read that failed; drawing errors are left as the thread's
-// error code. The paper is 80 mm wide; printEscPosReceipts takes the
-// settings (the slot's paper width).
-int printEscPosPrintout(void (*echo)(const std::string& text, bool pageFeed));
+// error code. The settings give the slot's paper width.
 int printEscPosReceipts(const ReceiptSettings& settings, void (*echo)(const std::string& text, bool pageFeed));

@@ -177,8 +177,6 @@ void drawOps(ReceiptDrawing& d, const std::vector<ReceiptOp>& ops) {
 
 }  // namespace
 
-int printEscPosPrintout(ReceiptEcho echo) { return printEscPosReceipts(ReceiptSettings(), echo); }
-
 int printEscPosReceipts(const ReceiptSettings& settings, ReceiptEcho echo) {
   ReceiptDrawing d;
   d.echo = echo;

@@ -125,8 +125,10 @@ void echoPrintoutText(const std::string& text, bool pageFeed) { echoLine(pageFee
 int printSpoolLines(const PrintLayout& layout, int* printError) {
   if (layout.controls == kControlsEscP || layout.controls == kControlsEscPos) {
     clearError();
+    ReceiptSettings receipt;
+    receipt.paperWidthMm = layout.paperWidthMm;
     int error = layout.controls == kControlsEscP ? printEscPPrintout(layout.fontname, echoPrintoutText)
-                                                 : printEscPosPrintout(echoPrintoutText);
+                                                 : printEscPosReceipts(receipt, echoPrintoutText);
     if (printError != nullptr && *printError == 0) *printError = lastError();
     return error;
   }
@@ -211,6 +213,7 @@ PrintLayout slotLayout(const PrinterSlot& slot) {
   layout.fontsize = slot.fontsize;
   layout.formfeed = slot.options.formfeed;
   layout.controls = slot.options.controls;
+  layout.paperWidthMm = slot.options.paperwidth;
   return layout;
 }
 

@@ -15,6 +15,7 @@ struct PrintLayout {
   std::int16_t fontsize = 0;
   FormFeedRule formfeed = kFormFeedLine;
   ControlCodes controls = kControlsPrint;  // escp, escpos: the printer language is drawn
+  int paperWidthMm = 80;                   // escpos: the receipt paper
 };
 
 // The code page a slot's text is drawn in: its own, or for the printer

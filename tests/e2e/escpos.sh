@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# controls=escpos end to end: a receipt with a centred double-size name, a
+# bold total, a raster logo, a logo stored and printed through the print
+# buffer, a QR code, the drawer kick and the paper cut, printed by ferrin on
+# POSIX into "Save as PDF" and on Windows under Wine into a CUPS PDF queue.
+# The cut makes a new page, the text reads cleanly, the logos are images of
+# their size, the total is in a bold face, the name is centred, and the QR
+# code decodes back to its text (POSIX; the Windows build prints its text in
+# a box). paperwidth=58 narrows the receipt.
+source "$(dirname "$0")/lib.sh"
+need pdftotext pdfinfo pdfimages pdffonts pdftoppm zbarimg
+e2e_begin
+start_cupsd
+add_pdf_queue Receipt
+
+SPOOL="$RUN_DIR/WLSDFKJN.DRY"
+QR_TEXT="https://shop.example/r/42"
+# Bytes of the receipt; $1 is the paper width in mm.
+receipt() {
+  local qr_len=$((${#QR_TEXT} + 3))
+  printf '\033@'
+  printf '\033a\001\035!\021SHOP\035!\000\n\033a\000'
+  printf 'Bread               2.50\nMilk                1.20\n'
+  printf '\033E\001TOTAL 12.50\033E\000\n'
+  # A raster logo, 64 x 16 dots (8 bytes a row), every other row black.
+  printf '\035v0\000\010\000\020\000'
+  for row in $(seq 1 16); do
+    if [ $((row % 2)) = 1 ]; then printf '\377\377\377\377\377\377\377\377'; else printf '\000\000\000\000\000\000\000\000'; fi
+  done
+  # A logo stored in the print buffer (function 112: 32 x 8 dots, with FF
+  # and Ctrl-Z bytes in its data), then printed (function 50).
+  printf '\035(L\052\000\060\160\060\001\001\061\040\000\010\000'
+  for row in $(seq 1 8); do printf '\014\032\377\000'; done
+  printf '\035(L\002\000\060\062'
+  # The QR code: model 2, module size 6, store the data, print it.
+  printf '\035(k\004\000\061\101\062\000\035(k\003\000\061\103\006'
+  printf "\\035(k\\$(printf '%03o' "$qr_len")\\000\\061\\120\\060"
+  printf '%s' "$QR_TEXT"
+  printf '\035(k\003\000\061\121\060\n'
+  # The drawer kick, then feed and cut; one line after the cut.
+  printf '\033p\000\031\372\035VA\003Thank you\n'
+}
+receipt > "$WORK/receipt.bin"
+
+for platform in $(e2e_platforms); do
+  rm -rf "$PRINTED"
+  if [ "$platform" = posix ]; then printer="Save as PDF"; else printer=Receipt; fi
+  printf '[printer 0]\r\nprintername=%s\r\nfilename=WLSDFKJN.DRY\r\nfontname=Courier New\r\nfontsize=10\r\ncontrols=escpos\r\n' \
+    "$printer" > "$RUN_DIR/ferrin.ini"
+  start_ferrin "$platform"
+  wait_started
+  wait_output "Starting thread for printer #0"
+  cp "$WORK/receipt.bin" "$WORK/next" && mv "$WORK/next" "$SPOOL"
+  wait_until 60 "$platform: the receipt to be printed" gone
+  pdf="$WORK/$platform.pdf"
+  if [ "$platform" = posix ]; then
+    wait_until 10 "the saved receipt" test "$(pdf_count)" = 1
+    cp "$(newest_pdf)" "$pdf"
+  else
+    cups_collect Receipt "$pdf"
+  fi
+
+  [ "$(pages_of "$pdf")" = 2 ] || fail "$platform: the cut did not make a second page ($(pages_of "$pdf") pages)"
+  text=$(pdftotext "$pdf" -)
+  for want in SHOP "Bread" "TOTAL 12.50" "Thank you"; do
+    grep -qF "$want" <<< "$text" || fail "$platform: the receipt lacks '$want': $text"
+  done
+  LC_ALL=C grep -q '[[:cntrl:]]' <<< "$(tr -d '\n\f' <<< "$text")" && fail "$platform: control glyphs in the text: $text"
+  grep -q 'ú' <<< "$text" && fail "$platform: the drawer kick's parameters were printed"
+  [ "$(page_text "$pdf" 2 | sed 's/^ *//')" = "Thank you" ] || fail "$platform: page 2 is '$(page_text "$pdf" 2)'"
+  pdffonts "$pdf" | grep -qi bold || fail "$platform: no bold face for the total"
+  shop_x=$(word_at "$pdf" 1 SHOP 3)
+  bread_x=$(word_at "$pdf" 1 Bread 3)
+  awk -v s="$shop_x" -v b="$bread_x" 'BEGIN { exit !(s > b + 50) }' || fail "$platform: the name is not centred ($shop_x vs $bread_x)"
+  images=$(pdfimages -list "$pdf" | awk 'NR > 2 { print $4 "x" $5 }')
+  grep -qx 64x16 <<< "$images" || fail "$platform: no 64 x 16 raster logo among: $images"
+  grep -qx 32x8 <<< "$images" || fail "$platform: no 32 x 8 stored logo among: $images"
+  if [ "$platform" = posix ]; then
+    pdftoppm -r 300 -f 1 -l 1 -png "$pdf" "$WORK/page"
+    decoded=$(zbarimg -q --raw "$WORK"/page*.png 2>/dev/null || true)
+    [ "$decoded" = "$QR_TEXT" ] || fail "$platform: the QR code decodes to '$decoded'"
+    rm -f "$WORK"/page*.png
+  else
+    grep -qF "$QR_TEXT" <<< "$text" || fail "$platform: the QR code's text is not in its box: $text"
+  fi
+  screen_has "TOTAL 12.50" || fail "$platform: the receipt was not echoed"
+
+  # Narrow paper: the name centred on 58 mm stands further left.
+  printf 'paperwidth=58\r\n' >> "$RUN_DIR/ferrin.ini"
+  sleep 0.5
+  before=$( [ "$platform" = posix ] && pdf_count || cups_job_count Receipt )
+  cp "$WORK/receipt.bin" "$WORK/next" && mv "$WORK/next" "$SPOOL"
+  wait_until 60 "$platform: the narrow receipt to be printed" gone
+  narrow="$WORK/$platform-58.pdf"
+  if [ "$platform" = posix ]; then
+    wait_until 10 "the narrow receipt" test "$(pdf_count)" = $((before + 1))
+    cp "$(newest_pdf)" "$narrow"
+  else
+    cups_collect Receipt "$narrow"
+  fi
+  narrow_x=$(word_at "$narrow" 1 SHOP 3)
+  awk -v n="$narrow_x" -v s="$shop_x" 'BEGIN { exit !(n < s - 20) }' || fail "$platform: 58 mm paper did not narrow the receipt ($narrow_x vs $shop_x)"
+  send_keys x
+  [ "$(wait_exit 30)" = 0 ] || fail "$platform: ferrin did not end with 0"
+done
+echo "escpos: all checks passed"
