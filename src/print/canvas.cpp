@@ -177,8 +177,9 @@ void canvasText(int x, int y, const CanvasStyle& style, const std::string& text,
   if (!readyPage() || !selectStyle(style)) return;
   PrinterState& s = printerState;
   std::u16string wide;
-  if (s.codePage != 0) {
-    if (!codePageToUtf16(s.codePage, text, &wide)) {
+  int codePage = style.codePage != 0 ? style.codePage : s.codePage;
+  if (codePage != 0) {
+    if (!codePageToUtf16(codePage, text, &wide)) {
       setError(kPrinterDeviceError);
       return;
     }

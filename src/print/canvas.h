@@ -66,6 +66,8 @@ struct CanvasStyle {
   bool bold = false;
   bool italic = false;
   bool underline = false;
+  // The code page of the text's bytes; 0: the document's (JobOptions).
+  int codePage = 0;
 };
 
 // The vertical extent of a style's font, in dots.

@@ -160,6 +160,7 @@ void resetPrinter(ReceiptState& state) {
   // printer would: a receipt's last line is worth more than faithfulness.
   finishReceiptLine(state);
   state.style = ReceiptStyle();
+  state.style.codepage = state.defaultCodepage;
   state.justification = kJustifyLeft;
   state.lineSpacing = kDefaultLineSpacing;
   state.tabStops.clear();
@@ -257,7 +258,8 @@ void obey(ReceiptState& state, const ReceiptCommand& command) {
     case kEscFeedLines: printLine(state, static_cast<int>(n) * state.lineSpacing); break;
     case kEscCutFull: case kEscCutPartial: cutPaper(state, 0); break;
     case kEscCodeTable:
-      if (codepageOf(n) != 0) style.codepage = codepageOf(n);
+      if (n == 0) style.codepage = state.defaultCodepage;
+      else if (codepageOf(n) != 0) style.codepage = codepageOf(n);
       break;
     case kGsSize:
       style.widthScale = static_cast<int>(n >> 4 & 7) + 1;
@@ -309,6 +311,8 @@ void printReceiptBlock(ReceiptState& state, ReceiptOp op, int height) {
 void beginReceipt(ReceiptState& state, const ReceiptSettings& settings) {
   state = ReceiptState();
   state.paperWidth = settings.paperWidthMm == 58 ? kReceiptWidth58 : kReceiptWidth80;
+  state.defaultCodepage = settings.codepage > 0 ? settings.codepage : 437;
+  state.style.codepage = state.defaultCodepage;
   state.areaWidth = state.paperWidth;
   state.lineSpacing = kDefaultLineSpacing;
 }

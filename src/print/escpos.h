@@ -81,6 +81,7 @@ struct ReceiptOp {
 
 struct ReceiptSettings {
   int paperWidthMm = 80;  // 80, or 58 for narrow paper
+  int codepage = 437;     // the code page of the printer's first table (ESC t 0)
 };
 
 struct Receipt {
@@ -124,6 +125,7 @@ struct ReceiptStyle {
 // The printer as the bytes have set it up, and the receipt so far.
 struct ReceiptState {
   int paperWidth = kReceiptWidth80;
+  int defaultCodepage = 437;  // what ESC @ and ESC t 0 go back to
   int leftMargin = 0;
   int areaWidth = kReceiptWidth80;
   ReceiptStyle style;

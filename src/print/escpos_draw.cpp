@@ -83,6 +83,7 @@ CanvasStyle styleOf(const ReceiptOp& op) {
   style.widthScale = static_cast<float>(cellWidth * op.widthScale / (em * kNaturalAdvance));
   style.bold = op.bold;
   style.underline = op.underline > 0;
+  style.codePage = op.codepage;
   return style;
 }
 

@@ -127,6 +127,7 @@ int printSpoolLines(const PrintLayout& layout, int* printError) {
     clearError();
     ReceiptSettings receipt;
     receipt.paperWidthMm = layout.paperWidthMm;
+    receipt.codepage = layout.codePage;
     int error = layout.controls == kControlsEscP ? printEscPPrintout(layout.fontname, echoPrintoutText)
                                                  : printEscPosReceipts(receipt, echoPrintoutText);
     if (printError != nullptr && *printError == 0) *printError = lastError();
@@ -214,6 +215,7 @@ PrintLayout slotLayout(const PrinterSlot& slot) {
   layout.formfeed = slot.options.formfeed;
   layout.controls = slot.options.controls;
   layout.paperWidthMm = slot.options.paperwidth;
+  layout.codePage = slotCodePage(slot);
   return layout;
 }
 

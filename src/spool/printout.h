@@ -16,6 +16,7 @@ struct PrintLayout {
   FormFeedRule formfeed = kFormFeedLine;
   ControlCodes controls = kControlsPrint;  // escp, escpos: the printer language is drawn
   int paperWidthMm = 80;                   // escpos: the receipt paper
+  int codePage = 0;                        // escpos: the code page of the printer's first table
 };
 
 // The code page a slot's text is drawn in: its own, or for the printer

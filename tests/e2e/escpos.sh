@@ -6,7 +6,8 @@
 # The cut makes a new page, the text reads cleanly, the logos are images of
 # their size, the total is in a bold face, the name is centred, and the QR
 # code decodes back to its text (POSIX; the Windows build prints its text in
-# a box). paperwidth=58 narrows the receipt.
+# a box); a line in code table 2 reads as code page 850. paperwidth=58
+# narrows the receipt.
 source "$(dirname "$0")/lib.sh"
 need pdftotext pdfinfo pdfimages pdffonts pdftoppm zbarimg
 e2e_begin
@@ -21,6 +22,8 @@ receipt() {
   printf '\033@'
   printf '\033a\001\035!\021SHOP\035!\000\n\033a\000'
   printf 'Bread               2.50\nMilk                1.20\n'
+  # A line in code table 2 (code page 850, where 0x9B is a slashed o).
+  printf '\033t\002Sm\233rrebr\233d          3.10\n\033t\000'
   printf '\033E\001TOTAL 12.50\033E\000\n'
   # A raster logo, 64 x 16 dots (8 bytes a row), every other row black.
   printf '\035v0\000\010\000\020\000'
@@ -62,7 +65,7 @@ for platform in $(e2e_platforms); do
 
   [ "$(pages_of "$pdf")" = 2 ] || fail "$platform: the cut did not make a second page ($(pages_of "$pdf") pages)"
   text=$(pdftotext "$pdf" -)
-  for want in SHOP "Bread" "TOTAL 12.50" "Thank you"; do
+  for want in SHOP "Bread" "Smørrebrød" "TOTAL 12.50" "Thank you"; do
     grep -qF "$want" <<< "$text" || fail "$platform: the receipt lacks '$want': $text"
   done
   LC_ALL=C grep -q '[[:cntrl:]]' <<< "$(tr -d '\n\f' <<< "$text")" && fail "$platform: control glyphs in the text: $text"
