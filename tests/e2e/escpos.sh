@@ -57,7 +57,7 @@ for platform in $(e2e_platforms); do
   wait_until 60 "$platform: the receipt to be printed" gone
   pdf="$WORK/$platform.pdf"
   if [ "$platform" = posix ]; then
-    wait_until 10 "the saved receipt" test "$(pdf_count)" = 1
+    wait_until 10 "the saved receipt" count_is pdf_count 1
     cp "$(newest_pdf)" "$pdf"
   else
     cups_collect Receipt "$pdf"
@@ -96,7 +96,7 @@ for platform in $(e2e_platforms); do
   wait_until 60 "$platform: the narrow receipt to be printed" gone
   narrow="$WORK/$platform-58.pdf"
   if [ "$platform" = posix ]; then
-    wait_until 10 "the narrow receipt" test "$(pdf_count)" = $((before + 1))
+    wait_until 10 "the narrow receipt" count_is pdf_count $((before + 1))
     cp "$(newest_pdf)" "$narrow"
   else
     cups_collect Receipt "$narrow"

@@ -19,7 +19,7 @@ wait_output "Starting thread for printer #0"
 
 printf 'Before the fault\r\n' > "$SPOOL"
 wait_until 20 "the first job to be printed" gone
-wait_until 5 "the first printout" test "$(pdf_count)" = 1
+wait_until 5 "the first printout" count_is pdf_count 1
 
 # Breaks the folder with $1, drops two printouts, checks that they wait,
 # mends the folder with $2 and checks that both come out once, in order.

@@ -50,6 +50,10 @@ e2e_end() {
   exit "$rc"
 }
 
+# True when the count function ($1, e.g. pdf_count) gives $2; for wait_until,
+# which must run the count anew each time: count_is pdf_count 3.
+count_is() { [ "$("$1")" = "$2" ]; }
+
 # Waits until the command succeeds; fails the test after the timeout (seconds).
 wait_until() {
   local timeout=$1 what=$2
