@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Raw printing latency on POSIX: a 1 KB ESC/POS receipt sent raw, 50 times,
+# into a private CUPS raw queue whose printer is a loopback listener; the
+# time from the receipt's bytes being read to its job being in the scheduler.
+#   scripts/bench-raw.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+source "$root/tests/e2e/lib.sh"
+need python3
+e2e_begin
+cmake --preset posix >/dev/null
+cmake --build --preset posix --target bench_raw >/dev/null
+start_cupsd
+python3 "$root/tests/e2e/tools/listener.py" "$WORK/jobs" 300 &
+wait_until 10 "the job listener" test -s "$WORK/jobs/port"
+lpadmin -p Drawer -E -v "socket://127.0.0.1:$(cat "$WORK/jobs/port")" -m raw 2>/dev/null || fail "could not add the raw queue"
+{
+  printf '\033@\033a\001\035!\021SHOP\035!\000\n\033a\000'
+  for i in $(seq 1 30); do printf 'Item %02d                      %3d.%02d\n' "$i" $((i * 3)) $((i % 100)); done
+  printf '\033E\001TOTAL  99.99\033E\000\n\035VA\003\033p\000\031\372'
+} > "$WORK/receipt"
+"$root/build/posix/bench_raw" Drawer "$WORK/receipt" 50
