@@ -17,6 +17,11 @@ std::string readProfileString(const std::string& section, const std::string& key
 std::vector<std::string> readProfileStrings(const std::string& section, const std::vector<std::string>& keys,
                                             std::size_t bufferSize);
 
+// A number that changes whenever ferrin.ini may read differently, so that a
+// reader can skip reading it again while it stays the same. Never 0. On
+// Windows, where the private-profile calls are used, it changes every time.
+unsigned long profileGeneration();
+
 // Writes one key, creating the file or the section when needed and keeping
 // every other line. False when the file could not be written.
 bool writeProfileString(const std::string& section, const std::string& key, const std::string& value);

@@ -59,6 +59,8 @@ struct CachedFile {
   std::map<std::string, std::string> lookups;       // "section\nkey" -> value, for this content
 };
 CachedFile cached;
+// Counts the changes of the cached text (reread, or gone).
+unsigned long cacheGeneration = 1;
 
 // File times are kept in coarse ticks: a file changed again within the same
 // tick keeps its stamp. A stamp only counts once it is a few seconds old.
@@ -80,10 +82,14 @@ bool sameStamp(const struct stat& st) {
 bool refreshCache() {
   struct stat st;
   if (stat(kFileName, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (cached.present || !cached.content.empty()) cached = CachedFile();
+    if (cached.present || !cached.content.empty()) {
+      cached = CachedFile();
+      ++cacheGeneration;
+    }
     return false;
   }
   if (sameStamp(st)) return false;
+  ++cacheGeneration;
   bool wasCut = cached.cut;
   cached = CachedFile();
   cached.present = readWholeFile(kFileName, &cached.content, &cached.cut);
@@ -124,6 +130,18 @@ bool writeAll(int fd, const std::string& data) {
 
 std::string readProfileString(const std::string& section, const std::string& key, std::size_t bufferSize) {
   return readProfileStrings(section, std::vector<std::string>(1, key), bufferSize)[0];
+}
+
+unsigned long profileGeneration() {
+  bool tooLarge;
+  unsigned long generation;
+  {
+    LockGuard lock(FileSystemLock);
+    tooLarge = refreshCache();
+    generation = cacheGeneration;
+  }
+  if (tooLarge) writeOutputLine("ferrin.ini is larger than 1 MiB; only its first 1 MiB is read.");
+  return generation;
 }
 
 std::vector<std::string> readProfileStrings(const std::string& section, const std::vector<std::string>& keys,

@@ -29,6 +29,14 @@ std::vector<std::string> readProfileStrings(const std::string& section, const st
   return values;
 }
 
+unsigned long profileGeneration() {
+  static unsigned long generation = 0;
+  // Every call counts as a change: each reader reads the file anew.
+  LockGuard lock(SlotLock);
+  if (++generation == 0) generation = 1;
+  return generation;
+}
+
 bool writeProfileString(const std::string& section, const std::string& key, const std::string& value) {
   LockGuard lock(FileSystemLock);
   return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), kFileName) != 0;

@@ -13,6 +13,13 @@
 
 PrinterSlot printerSlots[kSlotCount];
 
+namespace {
+// The ferrin.ini generation each slot was last loaded from; 0 when the slot
+// was changed in memory since (by the setup), so that the next load reads
+// the file again whatever it holds.
+unsigned long loadedGeneration[kSlotCount] = {0, 0, 0, 0};
+}  // namespace
+
 std::string slotSection(int slotNumber) { return "printer " + numberText(slotNumber); }
 
 namespace {
@@ -70,6 +77,14 @@ int knownOrDefault(int slotNumber, SlotKey key, const std::string& value, int ch
 
 void loadSlot(int slotNumber) {
   if (slotNumber < 0 || slotNumber >= kSlotCount) return;
+  // Nothing to read again while the file reads as it did (the slot in the
+  // table is then what it would give). Each slot is loaded by one thread at a
+  // time: its watcher, or the main thread before the watchers start.
+  unsigned long generation = profileGeneration();
+  {
+    LockGuard lock(SlotLock);
+    if (generation == loadedGeneration[slotNumber]) return;
+  }
   std::string section = slotSection(slotNumber);
   std::vector<std::string> keys(kKeyNames, kKeyNames + kKeyCount);
   std::vector<std::string> values = readProfileStrings(section, keys, kProfileValueSize);
@@ -102,6 +117,7 @@ void loadSlot(int slotNumber) {
 
   LockGuard lock(SlotLock);
   printerSlots[slotNumber] = slot;
+  loadedGeneration[slotNumber] = generation;
 }
 
 bool writeSlotValue(const std::string& section, const std::string& key, const std::string& value) {
@@ -117,15 +133,18 @@ PrinterSlot slotSnapshot(int slotNumber) {
 
 void storeSlotPrinterName(int slotNumber, const std::string& name) {
   LockGuard lock(SlotLock);
+  loadedGeneration[slotNumber] = 0;
   storeField(printerSlots[slotNumber].printername, sizeof printerSlots[slotNumber].printername, name);
 }
 
 void storeSlotFileName(int slotNumber, const std::string& name) {
   LockGuard lock(SlotLock);
+  loadedGeneration[slotNumber] = 0;
   storeField(printerSlots[slotNumber].filename, sizeof printerSlots[slotNumber].filename, name);
 }
 
 void storeSlotFontSize(int slotNumber, std::int16_t size) {
   LockGuard lock(SlotLock);
+  loadedGeneration[slotNumber] = 0;
   printerSlots[slotNumber].fontsize = size;
 }

@@ -1,6 +1,8 @@
 // Threads, timing and locks. system_win32.cpp and system_posix.cpp implement it.
 #pragma once
 
+#include <string>
+
 // Sleeps for the given number of milliseconds.
 void pause(unsigned milliseconds);
 
@@ -10,6 +12,16 @@ typedef struct CycleEventObject* CycleEvent;
 CycleEvent createCycleEvent();
 void waitCycleEvent(CycleEvent event, unsigned milliseconds);
 void closeCycleEvent(CycleEvent event);
+
+// The cycle's wait for a watcher whose spool file is in `folder`: the given
+// milliseconds, and then, where the platform can tell that nothing in the
+// folder (or in ferrin's own folder) has changed since the last wait, on
+// until something does, for at most kIdleCycleMilliseconds in all. Linux
+// does this with inotify on local file systems; elsewhere (and on network
+// file systems, whose remote changes are not announced) it is the plain
+// wait. Each thread has its own watch.
+void waitCycleOrChange(CycleEvent event, unsigned milliseconds, const std::string& folder);
+const unsigned kIdleCycleMilliseconds = 1000;
 
 // Starts body(argument) on a new thread with the default stack. False when
 // the thread could not be created.

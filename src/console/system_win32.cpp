@@ -47,6 +47,10 @@ void closeCycleEvent(CycleEvent event) {
   if (event) CloseHandle(reinterpret_cast<HANDLE>(event));
 }
 
+void waitCycleOrChange(CycleEvent event, unsigned milliseconds, const std::string&) {
+  waitCycleEvent(event, milliseconds);
+}
+
 bool startThread(void (*body)(int), int argument) {
   ThreadStart* start = new ThreadStart{body, argument};
   HANDLE thread = CreateThread(NULL, 0, threadMain, start, 0, NULL);

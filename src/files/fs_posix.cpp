@@ -112,7 +112,9 @@ bool directoryExists(const std::string& path) {
 
 // A missing file is 53 when its directory is there and 76 when it is not.
 int codeForPathError(int error, const std::string& name) {
-  if (error == ENOENT && !directoryExists(directoryOf(name))) return kErrorPathNotFound;
+  // The working folder itself is always there: no need to look.
+  if (error == ENOENT && name.find('/') != std::string::npos && !directoryExists(directoryOf(name)))
+    return kErrorPathNotFound;
   return codeForErrno(error);
 }
 

@@ -28,6 +28,8 @@ struct WatcherMemory {
   // has been printed, that is said too.
   bool outage = false;
   bool queueLookedAt = false;  // the queue has been looked at since the start
+  bool queueMayHold = false;   // the queue held printouts when last looked at, or one was added
+  unsigned long long nextQueueLook = 0;
 
   // Raw printing that fell back to laying out (said once per printer).
   std::string saidRaw;
@@ -44,6 +46,10 @@ enum CycleOutcome {
   CycleIdle,     // nothing printed: no file, an empty one, or a failure
   CyclePrinted   // a printout was handed to the spooler
 };
+
+// How often a queue that was empty is looked at again (a waiting file put
+// there by hand is found this late at most).
+const unsigned long long kEmptyQueueLookMilliseconds = 2000;
 
 // How long a file waits before it is tried again on the same printer.
 const unsigned long long kAttachRetryMilliseconds = 1000;

@@ -235,6 +235,7 @@ void queueOrKeep(WatcherMemory& memory, PrintResult result, int code, int slotNu
   queueSpoolFile(name);
   int queueError = lastError();
   if (queueError == 0) {
+    memory.queueMayHold = true;
     memory.keptStampValid = false;
     if (result != kPrintDone) {
       noteFailure(memory, result, slot, now);
@@ -345,12 +346,25 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
   return result == kPrintDone || result == kPrintRead || result == kPrintHandOver ? CyclePrinted : CycleIdle;
 }
 
+// The folder part of a spool file name ("." for a plain name).
+std::string folderOf(const std::string& name) {
+  std::string::size_type cut = name.find_last_of('/');
+  return cut == std::string::npos ? "." : name.substr(0, cut);
+}
+
 }  // namespace
 
 CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned long long now) {
   std::string name = slotSnapshot(slotNumber).filename;
   if (!nameAllowed(slotNumber, memory, name)) return CycleIdle;
-  std::vector<std::string> waiting = name.empty() ? std::vector<std::string>() : waitingPrintouts(name);
+  // An empty queue is looked at again only now and then: only this watcher
+  // adds to its queue (and then looks at once), and an idle cycle stays cheap.
+  std::vector<std::string> waiting;
+  if (!name.empty() && (!memory.queueLookedAt || memory.queueMayHold || now >= memory.nextQueueLook)) {
+    waiting = waitingPrintouts(name);
+    memory.queueMayHold = !waiting.empty();
+    memory.nextQueueLook = now + kEmptyQueueLookMilliseconds;
+  }
   // Printouts left waiting by an earlier run are said once at the start.
   if (!memory.queueLookedAt && !waiting.empty()) {
     writeOutputLine("Printer #" + numberText(slotNumber) + ": " + waitingText(waiting.size()));
@@ -374,6 +388,8 @@ void runWatcher(int slotNumber) {
     if (runWatcherCycle(slotNumber, memory, monotonicMilliseconds()) == CyclePrinted) pause(500);
     // The 50 ms pause after a cycle and the 100 ms wait before the next, in
     // one sleep: an idle watcher wakes once per cycle.
-    waitCycleEvent(cycleEvent, 150);
+    // On a local file system an idle watcher sleeps on until its folder
+    // changes (at most a second); a new spool file still wakes it at once.
+    waitCycleOrChange(cycleEvent, 150, folderOf(slotSnapshot(slotNumber).filename));
   }
 }
