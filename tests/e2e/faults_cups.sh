@@ -72,6 +72,8 @@ handovers=$(count_output 'Could not hand the printout of WLSDFKJN.DRY')
 cp "$WORK/report" "$WORK/report1"
 mv "$WORK/report1" "$SPOOL"
 wait_until 10 "the report to be taken" test -e "$TAKEN"
+# Killed once its lines are being laid out (not while the printer is opened).
+wait_screen "Report line" 10
 kill_cupsd KILL
 wait_output 'Could not hand the printout of WLSDFKJN.DRY to printer "Receipts"' 60
 [ "$(waiting_count)" = 1 ] || fail "the report did not wait when the scheduler was killed"
