@@ -64,7 +64,11 @@ e2e_begin() {
 }
 
 e2e_end() {
-  local rc=$?
+  local rc=$? background
+  # Whatever the test left running (listeners, writers) would keep the test
+  # runner waiting on its output after a failure.
+  background=$(jobs -p)
+  [ -z "$background" ] || kill $background 2>/dev/null || true
   tmux -L "$TMUX_SOCKET" kill-server 2>/dev/null || true
   if [ -n "${CUPSD_PID:-}" ]; then kill "$CUPSD_PID" 2>/dev/null || true; wait "$CUPSD_PID" 2>/dev/null || true; fi
   if [ -n "${WINEPREFIX:-}" ]; then WINEPREFIX=$WINEPREFIX timeout 20 wineserver -k 2>/dev/null || true; fi
@@ -448,11 +452,13 @@ wine_private_prefix() {
       WINEPREFIX=$template CUPS_SERVER=/nonexistent/cups.sock timeout 60 "$FERRIN_WINE" reg.exe add \
         'HKCU\Software\Wine\Fonts\Replacements' /v "Courier New" /d "Liberation Mono" /f >> "$template.log" 2>&1 || true
       WINEPREFIX=$template timeout 60 wineserver -w || true
-      grep -q '"Courier New"="Liberation Mono"' "$template/user.reg" 2>/dev/null && touch "$template/ferrin-ready"
+      if grep -q '"Courier New"="Liberation Mono"' "$template/user.reg" 2>/dev/null; then
+        touch "$template/ferrin-ready"
+      fi
     fi
-  ) 9>"$template.lock"
+  ) 9>"$template.lock" || true
   [ -f "$template/ferrin-ready" ] ||
-    fail "could not create the $FERRIN_WINE_BITS-bit Wine prefix $template with $FERRIN_WINE: $(tail -n 3 "$template.log" 2>/dev/null | tr '\n' ' ')"
+    fail "could not create the $FERRIN_WINE_BITS-bit Wine prefix $template with $FERRIN_WINE (a 32-bit Wine starts only where scripts/runs-32bit.sh exits 0): $(tail -n 3 "$template.log" 2>/dev/null | tr '\n' ' ')"
   export FERRIN_WINE_PREFIX="$WORK/wine"
   export WINEPREFIX="$FERRIN_WINE_PREFIX"
   cp -a "$template" "$WINEPREFIX" || fail "could not copy the Wine prefix template to $WINEPREFIX"
