@@ -35,8 +35,11 @@ int runMain() {
     listPrinters(flags);
   }
 
+  // The receipt printer's watcher always runs; every other slot's when its
+  // section names a printer.
   startThread(runWatcher, 0);
-  if (!readProfileString(slotSection(1), "printername", kProfileValueSize).empty()) startThread(runWatcher, 1);
+  for (int slot = 1; slot < kSlotCount; ++slot)
+    if (!readProfileString(slotSection(slot), "printername", kProfileValueSize).empty()) startThread(runWatcher, slot);
 
   writeOutputLine("Starting ferrin...");
   writeOutputLine("Press X to exit the application or S to change settings.");
