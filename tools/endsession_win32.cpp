@@ -1,20 +1,26 @@
-// endsession
+// endsession [find]
 //
 // Tells a running ferrin that the user is logging off, as Windows does: the
 // log-off query and then the end of the session, sent to ferrin's hidden
 // session window. Prints "sent" once ferrin has taken both (it then ends by
-// itself), or "no window" when no ferrin is listening. Used by the
+// itself), or "no window" when no ferrin is listening. With "find" it only
+// says whether the window is there yet ("found" or "no window"). Used by the
 // end-to-end tests under Wine, where closing a terminal sends no console
 // event.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
-int main() {
+int main(int argc, char** argv) {
   HWND window = FindWindowA("ferrin session", NULL);
   if (window == NULL) {
     std::puts("no window");
     return 1;
+  }
+  if (argc > 1 && std::strcmp(argv[1], "find") == 0) {
+    std::puts("found");
+    return 0;
   }
   DWORD_PTR answer = 0;
   SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_BLOCK, 5000, &answer);

@@ -1,8 +1,11 @@
 #include "app/usage.h"
 
 #include <cstdio>
+#include <iterator>
 #include <string>
+#include <vector>
 
+#include "config/slots.h"
 #include "console/text.h"
 
 namespace {
@@ -22,7 +25,9 @@ const char* const kUsage[] = {
     "ferrin prints what DOS programs write into a spool file. It watches the",
     "folder it is started in: a file named WLSDFKJN.DRY there is printed on the",
     "receipt printer, WLSDFKJN.DR2 on the report printer, each as one job, and",
-    "then deleted. Every printed line is shown on the screen.",
+    "then deleted. Every printed line is shown on the screen. A printout that",
+    "cannot be printed now waits in the folder waiting and is printed, in order,",
+    "when the printer is back.",
     "",
     "  -LISTPRINTERS  list the printers ferrin can use, then start as usual",
     "  --help         show this text",
@@ -32,8 +37,34 @@ const char* const kUsage[] = {
     "  S  set up the printers (printer, font size)",
     "  X  end ferrin",
     "",
-    "Settings are kept in ferrin.ini in the same folder.",
+    "Settings are kept in ferrin.ini in the same folder, in the section",
+    "[printer 0] for the receipt printer and [printer 1] for the report printer:",
 };
+
+const std::size_t kHelpWidth = 79;
+const std::size_t kKeyColumn = 15;
+
+// One key of the settings: its name, then its values and default, folded at
+// the help's width under the values' column.
+void addKeyLines(const SlotKeyInfo& key, std::vector<std::string>* lines) {
+  std::string text = slotKeyValues(key) + ". Default: " + slotKeyDefault(key) + ".";
+  std::string line = "  " + std::string(key.name);
+  line.resize(kKeyColumn, ' ');
+  std::string::size_type at = 0;
+  while (at < text.size()) {
+    std::string::size_type room = kHelpWidth - line.size();
+    std::string::size_type end = text.size();
+    if (end - at > room) {
+      end = text.rfind(' ', at + room);
+      if (end == std::string::npos || end <= at) end = at + room;
+    }
+    line += text.substr(at, end - at);
+    lines->push_back(line);
+    at = text.find_first_not_of(' ', end);
+    if (at == std::string::npos) break;
+    line.assign(kKeyColumn, ' ');
+  }
+}
 
 // stdio turns "\n" into the platform's line end (CR LF on Windows).
 void writeLine(const std::string& text) {
@@ -44,13 +75,19 @@ void writeLine(const std::string& text) {
 
 }  // namespace
 
+std::vector<std::string> usageLines() {
+  std::vector<std::string> lines(std::begin(kUsage), std::end(kUsage));
+  for (const SlotKeyInfo& key : kSlotKeys) addKeyLines(key, &lines);
+  return lines;
+}
+
 bool answerInfoArgument(int argc, char** argv) {
   if (argc < 2) return false;
   std::string first = upperCase(argv[1]);
   if (first == "--VERSION") {
     writeLine("ferrin " FERRIN_VERSION);  // the version set in CMakeLists.txt
   } else if (first == "--HELP" || (kSlashQuestion && first == "/?")) {
-    for (const char* line : kUsage) writeLine(line);
+    for (const std::string& line : usageLines()) writeLine(line);
   } else {
     return false;
   }

@@ -3,6 +3,13 @@
 // up, so they start no watcher and leave the terminal as it is.
 #pragma once
 
+#include <string>
+#include <vector>
+
+// The usage text, line by line; its list of settings is made from the
+// table of keys the program reads.
+std::vector<std::string> usageLines();
+
 // Writes the usage or the version to standard output when the first argument
 // asks for it and returns true; returns false for every other command line,
 // which ferrin then runs as usual.

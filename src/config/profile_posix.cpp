@@ -21,6 +21,11 @@
 
 namespace {
 
+void sayTooLarge() {
+  writeOutputLine("ferrin.ini is larger than 1 MiB, so only its first 1 MiB is read. Remove what does not belong"
+                  " in it.");
+}
+
 const char kFileName[] = "ferrin.ini";
 
 const std::size_t kMaxFileBytes = 1024 * 1024;
@@ -140,7 +145,7 @@ unsigned long profileGeneration() {
     tooLarge = refreshCache();
     generation = cacheGeneration;
   }
-  if (tooLarge) writeOutputLine("ferrin.ini is larger than 1 MiB; only its first 1 MiB is read.");
+  if (tooLarge) sayTooLarge();
   return generation;
 }
 
@@ -162,7 +167,7 @@ std::vector<std::string> readProfileStrings(const std::string& section, const st
   }
   for (std::string& value : values)
     if (bufferSize > 0 && value.size() > bufferSize - 1) value.resize(bufferSize - 1);
-  if (tooLarge) writeOutputLine("ferrin.ini is larger than 1 MiB; only its first 1 MiB is read.");
+  if (tooLarge) sayTooLarge();
   return values;
 }
 

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include <initializer_list>
 #include <vector>
 
 #include "config/profile.h"
@@ -22,13 +21,38 @@ unsigned long loadedGeneration[kSlotCount] = {};
 
 std::string slotSection(int slotNumber) { return "printer " + numberText(slotNumber); }
 
+const SlotKeyInfo kSlotKeys[kSlotKeyCount] = {
+    {"printername", {nullptr}, "a printer's name, as the setup lists it", "none (printouts wait)"},
+    {"filename", {nullptr}, "a file name in ferrin's folder", "none (nothing is printed)"},
+    {"fontname", {nullptr}, "a font's name", kDefaultFontName},
+    {"fontsize", {nullptr}, "a size in points", "8"},
+    {"codepage", {nullptr}, "437, 850, 852, 855, 857, 858, 860-866, 869, 874, 1250-1258",
+     "the Windows code page on Windows, 437 elsewhere"},
+    {"lineends", {"dos", "any", nullptr}, nullptr, nullptr},
+    {"formfeed", {"line", "exact", nullptr}, nullptr, nullptr},
+    {"controls", {"print", "strip", "escp", "escpos", nullptr}, nullptr, nullptr},
+    {"mode", {"print", "raw", nullptr}, nullptr, nullptr},
+    {"paperwidth", {"80", "58", nullptr}, nullptr, nullptr},
+};
+
+std::string slotKeyValues(const SlotKeyInfo& key) {
+  if (key.choices[0] == nullptr) return key.values;
+  std::string text = key.choices[0];
+  for (int i = 1; key.choices[i] != nullptr; ++i) text += std::string(", ") + key.choices[i];
+  return text;
+}
+
+std::string slotKeyDefault(const SlotKeyInfo& key) {
+  return key.choices[0] != nullptr ? key.choices[0] : key.fallback;
+}
+
 namespace {
 
+// Indices into kSlotKeys.
 enum SlotKey {
   kPrinterName, kFileName, kFontName, kFontSize, kCodePage, kLineEnds, kFormFeed, kControls, kMode, kPaperWidth, kKeyCount
 };
-const char* const kKeyNames[kKeyCount] = {"printername", "filename", "fontname", "fontsize", "codepage",
-                                          "lineends",    "formfeed", "controls", "mode", "paperwidth"};
+static_assert(kKeyCount == kSlotKeyCount, "one entry of kSlotKeys per key");
 
 // The last unknown value said for each slot and option, so it is said once.
 std::string saidUnknown[kSlotCount][kKeyCount];
@@ -39,15 +63,13 @@ std::string lowerCase(std::string text) {
   return text;
 }
 
-// The index of the value among the choices (matched without regard to case),
-// or -1; an empty value is the first choice.
-int choiceOf(const std::string& value, std::initializer_list<const char*> choices) {
+// The index of the value among the key's choices (matched without regard to
+// case), or -1; an empty value is the first choice.
+int choiceOf(const std::string& value, SlotKey key) {
   if (value.empty()) return 0;
-  int index = 0;
-  for (const char* choice : choices) {
-    if (lowerCase(value) == choice) return index;
-    ++index;
-  }
+  const char* const* choices = kSlotKeys[key].choices;
+  for (int index = 0; choices[index] != nullptr; ++index)
+    if (lowerCase(value) == choices[index]) return index;
   return -1;
 }
 
@@ -67,8 +89,9 @@ int knownOrDefault(int slotNumber, SlotKey key, const std::string& value, int ch
   }
   if (said != value) {
     said = value;
-    writeOutputLine("Unknown value \"" + value + "\" for " + kKeyNames[key] + " in [" + slotSection(slotNumber) +
-                    "]; using the default.");
+    writeOutputLine("Printer #" + numberText(slotNumber) + ": ferrin.ini sets " + kSlotKeys[key].name + " to \"" +
+                    value + "\", which ferrin does not know, so the default is used. Use one of: " +
+                    slotKeyValues(kSlotKeys[key]) + ".");
   }
   return 0;
 }
@@ -86,7 +109,8 @@ void loadSlot(int slotNumber) {
     if (generation == loadedGeneration[slotNumber]) return;
   }
   std::string section = slotSection(slotNumber);
-  std::vector<std::string> keys(kKeyNames, kKeyNames + kKeyCount);
+  std::vector<std::string> keys;
+  for (const SlotKeyInfo& key : kSlotKeys) keys.push_back(key.name);
   std::vector<std::string> values = readProfileStrings(section, keys, kProfileValueSize);
   // The record is filled first and then stored at once.
   PrinterSlot slot;
@@ -103,16 +127,16 @@ void loadSlot(int slotNumber) {
     SlotOptions& o = slot.options;
     o.codepage = knownOrDefault(slotNumber, kCodePage, values[kCodePage], codePageOf(values[kCodePage]));
     o.lineends = static_cast<LineEnds>(
-        knownOrDefault(slotNumber, kLineEnds, values[kLineEnds], choiceOf(values[kLineEnds], {"dos", "any"})));
+        knownOrDefault(slotNumber, kLineEnds, values[kLineEnds], choiceOf(values[kLineEnds], kLineEnds)));
     o.formfeed = static_cast<FormFeedRule>(
-        knownOrDefault(slotNumber, kFormFeed, values[kFormFeed], choiceOf(values[kFormFeed], {"line", "exact"})));
+        knownOrDefault(slotNumber, kFormFeed, values[kFormFeed], choiceOf(values[kFormFeed], kFormFeed)));
     o.controls = static_cast<ControlCodes>(
         knownOrDefault(slotNumber, kControls, values[kControls],
-                       choiceOf(values[kControls], {"print", "strip", "escp", "escpos"})));
+                       choiceOf(values[kControls], kControls)));
     o.mode = static_cast<PrintMode>(
-        knownOrDefault(slotNumber, kMode, values[kMode], choiceOf(values[kMode], {"print", "raw"})));
+        knownOrDefault(slotNumber, kMode, values[kMode], choiceOf(values[kMode], kMode)));
     o.paperwidth = knownOrDefault(slotNumber, kPaperWidth, values[kPaperWidth],
-                                  choiceOf(values[kPaperWidth], {"80", "58"})) == 1 ? 58 : 80;
+                                  choiceOf(values[kPaperWidth], kPaperWidth)) == 1 ? 58 : 80;
   }
 
   LockGuard lock(SlotLock);

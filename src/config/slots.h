@@ -33,6 +33,25 @@ struct PrinterSlot {
   SlotOptions options;
 };
 
+// Every key ferrin reads in a printer's section, in the order the settings
+// reference lists them. A key with choices takes one of those words (matched
+// without regard to case), the first being its default; the others take a
+// name or a number, described by `values` and `fallback`. The help text is
+// made from this table, and a test holds the manual page and both READMEs to
+// it, so that each describes every key as the program reads it.
+struct SlotKeyInfo {
+  const char* name;
+  const char* choices[5];  // nullptr-terminated; none for a name or a number
+  const char* values;      // without choices: what the key takes
+  const char* fallback;    // without choices: what a missing or empty key means
+};
+const int kSlotKeyCount = 10;
+extern const SlotKeyInfo kSlotKeys[kSlotKeyCount];
+
+// The values of a key as the documents give them ("dos, any"), and its default.
+std::string slotKeyValues(const SlotKeyInfo& key);
+std::string slotKeyDefault(const SlotKeyInfo& key);
+
 const int kSlotCount = 8;  // the sections "printer 0" to "printer 7"
 const char kDefaultFontName[] = "Courier New";
 const std::size_t kProfileValueSize = 260;  // a value read or written holds at most 259 characters

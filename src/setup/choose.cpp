@@ -46,7 +46,8 @@ std::string choosePrinter(bool* found) {
   std::vector<PrinterEntry> printers = writeList(kChoiceFlags);
   if (printers.empty()) {
     // No answer could ever pass: say so instead of asking for ever.
-    writeOutputLine("No printers found; the settings of this printer are left as they were.");
+    writeOutputLine("No printers found, so the settings of this printer are left as they were. Install a printer,"
+                    " then press S again.");
     if (found) *found = false;
     return std::string();
   }

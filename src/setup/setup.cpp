@@ -67,6 +67,8 @@ void runSetup() {
   answer = askYesNo("Do you need a seperate printer for reports? (Y/N) ");
   if (isYesAnswer(answer)) configureSlot(1, "WLSDFKJN.DR2", answer, &allWritten);
 
-  if (!allWritten) writeOutputLine("Some settings could not be saved to ferrin.ini; check that the file and its folder can be written.");
+  if (!allWritten)
+    writeOutputLine("Some settings could not be saved to ferrin.ini. Check that the file and its folder can be"
+                    " written.");
   writeOutputLine("Completed Setup.");
 }

@@ -60,3 +60,7 @@ const unsigned long long kHandOverRetryMilliseconds = 10000;
 // then prints the oldest waiting printout when its retry is due. `now` is
 // monotonicMilliseconds().
 CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned long long now);
+
+// Says once, at the watcher's start, what to do when the slot has no printer
+// or no spool file name: such a slot prints nothing until it is set up.
+void sayWhenNotSetUp(int slotNumber);

@@ -20,7 +20,12 @@ CycleEvent cycleEvent = nullptr;
 
 namespace {
 
-std::string printerText(const std::string& name) { return "printer \"" + name + "\""; }
+// Every message about a slot begins with the slot as "Printer #0: " and goes
+// on in full sentences: what happened, and what to do where there is
+// something to do. A printer of the system is named in quotes.
+std::string slotText(int slotNumber) { return "Printer #" + numberText(slotNumber) + ": "; }
+
+std::string printerText(const std::string& name) { return "the printer \"" + name + "\""; }
 
 std::string errorText(int code) { return code != 0 ? " (error " + numberText(code) + ")" : ""; }
 
@@ -66,7 +71,7 @@ PrintResult sendRaw(const PrinterSlot& slot, int slotNumber, WatcherMemory& memo
     *code = lastError();
     if (*code != 0) return kPrintRead;
     sayOnce(memory.saidRaw, "size",
-            "A printout of printer #" + numberText(slotNumber) + " is too large to send raw; it is laid out as pages.");
+            slotText(slotNumber) + "a printout is too large to send raw, so it is laid out as pages.");
     return kPrintLayOut;
   }
   clearError();
@@ -74,8 +79,9 @@ PrintResult sendRaw(const PrinterSlot& slot, int slotNumber, WatcherMemory& memo
   *code = lastError();
   if (*code == kPrinterRawRefused) {
     sayOnce(memory.saidRaw, slot.printername,
-            printerText(slot.printername) + " takes no raw data; printouts of printer #" + numberText(slotNumber) +
-                " are laid out as pages instead.");
+            slotText(slotNumber) + printerText(slot.printername) +
+                " takes no raw data, so printouts are laid out as pages instead. Choose a printer that takes raw data,"
+                " or remove mode=raw from ferrin.ini.");
     return kPrintLayOut;
   }
   if (*code == kPrinterOpenError) return kPrintAttach;
@@ -120,22 +126,32 @@ PrintResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory
   return *code == 0 ? kPrintDone : kPrintHandOver;
 }
 
-// What happened, for the console: the cause of an outage.
-std::string failureText(PrintResult result, int code, const PrinterSlot& slot, int slotNumber,
-                        const std::string& name) {
+// What happened, for the console: the cause of an outage, and what to do.
+std::string failureText(PrintResult result, int code, const PrinterSlot& slot, const std::string& name) {
   switch (result) {
-    case kPrintNoPrinter: return "No printer is set for printer #" + numberText(slotNumber);
-    case kPrintAttach: return "Printer \"" + std::string(slot.printername) + "\" is not available" + errorText(code);
-    case kPrintRead: return "Could not read " + name + " to its end" + errorText(code);
+    case kPrintNoPrinter: return "no printer is set";
+    case kPrintAttach: return printerText(slot.printername) + " cannot be reached" + errorText(code);
+    case kPrintRead: return name + " could not be read to its end" + errorText(code);
     default:
-      return "Could not hand the printout of " + name + " to " + printerText(slot.printername) + errorText(code);
+      return "the printout of " + name + " could not be handed to " + printerText(slot.printername) + errorText(code);
+  }
+}
+
+std::string adviceText(PrintResult result) {
+  switch (result) {
+    case kPrintNoPrinter: return "Press S to choose one, or set printername in ferrin.ini.";
+    case kPrintAttach:
+      return "Check that it is switched on, connected and installed under this name, or press S to choose another.";
+    case kPrintRead: return "It is printed whole once it can be read; check the disk or share it lies on.";
+    default: return "ferrin tries again by itself; check that the print spooler is running and the printer is ready.";
   }
 }
 
 void sayOutage(WatcherMemory& memory, PrintResult result, int code, const PrinterSlot& slot, int slotNumber,
                const std::string& name, std::size_t waiting) {
-  std::string cause = failureText(result, code, slot, slotNumber, name);
-  reportOnce(memory, "outage\n" + cause, cause + "; " + waitingText(waiting));
+  std::string cause = failureText(result, code, slot, name);
+  reportOnce(memory, "outage\n" + cause,
+             slotText(slotNumber) + cause + ", so " + waitingText(waiting) + " " + adviceText(result));
   memory.outage = true;
 }
 
@@ -156,7 +172,7 @@ bool retryIsDue(const WatcherMemory& memory, const PrinterSlot& slot, unsigned l
 // Deletes the open file after it was printed (or found empty). A file that
 // stays (read-only, hidden, held elsewhere) is remembered so that it is not
 // printed over and over.
-void removePrinted(WatcherMemory& memory, const std::string& name, const std::string& what) {
+void removePrinted(WatcherMemory& memory, int slotNumber, const std::string& name, const std::string& what) {
   clearError();
   FileStamp printed = spoolFileStamp();
   bool stamped = lastError() == 0;
@@ -171,8 +187,9 @@ void removePrinted(WatcherMemory& memory, const std::string& name, const std::st
   memory.undeletableName = name;
   memory.undeletableStamp = printed;
   reportOnce(memory, "delete\n" + name,
-             what + " " + name + " but could not delete it" + errorText(code) +
-                 "; it is not printed again until it changes.");
+             slotText(slotNumber) + name + " " + what + " but could not be deleted" + errorText(code) +
+                 ", so it is not printed again until it changes. Check that the file is not read-only"
+                 " and that no other program holds it.");
 }
 
 bool keptUndeletable(const WatcherMemory& memory, const std::string& name) {
@@ -188,7 +205,7 @@ void endOutage(WatcherMemory& memory, int slotNumber) {
   memory.reportedFailure.clear();
   if (!memory.outage) return;
   memory.outage = false;
-  writeOutputLine("The waiting printouts of printer #" + numberText(slotNumber) + " have been printed.");
+  writeOutputLine(slotText(slotNumber) + "the waiting printouts have been printed.");
 }
 
 // Prints the oldest waiting printout that can be opened. Idle when none is
@@ -210,7 +227,7 @@ CycleOutcome printWaiting(int slotNumber, WatcherMemory& memory, unsigned long l
     int code;
     PrintResult result = printOpenFile(slot, slotNumber, memory, &code);
     if (result == kPrintDone) {
-      removePrinted(memory, path, "Printed");
+      removePrinted(memory, slotNumber, path, "was printed");
       if (waitingPrintouts(slot.filename).empty()) endOutage(memory, slotNumber);
       else memory.waitingToRetry = false;
     } else {
@@ -248,11 +265,11 @@ void queueOrKeep(WatcherMemory& memory, PrintResult result, int code, int slotNu
   memory.keptStampValid = lastError() == 0;
   closeSpoolFile();
   if (result != kPrintDone) noteFailure(memory, result, slot, now);
-  std::string cause = result == kPrintDone ? "Printouts are waiting before " + name
-                                           : failureText(result, code, slot, slotNumber, name);
+  std::string cause = result == kPrintDone ? "printouts are waiting before " + name
+                                           : failureText(result, code, slot, name);
   reportOnce(memory, "keep\n" + cause,
-             cause + "; " + name + " could not be moved to the folder " + kWaitingFolder + errorText(queueError) +
-                 ", so it is kept and tried again.");
+             slotText(slotNumber) + cause + ", and " + name + " could not be moved to the folder " + kWaitingFolder +
+                 errorText(queueError) + ", so it is kept and tried again. Check that ferrin may write its folder.");
 }
 
 // ferrin.ini lies in a folder that others may write: a spool file name that
@@ -265,8 +282,9 @@ bool nameAllowed(int slotNumber, WatcherMemory& memory, const std::string& name)
   }
   if (memory.refusedName != name) {
     memory.refusedName = name;
-    writeOutputLine("Refusing filename \"" + name + "\" for printer #" + numberText(slotNumber) +
-                    ": spool files must be in ferrin's folder.");
+    writeOutputLine(slotText(slotNumber) + "the filename \"" + name +
+                    "\" is refused, since spool files must be in ferrin's folder. Correct it in ferrin.ini,"
+                    " or press S to set the printer up again.");
   }
   return false;
 }
@@ -283,8 +301,9 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
   if (openError == kErrorLinkRefused) {
     if (memory.refusedLink != name) {
       memory.refusedLink = name;
-      writeOutputLine("Refusing " + name + " for printer #" + numberText(slotNumber) +
-                      ": it is a symbolic link, which ferrin does not follow.");
+      writeOutputLine(slotText(slotNumber) + name +
+                      " is refused, since it is a symbolic link, which ferrin does not follow. Put a plain file"
+                      " in its place.");
     }
     return CycleIdle;
   }
@@ -307,7 +326,7 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
     return CycleIdle;
   }
   if (length == 0) {
-    removePrinted(memory, name, "Found the empty file");
+    removePrinted(memory, slotNumber, name, "was empty");
     return CycleIdle;
   }
 
@@ -340,7 +359,7 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
     memory.keptStampValid = false;
     memory.reportedFailure.clear();
     memory.waitingToRetry = false;
-    removePrinted(memory, name, "Printed");
+    removePrinted(memory, slotNumber, name, "was printed");
   } else {
     queueOrKeep(memory, result, code, slotNumber, name, now);
   }
@@ -356,6 +375,19 @@ std::string folderOf(const std::string& name) {
 
 }  // namespace
 
+void sayWhenNotSetUp(int slotNumber) {
+  PrinterSlot slot = slotSnapshot(slotNumber);
+  bool noPrinter = slot.printername[0] == '\0', noFile = slot.filename[0] == '\0';
+  if (noPrinter && noFile)
+    writeOutputLine(slotText(slotNumber) + "no printer is set up yet, so nothing is printed. Press S to choose one.");
+  else if (noFile)
+    writeOutputLine(slotText(slotNumber) +
+                    "no spool file name is set, so nothing is printed. Press S to set the printer up again.");
+  else if (noPrinter)
+    writeOutputLine(slotText(slotNumber) + "no printer is set, so printouts wait in the folder " + kWaitingFolder +
+                    ". Press S to choose one.");
+}
+
 CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned long long now) {
   std::string name = slotSnapshot(slotNumber).filename;
   if (!nameAllowed(slotNumber, memory, name)) return CycleIdle;
@@ -369,7 +401,7 @@ CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned lon
   }
   // Printouts left waiting by an earlier run are said once at the start.
   if (!memory.queueLookedAt && !waiting.empty()) {
-    writeOutputLine("Printer #" + numberText(slotNumber) + ": " + waitingText(waiting.size()));
+    writeOutputLine(slotText(slotNumber) + waitingText(waiting.size()));
     memory.outage = true;
   }
   memory.queueLookedAt = true;
@@ -383,6 +415,8 @@ CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned lon
 void runWatcher(int slotNumber) {
   pause(1000u * static_cast<unsigned>(slotNumber + 1));
   writeOutputLine("Starting thread for printer #" + numberText(slotNumber));
+  loadSlot(slotNumber);
+  sayWhenNotSetUp(slotNumber);
   WatcherMemory memory;
   waitCycleEvent(cycleEvent, 100);
   for (;;) {

@@ -62,11 +62,11 @@ refuse_name() {
   before=$(printouts)
   write_ini "$name" "$name"
   for slot in 0 1; do
-    wait_output "Refusing filename \"$name\" for printer #$slot: spool files must be in ferrin's folder."
+    wait_output "Printer #$slot: the filename \"$name\" is refused, since spool files must be in ferrin's folder."
   done
   sleep 1.5
   for slot in 0 1; do
-    said="Refusing filename \"$name\" for printer #$slot:"
+    said="Printer #$slot: the filename \"$name\" is refused"
     [ "$(count_output "$said")" = 1 ] || fail "the refusal of $name for printer #$slot was said $(count_output "$said") times"
   done
   targets_untouched "filename=$name"
@@ -110,10 +110,10 @@ refuse_links() {
   before=$(printouts)
   ln -s "$ELSEWHERE/linked.txt" "$RUN_DIR/WLSDFKJN.DRY"
   ln -s "$ELSEWHERE/linked.txt" "$RUN_DIR/WLSDFKJN.DR2"
-  said=": it is a symbolic link, which ferrin does not follow."
+  said=" is refused, since it is a symbolic link, which ferrin does not follow."
   wait_until 20 "both links to be refused or followed" bash -c "
-    { grep -qF 'Refusing WLSDFKJN.DRY for printer #0$said' '$RUN_DIR/out.txt' &&
-      grep -qF 'Refusing WLSDFKJN.DR2 for printer #1$said' '$RUN_DIR/out.txt'; } ||
+    { grep -qF 'Printer #0: WLSDFKJN.DRY$said' '$RUN_DIR/out.txt' &&
+      grep -qF 'Printer #1: WLSDFKJN.DR2$said' '$RUN_DIR/out.txt'; } ||
     ! cmp -s '$ELSEWHERE/linked.txt' '$WORK/originals/linked.txt' ||
     [ \$(( \$(find '$PRINTED' -maxdepth 1 -name 'print-*.pdf' 2>/dev/null | wc -l) + \$(lpstat -W all -o | wc -l) )) != $before ]"
   sleep 1.5
@@ -124,11 +124,11 @@ refuse_links() {
     [ -L "$RUN_DIR/$spool" ] || fail "the link $spool is gone"
     [ "$(readlink "$RUN_DIR/$spool")" = "$ELSEWHERE/linked.txt" ] || fail "the link $spool was changed"
   done
-  output_has "Refusing WLSDFKJN.DRY for printer #0$said" || fail "the link WLSDFKJN.DRY was not said"
-  output_has "Refusing WLSDFKJN.DR2 for printer #1$said" || fail "the link WLSDFKJN.DR2 was not said"
+  output_has "Printer #0: WLSDFKJN.DRY$said" || fail "the link WLSDFKJN.DRY was not said"
+  output_has "Printer #1: WLSDFKJN.DR2$said" || fail "the link WLSDFKJN.DR2 was not said"
   for spool in WLSDFKJN.DRY WLSDFKJN.DR2; do
-    [ "$(count_output "Refusing $spool for printer")" = 1 ] ||
-      fail "the link $spool was said $(count_output "Refusing $spool for printer") times"
+    [ "$(count_output ": $spool is refused")" = 1 ] ||
+      fail "the link $spool was said $(count_output ": $spool is refused") times"
   done
   rm -f "$RUN_DIR/WLSDFKJN.DRY" "$RUN_DIR/WLSDFKJN.DR2"
 }

@@ -43,7 +43,7 @@ collect_job 1 "$WORK/first.pdf"
 echo "-- the scheduler stopped before a job, then started again"
 kill_cupsd TERM
 printf 'Waited for the scheduler\r\nSecond line\r\n' > "$SPOOL"
-OUTAGE='Printer "Receipts" is not available'
+OUTAGE='the printer "Receipts" cannot be reached'
 wait_output "$OUTAGE"
 sleep 3.5  # over 20 watcher cycles and 3 retries of the printer
 [ "$(waiting_count)" = 1 ] || fail "the printout did not wait while the scheduler was down"
@@ -68,14 +68,14 @@ check_report() {
 }
 
 echo "-- the scheduler killed while the job is laid out"
-handovers=$(count_output 'Could not hand the printout of WLSDFKJN.DRY')
+handovers=$(count_output 'the printout of WLSDFKJN.DRY could not be handed')
 cp "$WORK/report" "$WORK/report1"
 mv "$WORK/report1" "$SPOOL"
 wait_until 10 "the report to be taken" test -e "$TAKEN"
 # Killed once its lines are being laid out (not while the printer is opened).
 wait_screen "Report line" 10
 kill_cupsd KILL
-wait_output 'Could not hand the printout of WLSDFKJN.DRY to printer "Receipts"' 60
+wait_output 'the printout of WLSDFKJN.DRY could not be handed to the printer "Receipts"' 60
 [ "$(waiting_count)" = 1 ] || fail "the report did not wait when the scheduler was killed"
 ferrin_running || fail "ferrin ended when the scheduler was killed"
 restart_cupsd
@@ -84,7 +84,7 @@ wait_until 60 "the report to be printed after the restart" gone
 collect_job 3 "$WORK/report1.pdf"
 check_report "$WORK/report1.pdf"
 exactly_jobs 3
-[ "$(count_output 'Could not hand the printout of WLSDFKJN.DRY')" = $((handovers + 1)) ] ||
+[ "$(count_output 'the printout of WLSDFKJN.DRY could not be handed')" = $((handovers + 1)) ] ||
   fail "the failed hand-over was not said exactly once"
 
 ferrin_running || fail "ferrin ended"

@@ -9,7 +9,7 @@ need pdfinfo pdftotext chattr
 e2e_begin
 
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
-HANDOVER='Could not hand the printout of WLSDFKJN.DRY to printer "Save as PDF"'
+HANDOVER='Printer #0: the printout of WLSDFKJN.DRY could not be handed to the printer "Save as PDF"'
 
 write_ini "Save as PDF"
 

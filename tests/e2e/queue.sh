@@ -46,7 +46,7 @@ for platform in $(e2e_platforms); do
   wait_started
   wait_output "Starting thread for printer #0"
   write_three "$platform"
-  wait_output 'Printer "Nobody" is not available (error 68); 1 printout is waiting in the folder waiting.'
+  wait_output 'Printer #0: the printer "Nobody" cannot be reached (error 68), so 1 printout is waiting in the folder waiting.'
   sleep 2
   [ "$(count_output Nobody)" = 1 ] || fail "$platform: the outage was said $(count_output Nobody) times"
 
@@ -66,7 +66,7 @@ for platform in $(e2e_platforms); do
   [ "$(texts "${done_jobs[@]}")" = "$(expected "$platform")$platform printout 4|/" ] ||
     fail "$platform: the printer got '$(texts "${done_jobs[@]}")'"
   gone || fail "$platform: printouts are left in the queue"
-  wait_output "The waiting printouts of printer #0 have been printed."
+  wait_output "Printer #0: the waiting printouts have been printed."
   [ "$(count_output 'have been printed')" = 1 ] || fail "$platform: the end of the outage was not said once"
   send_keys x
   [ "$(wait_exit 30)" = 0 ] || fail "$platform: ferrin did not end with 0"

@@ -46,7 +46,7 @@ for platform in $(e2e_platforms); do
     printf 'Second receipt\n\035VA\003' > "$WORK/second"
     cp "$WORK/second" "$WORK/next" && mv "$WORK/next" "$SPOOL"
     wait_until 20 "the receipt to wait for the scheduler" count_is waiting_count 1
-    wait_output 'Printer "Drawer" is not available'
+    wait_output 'Printer #0: the printer "Drawer" cannot be reached'
     restart_cupsd
     wait_until 60 "the waiting receipt to reach the printer" bash -c "[ \$(find '$JOBS' -name 'job-*.bin' | wc -l) -gt $((before + 1)) ]"
     wait_until 20 "the queue to be printed" gone

@@ -26,6 +26,10 @@ write_ini Receipt
 start_ferrin win32
 wait_started
 wait_output "Starting thread for printer #0"
+# Wine starts its desktop for the first window of the prefix; a loaded
+# machine takes a while, and the report should not start before it.
+session_window() { (cd "$WORK" && timeout 20 "$FERRIN_WINE" "$ENDSESSION" find >/dev/null 2>&1); }
+wait_until 60 "ferrin's session window" session_window
 for i in $(seq 1 300); do printf 'Report line %04d\r\n' "$i"; done > "$WORK/report"
 mv "$WORK/report" "$RUN_DIR/WLSDFKJN.DRY"
 wait_screen "Report line 0010" 30

@@ -99,7 +99,7 @@ write_ini "Nobody" Reports
 sleep 0.5
 before=$(pdf_count)
 printf 'Lima\r\n' > "$SPOOL"
-wait_output 'Printer "Nobody" is not available (error 68); 1 printout is waiting in the folder waiting.'
+wait_output 'Printer #0: the printer "Nobody" cannot be reached (error 68), so 1 printout is waiting in the folder waiting.'
 sleep 2
 [ ! -e "$SPOOL" ] && [ "$(waiting_count)" = 1 ] || fail "the printout did not wait in the queue for an unknown printer"
 [ "$(count_output 'Nobody')" = 1 ] || fail "the failure was said more than once"
@@ -110,11 +110,11 @@ QUEUED=$(waiting_of)
 chattr +i "$QUEUED" || fail "cannot make $QUEUED immutable"
 UNLOCK_INI="$QUEUED"
 write_ini "Save as PDF" Reports
-wait_output "but could not delete it"
+wait_output "but could not be deleted"
 sleep 1.5
 chattr -i "$QUEUED"
 [ "$(pdf_count)" = $((before + 1)) ] || fail "an undeletable file gave $(( $(pdf_count) - before )) printouts"
-[ "$(count_output "could not delete it")" = 1 ] || fail "the delete failure was reported more than once"
+[ "$(count_output "could not be deleted")" = 1 ] || fail "the delete failure was reported more than once"
 pdftotext "$(newest_pdf)" - | grep -q Lima || fail "the mended job's printout lacks its text"
 rm -f "$QUEUED"
 sleep 0.3

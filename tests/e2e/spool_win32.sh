@@ -92,7 +92,7 @@ write_ini "Nobody" Reports
 sleep 0.5
 before=$(cups_job_count Receipt)
 printf 'Mike\r\n' > "$SPOOL"
-wait_output 'Printer "Nobody" is not available (error 68); 1 printout is waiting in the folder waiting.'
+wait_output 'Printer #0: the printer "Nobody" cannot be reached (error 68), so 1 printout is waiting in the folder waiting.'
 sleep 2
 [ ! -e "$SPOOL" ] && [ "$(waiting_count)" = 1 ] || fail "the printout did not wait in the queue for an unknown printer"
 [ "$(count_output 'Nobody')" = 1 ] || fail "the failure was said more than once"
@@ -108,10 +108,10 @@ before=$(cups_job_count Receipt)
 printf 'November\r\n' > "$WORK/ro"
 chmod 0444 "$WORK/ro"
 mv "$WORK/ro" "$SPOOL"
-wait_output "Printed WLSDFKJN.DRY but could not delete it"
+wait_output "Printer #0: WLSDFKJN.DRY was printed but could not be deleted"
 sleep 2
 [ "$(cups_job_count Receipt)" = $((before + 1)) ] || fail "a read-only file gave $(( $(cups_job_count Receipt) - before )) jobs"
-[ "$(count_output "could not delete it")" = 1 ] || fail "the delete failure was said more than once"
+[ "$(count_output "could not be deleted")" = 1 ] || fail "the delete failure was said more than once"
 cups_collect Receipt "$WORK/readonly.pdf"
 pdftotext "$WORK/readonly.pdf" - | grep -q November || fail "the read-only file's printout lacks its text"
 rm -f "$SPOOL"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Start-up and key loop on both platforms: the banner and prompt lines on
 # standard output byte for byte, X and x end with code 0, Ctrl+C, other
-# letters and arrow keys do not.
+# letters and arrow keys do not. A first start without ferrin.ini says once
+# how to set a printer up.
 source "$(dirname "$0")/lib.sh"
 e2e_begin
 
@@ -19,6 +20,9 @@ expected_output() {
     "Press X to exit the application or S to change settings."
 }
 
+NOT_SET_UP="Printer #0: no printer is set up yet, so nothing is printed. Press S to choose one."
+[ ! -e "$RUN_DIR/ferrin.ini" ] || fail "the start-up test needs a folder without ferrin.ini"
+
 for platform in $(e2e_platforms); do
   echo "== $platform"
   if [ "$platform" = win32 ]; then dir="Z:${RUN_DIR//\//\\}"; else dir="$RUN_DIR"; fi
@@ -33,6 +37,7 @@ for platform in $(e2e_platforms); do
   send_keys C-c
   sleep 1
   ferrin_running || fail "$platform: ferrin ended on a key other than X"
+  wait_output "$NOT_SET_UP"
   send_keys x
   rc=$(wait_exit)
   [ "$rc" = 0 ] || fail "$platform: exit code $rc after x, expected 0"
@@ -43,6 +48,9 @@ for platform in $(e2e_platforms); do
     diff <(cat -A "$WORK/expected.txt") <(cat -A "$RUN_DIR/out.txt") >&2 || true
     fail "$platform: standard output differs from the banner"
   }
+  [ "$(count_output "$NOT_SET_UP")" = 1 ] || fail "$platform: how to set a printer up was said $(count_output "$NOT_SET_UP") times"
+  tr -d '\r' < "$RUN_DIR/out.txt" | grep -A1 -x 'Starting thread for printer #0' | tail -1 | grep -qxF "$NOT_SET_UP" ||
+    fail "$platform: how to set a printer up does not follow the watcher's start line"
 
   # Capital X ends it too.
   start_ferrin "$platform"

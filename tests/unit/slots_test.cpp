@@ -120,7 +120,9 @@ TEST(LoadSlot, OptionsForRealDosOutput) {
   EXPECT_EQ(s.options.lineends, kLineEndsDos);
   EXPECT_EQ(s.options.formfeed, kFormFeedExact);
   EXPECT_EQ(said,
-            "Unknown value \"999\" for codepage in [printer 0]; using the default.\n"
-            "Unknown value \"sideways\" for lineends in [printer 0]; using the default.\n");
+            "Printer #0: ferrin.ini sets codepage to \"999\", which ferrin does not know, so the default is used."
+            " Use one of: 437, 850, 852, 855, 857, 858, 860-866, 869, 874, 1250-1258.\n"
+            "Printer #0: ferrin.ini sets lineends to \"sideways\", which ferrin does not know, so the default is"
+            " used. Use one of: dos, any.\n");
   captureConsole(nullptr, nullptr);
 }

@@ -175,7 +175,9 @@ TEST_F(WatcherCycleTest, OutageQueuesEveryPrintoutAndPrintsThemOnceInOrderWhenMe
     EXPECT_FALSE(exists(kSpool)) << text;
   }
   EXPECT_TRUE(exists(waitingFile(1)) && exists(waitingFile(2)) && exists(waitingFile(3)));
-  EXPECT_EQ(countOf(out, "Printer \"Nobody\" is not available (error 68); 1 printout is waiting in the folder waiting."),
+  EXPECT_EQ(countOf(out, "Printer #0: the printer \"Nobody\" cannot be reached (error 68), so 1 printout is waiting"
+                          " in the folder waiting. Check that it is switched on, connected and installed under"
+                          " this name, or press S to choose another."),
             1)
       << out;
   EXPECT_EQ(countOf(out, "Nobody"), 1) << "said once per outage: " << out;
@@ -193,16 +195,19 @@ TEST_F(WatcherCycleTest, OutageQueuesEveryPrintoutAndPrintsThemOnceInOrderWhenMe
   EXPECT_TRUE(waitingPrintouts(kSpool).empty());
   EXPECT_FALSE(exists(kSpool));
   EXPECT_EQ(countOf(out, "Printer #0: 3 printouts are waiting in the folder waiting."), 1) << "said at the start";
-  EXPECT_EQ(countOf(out, "The waiting printouts of printer #0 have been printed."), 1) << out;
+  EXPECT_EQ(countOf(out, "Printer #0: the waiting printouts have been printed."), 1) << out;
 
   // A second outage of the same watcher is said again, and its end too.
   setSlot("");
   writeFile(kSpool, "E\r\n");
   for (int i = 0; i < 3; ++i) cycle(&out);
-  EXPECT_EQ(countOf(out, "No printer is set for printer #0; 1 printout is waiting in the folder waiting."), 1) << out;
+  EXPECT_EQ(countOf(out, "Printer #0: no printer is set, so 1 printout is waiting in the folder waiting. Press S to"
+                         " choose one, or set printername in ferrin.ini."),
+            1)
+      << out;
   setSlot("Receipt");
   for (int i = 0; i < 3; ++i) cycle(&out);
-  EXPECT_EQ(countOf(out, "The waiting printouts of printer #0 have been printed."), 2) << out;
+  EXPECT_EQ(countOf(out, "Printer #0: the waiting printouts have been printed."), 2) << out;
   EXPECT_EQ(documentTexts().back(), "E|");
 }
 
@@ -219,7 +224,8 @@ TEST_F(WatcherCycleTest, FailuresAreRetriedAtTheirPaceOrAtOnceWhenThePrinterChan
   failDeviceCall("EndDoc", 1);
   std::string out;
   EXPECT_EQ(cycle(&out), CyclePrinted);
-  EXPECT_EQ(countOf(out, "Could not hand the printout of WLSDFKJN.DRY to printer \"Receipt\" (error 57)"),
+  EXPECT_EQ(countOf(out, "Printer #0: the printout of WLSDFKJN.DRY could not be handed to the printer \"Receipt\""
+                         " (error 57)"),
             1)
       << out;
   EXPECT_TRUE(exists(waitingFile(1)));
@@ -243,7 +249,9 @@ TEST_F(WatcherCycleTest, ReadFailureSendsNothingAndThePrintoutPrintsWholeLater) 
   EXPECT_FALSE(fakeDevice.documents[0].ended) << "nothing of a half-read printout is handed over";
   EXPECT_EQ(fakeCallsOf("AbortDoc").size(), 1u) << fakeCallLog();
   EXPECT_TRUE(fakeCallsOf("EndDoc").empty()) << fakeCallLog();
-  EXPECT_EQ(countOf(out, "Could not read WLSDFKJN.DRY to its end (error 72); 1 printout is waiting"), 1) << out;
+  EXPECT_EQ(countOf(out, "Printer #0: WLSDFKJN.DRY could not be read to its end (error 72), so 1 printout is waiting"),
+            1)
+      << out;
   EXPECT_TRUE(exists(waitingFile(1)));
   EXPECT_TRUE(fakeDevice.misuse.empty()) << fakeDevice.misuse[0];
 
@@ -282,7 +290,7 @@ TEST_F(WatcherCycleTest, UndeletableFileIsPrintedOnceUntilItChanges) {
   EXPECT_EQ(cycle(&out), CyclePrinted);
   for (int i = 0; i < 10; ++i) EXPECT_EQ(cycle(&out), CycleIdle);
   EXPECT_EQ(fakeDevice.documents.size(), 1u);
-  EXPECT_EQ(countOf(out, "Printed WLSDFKJN.DRY but could not delete it (error 70)"), 1) << out;
+  EXPECT_EQ(countOf(out, "Printer #0: WLSDFKJN.DRY was printed but could not be deleted (error 70)"), 1) << out;
   // Changed: printed again, and deleted this time.
   restoreFileCalls();
   writeFile(kSpool, "B\r\n");
@@ -405,7 +413,10 @@ TEST_F(WatcherCycleTest, RawModeSendsTheBytesUnchangedOrLaysThemOutWhereRawIsRef
     EXPECT_EQ(cycle(&out), CyclePrinted);
   }
   EXPECT_EQ(documentTexts(), (std::vector<std::string>{"ONE|", "TWO|"}));
-  EXPECT_EQ(countOf(out, "takes no raw data; printouts of printer #0 are laid out as pages instead."), 1) << out;
+  EXPECT_EQ(countOf(out, "Printer #0: the printer \"Receipt\" takes no raw data, so printouts are laid out as pages"
+                         " instead."),
+            1)
+      << out;
 }
 
 TEST_F(WatcherCycleTest, NamesLeavingTheFolderAndLinksAreRefusedAndSaidOnce) {
@@ -418,7 +429,7 @@ TEST_F(WatcherCycleTest, NamesLeavingTheFolderAndLinksAreRefusedAndSaidOnce) {
     std::strncpy(slot.filename, name, sizeof slot.filename - 1);
     { LockGuard lock(SlotLock); printerSlots[0] = slot; }
     for (int i = 0; i < 3; ++i) EXPECT_EQ(cycle(&out), CycleIdle);
-    EXPECT_EQ(countOf(out, std::string("Refusing filename \"") + name + "\" for printer #0"), 1) << out;
+    EXPECT_EQ(countOf(out, std::string("Printer #0: the filename \"") + name + "\" is refused"), 1) << out;
   }
   EXPECT_TRUE(exists("../victim.txt"));
   // A spool file that is a link to a file outside: left alone, said once,
@@ -430,7 +441,7 @@ TEST_F(WatcherCycleTest, NamesLeavingTheFolderAndLinksAreRefusedAndSaidOnce) {
     EXPECT_EQ(cycle(&out), CycleIdle);
   }
   restoreFileCalls();
-  EXPECT_EQ(countOf(out, "Refusing WLSDFKJN.DRY for printer #0: it is a symbolic link"), 1) << out;
+  EXPECT_EQ(countOf(out, "Printer #0: WLSDFKJN.DRY is refused, since it is a symbolic link"), 1) << out;
   EXPECT_TRUE(exists(kSpool));
   EXPECT_TRUE(exists("../victim.txt"));
   EXPECT_TRUE(fakeDevice.documents.empty());
@@ -443,3 +454,33 @@ TEST_F(WatcherCycleTest, NamesLeavingTheFolderAndLinksAreRefusedAndSaidOnce) {
 }
 
 }  // namespace
+
+// At a watcher's start a slot that cannot print says once what to do: the
+// first start without ferrin.ini above all. A slot that is set up says nothing.
+TEST(WatcherStart, SlotNotSetUpSaysToPressS) {
+  TempWorkDir dir;
+  const std::string noPrinter =
+      "Printer #0: no printer is set up yet, so nothing is printed. Press S to choose one.\n";
+  struct {
+    const char* ini;  // nullptr: no ferrin.ini at all
+    std::string said;
+  } cases[] = {
+      {nullptr, noPrinter},
+      {"[printer 0]\r\nfontsize=10\r\n", noPrinter},
+      {"[printer 0]\r\nprintername=Receipt\r\n",
+       "Printer #0: no spool file name is set, so nothing is printed. Press S to set the printer up again.\n"},
+      {"[printer 0]\r\nfilename=WLSDFKJN.DRY\r\n",
+       "Printer #0: no printer is set, so printouts wait in the folder waiting. Press S to choose one.\n"},
+      {"[printer 0]\r\nprintername=Receipt\r\nfilename=WLSDFKJN.DRY\r\n", ""},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove("ferrin.ini");
+    if (c.ini != nullptr) std::ofstream("ferrin.ini", std::ios::binary) << c.ini;
+    loadSlot(0);
+    std::string out;
+    captureConsole(&out, nullptr);
+    sayWhenNotSetUp(0);
+    captureConsole(nullptr, nullptr);
+    EXPECT_EQ(out, c.said) << (c.ini ? c.ini : "no ferrin.ini");
+  }
+}
