@@ -59,8 +59,12 @@ void endWork();
 // Lets no new work begin and waits until the work in hand has ended, at most
 // the given time. True when nothing was left in hand.
 bool stopWork(unsigned timeoutMilliseconds);
-// How long ending ferrin waits for a printout in hand.
-const unsigned kStopWaitMilliseconds = 10000;
+// How long ending ferrin waits for a printout in hand: a long report laid
+// out on a slow machine, or a hand-over the spooler answers late (each call
+// to it is bounded well below this). Past kStopSayMilliseconds the wait is
+// said.
+const unsigned kStopWaitMilliseconds = 60000;
+const unsigned kStopSayMilliseconds = 1000;
 
 // Restores the console (terminal modes) and ends the process with `code`,
 // cutting off every other thread wherever it stands. Implemented beside the

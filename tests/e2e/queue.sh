@@ -96,7 +96,7 @@ if [[ " $(e2e_platforms) " == *" posix "* ]]; then
   mv "$RUN_DIR/long.txt" "$SPOOL"
   wait_until 20 "the long printout to be taken" test -e "$RUN_DIR/.WLSDFKJN.DRY.printing"
   send_keys x
-  [ "$(wait_exit 30)" = 0 ] || fail "X during a job: ferrin did not end with 0"
+  [ "$(wait_exit 70)" = 0 ] || fail "X during a job: ferrin did not end with 0"
   [ ! -e "$SPOOL" ] && [ ! -e "$RUN_DIR/.WLSDFKJN.DRY.printing" ] || fail "X during a job: the printout was left behind"
   [ "$(pdfs | wc -l)" = 1 ] || fail "X during a job: $(pdfs | wc -l) PDFs, not 1"
   pdftotext "$(pdfs)" - | grep -qx "Long report line 150000" || fail "X during a job: the printout is not complete"
