@@ -16,7 +16,8 @@
 #include <cstring>
 #include <string>
 
-#include "print/escpos.h"
+#include "lang/escpos.h"
+#include "print/qr.h"
 
 namespace {
 
@@ -69,6 +70,7 @@ bool writePbm(const std::string& path, const ReceiptOp& image) {
 
 int main(int argc, char** argv) {
   ReceiptSettings settings;
+  settings.encodeQr = encodeQrSymbol;
   int first = 1;
   if (argc > 1 && std::strcmp(argv[1], "-58") == 0) {
     settings.paperWidthMm = 58;

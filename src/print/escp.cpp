@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "files/errors.h"
-#include "files/escscan.h"
+#include "lang/probe.h"
+#include "lang/scan.h"
 #include "files/spoolfile.h"
 #include "print/canvas.h"
 
@@ -21,7 +22,6 @@ const long kNaturalAdvance = kUnitsPerInch / 10;
 const int kMaxTabStops = 32;
 
 const unsigned char kEsc = 0x1B;
-const std::size_t kProbeBytes = 64 * 1024;
 // The longest command drawn: ESC * in a 24-dot mode, 65535 columns of 3 bytes.
 const std::size_t kMaxImageCommand = 5 + 65535 * 3;
 const std::size_t kReadAhead = 64 * 1024;
@@ -421,26 +421,10 @@ void escape(EscPPrinter& p, Reader& r) {
   discard(r, length - passed);
 }
 
-// 24-pin printers' own commands in the printout's first bytes: 24-dot
-// images, ESC + and the ESC ( family.
+// 24-pin printers' own commands in the printout's first bytes.
 bool uses24Pins() {
   std::string head = peekSpoolFile(kProbeBytes);
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(head.data());
-  std::size_t at = 0;
-  while (at < head.size()) {
-    if (bytes[at] != kEsc) {
-      ++at;
-      continue;
-    }
-    ControlScan scan;
-    beginControlScan(scan, kEscP);
-    scanControl(scan, bytes + at, head.size() - at, true);
-    if (scan.commandLength == 3 && (scan.command >> 8) == 0x1B28) return true;
-    if (scan.command == 0x1B2B) return true;
-    if (scan.command == 0x1B2A && head.size() - at > 2 && bytes[at + 2] >= 32) return true;
-    at += scan.length < head.size() - at ? static_cast<std::size_t>(scan.length) : head.size() - at;
-  }
-  return false;
+  return probePrintout(reinterpret_cast<const unsigned char*>(head.data()), head.size()).pins24;
 }
 
 bool setUp(EscPPrinter& p, const std::string& face, EscPEcho echo) {

@@ -1,5 +1,5 @@
 // Receipts drawn on the attached printer: the open spool file's ESC/POS
-// bytes laid out by print/escpos.h a batch at a time, from a bounded buffer,
+// bytes laid out by lang/escpos.h a batch at a time, from a bounded buffer,
 // and drawn with the canvas (print/canvas.h). A receipt starts at the top
 // left corner of a page, at the receipt printer's size (80 mm paper is
 // 72 mm of print); one longer than the page goes on over the next, broken
@@ -16,7 +16,7 @@
 #include "files/errors.h"
 #include "files/spoolfile.h"
 #include "print/canvas.h"
-#include "print/escpos.h"
+#include "print/escpos_draw.h"
 
 namespace {
 

@@ -1,15 +1,16 @@
 #include "spool/printout.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "console/console.h"
 #include "files/errors.h"
-#include "files/escscan.h"
 #include "files/spoolfile.h"
+#include "lang/probe.h"
+#include "lang/scan.h"
 #include "print/escp.h"
-#include "print/escpos.h"
+#include "print/escpos_draw.h"
 #include "print/printer.h"
+#include "print/qr.h"
 
 namespace {
 
@@ -126,6 +127,7 @@ int printSpoolLines(const PrintLayout& layout, int* printError) {
   if (layout.controls == kControlsEscP || layout.controls == kControlsEscPos) {
     clearError();
     ReceiptSettings receipt;
+    receipt.encodeQr = encodeQrSymbol;
     receipt.paperWidthMm = layout.paperWidthMm;
     receipt.codepage = layout.codePage;
     int error = layout.controls == kControlsEscP ? printEscPPrintout(layout.fontname, echoPrintoutText)
@@ -163,20 +165,41 @@ int printSpoolLines(const PrintLayout& layout, int* printError) {
 
 namespace {
 
-// How much of a printout is looked at to tell its printer language.
-const std::size_t kLanguageProbeBytes = 64 * 1024;
-
-// Receipt printers' commands begin with GS (or FS) followed by a command
-// byte; dot-matrix printouts have none of these. The first bytes of the
-// printout tell which language its escape sequences are in.
-ControlLanguage probeControlLanguage() {
-  std::string head = peekSpoolFile(kLanguageProbeBytes);
-  static const char kReceiptCommands[] = "!(/8BHLPVWafhkvwx";
-  for (std::string::size_type at = head.find('\x1d'); at != std::string::npos && at + 1 < head.size();
-       at = head.find('\x1d', at + 1))
-    if (std::strchr(kReceiptCommands, head[at + 1]) != nullptr && head[at + 1] != '\0') return kEscPos;
-  return kEscP;
+PrintoutProbe probeBytes(const std::string& head) {
+  return probePrintout(reinterpret_cast<const unsigned char*>(head.data()), head.size());
 }
+
+// Leaves a control code out of a line of the open file: a TAB becomes
+// blanks to the next stop, a command goes with all the data it announces,
+// which is looked at a few bytes at a time, never held.
+std::uint64_t dropControl(ControlLanguage language, std::string* text, std::size_t column) {
+  unsigned char window[kControlScanWindow];
+  std::size_t got = 0;
+  if (!peekSpoolAhead(0, window, 1, &got) || got == 0) return 1;
+  if (window[0] == '\t') {
+    text->append(tabBlanks(column), ' ');
+    return 1;
+  }
+  ControlScan scan;
+  beginControlScan(scan, language);
+  // A bound on the looks at one command, whatever its data announces.
+  const unsigned long kMaxScanSteps = 1000000;
+  for (unsigned long steps = 0; steps < kMaxScanSteps; ++steps) {
+    if (!peekSpoolAhead(scan.resumeAt, window, kControlScanWindow, &got)) return 1;
+    const bool endOfData = got < kControlScanWindow;
+    switch (scanControl(scan, window, got, endOfData)) {
+      case kControlSequence: return scan.length > 0 ? scan.length : 1;
+      case kControlNeedMore:
+        if (got == 0 && endOfData) return 1;
+        continue;
+      default: return 1;
+    }
+  }
+  return 1;
+}
+
+std::uint64_t dropEscPControl(std::string* text, std::size_t column) { return dropControl(kEscP, text, column); }
+std::uint64_t dropEscPosControl(std::string* text, std::size_t column) { return dropControl(kEscPos, text, column); }
 
 }  // namespace
 
@@ -192,7 +215,7 @@ bool readRawPrintout(std::string* bytes) {
 }
 
 void echoRawPrintout(const std::string& bytes) {
-  std::string text = stripControlCodes(bytes, probeControlLanguage());
+  std::string text = stripControlCodes(bytes, probeBytes(bytes).language);
   std::string line;
   for (std::string::size_type i = 0; i < text.size(); ++i) {
     char c = text[i];
@@ -228,8 +251,9 @@ int slotCodePage(const PrinterSlot& slot) {
 SpoolReading slotReading(const PrinterSlot& slot) {
   SpoolReading reading;
   reading.anyLineEnd = slot.options.lineends == kLineEndsAny;
-  reading.dropControls = slot.options.controls == kControlsStrip;
-  if (reading.dropControls) reading.controlLanguage = probeControlLanguage();
+  if (slot.options.controls == kControlsStrip)
+    reading.dropControl = probeBytes(peekSpoolFile(kProbeBytes)).language == kEscPos ? dropEscPosControl
+                                                                                      : dropEscPControl;
   return reading;
 }
 

@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "fuzz/check.h"
-#include "print/escpos.h"
+#include "lang/escpos.h"
+#include "print/qr.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ std::vector<ReceiptOp> layOutInPieces(const std::uint8_t* data, std::size_t size
 
 void checkReceipt(const std::uint8_t* data, std::size_t size, int paperWidthMm) {
   ReceiptSettings settings;
+  settings.encodeQr = encodeQrSymbol;
   settings.paperWidthMm = paperWidthMm;
   const int paper = paperWidthMm == 58 ? kReceiptWidth58 : kReceiptWidth80;
   const Receipt receipt = parseReceipt(data, size, settings);

@@ -9,11 +9,19 @@
 #include <string>
 #include <vector>
 
-#include "print/escpos.h"
+#include "lang/escpos.h"
+#include "print/qr.h"
 
 namespace {
 
 const int ESC = 0x1B, GS = 0x1D, LF = 0x0A, HT = 0x09, CR = 0x0D;
+
+// The layout as the program runs it: QR codes drawn by the build's encoder.
+ReceiptSettings receiptSettings() {
+  ReceiptSettings settings;
+  settings.encodeQr = encodeQrSymbol;
+  return settings;
+}
 
 std::string bytes(std::initializer_list<int> values) {
   std::string s;
@@ -65,7 +73,7 @@ std::string qrCommand(int function, const std::string& parameters) {
 // every call.
 std::vector<ReceiptOp> layOutInPieces(const std::string& bytes, std::size_t piece) {
   ReceiptState state;
-  beginReceipt(state, ReceiptSettings());
+  beginReceipt(state, receiptSettings());
   std::vector<ReceiptOp> all;
   std::string held;
   std::size_t read = 0;
@@ -120,7 +128,7 @@ std::string sampleReceipt() {
 }
 
 TEST(EscPos, WholeReceiptAsOperations) {
-  const Receipt receipt = parseReceipt(sampleReceipt(), ReceiptSettings());
+  const Receipt receipt = parseReceipt(sampleReceipt(), receiptSettings());
   EXPECT_FALSE(receipt.limited);
   EXPECT_EQ(describe(receipt),
             "image 272 0 32 3\n"
@@ -186,10 +194,10 @@ TEST(EscPos, LinesFeedsAndPaperWidth) {
   // 48 columns of Font A on 80 mm paper, 32 on 58 mm: the 49th or 33rd
   // character starts the next line.
   const std::string row = std::string(49, 'x');
-  EXPECT_EQ(describe(parseReceipt(row, ReceiptSettings())),
+  EXPECT_EQ(describe(parseReceipt(row, receiptSettings())),
             "text 0 0 576 24 A 1x1 cp437 '" + std::string(48, 'x') + "'\n" +
                 "text 0 34 12 24 A 1x1 cp437 'x'\npage 58\n");
-  ReceiptSettings narrow;
+  ReceiptSettings narrow = receiptSettings();
   narrow.paperWidthMm = 58;
   EXPECT_EQ(describe(parseReceipt(bytes({ESC, 'a', 2}) + std::string(33, 'y'), narrow)),
             "text 0 0 384 24 A 1x1 cp437 '" + std::string(32, 'y') + "'\n" +
@@ -201,7 +209,7 @@ TEST(EscPos, LinesFeedsAndPaperWidth) {
   const std::string lines = bytes({ESC, '3', 50}) + "a" + bytes({CR}) + "b" + bytes({CR, LF}) + "c" +
                             bytes({ESC, 'J', 10}) + bytes({ESC, '!', 0x38}) + "d" + bytes({GS, '!', 0x70}) + "e" +
                             bytes({ESC, '@'}) + "f" + bytes({LF});
-  EXPECT_EQ(describe(parseReceipt(lines, ReceiptSettings())),
+  EXPECT_EQ(describe(parseReceipt(lines, receiptSettings())),
             "text 0 0 12 24 A 1x1 cp437 'a'\n"
             "text 0 50 12 24 A 1x1 cp437 'b'\n"
             "text 0 100 12 24 A 1x1 cp437 'c'\n"
@@ -219,7 +227,7 @@ TEST(EscPos, LinesFeedsAndPaperWidth) {
                            bytes({ESC, '3', 24, LF, ESC, '*', 33, 3, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0}) +
                            bytes({LF, ESC, '2', ESC, 'M', 1}) + "fontB" + bytes({ESC, 'G', 1}) + "ds" +
                            bytes({CR, ESC, 'i'}) + "x" + bytes({ESC, 'm'});
-  EXPECT_EQ(describe(parseReceipt(area, ReceiptSettings())),
+  EXPECT_EQ(describe(parseReceipt(area, receiptSettings())),
             "text 24 0 14 24 A 1x1 cp437 'a'\n"
             "text 80 0 14 24 A 1x1 cp437 'b'\n"
             "text 164 0 14 24 A 1x1 cp437 'c'\n"
@@ -233,14 +241,14 @@ TEST(EscPos, LinesFeedsAndPaperWidth) {
             "page 34\n");
 
   // Feeds alone print nothing; a cut with nothing before it makes no page.
-  EXPECT_EQ(describe(parseReceipt(bytes({LF, LF, ESC, 'd', 9, GS, 'V', 0, ESC, 'i', LF}), ReceiptSettings())), "");
+  EXPECT_EQ(describe(parseReceipt(bytes({LF, LF, ESC, 'd', 9, GS, 'V', 0, ESC, 'i', LF}), receiptSettings())), "");
 }
 
 TEST(EscPos, HostileDataStaysBounded) {
   // A raster image announced far wider and taller than its data: cut at the
   // paper's width, missing rows white.
   std::string wide = bytes({GS, 'v', '0', 0, 200, 0, 0xFF, 0xFF}) + std::string(300, '\xFF');
-  const Receipt clipped = parseReceipt(wide, ReceiptSettings());
+  const Receipt clipped = parseReceipt(wide, receiptSettings());
   ASSERT_EQ(clipped.ops.size(), 2u);
   EXPECT_EQ(describe(clipped.ops[0]), "image 0 0 576 65535");
   EXPECT_TRUE(receiptDotAt(clipped.ops[0], 575, 0));
@@ -252,7 +260,7 @@ TEST(EscPos, HostileDataStaysBounded) {
   // image bytes, their places kept, and the receipt says something is left out.
   std::string many = qrCommand(67, bytes({8})) + qrCommand(80, "0" + std::string(300, 'Q'));
   for (int i = 0; i < 3000; ++i) many += qrCommand(81, "0");
-  const Receipt bounded = parseReceipt(many, ReceiptSettings());
+  const Receipt bounded = parseReceipt(many, receiptSettings());
   EXPECT_TRUE(bounded.limited);
   std::size_t imageBytes = 0;
   for (const ReceiptOp& op : bounded.ops) imageBytes += op.bits.size();
@@ -267,7 +275,7 @@ TEST(EscPos, HostileDataStaysBounded) {
       bytes({ESC, 'p', 0, 'Z', 'Z'}), bytes({GS, 'V', 65, 'Z'})};
   for (const std::string& command : commands) {
     for (std::size_t cut = 1; cut <= command.size(); ++cut) {
-      const Receipt receipt = parseReceipt("ok" + command.substr(0, cut), ReceiptSettings());
+      const Receipt receipt = parseReceipt("ok" + command.substr(0, cut), receiptSettings());
       ASSERT_FALSE(receipt.ops.empty());
       EXPECT_EQ(describe(receipt.ops[0]), "text 0 0 24 24 A 1x1 cp437 'ok'") << cut;
       for (const ReceiptOp& op : receipt.ops) EXPECT_EQ(op.text.find('Z'), std::string::npos) << cut;

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "print/escpos.h"
+#include "lang/escpos.h"
 
 // One command as the scanner measured it, cut to the bytes there are.
 struct ReceiptCommand {

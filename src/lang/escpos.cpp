@@ -1,9 +1,9 @@
-#include "print/escpos.h"
+#include "lang/escpos.h"
 
 #include <algorithm>
 
-#include "files/escscan.h"
-#include "print/escpos_layout.h"
+#include "lang/scan.h"
+#include "lang/escpos_layout.h"
 
 namespace {
 
@@ -315,6 +315,7 @@ void beginReceipt(ReceiptState& state, const ReceiptSettings& settings) {
   state.style.codepage = state.defaultCodepage;
   state.areaWidth = state.paperWidth;
   state.lineSpacing = kDefaultLineSpacing;
+  state.encodeQr = settings.encodeQr;
 }
 
 std::size_t layOutReceipt(ReceiptState& state, const unsigned char* data, std::size_t size, bool endOfData) {

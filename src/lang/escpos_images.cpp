@@ -1,7 +1,6 @@
 #include <algorithm>
 
-#include "print/escpos_layout.h"
-#include "print/escpos_qr.h"
+#include "lang/escpos_layout.h"
 
 namespace {
 
@@ -102,7 +101,8 @@ void printQr(ReceiptState& state) {
   if (!state.qrStored || state.qrData.empty()) return;
   finishReceiptLine(state);
   if (!state.qrEncoded) {
-    state.qrEncodable = encodeQrSymbol(state.qrData, state.qrLevel, state.qrSymbol);
+    state.qrEncodable =
+        state.encodeQr != nullptr && state.encodeQr(state.qrData, state.qrLevel, state.qrSymbol);
     state.qrEncoded = true;
   }
   const QrSymbol& symbol = state.qrSymbol;

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "print/escpos_qr.h"
 
 const int kReceiptDpi = 203;
 const int kReceiptWidth80 = 576;  // printable dots on 80 mm paper
@@ -79,9 +78,22 @@ struct ReceiptOp {
   std::vector<unsigned char> bits;
 };
 
+// A QR code's modules: what an encoder makes of the data stored by GS ( k.
+struct QrSymbol {
+  int size = 0;                        // modules on each side
+  std::vector<unsigned char> modules;  // size x size, row by row, 1 = dark
+};
+
+// Encodes the bytes as a model 2 QR code with error correction level 0 (L)
+// to 3 (H), in the smallest version that holds them; false when it cannot.
+typedef bool (*QrEncoder)(const std::string& data, int errorLevel, QrSymbol& symbol);
+
 struct ReceiptSettings {
   int paperWidthMm = 80;  // 80, or 58 for narrow paper
   int codepage = 437;     // the code page of the printer's first table (ESC t 0)
+  // Draws QR codes as symbols; without one a QR code prints as its text in
+  // a frame, so that nothing of the receipt is lost.
+  QrEncoder encodeQr = nullptr;
 };
 
 struct Receipt {
@@ -158,6 +170,7 @@ struct ReceiptState {
   bool qrEncoded = false;
   bool qrEncodable = false;
   QrSymbol qrSymbol;
+  QrEncoder encodeQr = nullptr;
 
   Receipt out;                 // the batch not yet taken
   std::size_t imageBytes = 0;  // in the batch and the line buffer
@@ -182,13 +195,3 @@ void finishReceipt(ReceiptState& state);
 // The operations laid out so far, taken out of the state; the next batch
 // starts empty.
 std::vector<ReceiptOp> takeReceiptOps(ReceiptState& state);
-
-// --- Drawing it (print/escpos_draw.cpp, with print/canvas.h) ---------------
-
-// Reads the open spool file from its current position to its end, a bounded
-// piece at a time, and draws the receipts on the attached printer, each cut
-// ending a page; the text of each printed line is passed to echo (with
-// pageFeed set, and no text, where a receipt is cut). Returns 0, or the
-// error code of a read that failed; drawing errors are left as the thread's
-// error code. The settings give the slot's paper width.
-int printEscPosReceipts(const ReceiptSettings& settings, void (*echo)(const std::string& text, bool pageFeed));
