@@ -1,6 +1,5 @@
 #include "app/app.h"
 
-#include "config/profile.h"
 #include "config/slots.h"
 #include "console/console.h"
 #include "console/text.h"
@@ -35,8 +34,8 @@ int runMain() {
     listPrinters(flags);
   }
 
-  startThread(runWatcher, 0);
-  if (!readProfileString(slotSection(1), "printername", kProfileValueSize).empty()) startThread(runWatcher, 1);
+  for (int slot = 0; slot < 2; ++slot)
+    if (slotIsWatched(slot)) startThread(runWatcher, slot);
 
   writeOutputLine("Starting ferrin...");
   writeOutputLine("Press X to exit the application or S to change settings.");

@@ -5,12 +5,13 @@
 #include "console/console.h"
 #include "files/errors.h"
 #include "files/spoolfile.h"
+#include "lang/escp.h"
+#include "lang/escpos.h"
 #include "lang/probe.h"
 #include "lang/scan.h"
-#include "print/escp.h"
-#include "print/escpos_draw.h"
 #include "print/printer.h"
 #include "print/qr.h"
+#include "print/render.h"
 
 namespace {
 
@@ -21,6 +22,8 @@ const char kPageFeedEcho[] = "----Page Feed----";
 // in memory, and the rest is only echoed as it is read.
 const std::size_t kMaxLineBytes = 1024 * 1024;
 const std::size_t kEchoChunkBytes = 64 * 1024;
+// A printer language's bytes are read this much at a time.
+const std::size_t kReadPiece = 64 * 1024;
 
 // --- Printing the lines of the open file ------------------------------------
 
@@ -121,17 +124,101 @@ int printLineAtFormFeeds(const PrintLayout& layout, const std::string& line, boo
 // form ends.
 void echoPrintoutText(const std::string& text, bool pageFeed) { echoLine(pageFeed ? kPageFeedEcho : text); }
 
+// --- Printer languages ---------------------------------------------------------
+
+// The interpreter a slot's controls name, fed from one read loop.
+struct Interpreter {
+  bool receipt = false;
+  EscPState escp;
+  ReceiptState escpos;
+};
+
+std::size_t interpret(Interpreter& in, const std::vector<unsigned char>& held, bool endOfData) {
+  return in.receipt ? layOutReceipt(in.escpos, held.data(), held.size(), endOfData)
+                    : interpretEscP(in.escp, held.data(), held.size(), endOfData);
+}
+
+std::size_t wantedBy(const Interpreter& in) { return in.receipt ? in.escpos.wanted : in.escp.wanted; }
+
+std::vector<DrawOp> takeOps(Interpreter& in) {
+  return in.receipt ? takeReceiptOps(in.escpos) : takeEscPOps(in.escp);
+}
+
+void finish(Interpreter& in) {
+  if (in.receipt) finishReceipt(in.escpos);
+  else finishEscP(in.escp);
+}
+
+// Reads on from the open file: at least `want` more bytes after those held,
+// unless it ends first. The thread's error code stays the drawing's: a
+// read failure goes to *readError instead.
+void readOn(std::vector<unsigned char>& held, std::size_t want, bool* atEnd, int* readError) {
+  const std::size_t start = held.size();
+  held.resize(start + want);
+  const int drawingError = lastError();
+  clearError();
+  const std::size_t got = readSpoolBytes(held.data() + start, want);
+  if (lastError() != 0) *readError = lastError();
+  clearError();
+  if (drawingError != 0) setError(drawingError);
+  held.resize(start + got);
+  if (got < want) *atEnd = true;
+}
+
+// Reads the open file from its current position to its end, a bounded piece
+// at a time, interprets it in the slot's printer language and draws it on
+// the attached printer, its text lines echoed. Returns 0, or the error code
+// of a read that failed.
+int printInterpreted(const PrintLayout& layout) {
+  std::vector<unsigned char> held;
+  bool atEnd = false;
+  int readError = 0;
+  // The printout's start, read once: the probe looks at it, and it is the
+  // first piece interpreted.
+  readOn(held, kProbeBytes, &atEnd, &readError);
+  const PrintoutProbe probe = probePrintout(held.data(), held.size());
+
+  Interpreter in;
+  in.receipt = layout.controls == kControlsEscPos;
+  RenderState render;
+  if (in.receipt) {
+    ReceiptSettings settings;
+    settings.paperWidthMm = layout.paperWidthMm;
+    settings.codePage = layout.codePage;
+    settings.encodeQr = encodeQrSymbol;
+    beginReceipt(in.escpos, settings);
+    beginRender(render, receiptPaper(), std::string(), echoPrintoutText);
+  } else {
+    beginRender(render, escPPaper(), layout.fontname, echoPrintoutText);
+    EscPSettings settings;
+    settings.pageUnits = render.pageUnits;
+    settings.pins24 = probe.pins24;
+    beginEscP(in.escp, settings);
+  }
+  while (readError == 0) {
+    // Read on when everything held was used, or the interpreter wants more;
+    // a full batch is drawn and interpreted on from the same bytes.
+    const std::size_t wanted = wantedBy(in);
+    if (!atEnd && (held.empty() || held.size() < wanted)) {
+      readOn(held, std::max(kReadPiece, wanted - std::min(wanted, held.size())), &atEnd, &readError);
+      if (readError != 0) break;
+    }
+    const std::size_t used = interpret(in, held, atEnd);
+    renderOps(render, takeOps(in));
+    held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(used));
+    if (atEnd && held.empty()) break;
+  }
+  finish(in);
+  renderOps(render, takeOps(in));
+  return readError;
+}
+
 }  // namespace
 
 int printSpoolLines(const PrintLayout& layout, int* printError) {
   if (layout.controls == kControlsEscP || layout.controls == kControlsEscPos) {
     clearError();
-    ReceiptSettings receipt;
-    receipt.encodeQr = encodeQrSymbol;
-    receipt.paperWidthMm = layout.paperWidthMm;
-    receipt.codepage = layout.codePage;
-    int error = layout.controls == kControlsEscP ? printEscPPrintout(layout.fontname, echoPrintoutText)
-                                                 : printEscPosReceipts(receipt, echoPrintoutText);
+    int error = printInterpreted(layout);
     if (printError != nullptr && *printError == 0) *printError = lastError();
     return error;
   }
@@ -244,8 +331,8 @@ PrintLayout slotLayout(const PrinterSlot& slot) {
 
 int slotCodePage(const PrinterSlot& slot) {
   const ControlCodes controls = slot.options.controls;
-  if (slot.options.codepage == 0 && (controls == kControlsEscP || controls == kControlsEscPos)) return 437;
-  return slot.options.codepage;
+  if (slot.options.codePage == 0 && (controls == kControlsEscP || controls == kControlsEscPos)) return 437;
+  return slot.options.codePage;
 }
 
 SpoolReading slotReading(const PrinterSlot& slot) {

@@ -8,5 +8,8 @@
 // closes it when the key loop ends.
 extern CycleEvent cycleEvent;
 
+// Slot 0 is always watched, slot 1 when ferrin.ini names its printer.
+bool slotIsWatched(int slotNumber);
+
 // The thread's body; never returns.
 void runWatcher(int slotNumber);
