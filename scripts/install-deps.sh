@@ -19,6 +19,12 @@ packages=(
   dpkg-dev lintian systemd unzip
   dosbox nasm
 )
+# The Windows program is tested under 32-bit Wine where this machine runs
+# 32-bit programs; where it does not (IA-32 emulation off), a 64-bit build of
+# the same sources is tested under 64-bit Wine instead.
+if ! bash "$(dirname "$0")/runs-32bit.sh"; then
+  packages+=(wine64 g++-mingw-w64-x86-64)
+fi
 
 SUDO=
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi

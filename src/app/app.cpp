@@ -34,7 +34,9 @@ int runMain() {
     listPrinters(flags);
   }
 
-  for (int slot = 0; slot < 2; ++slot)
+  // The receipt printer's watcher always runs; every other slot's when its
+  // section names a printer.
+  for (int slot = 0; slot < kSlotCount; ++slot)
     if (slotIsWatched(slot)) startThread(runWatcher, slot);
 
   writeOutputLine("Starting ferrin...");

@@ -17,7 +17,7 @@ namespace {
 // The ferrin.ini generation each slot was last loaded from; 0 when the slot
 // was changed in memory since (by the setup), so that the next load reads
 // the file again whatever it holds.
-unsigned long loadedGeneration[kSlotCount] = {0, 0, 0, 0};
+unsigned long loadedGeneration[kSlotCount] = {};
 }  // namespace
 
 std::string slotSection(int slotNumber) { return "printer " + numberText(slotNumber); }

@@ -1,5 +1,7 @@
-// Printer slots: which printer, spool file and font each of ferrin's two
-// printers uses. Slot 0 is the receipt printer, slot 1 the report printer.
+// Printer slots: which printer, spool file and font each of ferrin's
+// printers uses. Slot 0 is the receipt printer, slot 1 the report printer;
+// slots 2 to 7 serve further printers (labels, kitchen) set up by hand in
+// ferrin.ini.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +33,7 @@ struct PrinterSlot {
   SlotOptions options;
 };
 
-const int kSlotCount = 4;
+const int kSlotCount = 8;  // the sections "printer 0" to "printer 7"
 const char kDefaultFontName[] = "Courier New";
 const std::size_t kProfileValueSize = 260;  // a value read or written holds at most 259 characters
 

@@ -17,9 +17,49 @@ bool scrollPending = false;
 
 const WORD kCellAttribute = 0x07;
 
-BOOL WINAPI swallowControlEvent(DWORD event) {
-  // Ctrl+C, Ctrl+Break and closing the console never end ferrin by themselves.
-  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT;
+// How long closing the window, logging off or shutting down waits for the
+// printout in hand: Windows ends a process about five seconds after it was
+// told, whatever it is doing.
+const unsigned kSessionEndWaitMilliseconds = 4500;
+
+// The window closed, the user logging off, Windows shutting down: the
+// printout in hand is finished (handed over and deleted, or queued) before
+// ferrin ends, as X does, so that it is neither lost nor printed again.
+[[noreturn]] void endWithSession() {
+  stopWork(kSessionEndWaitMilliseconds);
+  endProcess(0);
+}
+
+BOOL WINAPI handleControlEvent(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT: case CTRL_BREAK_EVENT:
+      return TRUE;  // Ctrl+C and Ctrl+Break never end ferrin
+    case CTRL_CLOSE_EVENT: case CTRL_LOGOFF_EVENT: case CTRL_SHUTDOWN_EVENT:
+      endWithSession();
+    default:
+      return FALSE;
+  }
+}
+
+// A program that uses GDI is told of log-off and shut-down through its
+// windows rather than the console: a hidden window on a thread of its own
+// hears them.
+LRESULT CALLBACK sessionWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_QUERYENDSESSION) return TRUE;
+  if (message == WM_ENDSESSION && wParam) endWithSession();
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void runSessionWindow(int) {
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = sessionWindowProcedure;
+  windowClass.hInstance = GetModuleHandleA(NULL);
+  windowClass.lpszClassName = "ferrin session";
+  if (!RegisterClassA(&windowClass)) return;
+  if (!CreateWindowA(windowClass.lpszClassName, "ferrin", 0, 0, 0, 0, 0, NULL, NULL, windowClass.hInstance, NULL))
+    return;
+  MSG message;
+  while (GetMessageA(&message, NULL, 0, 0) > 0) DispatchMessageA(&message);
 }
 
 bool isConsole(HANDLE handle) {
@@ -64,7 +104,8 @@ void consoleStartup(int, char**) {
                                OPEN_EXISTING, 0, NULL);
   SetConsoleMode(screenHandle, ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT);
   SetConsoleMode(keyboardHandle, 0);
-  SetConsoleCtrlHandler(swallowControlEvent, TRUE);
+  SetConsoleCtrlHandler(handleControlEvent, TRUE);
+  startThread(runSessionWindow, 0);
 
   CONSOLE_CURSOR_INFO cursor;
   if (GetConsoleCursorInfo(screenHandle, &cursor) && cursor.dwSize == 0) {

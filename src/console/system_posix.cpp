@@ -111,27 +111,59 @@ bool watchFolders(const std::string& folder) {
   return true;
 }
 
-// Reads every announced change; true when there was one.
-bool drainChanges(int fd) {
+// What the announced changes say: whether any came at all, and whether one
+// was a file finished in the folder (written and closed, or moved in), which
+// is when a spool file can be taken.
+struct Changes {
+  bool any = false;
+  bool finished = false;
+};
+
+// Reads every change announced so far.
+Changes drainChanges(int fd) {
   alignas(struct inotify_event) char buffer[4096];
-  bool changed = false;
+  Changes changes;
   for (;;) {
     ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) return changed;
-    changed = true;
+    if (n <= 0) return changes;
+    changes.any = true;
+    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(struct inotify_event)) <= n;) {
+      const struct inotify_event* e = reinterpret_cast<const struct inotify_event*>(buffer + at);
+      if (e->mask & (IN_CLOSE_WRITE | IN_MOVED_TO | IN_Q_OVERFLOW)) changes.finished = true;
+      at += static_cast<ssize_t>(sizeof(struct inotify_event) + e->len);
+    }
   }
+}
+
+// Waits until the change descriptor is readable or the time is up; true
+// when it is readable.
+bool pollChanges(int fd, unsigned long long until) {
+  unsigned long long now = monotonicMilliseconds();
+  if (now >= until) return false;
+  struct pollfd p = {fd, POLLIN, 0};
+  return poll(&p, 1, static_cast<int>(until - now)) > 0;
 }
 
 }  // namespace
 
 void waitCycleOrChange(CycleEvent event, unsigned milliseconds, const std::string& folder) {
-  waitCycleEvent(event, milliseconds);
-  if (!watchFolders(folder)) return;
-  // Anything announced during the wait (or since the last one) means a cycle now.
-  if (drainChanges(folderWatch.fd)) return;
-  struct pollfd p = {folderWatch.fd, POLLIN, 0};
-  int rest = static_cast<int>(kIdleCycleMilliseconds > milliseconds ? kIdleCycleMilliseconds - milliseconds : 0);
-  if (rest > 0 && poll(&p, 1, rest) > 0) drainChanges(folderWatch.fd);
+  if (!watchFolders(folder)) {
+    waitCycleEvent(event, milliseconds);
+    return;
+  }
+  // A file finished in the folder ends the wait at once: a spool file is
+  // taken the moment its writer closes it. Other changes (a file created,
+  // still being written) mean a cycle after the usual pause; no change at
+  // all, a cycle after kIdleCycleMilliseconds.
+  unsigned long long start = monotonicMilliseconds();
+  unsigned long long cycleAt = start + milliseconds;
+  unsigned long long idleUntil = start + (kIdleCycleMilliseconds > milliseconds ? kIdleCycleMilliseconds : milliseconds);
+  bool changed = false;
+  while (pollChanges(folderWatch.fd, changed ? cycleAt : idleUntil)) {
+    Changes changes = drainChanges(folderWatch.fd);
+    if (changes.finished) return;
+    changed = changed || changes.any;
+  }
 }
 
 bool startThread(void (*body)(int), int argument) {

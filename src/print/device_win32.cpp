@@ -85,7 +85,9 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
 bool deviceSetDocumentFileMode(DeviceContext dc, unsigned) { return dc != nullptr; }
 
 int deviceStartDoc(DeviceContext dc, const char* documentName) {
-  static_assert(sizeof(DOCINFOA) == 20, "DOCINFOA of 32-bit Windows");
+  // A size and three names and a number: 20 bytes on 32-bit Windows, padded
+  // to 40 on 64-bit Windows.
+  static_assert(sizeof(DOCINFOA) == (sizeof(void*) == 4 ? 20 : 40), "DOCINFOA of Windows");
   DOCINFOA info;
   info.cbSize = sizeof(DOCINFOA);
   info.lpszDocName = documentName;

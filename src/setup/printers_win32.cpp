@@ -18,7 +18,9 @@ std::string fieldText(const char* text) { return text ? std::string(text) : std:
 }  // namespace
 
 std::vector<PrinterEntry> enumeratePrinters(std::uint32_t flags) {
-  static_assert(sizeof(PRINTER_INFO_5A) == 20, "PRINTER_INFO_5A of 32-bit Windows");
+  // Two names and three numbers: 20 bytes on 32-bit Windows; on 64-bit Windows
+  // the pointers double and the record is padded to a multiple of 8.
+  static_assert(sizeof(PRINTER_INFO_5A) == (sizeof(void*) == 4 ? 20 : 32), "PRINTER_INFO_5A of Windows");
   std::vector<PrinterEntry> printers;
   DWORD size = kFirstBufferSize;
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {

@@ -289,7 +289,9 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
     }
     return CycleIdle;
   }
-  memory.refusedLink.clear();
+  // A busy file (held by its writer, or by another slot whose spool file is
+  // the same file) says nothing new about the link: keep it said.
+  if (openError != kErrorAccess) memory.refusedLink.clear();
   if (openError != 0) {
     // Nothing there any more: whatever failed with it is over.
     if (openError != kErrorAccess && !othersWaiting) {

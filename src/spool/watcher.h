@@ -8,7 +8,8 @@
 // closes it when the key loop ends.
 extern CycleEvent cycleEvent;
 
-// Slot 0 is always watched, slot 1 when ferrin.ini names its printer.
+// Slot 0 (the receipt printer) is always watched, every other slot when its
+// section of ferrin.ini names a printer.
 bool slotIsWatched(int slotNumber);
 
 // The thread's body; never returns.

@@ -5,7 +5,7 @@
 # refused, said once, and leave every file as it was with nothing printed;
 # once the setting is mended, printing goes on. Both slots have the same
 # setting each time: on POSIX slot 0 prints on "Save as PDF" and slot 1 on a
-# private CUPS queue; on Windows (under 32-bit Wine) both on CUPS queues.
+# private CUPS queue; on Windows (under Wine) both on CUPS queues.
 source "$(dirname "$0")/lib.sh"
 need pdftotext
 e2e_begin

@@ -2,7 +2,7 @@
 # Real DOS output, end to end, on both platforms: the per-printer keys
 # codepage, lineends, formfeed and controls, changed in ferrin.ini between
 # printouts of one running ferrin. On POSIX slot 0 prints on "Save as PDF" and
-# slot 1 on a private CUPS queue; on Windows (under 32-bit Wine) both slots
+# slot 1 on a private CUPS queue; on Windows (under Wine) both slots
 # print on CUPS queues. Every printout is read back whole: pages, text, order.
 source "$(dirname "$0")/lib.sh"
 need pdfinfo pdftotext

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # controls=escp end to end, on both platforms: a dot-matrix printout is drawn
 # as the printer would have printed it. On POSIX it goes to "Save as PDF", on
-# Windows (under 32-bit Wine) to a private CUPS PDF queue. Checked in the
+# Windows (under Wine) to a private CUPS PDF queue. Checked in the
 # PDFs: a bold face, an underline under the underlined word only, double
 # width, 137 condensed columns on one line, line pitches, form lengths and
 # form feeds as pages, bit images at their pixel size, and text without

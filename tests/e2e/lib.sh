@@ -1,12 +1,35 @@
 # Shared helpers for the end-to-end tests: a private work folder, a private
-# CUPS scheduler with PDF queues, a 32-bit Wine prefix, and ferrin running in
+# CUPS scheduler with PDF queues, a Wine prefix, and ferrin running in
 # tmux with standard output redirected to a file.
 # Source it from a test script; every helper fails the test with a message.
 set -euo pipefail
 
 FERRIN_SOURCE=${FERRIN_SOURCE:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
 FERRIN_POSIX=${FERRIN_POSIX:-$FERRIN_SOURCE/build/posix/ferrin}
-FERRIN_WIN32=${FERRIN_WIN32:-$FERRIN_SOURCE/build/win32/ferrin.exe}
+
+# Which Windows build the tests run, decided once and handed on to every test
+# in FERRIN_WINE_BITS: the shipped 32-bit program under 32-bit Wine where this
+# machine runs 32-bit programs, else the 64-bit build of the same sources
+# (preset win64) under 64-bit Wine. FERRIN_WIN32 names the program; empty, it
+# is that build's ferrin.exe.
+if [ -z "${FERRIN_WINE_BITS:-}" ]; then
+  bits_rc=0
+  bash "$FERRIN_SOURCE/scripts/runs-32bit.sh" || bits_rc=$?
+  case $bits_rc in
+    0) FERRIN_WINE_BITS=32 ;;
+    1) FERRIN_WINE_BITS=64 ;;
+    *) echo "FAIL: cannot tell whether this machine runs 32-bit programs" >&2; exit 1 ;;
+  esac
+  unset bits_rc
+fi
+export FERRIN_WINE_BITS
+if [ -z "${FERRIN_WIN32:-}" ]; then
+  if [ "$FERRIN_WINE_BITS" = 32 ]; then
+    FERRIN_WIN32=$FERRIN_SOURCE/build/win32/ferrin.exe
+  else
+    FERRIN_WIN32=$FERRIN_SOURCE/build/win64/ferrin.exe
+  fi
+fi
 
 fail() {
   echo "FAIL: $*" >&2
@@ -41,10 +64,14 @@ e2e_begin() {
 }
 
 e2e_end() {
-  local rc=$?
+  local rc=$? background
+  # Whatever the test left running (listeners, writers) would keep the test
+  # runner waiting on its output after a failure.
+  background=$(jobs -p)
+  [ -z "$background" ] || kill $background 2>/dev/null || true
   tmux -L "$TMUX_SOCKET" kill-server 2>/dev/null || true
   if [ -n "${CUPSD_PID:-}" ]; then kill "$CUPSD_PID" 2>/dev/null || true; wait "$CUPSD_PID" 2>/dev/null || true; fi
-  if [ -n "${WINEPREFIX:-}" ]; then WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true; fi
+  if [ -n "${WINEPREFIX:-}" ]; then WINEPREFIX=$WINEPREFIX timeout 20 wineserver -k 2>/dev/null || true; fi
   if [ -n "${UNLOCK_INI:-}" ]; then chattr -i "$UNLOCK_INI" 2>/dev/null || true; fi
   if [ "$rc" = 0 ] || [ -z "${KEEP_E2E:-}" ]; then rm -rf "$WORK"; else echo "kept $WORK" >&2; fi
   exit "$rc"
@@ -220,7 +247,7 @@ TEST
 
 # --- Wine -----------------------------------------------------------------
 
-# The test's own 32-bit prefix (see wine_private_prefix), made on first use.
+# The test's own Wine prefix (see wine_private_prefix), made on first use.
 wine_prefix() {
   if [ -n "${WORK:-}" ] && [ "${WINEPREFIX:-}" = "$WORK/wine" ] && [ -d "$WINEPREFIX" ]; then
     return 0
@@ -245,7 +272,7 @@ start_ferrin() {
 ferrin_ready() {
   case $1 in
     posix) [ -x "$FERRIN_POSIX" ] || fail "$FERRIN_POSIX is missing: build the posix preset" ;;
-    win32) [ -f "$FERRIN_WIN32" ] || fail "$FERRIN_WIN32 is missing: build the win32 preset"
+    win32) wine_can_run "$FERRIN_WIN32"
            wine_prefix ;;
     *) fail "unknown platform $1" ;;
   esac
@@ -261,8 +288,8 @@ ferrin_command() {
   local envs="CUPS_SERVER=${CUPS_SERVER:-/nonexistent/cups.sock}"
   if [ "$platform" = win32 ]; then
     program=$FERRIN_WIN32
-    runner="wine "
-    envs+=" WINEARCH=win32 WINEDEBUG=-all WINEPREFIX=$WINEPREFIX"
+    runner="$FERRIN_WINE "
+    envs+=" WINEARCH=$WINEARCH ${WINELOADER:+WINELOADER=$WINELOADER }WINEDEBUG=-all WINEPREFIX=$WINEPREFIX"
   fi
   for a in "$@"; do args+=" $(printf '%q' "$a")"; done
   echo "env -u DISPLAY $envs $runner$(printf '%q' "$program")$args"
@@ -403,30 +430,83 @@ cups_let_filters_in() {
 # printers, and e2e_end's wineserver -k would end the other test's programs.
 # This gives the test a prefix of its own in $WORK, copied from a template
 # made once under a lock (a copy takes about 2 s, a new prefix about 12 s).
-# The template maps "Courier New", which every Windows machine has and Wine
-# lacks, to the metric-compatible Liberation Mono, so that text metrics and
-# line pitches are those of a Windows machine and not of a fallback font.
+# The template is made with no scheduler in reach, so that it keeps no
+# scheduler's printers (a 64-bit prefix that has met one scheduler lists only
+# that one's printers later). It maps "Courier New", which every Windows
+# machine has and Wine lacks, to the metric-compatible Liberation Mono, so
+# that text metrics and line pitches are those of a Windows machine and not of
+# a fallback font.
 wine_private_prefix() {
-  need wine wineserver wineboot flock fc-list
+  need flock fc-list timeout
   [ -n "$(fc-list 'Liberation Mono')" ] || fail "the font Liberation Mono is missing: run scripts/install-deps.sh"
-  export WINEARCH=win32 WINEDEBUG=-all
+  wine_choose
   unset DISPLAY
-  local template=${FERRIN_WINE_TEMPLATE:-/tmp/ferrin-wine-template}
+  local template=${FERRIN_WINE_TEMPLATE:-/tmp/ferrin-wine$FERRIN_WINE_BITS-template}
   (
     flock 9
     if [ ! -f "$template/ferrin-ready" ]; then
       rm -rf "$template"
-      WINEPREFIX=$template WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
-      WINEPREFIX=$template wine reg add 'HKCU\Software\Wine\Fonts\Replacements' \
-        /v "Courier New" /d "Liberation Mono" /f >/dev/null 2>&1 || true
-      WINEPREFIX=$template wineserver -w
-      grep -q '"Courier New"="Liberation Mono"' "$template/user.reg" 2>/dev/null && touch "$template/ferrin-ready"
+      # Bounded: a Wine that cannot start must fail the test, not hang it.
+      WINEPREFIX=$template CUPS_SERVER=/nonexistent/cups.sock WINEDLLOVERRIDES="mscoree,mshtml=" \
+        timeout 120 "$FERRIN_WINE" wineboot.exe -i > "$template.log" 2>&1 || true
+      WINEPREFIX=$template CUPS_SERVER=/nonexistent/cups.sock timeout 60 "$FERRIN_WINE" reg.exe add \
+        'HKCU\Software\Wine\Fonts\Replacements' /v "Courier New" /d "Liberation Mono" /f >> "$template.log" 2>&1 || true
+      WINEPREFIX=$template timeout 60 wineserver -w || true
+      if grep -q '"Courier New"="Liberation Mono"' "$template/user.reg" 2>/dev/null; then
+        touch "$template/ferrin-ready"
+      fi
     fi
-  ) 9>"$template.lock"
-  [ -f "$template/ferrin-ready" ] || fail "could not create the Wine prefix template $template"
+  ) 9>"$template.lock" || true
+  [ -f "$template/ferrin-ready" ] ||
+    fail "could not create the $FERRIN_WINE_BITS-bit Wine prefix $template with $FERRIN_WINE (a 32-bit Wine starts only where scripts/runs-32bit.sh exits 0): $(tail -n 3 "$template.log" 2>/dev/null | tr '\n' ' ')"
   export FERRIN_WINE_PREFIX="$WORK/wine"
   export WINEPREFIX="$FERRIN_WINE_PREFIX"
   cp -a "$template" "$WINEPREFIX" || fail "could not copy the Wine prefix template to $WINEPREFIX"
+}
+
+# Sets the Wine of FERRIN_WINE_BITS: FERRIN_WINE (the loader to run programs
+# with), WINEARCH and WINELOADER, exported for every Wine program the test
+# starts. Debian's "wine" command always takes the 32-bit loader when it is
+# installed, so the 64-bit one is named by its path.
+wine_choose() {
+  need wineserver
+  if [ "$FERRIN_WINE_BITS" = 32 ]; then
+    FERRIN_WINE=/usr/lib/wine/wine
+    export WINEARCH=win32
+  else
+    # The 64-bit loader starts the prefix's other programs with itself.
+    FERRIN_WINE=/usr/lib/wine/wine64
+    export WINEARCH=win64 WINELOADER=$FERRIN_WINE
+  fi
+  [ -x "$FERRIN_WINE" ] || fail "$FERRIN_WINE is missing: run scripts/install-deps.sh"
+  export FERRIN_WINE WINEDEBUG=-all
+}
+
+# Runs a Windows program under the test's Wine (wine_private_prefix first).
+wine_run() { "$FERRIN_WINE" "$@"; }
+
+# The architecture of a Windows program: 32 (PE32, i386), 64 (PE32+, x86-64)
+# or nothing when the file is not one.
+pe_bits() {
+  local pe machine
+  pe=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ') || return 0
+  [ -n "$pe" ] || return 0
+  machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$1" 2>/dev/null | tr -d ' ')
+  case $machine in 014c) echo 32 ;; 8664) echo 64 ;; esac
+}
+
+# Fails at once, with the reason, when this machine's Wine cannot run the
+# Windows program: missing, or built for the architecture the machine lacks.
+wine_can_run() {
+  local program=$1 bits
+  [ -f "$program" ] || fail "$program is missing: build the win$FERRIN_WINE_BITS preset"
+  bits=$(pe_bits "$program")
+  [ -n "$bits" ] || fail "$program is not a Windows program"
+  [ "$bits" = "$FERRIN_WINE_BITS" ] && return 0
+  if [ "$FERRIN_WINE_BITS" = 64 ]; then
+    fail "$program is a 32-bit program and this machine runs no 32-bit programs: test the win64 preset's build (unset FERRIN_WIN32, or run scripts/test.sh)"
+  fi
+  fail "$program is a $bits-bit program; the Windows tests here run the 32-bit build under 32-bit Wine"
 }
 
 # --- reading PDFs -------------------------------------------------------------

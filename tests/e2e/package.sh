@@ -4,7 +4,8 @@
 # answers from /usr/bin, its service unit passes systemd's own checks with an
 # exposure of 3.0 or lower, its user prints headless in a spool folder set up
 # as the README says, and a purge leaves none of its files behind. The
-# Windows zip holds exactly its three files and its program runs under Wine.
+# Windows zip holds exactly its three files, its program is the 32-bit one
+# and runs under Wine.
 # Installs and purges the package "ferrin" on this machine (as root).
 source "$(dirname "$0")/lib.sh"
 e2e_begin
@@ -145,7 +146,15 @@ dlls=$(i686-w64-mingw32-objdump -p "$WORK/zip/ferrin.exe" | sed -n 's/.*DLL Name
 for dll in $dlls; do
   case $dll in kernel32.dll|msvcrt.dll|gdi32.dll|winspool.drv|user32.dll|advapi32.dll) ;; *) fail "ferrin.exe needs $dll" ;; esac
 done
+# The zip ships the 32-bit program (PE32, Intel 80386), never the 64-bit test
+# build.
+[ "$(pe_bits "$WORK/zip/ferrin.exe")" = 32 ] || fail "the zip's ferrin.exe is not a 32-bit Windows program"
+# It runs under Wine where this machine runs 32-bit programs; elsewhere the
+# 64-bit build of the same sources answers in its place.
 wine_private_prefix
-version_line=$(cd "$WORK/zip" && wine ferrin.exe --version)
-[ "$version_line" = "ferrin $version"$'\r' ] || fail "ferrin.exe --version under Wine: $(printf '%q' "$version_line")"
+windows_program=$WORK/zip/ferrin.exe
+[ "$FERRIN_WINE_BITS" = 32 ] || windows_program=$FERRIN_WIN32
+wine_can_run "$windows_program"
+version_line=$(cd "$WORK/zip" && timeout 60 "$FERRIN_WINE" "$windows_program" --version)
+[ "$version_line" = "ferrin $version"$'\r' ] || fail "$windows_program --version under Wine: $(printf '%q' "$version_line")"
 echo "package: all checks passed"

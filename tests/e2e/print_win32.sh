@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Printing on Windows, end to end: the Windows build of printfile runs under
-# 32-bit Wine, prints through winspool and GDI into a private CUPS scheduler
+# Wine, prints through winspool and GDI into a private CUPS scheduler
 # whose queue writes PDF, and the PDF is read back: pages, lines in order,
 # page breaks where the form feeds were, the font and its line pitch, 8-bit
 # text passed through unchanged, and error 68 for a printer nobody has.
 source "$(dirname "$0")/lib.sh"
 need pdfinfo pdftotext pdffonts
 PRINTFILE=${FERRIN_WIN32_PRINTFILE:-$(dirname "$FERRIN_WIN32")/printfile.exe}
-[ -f "$PRINTFILE" ] || fail "$PRINTFILE is missing: build the win32 preset (tools/printfile)"
+wine_can_run "$PRINTFILE"
 e2e_begin
 start_cupsd
 add_pdf_queue Office_Laser
@@ -18,7 +18,7 @@ wine_private_prefix
 # its exit code in $WORK/printfile-rc.
 printfile() {
   local rc=0
-  (cd "$WORK" && wine "$PRINTFILE" "$@" 2>"$WORK/wine-errors.txt" >"$WORK/printfile-out.txt") || rc=$?
+  (cd "$WORK" && wine_run "$PRINTFILE" "$@" 2>"$WORK/wine-errors.txt" >"$WORK/printfile-out.txt") || rc=$?
   echo "$rc" > "$WORK/printfile-rc"
   tr -d '\r' < "$WORK/printfile-out.txt"
 }
@@ -89,7 +89,7 @@ after=$(cups_job_count)
 # 64 more queues with long names need about 6,900 bytes of level-5 records
 # and strings, more than the first 5120-byte buffer: the list must still
 # show all 66 printers, in the spooler's (alphabetical) order.
-[ -f "$FERRIN_WIN32" ] || fail "$FERRIN_WIN32 is missing: build the win32 preset"
+wine_can_run "$FERRIN_WIN32"
 for i in $(seq -w 1 64); do
   lpadmin -p "Branch_Office_Printer_Number_${i}_Floor_2" -E -v file:///dev/null 2>/dev/null ||
     fail "could not add queue $i"

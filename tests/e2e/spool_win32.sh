@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The road of spool files through the Windows build under 32-bit Wine,
+# The road of spool files through the Windows build under Wine,
 # printing into queues of a private CUPS scheduler (slot 0 on "Receipt",
 # slot 1 on "Reports"): pages and echo, a form feed on the last line, an
 # empty file, Ctrl-Z and LF-only line ends, the slot 1 watcher's start delay,
@@ -8,8 +8,8 @@
 source "$(dirname "$0")/lib.sh"
 need pdfinfo pdftotext
 SPOOLWRITER=${FERRIN_WIN32_SPOOLWRITER:-$(dirname "$FERRIN_WIN32")/spoolwriter.exe}
-[ -f "$FERRIN_WIN32" ] || fail "$FERRIN_WIN32 is missing: build the win32 preset"
-[ -f "$SPOOLWRITER" ] || fail "$SPOOLWRITER is missing: build the win32 preset (tools/spoolwriter)"
+wine_can_run "$FERRIN_WIN32"
+wine_can_run "$SPOOLWRITER"
 e2e_begin
 start_cupsd
 add_pdf_queue Receipt
@@ -75,7 +75,7 @@ screen_text | sed 's/ *$//' | grep -qE '^Hotel(◙|\?)India(◙|\?)$' || fail "t
 
 echo "-- a file its writer still holds open"
 before=$(cups_job_count Receipt)
-(cd "$RUN_DIR" && wine "$SPOOLWRITER" WLSDFKJN.DRY 2500 "Juliett one" "Juliett two" > "$WORK/writer.txt" 2>&1) &
+(cd "$RUN_DIR" && wine_run "$SPOOLWRITER" WLSDFKJN.DRY 2500 "Juliett one" "Juliett two" > "$WORK/writer.txt" 2>&1) &
 writer=$!
 wait_until 10 "the writer to create the file" test -s "$SPOOL"
 sleep 1

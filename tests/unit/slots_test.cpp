@@ -126,8 +126,8 @@ TEST(LoadSlot, OptionsForRealDosOutput) {
   captureConsole(nullptr, nullptr);
 }
 
-// Slot 0 is always watched; slot 1 once ferrin.ini names its printer (a
-// spool file name alone is not enough: there would be nothing to print on).
+// Slot 0 is always watched; another slot once ferrin.ini names its printer
+// (a spool file name alone is not enough: there would be nothing to print on).
 TEST(WatchedSlots, SlotOneOnceItsPrinterIsNamed) {
   TempWorkDir dir;
   EXPECT_TRUE(slotIsWatched(0));
@@ -136,4 +136,5 @@ TEST(WatchedSlots, SlotOneOnceItsPrinterIsNamed) {
   EXPECT_FALSE(slotIsWatched(1));
   writeIni("[printer 1]\r\nprintername=Office Laser\r\n");
   EXPECT_TRUE(slotIsWatched(1));
+  EXPECT_FALSE(slotIsWatched(7));
 }
