@@ -16,7 +16,8 @@
 #include <cstring>
 #include <string>
 
-#include "print/escpos.h"
+#include "lang/escpos.h"
+#include "print/qr.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ std::string quoted(const std::string& text) {
   return out + "\"";
 }
 
-bool writePbm(const std::string& path, const ReceiptOp& image) {
+bool writePbm(const std::string& path, const DrawOp& image) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return false;
   const int width = image.width + 2 * kMargin;
@@ -58,7 +59,7 @@ bool writePbm(const std::string& path, const ReceiptOp& image) {
     std::fill(row.begin(), row.end(), '\0');
     for (int x = 0; x < width; ++x) {
       char& byte = row[static_cast<std::size_t>(x / 8)];
-      if (receiptDotAt(image, x - kMargin, y - kMargin)) byte = static_cast<char>(byte | 0x80 >> (x % 8));
+      if (drawDotAt(image, x - kMargin, y - kMargin)) byte = static_cast<char>(byte | 0x80 >> (x % 8));
     }
     std::fwrite(row.data(), 1, row.size(), file);
   }
@@ -69,6 +70,7 @@ bool writePbm(const std::string& path, const ReceiptOp& image) {
 
 int main(int argc, char** argv) {
   ReceiptSettings settings;
+  settings.encodeQr = encodeQrSymbol;
   int first = 1;
   if (argc > 1 && std::strcmp(argv[1], "-58") == 0) {
     settings.paperWidthMm = 58;
@@ -85,14 +87,14 @@ int main(int argc, char** argv) {
   }
   const Receipt receipt = parseReceipt(bytes, settings);
   int images = 0;
-  for (const ReceiptOp& op : receipt.ops) {
+  for (const DrawOp& op : receipt.ops) {
     switch (op.kind) {
-      case kReceiptText:
+      case kDrawText:
         std::printf("text %d %d %d %d font=%c bold=%d underline=%d scale=%dx%d cp=%d %s\n", op.x, op.y, op.width,
-                    op.height, op.font == kReceiptFontA ? 'A' : 'B', op.bold ? 1 : 0, op.underline, op.widthScale,
-                    op.heightScale, op.codepage, quoted(op.text).c_str());
+                    op.height, op.font == kDrawFontA ? 'A' : 'B', op.bold ? 1 : 0, op.underline, op.widthScale,
+                    op.heightScale, op.codePage, quoted(op.text).c_str());
         break;
-      case kReceiptImage: {
+      case kDrawImage: {
         const std::string path = std::string(argv[first + 1]) + "-" + std::to_string(++images) + ".pbm";
         if (!writePbm(path, op)) {
           std::fprintf(stderr, "cannot write %s\n", path.c_str());
@@ -101,10 +103,11 @@ int main(int argc, char** argv) {
         std::printf("image %d %d %d %d %s\n", op.x, op.y, op.width, op.height, path.c_str());
         break;
       }
-      case kReceiptTextBox:
+      case kDrawTextBox:
         std::printf("box %d %d %d %d %s\n", op.x, op.y, op.width, op.height, quoted(op.text).c_str());
         break;
-      case kReceiptPageEnd: std::printf("page %d\n", op.height); break;
+      case kDrawPageEnd: std::printf("page %d\n", op.height); break;
+      case kDrawPageBreak: case kDrawScreenLine: break;  // what the screen shows is not the paper's
     }
   }
   if (receipt.limited) std::printf("limited\n");

@@ -1,6 +1,5 @@
 #include "app/app.h"
 
-#include "config/profile.h"
 #include "config/slots.h"
 #include "console/console.h"
 #include "console/text.h"
@@ -37,9 +36,8 @@ int runMain() {
 
   // The receipt printer's watcher always runs; every other slot's when its
   // section names a printer.
-  startThread(runWatcher, 0);
-  for (int slot = 1; slot < kSlotCount; ++slot)
-    if (!readProfileString(slotSection(slot), "printername", kProfileValueSize).empty()) startThread(runWatcher, slot);
+  for (int slot = 0; slot < kSlotCount; ++slot)
+    if (slotIsWatched(slot)) startThread(runWatcher, slot);
 
   writeOutputLine("Starting ferrin...");
   writeOutputLine("Press X to exit the application or S to change settings.");

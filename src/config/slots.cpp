@@ -125,7 +125,7 @@ void loadSlot(int slotNumber) {
     // the slot's alone, but slot 0 is also loaded once by the main thread.
     LockGuard said(SayLock);
     SlotOptions& o = slot.options;
-    o.codepage = knownOrDefault(slotNumber, kCodePage, values[kCodePage], codePageOf(values[kCodePage]));
+    o.codePage = knownOrDefault(slotNumber, kCodePage, values[kCodePage], codePageOf(values[kCodePage]));
     o.lineends = static_cast<LineEnds>(
         knownOrDefault(slotNumber, kLineEnds, values[kLineEnds], choiceOf(values[kLineEnds], kLineEnds)));
     o.formfeed = static_cast<FormFeedRule>(

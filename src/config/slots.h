@@ -17,7 +17,7 @@ enum FormFeedRule { kFormFeedLine, kFormFeedExact };     // "formfeed": line, ex
 enum ControlCodes { kControlsPrint, kControlsStrip, kControlsEscP, kControlsEscPos };
 enum PrintMode { kModePrint, kModeRaw };                  // "mode": print, raw
 struct SlotOptions {
-  int codepage;          // "codepage": 0 draws the bytes as the platform always has
+  int codePage;          // "codepage": 0 draws the bytes as the platform always has
   LineEnds lineends;
   FormFeedRule formfeed;
   ControlCodes controls;

@@ -77,9 +77,3 @@ int fsCreateFolder(const std::string& name);
 // The names of the regular files in the folder (no hidden files, no
 // folders, no links). 76 when the folder is missing.
 int fsListFolder(const std::string& folder, std::vector<std::string>* names);
-
-// Deletes every file that the name matches: wildcards * and ?, a name ending
-// in a separator means every file in that directory. Hidden files and
-// directories are skipped without an error. No match 53, missing directory
-// 76, a refused delete 70 (which stops the deletion).
-int fsDeleteMatching(const std::string& name);

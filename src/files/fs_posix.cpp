@@ -16,7 +16,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <fnmatch.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
@@ -371,24 +370,6 @@ int fsFileStamp(const std::string& name, FileStamp* stamp) {
 
 namespace {
 
-// The folder part of a name (with its slash, or empty) and the pattern after it.
-void splitPattern(const std::string& name, std::string* folder, std::string* pattern) {
-  std::string::size_type slash = name.rfind('/');
-  *folder = slash == std::string::npos ? "" : name.substr(0, slash + 1);
-  *pattern = slash == std::string::npos ? name : name.substr(slash + 1);
-  if (pattern->empty()) *pattern = "*";
-}
-
-// Only * and ? are wildcards; a bracket or backslash stands for itself.
-std::string globOf(const std::string& pattern) {
-  std::string glob;
-  for (char c : pattern) {
-    if (c == '[') glob += "[[]";
-    else glob += c;
-  }
-  return glob;
-}
-
 struct FolderListing {
   DIR* dir = nullptr;
 };
@@ -428,40 +409,7 @@ bool lstatPath(const std::string& path, struct stat* st) {
   return sys.lstat(path.c_str(), st) == 0;
 }
 
-// Deletes one found file; 0 when it is gone (or was already), else 70.
-int deleteFound(const std::string& path) {
-  int result, error;
-  {
-    LockGuard lock(FileSystemLock);
-    result = sys.unlink(path.c_str());
-    error = errno;
-  }
-  return result == 0 || error == ENOENT ? 0 : kErrorAccess;
-}
-
 }  // namespace
-
-int fsDeleteMatching(const std::string& name) {
-  std::string folder, pattern;
-  splitPattern(name, &folder, &pattern);
-  std::string glob = globOf(pattern);
-  FolderListing listing;
-  int code = openListing(folder, &listing);
-  if (code != 0) return code;
-  bool matched = false;
-  std::string found;
-  while (code == 0 && nextName(&listing, &found)) {
-    if (fnmatch(glob.c_str(), found.c_str(), FNM_NOESCAPE) != 0) continue;
-    matched = true;
-    if (found[0] == '.') continue;  // hidden
-    struct stat st;
-    if (!lstatPath(folder + found, &st) || S_ISDIR(st.st_mode)) continue;
-    code = deleteFound(folder + found);
-  }
-  closeListing(&listing);
-  if (code != 0) return code;
-  return matched ? 0 : kErrorFileNotFound;
-}
 
 int fsMoveFile(FsFile file, const std::string& target) {
   int code = 0;

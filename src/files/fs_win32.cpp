@@ -49,6 +49,8 @@ Win32FileCalls win32FileCalls = {
 
 namespace {
 
+int deleteMatching(const std::string& name);
+
 const Win32FileCalls& sys = win32FileCalls;
 
 // Holds the file-system lock and keeps the system from showing a box for a
@@ -239,7 +241,7 @@ int fsRemoveFile(FsFile file) {
   if (!file->byHandle) {
     std::string name = file->name;
     fsCloseFile(file);
-    return fsDeleteMatching(name);
+    return deleteMatching(name);
   }
   // Marked for deletion through the open handle; the file goes when it is
   // closed, and nobody else can have opened it meanwhile.
@@ -320,9 +322,9 @@ int deleteFound(const std::string& path) {
   return codeForError(GetLastError());
 }
 
-}  // namespace
-
-int fsDeleteMatching(const std::string& name) {
+// Deletes the files the name matches, hidden and system files and folders
+// left alone: for a file that was not opened through a handle of its own.
+int deleteMatching(const std::string& name) {
   std::string folder = folderPart(name);
   std::string pattern = folder.size() == name.size() ? name + "*.*" : name;
   WIN32_FIND_DATAA found;
@@ -337,6 +339,8 @@ int fsDeleteMatching(const std::string& name) {
   findClose(search);
   return code;
 }
+
+}  // namespace
 
 int fsMoveFile(FsFile file, const std::string& target) {
   // The rename takes the full target path in UTF-16.

@@ -4,7 +4,6 @@
 
 #include "files/confine.h"
 #include "files/errors.h"
-#include "files/escscan.h"
 
 namespace {
 
@@ -81,7 +80,7 @@ bool specialByte(unsigned char c) {
   if (c == kCarriageReturn || c == kEndOfFileMark) return true;
   if (c == kLineFeed) return spool.reading.anyLineEnd;
   if (c == kFormFeed) return false;
-  return spool.reading.dropControls;
+  return spool.reading.dropControl != nullptr;
 }
 
 bool validName(const std::string& name) {
@@ -122,6 +121,22 @@ void openSpoolFile(const std::string& name) {
     return;
   }
   spool.count = count;
+}
+
+bool peekSpoolAhead(std::uint64_t from, unsigned char* out, std::size_t size, std::size_t* got) {
+  *got = 0;
+  if (!spool.file) return false;
+  const unsigned inBuffer = spool.count - spool.next;
+  if (from + size <= inBuffer) {
+    std::memcpy(out, spool.buffer + spool.next + from, size);
+    *got = size;
+    return true;
+  }
+  unsigned read = 0;
+  const unsigned want = size < kBufferSize ? static_cast<unsigned>(size) : kBufferSize;
+  if (fsReadAt(spool.file, spool.offset + spool.next + from, out, want, &read) != 0) return false;
+  *got = read;
+  return true;
 }
 
 std::size_t readSpoolBytes(unsigned char* out, std::size_t size) {
@@ -188,59 +203,12 @@ void takeLineEnd() {
   }
 }
 
-// The number of bytes of the control code at the next unread byte: the
-// command with its parameters and all the data it announces, which may reach
-// far past the buffer (it is looked at a few bytes at a time, read straight
-// from the file, and passed over by offset).
-std::uint64_t controlLength() {
-  ControlScan scan;
-  beginControlScan(scan, static_cast<ControlLanguage>(spool.reading.controlLanguage));
-  haveBytes(kControlScanWindow);
-  const std::uint64_t start = spool.offset + spool.next;
-  unsigned char window[kControlScanWindow];
-  // A bound on the looks at one command, whatever its data announces.
-  const unsigned long kMaxScanSteps = 1000000;
-  unsigned long steps = 0;
-  for (;;) {
-    const unsigned char* bytes;
-    std::size_t count;
-    bool endOfData;
-    std::uint64_t from = scan.resumeAt;
-    if (from + scan.need <= spool.count - spool.next) {
-      bytes = spool.buffer + spool.next + from;
-      count = static_cast<std::size_t>(spool.count - spool.next - from);
-      endOfData = false;
-    } else {
-      unsigned got = 0;
-      if (fsReadAt(spool.file, start + from, window, kControlScanWindow, &got) != 0) return 1;
-      bytes = window;
-      count = got;
-      endOfData = got < kControlScanWindow;
-    }
-    if (++steps > kMaxScanSteps) return 1;
-    switch (scanControl(scan, bytes, count, endOfData)) {
-      case kControlSequence: return scan.length > 0 ? scan.length : 1;
-      case kControlNeedMore:
-        if (count == 0 && endOfData) return 1;
-        continue;
-      default: return 1;
-    }
-  }
-}
-
-// A control code at the next unread byte, with dropped controls: a tab
-// becomes blanks to the next multiple of 8 columns, an escape sequence is
-// passed over with everything it announces, any other control byte is left
-// out.
+// A control code at the next unread byte, with dropped controls: the hook
+// says what it stands for in the text and how many bytes it takes (a
+// command with all the data it announces, which may reach far past the
+// buffer: those bytes are passed over by offset, never read).
 void takeControl(std::string* text) {
-  if (spool.buffer[spool.next] == '\t') {
-    ++spool.next;
-    std::size_t blanks = 8 - spool.column % 8;
-    text->append(blanks, ' ');
-    spool.column += blanks;
-    return;
-  }
-  skipBytes(controlLength());
+  skipBytes(spool.reading.dropControl(text, spool.column));
 }
 
 }  // namespace
@@ -279,31 +247,12 @@ bool readLinePart(std::string* text, std::size_t room) {
   return true;
 }
 
-std::string readLine() {
-  std::string line;
-  readLinePart(&line, static_cast<std::size_t>(-1));
-  return line;
-}
-
 void closeSpoolFile() {
   if (!spool.file) return;
   fsCloseFile(spool.file);
   spool.file = nullptr;
   spool.next = spool.count = 0;
   spool.offset = 0;
-}
-
-void deleteFile(const std::string& name) {
-  if (name.empty()) return;
-  // Nothing outside ferrin's folder is ever deleted. (A trailing separator
-  // means every file of that folder: its files must be inside too.)
-  char last = name[name.size() - 1];
-  std::string files = last == '/' || last == '\\' ? name + "*" : name;
-  if (!spoolNameConfinedHere(files) || !fsFolderInside(files)) {
-    setError(kErrorBadName);
-    return;
-  }
-  fail(fsDeleteMatching(name));
 }
 
 void takeSpoolFile() {

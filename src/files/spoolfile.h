@@ -22,9 +22,14 @@ std::uint64_t spoolFileLength();
 bool atEndOfFile();
 // How the open file's bytes are cut into lines (reset by openSpoolFile).
 struct SpoolReading {
-  bool anyLineEnd = false;    // a lone LF ends a line too; LF CR is one line end
-  bool dropControls = false;  // control codes are left out, tabs become blanks
-  int controlLanguage = 0;    // the printer language whose commands are dropped (files/escscan.h)
+  bool anyLineEnd = false;  // a lone LF ends a line too; LF CR is one line end
+  // Control codes left out of the lines: called at a control byte that ends
+  // no line (not CR, LF where it ends lines, FF or Ctrl-Z) with the line's
+  // column so far, it appends what the code stands for to the text (a TAB's
+  // blanks, say) and returns how many bytes the code takes, at least 1. It
+  // may look ahead with peekSpoolAhead. nullptr: control bytes stay in the
+  // lines as they are.
+  std::uint64_t (*dropControl)(std::string* text, std::size_t column) = nullptr;
 };
 void setSpoolReading(const SpoolReading& reading);
 
@@ -40,14 +45,13 @@ bool readLinePart(std::string* text, std::size_t room);
 // the error code). For readers that interpret the bytes themselves.
 std::size_t readSpoolBytes(unsigned char* out, std::size_t size);
 
-// The next line: CR LF or a lone CR ends it, a lone LF stays inside, Ctrl-Z
-// ends the data and is never consumed. Error 62 when nothing can be read.
-std::string readLine();
+// Up to `size` unread bytes that start `from` bytes past the next unread
+// one (at most 128 of them when they are not in the buffer), without moving
+// the read position; *got receives how many, fewer only at the end of the
+// file. False on a read failure, which sets no error code.
+bool peekSpoolAhead(std::uint64_t from, unsigned char* out, std::size_t size, std::size_t* got);
 // Closes the file; closing when none is open does nothing.
 void closeSpoolFile();
-// Deletes every file the name matches (wildcards, a trailing separator for a
-// whole directory); hidden files and directories are skipped.
-void deleteFile(const std::string& name);
 
 // Makes the open file the process's own before printing starts (fsTakeFile).
 void takeSpoolFile();

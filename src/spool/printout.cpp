@@ -1,15 +1,17 @@
 #include "spool/printout.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "console/console.h"
 #include "files/errors.h"
-#include "files/escscan.h"
 #include "files/spoolfile.h"
-#include "print/escp.h"
-#include "print/escpos.h"
+#include "lang/escp.h"
+#include "lang/escpos.h"
+#include "lang/probe.h"
+#include "lang/scan.h"
 #include "print/printer.h"
+#include "print/qr.h"
+#include "print/render.h"
 
 namespace {
 
@@ -20,6 +22,8 @@ const char kPageFeedEcho[] = "----Page Feed----";
 // in memory, and the rest is only echoed as it is read.
 const std::size_t kMaxLineBytes = 1024 * 1024;
 const std::size_t kEchoChunkBytes = 64 * 1024;
+// A printer language's bytes are read this much at a time.
+const std::size_t kReadPiece = 64 * 1024;
 
 // --- Printing the lines of the open file ------------------------------------
 
@@ -120,16 +124,101 @@ int printLineAtFormFeeds(const PrintLayout& layout, const std::string& line, boo
 // form ends.
 void echoPrintoutText(const std::string& text, bool pageFeed) { echoLine(pageFeed ? kPageFeedEcho : text); }
 
+// --- Printer languages ---------------------------------------------------------
+
+// The interpreter a slot's controls name, fed from one read loop.
+struct Interpreter {
+  bool receipt = false;
+  EscPState escp;
+  ReceiptState escpos;
+};
+
+std::size_t interpret(Interpreter& in, const std::vector<unsigned char>& held, bool endOfData) {
+  return in.receipt ? layOutReceipt(in.escpos, held.data(), held.size(), endOfData)
+                    : interpretEscP(in.escp, held.data(), held.size(), endOfData);
+}
+
+std::size_t wantedBy(const Interpreter& in) { return in.receipt ? in.escpos.wanted : in.escp.wanted; }
+
+std::vector<DrawOp> takeOps(Interpreter& in) {
+  return in.receipt ? takeReceiptOps(in.escpos) : takeEscPOps(in.escp);
+}
+
+void finish(Interpreter& in) {
+  if (in.receipt) finishReceipt(in.escpos);
+  else finishEscP(in.escp);
+}
+
+// Reads on from the open file: at least `want` more bytes after those held,
+// unless it ends first. The thread's error code stays the drawing's: a
+// read failure goes to *readError instead.
+void readOn(std::vector<unsigned char>& held, std::size_t want, bool* atEnd, int* readError) {
+  const std::size_t start = held.size();
+  held.resize(start + want);
+  const int drawingError = lastError();
+  clearError();
+  const std::size_t got = readSpoolBytes(held.data() + start, want);
+  if (lastError() != 0) *readError = lastError();
+  clearError();
+  if (drawingError != 0) setError(drawingError);
+  held.resize(start + got);
+  if (got < want) *atEnd = true;
+}
+
+// Reads the open file from its current position to its end, a bounded piece
+// at a time, interprets it in the slot's printer language and draws it on
+// the attached printer, its text lines echoed. Returns 0, or the error code
+// of a read that failed.
+int printInterpreted(const PrintLayout& layout) {
+  std::vector<unsigned char> held;
+  bool atEnd = false;
+  int readError = 0;
+  // The printout's start, read once: the probe looks at it, and it is the
+  // first piece interpreted.
+  readOn(held, kProbeBytes, &atEnd, &readError);
+  const PrintoutProbe probe = probePrintout(held.data(), held.size());
+
+  Interpreter in;
+  in.receipt = layout.controls == kControlsEscPos;
+  RenderState render;
+  if (in.receipt) {
+    ReceiptSettings settings;
+    settings.paperWidthMm = layout.paperWidthMm;
+    settings.codePage = layout.codePage;
+    settings.encodeQr = encodeQrSymbol;
+    beginReceipt(in.escpos, settings);
+    beginRender(render, receiptPaper(), std::string(), echoPrintoutText);
+  } else {
+    beginRender(render, escPPaper(), layout.fontname, echoPrintoutText);
+    EscPSettings settings;
+    settings.pageUnits = render.pageUnits;
+    settings.pins24 = probe.pins24;
+    beginEscP(in.escp, settings);
+  }
+  while (readError == 0) {
+    // Read on when everything held was used, or the interpreter wants more;
+    // a full batch is drawn and interpreted on from the same bytes.
+    const std::size_t wanted = wantedBy(in);
+    if (!atEnd && (held.empty() || held.size() < wanted)) {
+      readOn(held, std::max(kReadPiece, wanted - std::min(wanted, held.size())), &atEnd, &readError);
+      if (readError != 0) break;
+    }
+    const std::size_t used = interpret(in, held, atEnd);
+    renderOps(render, takeOps(in));
+    held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(used));
+    if (atEnd && held.empty()) break;
+  }
+  finish(in);
+  renderOps(render, takeOps(in));
+  return readError;
+}
+
 }  // namespace
 
 int printSpoolLines(const PrintLayout& layout, int* printError) {
   if (layout.controls == kControlsEscP || layout.controls == kControlsEscPos) {
     clearError();
-    ReceiptSettings receipt;
-    receipt.paperWidthMm = layout.paperWidthMm;
-    receipt.codepage = layout.codePage;
-    int error = layout.controls == kControlsEscP ? printEscPPrintout(layout.fontname, echoPrintoutText)
-                                                 : printEscPosReceipts(receipt, echoPrintoutText);
+    int error = printInterpreted(layout);
     if (printError != nullptr && *printError == 0) *printError = lastError();
     return error;
   }
@@ -163,20 +252,41 @@ int printSpoolLines(const PrintLayout& layout, int* printError) {
 
 namespace {
 
-// How much of a printout is looked at to tell its printer language.
-const std::size_t kLanguageProbeBytes = 64 * 1024;
-
-// Receipt printers' commands begin with GS (or FS) followed by a command
-// byte; dot-matrix printouts have none of these. The first bytes of the
-// printout tell which language its escape sequences are in.
-ControlLanguage probeControlLanguage() {
-  std::string head = peekSpoolFile(kLanguageProbeBytes);
-  static const char kReceiptCommands[] = "!(/8BHLPVWafhkvwx";
-  for (std::string::size_type at = head.find('\x1d'); at != std::string::npos && at + 1 < head.size();
-       at = head.find('\x1d', at + 1))
-    if (std::strchr(kReceiptCommands, head[at + 1]) != nullptr && head[at + 1] != '\0') return kEscPos;
-  return kEscP;
+PrintoutProbe probeBytes(const std::string& head) {
+  return probePrintout(reinterpret_cast<const unsigned char*>(head.data()), head.size());
 }
+
+// Leaves a control code out of a line of the open file: a TAB becomes
+// blanks to the next stop, a command goes with all the data it announces,
+// which is looked at a few bytes at a time, never held.
+std::uint64_t dropControl(ControlLanguage language, std::string* text, std::size_t column) {
+  unsigned char window[kControlScanWindow];
+  std::size_t got = 0;
+  if (!peekSpoolAhead(0, window, 1, &got) || got == 0) return 1;
+  if (window[0] == '\t') {
+    text->append(tabBlanks(column), ' ');
+    return 1;
+  }
+  ControlScan scan;
+  beginControlScan(scan, language);
+  // A bound on the looks at one command, whatever its data announces.
+  const unsigned long kMaxScanSteps = 1000000;
+  for (unsigned long steps = 0; steps < kMaxScanSteps; ++steps) {
+    if (!peekSpoolAhead(scan.resumeAt, window, kControlScanWindow, &got)) return 1;
+    const bool endOfData = got < kControlScanWindow;
+    switch (scanControl(scan, window, got, endOfData)) {
+      case kControlSequence: return scan.length > 0 ? scan.length : 1;
+      case kControlNeedMore:
+        if (got == 0 && endOfData) return 1;
+        continue;
+      default: return 1;
+    }
+  }
+  return 1;
+}
+
+std::uint64_t dropEscPControl(std::string* text, std::size_t column) { return dropControl(kEscP, text, column); }
+std::uint64_t dropEscPosControl(std::string* text, std::size_t column) { return dropControl(kEscPos, text, column); }
 
 }  // namespace
 
@@ -192,7 +302,7 @@ bool readRawPrintout(std::string* bytes) {
 }
 
 void echoRawPrintout(const std::string& bytes) {
-  std::string text = stripControlCodes(bytes, probeControlLanguage());
+  std::string text = stripControlCodes(bytes, probeBytes(bytes).language);
   std::string line;
   for (std::string::size_type i = 0; i < text.size(); ++i) {
     char c = text[i];
@@ -221,15 +331,16 @@ PrintLayout slotLayout(const PrinterSlot& slot) {
 
 int slotCodePage(const PrinterSlot& slot) {
   const ControlCodes controls = slot.options.controls;
-  if (slot.options.codepage == 0 && (controls == kControlsEscP || controls == kControlsEscPos)) return 437;
-  return slot.options.codepage;
+  if (slot.options.codePage == 0 && (controls == kControlsEscP || controls == kControlsEscPos)) return 437;
+  return slot.options.codePage;
 }
 
 SpoolReading slotReading(const PrinterSlot& slot) {
   SpoolReading reading;
   reading.anyLineEnd = slot.options.lineends == kLineEndsAny;
-  reading.dropControls = slot.options.controls == kControlsStrip;
-  if (reading.dropControls) reading.controlLanguage = probeControlLanguage();
+  if (slot.options.controls == kControlsStrip)
+    reading.dropControl = probeBytes(peekSpoolFile(kProbeBytes)).language == kEscPos ? dropEscPosControl
+                                                                                      : dropEscPControl;
   return reading;
 }
 

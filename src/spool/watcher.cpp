@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "config/profile.h"
 #include "config/slots.h"
 #include "console/console.h"
 #include "console/system.h"
@@ -410,6 +411,10 @@ CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned lon
   CycleOutcome outcome = handleSpoolFile(slotNumber, memory, now, !waiting.empty());
   if (outcome == CyclePrinted || waiting.empty()) return outcome;
   return printWaiting(slotNumber, memory, now, waitingPrintouts(name));
+}
+
+bool slotIsWatched(int slotNumber) {
+  return slotNumber == 0 || !readProfileString(slotSection(slotNumber), "printername", kProfileValueSize).empty();
 }
 
 void runWatcher(int slotNumber) {

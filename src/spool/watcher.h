@@ -8,5 +8,9 @@
 // closes it when the key loop ends.
 extern CycleEvent cycleEvent;
 
+// Slot 0 (the receipt printer) is always watched, every other slot when its
+// section of ferrin.ini names a printer.
+bool slotIsWatched(int slotNumber);
+
 // The thread's body; never returns.
 void runWatcher(int slotNumber);

@@ -12,24 +12,25 @@
 #include <vector>
 
 #include "fuzz/check.h"
-#include "print/escpos.h"
+#include "lang/escpos.h"
+#include "print/qr.h"
 
 namespace {
 
 const long long kUnboundedFeed = 1LL << 30;  // past this the layout stops adding feeds
 
-bool sameOp(const ReceiptOp& a, const ReceiptOp& b) {
+bool sameOp(const DrawOp& a, const DrawOp& b) {
   return a.kind == b.kind && a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height &&
-         a.text == b.text && a.codepage == b.codepage && a.font == b.font && a.bold == b.bold &&
+         a.text == b.text && a.codePage == b.codePage && a.font == b.font && a.bold == b.bold &&
          a.underline == b.underline && a.widthScale == b.widthScale && a.heightScale == b.heightScale &&
          a.advance == b.advance && a.bits == b.bits;
 }
 
-std::vector<ReceiptOp> layOutInPieces(const std::uint8_t* data, std::size_t size, const ReceiptSettings& settings,
+std::vector<DrawOp> layOutInPieces(const std::uint8_t* data, std::size_t size, const ReceiptSettings& settings,
                                       std::size_t piece) {
   ReceiptState state;
   beginReceipt(state, settings);
-  std::vector<ReceiptOp> all;
+  std::vector<DrawOp> all;
   std::vector<unsigned char> held;
   std::size_t read = 0;
   for (int calls = 0;; ++calls) {
@@ -43,32 +44,33 @@ std::vector<ReceiptOp> layOutInPieces(const std::uint8_t* data, std::size_t size
     std::vector<unsigned char> exact(held);  // a block of exactly the bytes held
     const std::size_t used = layOutReceipt(state, exact.data(), exact.size(), end);
     FUZZ_CHECK(used <= exact.size(), "used %zu of %zu bytes", used, exact.size());
-    for (ReceiptOp& op : takeReceiptOps(state)) all.push_back(std::move(op));
+    for (DrawOp& op : takeReceiptOps(state)) all.push_back(std::move(op));
     held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(used));
     if (end && held.empty()) break;
   }
   finishReceipt(state);
-  for (ReceiptOp& op : takeReceiptOps(state)) all.push_back(std::move(op));
+  for (DrawOp& op : takeReceiptOps(state)) all.push_back(std::move(op));
   return all;
 }
 
 void checkReceipt(const std::uint8_t* data, std::size_t size, int paperWidthMm) {
   ReceiptSettings settings;
+  settings.encodeQr = encodeQrSymbol;
   settings.paperWidthMm = paperWidthMm;
   const int paper = paperWidthMm == 58 ? kReceiptWidth58 : kReceiptWidth80;
   const Receipt receipt = parseReceipt(data, size, settings);
   FUZZ_CHECK(receipt.ops.size() <= kMaxReceiptOps + 1, "%zu operations", receipt.ops.size());
-  FUZZ_CHECK(receipt.ops.empty() || receipt.ops.back().kind == kReceiptPageEnd, "the last page has no end");
+  FUZZ_CHECK(receipt.ops.empty() || receipt.ops.back().kind == kDrawPageEnd, "the last page has no end");
 
   std::size_t imageBytes = 0;
   std::size_t textBytes = 0;
   std::size_t pageStart = 0;
   for (std::size_t i = 0; i < receipt.ops.size(); ++i) {
-    const ReceiptOp& op = receipt.ops[i];
-    if (op.kind == kReceiptPageEnd) {
+    const DrawOp& op = receipt.ops[i];
+    if (op.kind == kDrawPageEnd) {
       FUZZ_CHECK(i > pageStart, "an empty page at operation %zu", i);
       for (std::size_t j = pageStart; j < i; ++j) {
-        const ReceiptOp& placed = receipt.ops[j];
+        const DrawOp& placed = receipt.ops[j];
         FUZZ_CHECK(placed.y >= 0 && (static_cast<long long>(placed.y) + placed.height <= op.height ||
                                      op.height >= kUnboundedFeed),
                    "operation %zu at y %d, height %d, below the page end at %d", j, placed.y, placed.height,
@@ -79,7 +81,7 @@ void checkReceipt(const std::uint8_t* data, std::size_t size, int paperWidthMm) 
     }
     FUZZ_CHECK(op.width > 0 && op.height > 0, "operation %zu is %d x %d", i, op.width, op.height);
     FUZZ_CHECK(op.x >= 0 && op.x <= paper, "operation %zu at x %d", i, op.x);
-    if (op.kind == kReceiptText) {
+    if (op.kind == kDrawText) {
       FUZZ_CHECK(!op.text.empty() && op.widthScale >= 1 && op.widthScale <= 8 && op.heightScale >= 1 &&
                      op.heightScale <= 8,
                  "text run %zu: %zu bytes, scale %dx%d", i, op.text.size(), op.widthScale, op.heightScale);
@@ -88,7 +90,7 @@ void checkReceipt(const std::uint8_t* data, std::size_t size, int paperWidthMm) 
     } else {
       FUZZ_CHECK(op.x + op.width <= paper, "image %zu from %d, %d wide, past the paper", i, op.x, op.width);
     }
-    if (op.kind == kReceiptImage) {
+    if (op.kind == kDrawImage) {
       FUZZ_CHECK(op.bytesPerRow == (op.width + 7) / 8 &&
                      op.bits.size() == static_cast<std::size_t>(op.bytesPerRow) * static_cast<std::size_t>(op.height),
                  "image %zu: %zu bytes for %d x %d", i, op.bits.size(), op.width, op.height);
@@ -101,7 +103,7 @@ void checkReceipt(const std::uint8_t* data, std::size_t size, int paperWidthMm) 
 
   if (receipt.limited) return;  // a full batch ends a whole parse, not a reader's
   const std::size_t piece = size > 0 ? 1 + data[size - 1] % 13u : 1;
-  const std::vector<ReceiptOp> pieces = layOutInPieces(data, size, settings, piece);
+  const std::vector<DrawOp> pieces = layOutInPieces(data, size, settings, piece);
   FUZZ_CHECK(pieces.size() == receipt.ops.size(), "%zu operations in pieces of %zu, %zu at once", pieces.size(),
              piece, receipt.ops.size());
   for (std::size_t i = 0; i < pieces.size(); ++i)

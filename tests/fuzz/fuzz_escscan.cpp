@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "fuzz/check.h"
-#include "files/escscan.h"
+#include "lang/scan.h"
 
 namespace {
 

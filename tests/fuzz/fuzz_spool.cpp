@@ -16,6 +16,13 @@
 
 namespace {
 
+// The next whole line.
+std::string readLine() {
+  std::string line;
+  readLinePart(&line, static_cast<std::size_t>(-1));
+  return line;
+}
+
 std::vector<std::string> expectedLines(const std::string& bytes) {
   std::string data = bytes.substr(0, bytes.find('\x1a'));
   std::vector<std::string> lines;

@@ -9,11 +9,19 @@
 #include <string>
 #include <vector>
 
-#include "print/escpos.h"
+#include "lang/escpos.h"
+#include "print/qr.h"
 
 namespace {
 
 const int ESC = 0x1B, GS = 0x1D, LF = 0x0A, HT = 0x09, CR = 0x0D;
+
+// The layout as the program runs it: QR codes drawn by the build's encoder.
+ReceiptSettings receiptSettings() {
+  ReceiptSettings settings;
+  settings.encodeQr = encodeQrSymbol;
+  return settings;
+}
 
 std::string bytes(std::initializer_list<int> values) {
   std::string s;
@@ -22,34 +30,51 @@ std::string bytes(std::initializer_list<int> values) {
 }
 
 // One line for each operation, the way a reader would check a printout.
-std::string describe(const ReceiptOp& op) {
+std::string describe(const DrawOp& op) {
   const std::string box = std::to_string(op.x) + " " + std::to_string(op.y) + " " + std::to_string(op.width) + " " +
                           std::to_string(op.height);
   switch (op.kind) {
-    case kReceiptText:
-      return "text " + box + (op.font == kReceiptFontA ? " A" : " B") + (op.bold ? " bold" : "") +
+    case kDrawText:
+      return "text " + box + (op.font == kDrawFontA ? " A" : " B") + (op.bold ? " bold" : "") +
              (op.underline ? " underline" + std::to_string(op.underline) : "") + " " +
              std::to_string(op.widthScale) + "x" + std::to_string(op.heightScale) + " cp" +
-             std::to_string(op.codepage) + " '" + op.text + "'";
-    case kReceiptImage: return "image " + box;
-    case kReceiptTextBox: return "box " + box + " '" + op.text + "'";
-    case kReceiptPageEnd: return "page " + std::to_string(op.height);
+             std::to_string(op.codePage) + " '" + op.text + "'";
+    case kDrawImage: return "image " + box;
+    case kDrawTextBox: return "box " + box + " '" + op.text + "'";
+    case kDrawPageEnd: return "page " + std::to_string(op.height);
+    default: break;
   }
   return "?";
 }
 
+// The operations that put something on paper: all but the screen's lines.
+std::vector<DrawOp> onPaper(const std::vector<DrawOp>& ops) {
+  std::vector<DrawOp> paper;
+  for (const DrawOp& op : ops)
+    if (op.kind != kDrawScreenLine) paper.push_back(op);
+  return paper;
+}
+
+// The screen's lines.
+std::vector<std::string> onScreen(const std::vector<DrawOp>& ops) {
+  std::vector<std::string> lines;
+  for (const DrawOp& op : ops)
+    if (op.kind == kDrawScreenLine) lines.push_back(op.text);
+  return lines;
+}
+
 std::string describe(const Receipt& receipt) {
   std::string out;
-  for (const ReceiptOp& op : receipt.ops) out += describe(op) + "\n";
+  for (const DrawOp& op : onPaper(receipt.ops)) out += describe(op) + "\n";
   return out;
 }
 
 // The dots of an image as rows of '#' and '.'.
-std::vector<std::string> dots(const ReceiptOp& image) {
+std::vector<std::string> dots(const DrawOp& image) {
   std::vector<std::string> rows;
   for (int y = 0; y < image.height; ++y) {
     std::string row;
-    for (int x = 0; x < image.width; ++x) row += receiptDotAt(image, x, y) ? '#' : '.';
+    for (int x = 0; x < image.width; ++x) row += drawDotAt(image, x, y) ? '#' : '.';
     rows.push_back(row);
   }
   return rows;
@@ -63,10 +88,10 @@ std::string qrCommand(int function, const std::string& parameters) {
 // Lays the bytes out as a reader of a file does: a few bytes at a time,
 // reading on until the layout has what it wants, taking the operations after
 // every call.
-std::vector<ReceiptOp> layOutInPieces(const std::string& bytes, std::size_t piece) {
+std::vector<DrawOp> layOutInPieces(const std::string& bytes, std::size_t piece) {
   ReceiptState state;
-  beginReceipt(state, ReceiptSettings());
-  std::vector<ReceiptOp> all;
+  beginReceipt(state, receiptSettings());
+  std::vector<DrawOp> all;
   std::string held;
   std::size_t read = 0;
   for (;;) {
@@ -77,12 +102,12 @@ std::vector<ReceiptOp> layOutInPieces(const std::string& bytes, std::size_t piec
     if (!end && held.size() < state.wanted) continue;
     const std::size_t used =
         layOutReceipt(state, reinterpret_cast<const unsigned char*>(held.data()), held.size(), end);
-    for (ReceiptOp& op : takeReceiptOps(state)) all.push_back(std::move(op));
+    for (DrawOp& op : takeReceiptOps(state)) all.push_back(std::move(op));
     held.erase(0, used);
     if (end && held.empty()) break;
   }
   finishReceipt(state);
-  for (ReceiptOp& op : takeReceiptOps(state)) all.push_back(std::move(op));
+  for (DrawOp& op : takeReceiptOps(state)) all.push_back(std::move(op));
   return all;
 }
 
@@ -120,7 +145,7 @@ std::string sampleReceipt() {
 }
 
 TEST(EscPos, WholeReceiptAsOperations) {
-  const Receipt receipt = parseReceipt(sampleReceipt(), ReceiptSettings());
+  const Receipt receipt = parseReceipt(sampleReceipt(), receiptSettings());
   EXPECT_FALSE(receipt.limited);
   EXPECT_EQ(describe(receipt),
             "image 272 0 32 3\n"
@@ -141,31 +166,36 @@ TEST(EscPos, WholeReceiptAsOperations) {
             "page 519\n"
             "text 0 0 60 24 A 1x1 cp850 'Kopie'\n"
             "page 34\n");
-  ASSERT_EQ(receipt.ops.size(), 18u);
+  const std::vector<DrawOp> ops = onPaper(receipt.ops);
+  ASSERT_EQ(ops.size(), 18u);
+  // The screen shows each printed line's text, runs that stand apart
+  // with a blank between them.
+  EXPECT_EQ(onScreen(receipt.ops), (std::vector<std::string>{"CAFE NORD", "Hauptstr. 1", "K\x84se 2.50",
+                                                              "Brot 1.20", "2 x 0.60", "ok", "TOTAL 3.70", "Kopie"}));
 
   // Raster rows, each dot doubled across: 0xFF 0x0A / 0x1B 0x40 / 0x81 0x0C.
-  EXPECT_EQ(dots(receipt.ops[0]), (std::vector<std::string>{
+  EXPECT_EQ(dots(ops[0]), (std::vector<std::string>{
                                       "################........##..##..",
                                       "......####..####..##............",
                                       "##............##........####....",
                                   }));
   // 8-dot single density: 2 dots across and 3 down for each dot sent.
-  const std::vector<std::string> bit = dots(receipt.ops[8]);
+  const std::vector<std::string> bit = dots(ops[8]);
   EXPECT_EQ(bit[0], "####");
   EXPECT_EQ(bit[3], "..##");
   EXPECT_EQ(bit[23], "####");
   // Stored raster at twice the size, then stored columns.
-  EXPECT_EQ(dots(receipt.ops[12]), (std::vector<std::string>{
+  EXPECT_EQ(dots(ops[12]), (std::vector<std::string>{
                                        "########........",
                                        "########........",
                                        "........########",
                                        "........########",
                                    }));
-  EXPECT_EQ(dots(receipt.ops[13]),
+  EXPECT_EQ(dots(ops[13]),
             (std::vector<std::string>{"#.#", "..#", "..#", "..#", "..#", "..#", "..#", ".##"}));
   // The QR code keeps its text; 29 modules of 4 dots (version 3), with the
   // finder pattern's dark frame and light ring in the top left corner.
-  const ReceiptOp& qr = receipt.ops[14];
+  const DrawOp& qr = ops[14];
   EXPECT_EQ(qr.text, kQrText);
   const std::vector<std::string> symbol = dots(qr);
   EXPECT_EQ(symbol[0].substr(0, 32), std::string(28, '#') + "....");
@@ -186,10 +216,10 @@ TEST(EscPos, LinesFeedsAndPaperWidth) {
   // 48 columns of Font A on 80 mm paper, 32 on 58 mm: the 49th or 33rd
   // character starts the next line.
   const std::string row = std::string(49, 'x');
-  EXPECT_EQ(describe(parseReceipt(row, ReceiptSettings())),
+  EXPECT_EQ(describe(parseReceipt(row, receiptSettings())),
             "text 0 0 576 24 A 1x1 cp437 '" + std::string(48, 'x') + "'\n" +
                 "text 0 34 12 24 A 1x1 cp437 'x'\npage 58\n");
-  ReceiptSettings narrow;
+  ReceiptSettings narrow = receiptSettings();
   narrow.paperWidthMm = 58;
   EXPECT_EQ(describe(parseReceipt(bytes({ESC, 'a', 2}) + std::string(33, 'y'), narrow)),
             "text 0 0 384 24 A 1x1 cp437 '" + std::string(32, 'y') + "'\n" +
@@ -201,7 +231,7 @@ TEST(EscPos, LinesFeedsAndPaperWidth) {
   const std::string lines = bytes({ESC, '3', 50}) + "a" + bytes({CR}) + "b" + bytes({CR, LF}) + "c" +
                             bytes({ESC, 'J', 10}) + bytes({ESC, '!', 0x38}) + "d" + bytes({GS, '!', 0x70}) + "e" +
                             bytes({ESC, '@'}) + "f" + bytes({LF});
-  EXPECT_EQ(describe(parseReceipt(lines, ReceiptSettings())),
+  EXPECT_EQ(describe(parseReceipt(lines, receiptSettings())),
             "text 0 0 12 24 A 1x1 cp437 'a'\n"
             "text 0 50 12 24 A 1x1 cp437 'b'\n"
             "text 0 100 12 24 A 1x1 cp437 'c'\n"
@@ -219,7 +249,7 @@ TEST(EscPos, LinesFeedsAndPaperWidth) {
                            bytes({ESC, '3', 24, LF, ESC, '*', 33, 3, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0}) +
                            bytes({LF, ESC, '2', ESC, 'M', 1}) + "fontB" + bytes({ESC, 'G', 1}) + "ds" +
                            bytes({CR, ESC, 'i'}) + "x" + bytes({ESC, 'm'});
-  EXPECT_EQ(describe(parseReceipt(area, ReceiptSettings())),
+  EXPECT_EQ(describe(parseReceipt(area, receiptSettings())),
             "text 24 0 14 24 A 1x1 cp437 'a'\n"
             "text 80 0 14 24 A 1x1 cp437 'b'\n"
             "text 164 0 14 24 A 1x1 cp437 'c'\n"
@@ -233,29 +263,29 @@ TEST(EscPos, LinesFeedsAndPaperWidth) {
             "page 34\n");
 
   // Feeds alone print nothing; a cut with nothing before it makes no page.
-  EXPECT_EQ(describe(parseReceipt(bytes({LF, LF, ESC, 'd', 9, GS, 'V', 0, ESC, 'i', LF}), ReceiptSettings())), "");
+  EXPECT_EQ(describe(parseReceipt(bytes({LF, LF, ESC, 'd', 9, GS, 'V', 0, ESC, 'i', LF}), receiptSettings())), "");
 }
 
 TEST(EscPos, HostileDataStaysBounded) {
   // A raster image announced far wider and taller than its data: cut at the
   // paper's width, missing rows white.
   std::string wide = bytes({GS, 'v', '0', 0, 200, 0, 0xFF, 0xFF}) + std::string(300, '\xFF');
-  const Receipt clipped = parseReceipt(wide, ReceiptSettings());
-  ASSERT_EQ(clipped.ops.size(), 2u);
-  EXPECT_EQ(describe(clipped.ops[0]), "image 0 0 576 65535");
-  EXPECT_TRUE(receiptDotAt(clipped.ops[0], 575, 0));
-  EXPECT_TRUE(receiptDotAt(clipped.ops[0], 575, 1));  // 300 bytes: a row and a half
-  EXPECT_FALSE(receiptDotAt(clipped.ops[0], 0, 2));
-  EXPECT_FALSE(receiptDotAt(clipped.ops[0], 576, 0));
+  const std::vector<DrawOp> clipped = onPaper(parseReceipt(wide, receiptSettings()).ops);
+  ASSERT_EQ(clipped.size(), 2u);
+  EXPECT_EQ(describe(clipped[0]), "image 0 0 576 65535");
+  EXPECT_TRUE(drawDotAt(clipped[0], 575, 0));
+  EXPECT_TRUE(drawDotAt(clipped[0], 575, 1));  // 300 bytes: a row and a half
+  EXPECT_FALSE(drawDotAt(clipped[0], 0, 2));
+  EXPECT_FALSE(drawDotAt(clipped[0], 576, 0));
 
   // The same QR code printed over and over: images stop at the bound of
   // image bytes, their places kept, and the receipt says something is left out.
   std::string many = qrCommand(67, bytes({8})) + qrCommand(80, "0" + std::string(300, 'Q'));
   for (int i = 0; i < 3000; ++i) many += qrCommand(81, "0");
-  const Receipt bounded = parseReceipt(many, ReceiptSettings());
+  const Receipt bounded = parseReceipt(many, receiptSettings());
   EXPECT_TRUE(bounded.limited);
   std::size_t imageBytes = 0;
-  for (const ReceiptOp& op : bounded.ops) imageBytes += op.bits.size();
+  for (const DrawOp& op : bounded.ops) imageBytes += op.bits.size();
   EXPECT_LE(imageBytes, kMaxReceiptImageBytes);
   EXPECT_GT(imageBytes, kMaxReceiptImageBytes / 2);
 
@@ -267,10 +297,10 @@ TEST(EscPos, HostileDataStaysBounded) {
       bytes({ESC, 'p', 0, 'Z', 'Z'}), bytes({GS, 'V', 65, 'Z'})};
   for (const std::string& command : commands) {
     for (std::size_t cut = 1; cut <= command.size(); ++cut) {
-      const Receipt receipt = parseReceipt("ok" + command.substr(0, cut), ReceiptSettings());
-      ASSERT_FALSE(receipt.ops.empty());
-      EXPECT_EQ(describe(receipt.ops[0]), "text 0 0 24 24 A 1x1 cp437 'ok'") << cut;
-      for (const ReceiptOp& op : receipt.ops) EXPECT_EQ(op.text.find('Z'), std::string::npos) << cut;
+      const Receipt receipt = parseReceipt("ok" + command.substr(0, cut), receiptSettings());
+      ASSERT_FALSE(onPaper(receipt.ops).empty());
+      EXPECT_EQ(describe(onPaper(receipt.ops)[0]), "text 0 0 24 24 A 1x1 cp437 'ok'") << cut;
+      for (const DrawOp& op : receipt.ops) EXPECT_EQ(op.text.find('Z'), std::string::npos) << cut;
     }
   }
 }

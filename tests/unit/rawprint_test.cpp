@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "files/errors.h"
-#include "print/device_fake.h"
+#include "fake/device_fake.h"
 #include "print/rawprint.h"
 
 namespace {

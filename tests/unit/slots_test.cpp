@@ -5,6 +5,7 @@
 #include "config/slots.h"
 #include "console/console.h"
 #include "spool/printout.h"
+#include "spool/watcher.h"
 #include "tempdir.h"
 
 namespace {
@@ -83,7 +84,7 @@ TEST(LoadSlot, OptionsForRealDosOutput) {
   loadSlot(1);
   for (int n = 0; n < 2; ++n) {
     SlotOptions o = slotSnapshot(n).options;
-    EXPECT_EQ(o.codepage, 0);
+    EXPECT_EQ(o.codePage, 0);
     EXPECT_EQ(o.lineends, kLineEndsDos);
     EXPECT_EQ(o.formfeed, kFormFeedLine);
     EXPECT_EQ(o.controls, kControlsPrint);
@@ -97,7 +98,7 @@ TEST(LoadSlot, OptionsForRealDosOutput) {
   PrinterSlot s = slotSnapshot(0);
   EXPECT_STREQ(s.printername, "Receipt");
   EXPECT_EQ(s.fontsize, 12);
-  EXPECT_EQ(s.options.codepage, 852);
+  EXPECT_EQ(s.options.codePage, 852);
   EXPECT_EQ(s.options.lineends, kLineEndsAny);
   EXPECT_EQ(s.options.formfeed, kFormFeedExact);
   EXPECT_EQ(s.options.controls, kControlsStrip);
@@ -116,7 +117,7 @@ TEST(LoadSlot, OptionsForRealDosOutput) {
   writeIni("[printer 0]\r\ncodepage=999\r\nlineends=sideways\r\nformfeed=exact\r\n");
   for (int i = 0; i < 3; ++i) loadSlot(0);
   s = slotSnapshot(0);
-  EXPECT_EQ(s.options.codepage, 0);
+  EXPECT_EQ(s.options.codePage, 0);
   EXPECT_EQ(s.options.lineends, kLineEndsDos);
   EXPECT_EQ(s.options.formfeed, kFormFeedExact);
   EXPECT_EQ(said,
@@ -125,4 +126,17 @@ TEST(LoadSlot, OptionsForRealDosOutput) {
             "Printer #0: ferrin.ini sets lineends to \"sideways\", which ferrin does not know, so the default is"
             " used. Use one of: dos, any.\n");
   captureConsole(nullptr, nullptr);
+}
+
+// Slot 0 is always watched; another slot once ferrin.ini names its printer
+// (a spool file name alone is not enough: there would be nothing to print on).
+TEST(WatchedSlots, SlotOneOnceItsPrinterIsNamed) {
+  TempWorkDir dir;
+  EXPECT_TRUE(slotIsWatched(0));
+  EXPECT_FALSE(slotIsWatched(1));
+  writeIni("[printer 1]\r\nfilename=WLSDFKJN.DR2\r\n");
+  EXPECT_FALSE(slotIsWatched(1));
+  writeIni("[printer 1]\r\nprintername=Office Laser\r\n");
+  EXPECT_TRUE(slotIsWatched(1));
+  EXPECT_FALSE(slotIsWatched(7));
 }

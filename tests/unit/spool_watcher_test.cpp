@@ -20,7 +20,7 @@
 #include "console/console.h"
 #include "console/system.h"
 #include "files/errors.h"
-#include "print/device_fake.h"
+#include "fake/device_fake.h"
 #include "print/printer.h"
 #include "spool/cycle.h"
 #include "spool/queue.h"
@@ -484,3 +484,46 @@ TEST(WatcherStart, SlotNotSetUpSaysToPressS) {
     EXPECT_EQ(out, c.said) << (c.ini ? c.ini : "no ferrin.ini");
   }
 }
+
+namespace {
+
+// What reaches the printer of the slot's settings, through the watcher:
+// the printer language's pages, the code page, the bytes sent raw.
+TEST_F(WatcherCycleTest, SlotSettingsReachTheJob) {
+  // A receipt cut between two lines: the cut ends the page, the next
+  // receipt begins a new one.
+  SlotOptions options = SlotOptions();
+  options.controls = kControlsEscPos;
+  setSlot("Receipt", "Courier New", 10, options);
+  writeFile(kSpool, std::string("A\n\x1dV") + '\0' + "B\n");
+  std::string shown;
+  EXPECT_EQ(cycle(nullptr, &shown), CyclePrinted);
+  ASSERT_EQ(fakeDevice.documents.size(), 1u);
+  EXPECT_EQ(fakeDevice.documents[0].pages, 2);
+  EXPECT_EQ(drawnText(1, 1), "A|");
+  EXPECT_EQ(drawnText(1, 2), "B|");
+  EXPECT_EQ(shown, "A\n----Page Feed----\nB\n----Page Feed----\n");
+
+  // The slot's code page is the document's: its bytes are drawn as the
+  // characters they stand for there.
+  options = SlotOptions();
+  options.codePage = 852;
+  setSlot("Receipt", "Courier New", 10, options);
+  writeFile(kSpool, "\x9f\xe7\r\n");
+  EXPECT_EQ(cycle(), CyclePrinted);
+  ASSERT_EQ(fakeDevice.texts.size(), 3u);
+  EXPECT_TRUE(fakeDevice.texts[2].wide);
+  EXPECT_EQ(fakeDevice.texts[2].text, "\xc4\x8d\xc5\xa1");  // UTF-8 of the two letters
+
+  // mode=raw: a file that begins with Ctrl-Z is sent whole, the data after
+  // the mark included; only the padding at its end is left out.
+  options = SlotOptions();
+  options.mode = kModeRaw;
+  setSlot("Receipt", "Courier New", 10, options);
+  writeFile(kSpool, "\x1aTOTAL\r\n\x1a\x1a");
+  EXPECT_EQ(cycle(), CyclePrinted);
+  ASSERT_EQ(fakeDevice.rawJobs.size(), 1u);
+  EXPECT_EQ(fakeDevice.rawJobs[0].data, "\x1aTOTAL\r\n");
+}
+
+}  // namespace

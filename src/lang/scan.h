@@ -1,4 +1,4 @@
-// Printer control codes in spool files: which bytes at a control byte form
+// Printer control codes in printouts: which bytes at a control byte form
 // one ESC/P (dot-matrix) or ESC/POS (receipt printer) command, with its
 // parameters and any data it announces (bit images, raster data, bar codes),
 // so that a printout can be printed without them. The scanner works on a few
@@ -64,6 +64,10 @@ void beginControlScan(ControlScan& scan, ControlLanguage language);
 // Ctrl-Z and NUL: a reader looks for line ends and its end-of-file mark only
 // between commands.
 ControlKind scanControl(ControlScan& scan, const unsigned char* bytes, std::size_t count, bool endOfData);
+
+// TAB stops are every 8 columns: the blanks a TAB at `column` (counted from
+// 0) stands for in a printout's text.
+std::size_t tabBlanks(std::size_t column);
 
 // Appends a byte that stays to the text, a TAB as spaces to the next multiple
 // of 8 columns; CR, LF and FF start the count again. `column` belongs to the

@@ -1,5 +1,5 @@
 // The recording printer device: see device_fake.h.
-#include "print/device_fake.h"
+#include "fake/device_fake.h"
 
 #include <cstdint>
 #include <cstdarg>

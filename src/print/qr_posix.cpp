@@ -1,4 +1,4 @@
-#include "print/escpos_qr.h"
+#include "print/qr.h"
 
 #include <qrencode.h>
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "print/escpos_qr.h"
+#include "lang/ops.h"
 
 const int kReceiptDpi = 203;
 const int kReceiptWidth80 = 576;  // printable dots on 80 mm paper
@@ -40,63 +40,39 @@ const std::size_t kMaxReceiptImageBytes = std::size_t(32) << 20;
 const std::size_t kMaxStoredGraphicsBytes = std::size_t(4) << 20;
 const std::size_t kMaxHeldCommand = std::size_t(8) << 20;
 
-enum ReceiptOpKind {
-  kReceiptText,     // a run of characters in one style
-  kReceiptImage,    // a 1-bit bitmap at 203 dpi (logos, bit images, QR codes)
-  kReceiptTextBox,  // a QR code's text in a frame, where no QR encoder was built in
-  kReceiptPageEnd   // the paper cut: the receipt ends here
+// A QR code's modules: what an encoder makes of the data stored by GS ( k.
+struct QrSymbol {
+  int size = 0;                        // modules on each side
+  std::vector<unsigned char> modules;  // size x size, row by row, 1 = dark
 };
 
-enum ReceiptFont { kReceiptFontA, kReceiptFontB };
-
-struct ReceiptOp {
-  ReceiptOpKind kind = kReceiptText;
-  // Top left corner and extent in dots. A text run's box is its characters'
-  // cells (advance times count, cell height times height scale). A page end
-  // gives the receipt's length in `height` (x, y and width are 0).
-  int x = 0;
-  int y = 0;
-  int width = 0;
-  int height = 0;
-
-  // Text runs: the bytes as sent, in the code page the printer had selected
-  // (437, 850, 852, 858, 860, 863, 865, 866, 1252). Each character takes
-  // `advance` dots: the cell width and the character spacing (ESC SP),
-  // times widthScale. Runs of one line end at the same y + height.
-  // QR codes (image or text box) carry their data here too.
-  std::string text;
-  int codepage = 437;
-  ReceiptFont font = kReceiptFontA;
-  bool bold = false;
-  int underline = 0;  // 0 none, else the line's thickness in dots (1 or 2)
-  int widthScale = 1;   // 1-8
-  int heightScale = 1;  // 1-8
-  int advance = kFontAWidth;
-
-  // Images: `height` rows of `bytesPerRow` bytes, top row first, leftmost dot
-  // in the high bit, 1 = black. `width` dots of each row are used.
-  int bytesPerRow = 0;
-  std::vector<unsigned char> bits;
-};
+// Encodes the bytes as a model 2 QR code with error correction level 0 (L)
+// to 3 (H), in the smallest version that holds them; false when it cannot.
+typedef bool (*QrEncoder)(const std::string& data, int errorLevel, QrSymbol& symbol);
 
 struct ReceiptSettings {
   int paperWidthMm = 80;  // 80, or 58 for narrow paper
-  int codepage = 437;     // the code page of the printer's first table (ESC t 0)
+  int codePage = 437;     // the code page of the printer's first table (ESC t 0)
+  // Draws QR codes as symbols; without one a QR code prints as its text in
+  // a frame, so that nothing of the receipt is lost.
+  QrEncoder encodeQr = nullptr;
 };
 
 struct Receipt {
-  std::vector<ReceiptOp> ops;
+  std::vector<DrawOp> ops;
   bool limited = false;  // a bound above was reached: something was left out
 };
 
 // Lays out the bytes as the receipt printer would. Every page with something
-// on it ends with a kReceiptPageEnd, the last one too; pages with nothing
-// on them (feeds only) are left out. Never reads outside [data, data + size).
+// on it ends with a kDrawPageEnd, the last one too; pages with nothing
+// on them (feeds only) are left out. A printed line with text is followed by
+// a kDrawScreenLine: its runs' text, a blank between runs that stand apart. Never reads outside [data, data + size).
 Receipt parseReceipt(const unsigned char* data, std::size_t size, const ReceiptSettings& settings);
 Receipt parseReceipt(const std::string& bytes, const ReceiptSettings& settings);
 
-// True when the dot at (column, row) of an image op is black.
-bool receiptDotAt(const ReceiptOp& image, int column, int row);
+// How a receipt's operations sit on paper: dots of a 203 dpi receipt
+// printer, one long strip from cut to cut.
+DrawPaper receiptPaper();
 
 // --- Laying out a receipt piece by piece -----------------------------------
 // For a reader of a file of any size, which holds a bounded buffer:
@@ -112,20 +88,20 @@ bool receiptDotAt(const ReceiptOp& image, int column, int row);
 enum ReceiptJustification { kJustifyLeft, kJustifyCentre, kJustifyRight };
 
 struct ReceiptStyle {
-  ReceiptFont font = kReceiptFontA;
+  DrawFont font = kDrawFontA;
   bool emphasized = false;    // ESC E
   bool doubleStrike = false;  // ESC G, printed as bold too
   int underline = 0;
   int widthScale = 1;
   int heightScale = 1;
   int spacing = 0;  // dots to the right of each character, before scaling
-  int codepage = 437;
+  int codePage = 437;
 };
 
 // The printer as the bytes have set it up, and the receipt so far.
 struct ReceiptState {
   int paperWidth = kReceiptWidth80;
-  int defaultCodepage = 437;  // what ESC @ and ESC t 0 go back to
+  int defaultCodePage = 437;  // what ESC @ and ESC t 0 go back to
   int leftMargin = 0;
   int areaWidth = kReceiptWidth80;
   ReceiptStyle style;
@@ -136,7 +112,7 @@ struct ReceiptState {
 
   // The line buffer: what waits for the next line feed, placed from the
   // start of the line; the line's height is its tallest item.
-  std::vector<ReceiptOp> line;
+  std::vector<DrawOp> line;
   int lineX = 0;
   int lineHeight = 0;
 
@@ -158,6 +134,7 @@ struct ReceiptState {
   bool qrEncoded = false;
   bool qrEncodable = false;
   QrSymbol qrSymbol;
+  QrEncoder encodeQr = nullptr;
 
   Receipt out;                 // the batch not yet taken
   std::size_t imageBytes = 0;  // in the batch and the line buffer
@@ -181,14 +158,4 @@ void finishReceipt(ReceiptState& state);
 
 // The operations laid out so far, taken out of the state; the next batch
 // starts empty.
-std::vector<ReceiptOp> takeReceiptOps(ReceiptState& state);
-
-// --- Drawing it (print/escpos_draw.cpp, with print/canvas.h) ---------------
-
-// Reads the open spool file from its current position to its end, a bounded
-// piece at a time, and draws the receipts on the attached printer, each cut
-// ending a page; the text of each printed line is passed to echo (with
-// pageFeed set, and no text, where a receipt is cut). Returns 0, or the
-// error code of a read that failed; drawing errors are left as the thread's
-// error code. The settings give the slot's paper width.
-int printEscPosReceipts(const ReceiptSettings& settings, void (*echo)(const std::string& text, bool pageFeed));
+std::vector<DrawOp> takeReceiptOps(ReceiptState& state);

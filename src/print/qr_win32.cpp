@@ -1,4 +1,4 @@
-#include "print/escpos_qr.h"
+#include "print/qr.h"
 
 // The Windows build carries no QR encoder: the receipt prints the code's
 // text in a frame, so that nothing of the printout is lost.

@@ -1,7 +1,6 @@
 #include <algorithm>
 
-#include "print/escpos_layout.h"
-#include "print/escpos_qr.h"
+#include "lang/escpos_layout.h"
 
 namespace {
 
@@ -15,7 +14,7 @@ void printRaster(ReceiptState& state, const unsigned char* data, std::size_t siz
   const std::size_t rowBytes = (static_cast<std::size_t>(sourceWidth) + 7) / 8;
   const int width = std::min(sourceWidth * scaleX, state.areaWidth);
   const int height = sourceHeight * scaleY;
-  ReceiptOp op;
+  DrawOp op;
   fillReceiptImage(state, op, width, height, [&](int row, unsigned char* out) {
     const std::size_t start = static_cast<std::size_t>(row / scaleY) * rowBytes;
     if (start >= size) return;  // rows the data never sent stay white
@@ -88,12 +87,18 @@ void printQrText(ReceiptState& state) {
   const int columns = std::max(1, state.areaWidth / kFontAWidth - 2);
   const int lines = static_cast<int>((state.qrData.size() + static_cast<std::size_t>(columns) - 1) /
                                      static_cast<std::size_t>(columns));
-  ReceiptOp op;
-  op.kind = kReceiptTextBox;
+  DrawOp op;
+  op.kind = kDrawTextBox;
   op.width = state.areaWidth;
   op.height = std::max(1, lines) * kFontAHeight + kFontAHeight;
   op.text = state.qrData;
-  op.codepage = state.style.codepage;
+  // In Font A, code page 437: the frame's text is drawn as it always was,
+  // whatever table ESC t chose.
+  op.codePage = 437;
+  op.font = kDrawFontA;
+  op.advance = op.glyphWidth = kFontAWidth;
+  op.em = kFontAHeight * kReceiptEmPerCell;
+  op.lineHeight = kFontAHeight;
   const int height = op.height;
   printReceiptBlock(state, std::move(op), height);
 }
@@ -102,7 +107,8 @@ void printQr(ReceiptState& state) {
   if (!state.qrStored || state.qrData.empty()) return;
   finishReceiptLine(state);
   if (!state.qrEncoded) {
-    state.qrEncodable = encodeQrSymbol(state.qrData, state.qrLevel, state.qrSymbol);
+    state.qrEncodable =
+        state.encodeQr != nullptr && state.encodeQr(state.qrData, state.qrLevel, state.qrSymbol);
     state.qrEncoded = true;
   }
   const QrSymbol& symbol = state.qrSymbol;
@@ -113,7 +119,7 @@ void printQr(ReceiptState& state) {
     return;
   }
   const int side = symbol.size * module;
-  ReceiptOp op;
+  DrawOp op;
   if (fillReceiptImage(state, op, side, side, [&](int row, unsigned char* out) {
         const unsigned char* modules = symbol.modules.data() + static_cast<std::size_t>(row / module * symbol.size);
         setReceiptDots(out, side, [&](int column) { return modules[column / module] != 0; });
@@ -141,7 +147,7 @@ void layOutBitImage(ReceiptState& state, const ReceiptCommand& command) {
   const int height = static_cast<int>(columnBytes) * 8 * scaleY;
   const unsigned char* data = command.data();
   const std::size_t size = command.dataLength();
-  ReceiptOp op;
+  DrawOp op;
   auto fillRow = [&](int row, unsigned char* out) {
     const std::size_t sourceRow = static_cast<std::size_t>(row / scaleY);
     setReceiptDots(out, width, [&](int column) {

@@ -1,9 +1,9 @@
-#include "print/escpos.h"
+#include "lang/escpos.h"
 
 #include <algorithm>
 
-#include "files/escscan.h"
-#include "print/escpos_layout.h"
+#include "lang/scan.h"
+#include "lang/escpos_layout.h"
 
 namespace {
 
@@ -49,8 +49,8 @@ const std::uint32_t kGsRaster = 0x1D7630;        // GS v 0 m xL xH yL yH d...
 
 int addCapped(int a, int b) { return b >= kMaxPosition - a ? kMaxPosition : a + b; }
 
-int cellWidth(ReceiptFont font) { return font == kReceiptFontA ? kFontAWidth : kFontBWidth; }
-int cellHeight(ReceiptFont font) { return font == kReceiptFontA ? kFontAHeight : kFontBHeight; }
+int cellWidth(DrawFont font) { return font == kDrawFontA ? kFontAWidth : kFontBWidth; }
+int cellHeight(DrawFont font) { return font == kDrawFontA ? kFontAHeight : kFontBHeight; }
 
 int characterAdvance(const ReceiptStyle& style) { return (cellWidth(style.font) + style.spacing) * style.widthScale; }
 
@@ -59,9 +59,26 @@ bool batchFull(const ReceiptState& state) {
   return state.out.ops.size() >= kMaxReceiptOps || state.imageBytes >= kMaxReceiptImageBytes / 2;
 }
 
-void emit(ReceiptState& state, ReceiptOp op) {
+void emit(ReceiptState& state, DrawOp op) {
   state.out.ops.push_back(std::move(op));
   state.pageUsed = true;
+}
+
+// The screen's line of a printed line: its runs' text, a blank between runs
+// that stand apart.
+void emitScreenLine(ReceiptState& state) {
+  DrawOp line;
+  line.kind = kDrawScreenLine;
+  bool any = false;
+  int end = 0;
+  for (const DrawOp& op : state.line) {
+    if (op.kind != kDrawText) continue;
+    if (any && op.x > end) line.text += ' ';
+    line.text += op.text;
+    end = op.x + op.width;
+    any = true;
+  }
+  if (any) state.out.ops.push_back(std::move(line));
 }
 
 int justifiedOffset(const ReceiptState& state, int width) {
@@ -76,9 +93,10 @@ int justifiedOffset(const ReceiptState& state, int width) {
 void printLine(ReceiptState& state, int feed) {
   // The line's extent, not the print position: ESC $ may have moved back.
   int extent = state.lineX;
-  for (const ReceiptOp& op : state.line) extent = std::max(extent, op.x + op.width);
+  for (const DrawOp& op : state.line) extent = std::max(extent, op.x + op.width);
   const int offset = justifiedOffset(state, extent);
-  for (ReceiptOp& op : state.line) {
+  emitScreenLine(state);
+  for (DrawOp& op : state.line) {
     op.x += offset;
     op.y = state.y + state.lineHeight - op.height;  // items share the line's bottom
     emit(state, std::move(op));
@@ -99,22 +117,25 @@ void addCharacter(ReceiptState& state, unsigned char byte) {
   const int height = cellHeight(style.font) * style.heightScale;
   const bool bold = style.emphasized || style.doubleStrike;
   if (!state.line.empty()) {
-    ReceiptOp& last = state.line.back();
-    if (last.kind == kReceiptText && last.x + last.width == state.lineX && last.font == style.font &&
+    DrawOp& last = state.line.back();
+    if (last.kind == kDrawText && last.x + last.width == state.lineX && last.font == style.font &&
         last.bold == bold && last.underline == style.underline && last.widthScale == style.widthScale &&
-        last.heightScale == style.heightScale && last.advance == advance && last.codepage == style.codepage) {
+        last.heightScale == style.heightScale && last.advance == advance && last.codePage == style.codePage) {
       last.text += static_cast<char>(byte);
       last.width += advance;
       state.lineX += advance;
       return;
     }
   }
-  ReceiptOp op;
-  op.kind = kReceiptText;
+  DrawOp op;
+  op.kind = kDrawText;
   op.width = advance;
   op.height = height;
+  op.anchor = kAnchorBottom;
+  op.em = cellHeight(style.font) * style.heightScale * kReceiptEmPerCell;
+  op.glyphWidth = cellWidth(style.font) * style.widthScale;
   op.text.assign(1, static_cast<char>(byte));
-  op.codepage = style.codepage;
+  op.codePage = style.codePage;
   op.font = style.font;
   op.bold = bold;
   op.underline = style.underline;
@@ -146,8 +167,8 @@ void cutPaper(ReceiptState& state, int feed) {
   finishReceiptLine(state);
   state.y = addCapped(state.y, feed);
   if (state.pageUsed) {
-    ReceiptOp end;
-    end.kind = kReceiptPageEnd;
+    DrawOp end;
+    end.kind = kDrawPageEnd;
     end.height = state.y;
     state.out.ops.push_back(end);
   }
@@ -160,7 +181,7 @@ void resetPrinter(ReceiptState& state) {
   // printer would: a receipt's last line is worth more than faithfulness.
   finishReceiptLine(state);
   state.style = ReceiptStyle();
-  state.style.codepage = state.defaultCodepage;
+  state.style.codePage = state.defaultCodePage;
   state.justification = kJustifyLeft;
   state.lineSpacing = kDefaultLineSpacing;
   state.tabStops.clear();
@@ -171,7 +192,7 @@ void resetPrinter(ReceiptState& state) {
   state.storedWidth = state.storedHeight = 0;
 }
 
-int codepageOf(unsigned table) {
+int codePageOf(unsigned table) {
   switch (table) {
     case 0: return 437;
     case 2: return 850;
@@ -224,7 +245,7 @@ void obey(ReceiptState& state, const ReceiptCommand& command) {
   switch (command.id) {
     case kEscReset: resetPrinter(state); break;
     case kEscMode:
-      style.font = n & 1 ? kReceiptFontB : kReceiptFontA;
+      style.font = n & 1 ? kDrawFontB : kDrawFontA;
       style.emphasized = (n & 0x08) != 0;
       style.heightScale = n & 0x10 ? 2 : 1;
       style.widthScale = n & 0x20 ? 2 : 1;
@@ -248,7 +269,7 @@ void obey(ReceiptState& state, const ReceiptCommand& command) {
     case kEscDoubleStrike: style.doubleStrike = (n & 1) != 0; break;
     case kEscFeedDots: printLine(state, static_cast<int>(n)); break;
     case kEscFont:
-      if (n <= 2 || (n >= 48 && n <= 50)) style.font = n % 48 == 0 ? kReceiptFontA : kReceiptFontB;
+      if (n <= 2 || (n >= 48 && n <= 50)) style.font = n % 48 == 0 ? kDrawFontA : kDrawFontB;
       break;
     case kEscJustify:
       // As on the printer, only at the start of a line.
@@ -258,8 +279,8 @@ void obey(ReceiptState& state, const ReceiptCommand& command) {
     case kEscFeedLines: printLine(state, static_cast<int>(n) * state.lineSpacing); break;
     case kEscCutFull: case kEscCutPartial: cutPaper(state, 0); break;
     case kEscCodeTable:
-      if (n == 0) style.codepage = state.defaultCodepage;
-      else if (codepageOf(n) != 0) style.codepage = codepageOf(n);
+      if (n == 0) style.codePage = state.defaultCodePage;
+      else if (codePageOf(n) != 0) style.codePage = codePageOf(n);
       break;
     case kGsSize:
       style.widthScale = static_cast<int>(n >> 4 & 7) + 1;
@@ -290,7 +311,7 @@ void finishReceiptLine(ReceiptState& state) {
   if (!lineEmpty(state)) printLine(state, state.lineSpacing);
 }
 
-void placeInReceiptLine(ReceiptState& state, ReceiptOp op) {
+void placeInReceiptLine(ReceiptState& state, DrawOp op) {
   // ESC $ and ESC \ can step back without end: such a line is printed.
   if (state.line.size() >= kMaxLineItems) printLine(state, state.lineSpacing);
   op.x = state.lineX;
@@ -299,8 +320,8 @@ void placeInReceiptLine(ReceiptState& state, ReceiptOp op) {
   state.line.push_back(std::move(op));
 }
 
-void printReceiptBlock(ReceiptState& state, ReceiptOp op, int height) {
-  if (op.kind == kReceiptImage || op.kind == kReceiptTextBox) {
+void printReceiptBlock(ReceiptState& state, DrawOp op, int height) {
+  if (op.kind == kDrawImage || op.kind == kDrawTextBox) {
     op.x = justifiedOffset(state, op.width);
     op.y = state.y;
     emit(state, std::move(op));
@@ -311,10 +332,11 @@ void printReceiptBlock(ReceiptState& state, ReceiptOp op, int height) {
 void beginReceipt(ReceiptState& state, const ReceiptSettings& settings) {
   state = ReceiptState();
   state.paperWidth = settings.paperWidthMm == 58 ? kReceiptWidth58 : kReceiptWidth80;
-  state.defaultCodepage = settings.codepage > 0 ? settings.codepage : 437;
-  state.style.codepage = state.defaultCodepage;
+  state.defaultCodePage = settings.codePage > 0 ? settings.codePage : 437;
+  state.style.codePage = state.defaultCodePage;
   state.areaWidth = state.paperWidth;
   state.lineSpacing = kDefaultLineSpacing;
+  state.encodeQr = settings.encodeQr;
 }
 
 std::size_t layOutReceipt(ReceiptState& state, const unsigned char* data, std::size_t size, bool endOfData) {
@@ -384,11 +406,11 @@ void finishReceipt(ReceiptState& state) {
   cutPaper(state, 0);
 }
 
-std::vector<ReceiptOp> takeReceiptOps(ReceiptState& state) {
-  std::vector<ReceiptOp> ops;
+std::vector<DrawOp> takeReceiptOps(ReceiptState& state) {
+  std::vector<DrawOp> ops;
   ops.swap(state.out.ops);
   state.imageBytes = 0;
-  for (const ReceiptOp& op : state.line) state.imageBytes += op.bits.size();
+  for (const DrawOp& op : state.line) state.imageBytes += op.bits.size();
   return ops;
 }
 
@@ -405,10 +427,9 @@ Receipt parseReceipt(const std::string& bytes, const ReceiptSettings& settings) 
   return parseReceipt(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), settings);
 }
 
-bool receiptDotAt(const ReceiptOp& image, int column, int row) {
-  if (image.kind != kReceiptImage || column < 0 || row < 0 || column >= image.width || row >= image.height)
-    return false;
-  const std::size_t index = static_cast<std::size_t>(row) * static_cast<std::size_t>(image.bytesPerRow) +
-                            static_cast<std::size_t>(column) / 8;
-  return index < image.bits.size() && (image.bits[index] >> (7 - column % 8) & 1) != 0;
+DrawPaper receiptPaper() {
+  DrawPaper paper;
+  paper.unitsPerInch = kReceiptDpi;
+  paper.roll = true;
+  return paper;
 }

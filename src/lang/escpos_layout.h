@@ -6,7 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "print/escpos.h"
+#include "lang/escpos.h"
+
+// The printer's characters fill their cell: their em is about 0.88 of the
+// cell's height (Courier New's ascent and descent are 1.13 of its em).
+const double kReceiptEmPerCell = 0.88;
 
 // One command as the scanner measured it, cut to the bytes there are.
 struct ReceiptCommand {
@@ -24,11 +28,11 @@ struct ReceiptCommand {
 // its own lines).
 void finishReceiptLine(ReceiptState& state);
 // Adds an item (a character run or a bit image) at the print position.
-void placeInReceiptLine(ReceiptState& state, ReceiptOp op);
+void placeInReceiptLine(ReceiptState& state, DrawOp op);
 // Prints a bitmap (or text box) on its own lines, justified, and feeds
 // `height` dots past it; an op that is not one (an image that was dropped)
 // only feeds.
-void printReceiptBlock(ReceiptState& state, ReceiptOp op, int height);
+void printReceiptBlock(ReceiptState& state, DrawOp op, int height);
 
 // The image commands: ESC *, GS v 0, GS ( L and GS 8 L, GS ( k.
 void layOutBitImage(ReceiptState& state, const ReceiptCommand& command);
@@ -41,7 +45,7 @@ void layOutSymbol(ReceiptState& state, const ReceiptCommand& command);
 // image bytes only; false when the image has no area or would pass the
 // bound (then nothing is allocated).
 template <typename FillRow>
-bool fillReceiptImage(ReceiptState& state, ReceiptOp& op, int width, int height, FillRow fillRow) {
+bool fillReceiptImage(ReceiptState& state, DrawOp& op, int width, int height, FillRow fillRow) {
   if (width <= 0 || height <= 0) return false;
   const std::size_t bytesPerRow = (static_cast<std::size_t>(width) + 7) / 8;
   const std::size_t bytes = bytesPerRow * static_cast<std::size_t>(height);
@@ -50,7 +54,7 @@ bool fillReceiptImage(ReceiptState& state, ReceiptOp& op, int width, int height,
     return false;
   }
   state.imageBytes += bytes;
-  op.kind = kReceiptImage;
+  op.kind = kDrawImage;
   op.width = width;
   op.height = height;
   op.bytesPerRow = static_cast<int>(bytesPerRow);

@@ -9,7 +9,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "files/escscan.h"
+#include "lang/scan.h"
 
 namespace {
 

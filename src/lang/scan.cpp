@@ -1,4 +1,4 @@
-#include "files/escscan.h"
+#include "lang/scan.h"
 
 namespace {
 
@@ -489,9 +489,11 @@ ControlKind scanControl(ControlScan& scan, const unsigned char* bytes, std::size
   return finish(scan, addCapped(rule.headerLength, data));
 }
 
+std::size_t tabBlanks(std::size_t column) { return kTabStop - column % kTabStop; }
+
 void appendKeptByte(std::string& text, unsigned char byte, std::size_t& column) {
   if (byte == kTab) {
-    std::size_t spaces = kTabStop - column % kTabStop;
+    std::size_t spaces = tabBlanks(column);
     text.append(spaces, ' ');
     column += spaces;
   } else if (byte == kLineFeed || byte == kFormFeed || byte == kCarriageReturn) {

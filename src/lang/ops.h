@@ -1,0 +1,82 @@
+// Drawing operations: what an interpreter of a printer language makes of a
+// printout's bytes, the same for every language. They say what the printer
+// would have put on paper, in the printout's own units (DrawPaper), and what
+// of it the screen shows; the printing layer draws them on whatever printer
+// the slot names.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum DrawOpKind {
+  kDrawText,        // a run of characters in one style
+  kDrawImage,       // a 1-bit bitmap (bit images, logos, QR codes)
+  kDrawTextBox,     // a QR code's text in a frame, where no QR encoder was at hand
+  kDrawPageEnd,     // a form feed or a paper cut: the page ends here, as the screen says
+  kDrawPageBreak,   // the form's length has run out: the printout goes on on a new page
+  kDrawScreenLine   // a line of the printout's text as the screen shows it
+};
+
+// Receipt printers' two fonts; a dot-matrix printout's runs are all Font A.
+enum DrawFont { kDrawFontA, kDrawFontB };
+
+// Where a text run's y is.
+enum TextAnchor {
+  kAnchorTop,    // the top of the characters' cell, the font's ascent below (a dot-matrix head)
+  kAnchorBottom  // the bottom of the cell box (x, y, width, height), the font's descent above it
+};
+
+struct DrawOp {
+  DrawOpKind kind = kDrawText;
+  // Top left corner and extent in units. A text run's box is its characters'
+  // cells (advance times count, cell height). A receipt's page end gives the
+  // receipt's length in `height`.
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+
+  // Text runs, text boxes and screen lines: the bytes as sent, in the code
+  // page `codePage` (0: the document's). QR codes carry their data here too.
+  std::string text;
+  int codePage = 0;
+  TextAnchor anchor = kAnchorBottom;
+  bool bold = false;
+  bool italic = false;
+  int underline = 0;       // 0 none, else the line's thickness in printer dots
+  int advance = 0;         // units from one character's left edge to the next
+  double em = 0;           // the characters' height (their font size) in units
+  int glyphWidth = 0;      // the width each glyph is drawn in, in units
+  // As the printer names the style (the glyphs are drawn from em and
+  // glyphWidth).
+  DrawFont font = kDrawFontA;
+  int widthScale = 1;      // 1-8
+  int heightScale = 1;     // 1-8
+  // Text boxes: the text in lines this far apart, a character's advance in
+  // from the frame on the left and half a line below it at the top.
+  int lineHeight = 0;
+
+  // Images: `height` rows of `bytesPerRow` bytes, top row first, leftmost
+  // dot in the high bit, 1 = black; `width` dots of each row are used. Their
+  // dots are dpiX by dpiY to the inch (0: one dot is one unit).
+  int bytesPerRow = 0;
+  int dpiX = 0;
+  int dpiY = 0;
+  std::vector<unsigned char> bits;
+};
+
+// How a printout's operations sit on paper.
+struct DrawPaper {
+  int unitsPerInch = 0;  // of every place and extent in the operations
+  // The widest line the printer prints, in units: a page narrower than this
+  // squeezes the lines to fit. 0: no such width (a receipt is narrower than
+  // any page).
+  long carriageWidth = 0;
+  // Receipts: one long strip of paper from cut to cut, broken where a device
+  // page is full. Otherwise each page of operations is a page of its own,
+  // placed from the top of the printable area.
+  bool roll = false;
+};
+
+// True when the dot at (column, row) of an image op is black.
+bool drawDotAt(const DrawOp& image, int column, int row);

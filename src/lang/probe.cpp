@@ -1,0 +1,44 @@
+#include "lang/probe.h"
+
+#include <cstring>
+
+namespace {
+
+const unsigned char kEsc = 0x1B;
+const unsigned char kGs = 0x1D;
+
+bool receiptCommands(const unsigned char* bytes, std::size_t size) {
+  static const char kReceiptCommands[] = "!(/8BHLPVWafhkvwx";
+  for (std::size_t at = 0; at + 1 < size; ++at)
+    if (bytes[at] == kGs && bytes[at + 1] != 0 && std::strchr(kReceiptCommands, bytes[at + 1]) != nullptr)
+      return true;
+  return false;
+}
+
+bool twentyFourPinCommands(const unsigned char* bytes, std::size_t size) {
+  std::size_t at = 0;
+  while (at < size) {
+    if (bytes[at] != kEsc) {
+      ++at;
+      continue;
+    }
+    ControlScan scan;
+    beginControlScan(scan, kEscP);
+    scanControl(scan, bytes + at, size - at, true);
+    if (scan.commandLength == 3 && (scan.command >> 8) == 0x1B28) return true;
+    if (scan.command == 0x1B2B) return true;
+    if (scan.command == 0x1B2A && size - at > 2 && bytes[at + 2] >= 32) return true;
+    at += scan.length < size - at ? static_cast<std::size_t>(scan.length) : size - at;
+  }
+  return false;
+}
+
+}  // namespace
+
+PrintoutProbe probePrintout(const unsigned char* bytes, std::size_t size) {
+  if (size > kProbeBytes) size = kProbeBytes;
+  PrintoutProbe probe;
+  probe.language = receiptCommands(bytes, size) ? kEscPos : kEscP;
+  probe.pins24 = twentyFourPinCommands(bytes, size);
+  return probe;
+}
