@@ -18,8 +18,9 @@ std::vector<std::string> readProfileStrings(const std::string& section, const st
                                             std::size_t bufferSize);
 
 // A number that changes whenever ferrin.ini may read differently, so that a
-// reader can skip reading it again while it stays the same. Never 0. On
-// Windows, where the private-profile calls are used, it changes every time.
+// reader can skip reading it again while it stays the same. Never 0. Both
+// platforms tell by the file's size and times (a file written in the last two
+// seconds counts as changed every time).
 unsigned long profileGeneration();
 
 // Writes one key, creating the file or the section when needed and keeping

@@ -29,11 +29,56 @@ std::vector<std::string> readProfileStrings(const std::string& section, const st
   return values;
 }
 
+namespace {
+
+// What tells whether ferrin.ini may read differently: its size and times of
+// creation and last write (not of last access, which every read changes).
+struct ProfileStamp {
+  bool present;
+  DWORD sizeHigh, sizeLow;
+  FILETIME created, written;
+};
+
+unsigned long long ticksOf(const FILETIME& t) {
+  return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+bool sameStamp(const ProfileStamp& a, const ProfileStamp& b) {
+  return a.present == b.present && a.sizeHigh == b.sizeHigh && a.sizeLow == b.sizeLow &&
+         ticksOf(a.created) == ticksOf(b.created) && ticksOf(a.written) == ticksOf(b.written);
+}
+
+// File times may lag behind a write by up to two seconds (FAT keeps them in
+// two-second steps): a file written that recently is read anew every time.
+const unsigned long long kUntrustedTicks = 2ULL * 10000000ULL;
+
+}  // namespace
+
 unsigned long profileGeneration() {
   static unsigned long generation = 0;
-  // Every call counts as a change: each reader reads the file anew.
+  static ProfileStamp last = {};
+  static bool known = false;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  ProfileStamp now = {};
+  FILETIME clock;
+  {
+    LockGuard lock(FileSystemLock);
+    now.present = GetFileAttributesExA(kFileName, GetFileExInfoStandard, &data) != 0;
+    GetSystemTimeAsFileTime(&clock);
+  }
+  if (now.present) {
+    now.sizeHigh = data.nFileSizeHigh;
+    now.sizeLow = data.nFileSizeLow;
+    now.created = data.ftCreationTime;
+    now.written = data.ftLastWriteTime;
+  }
+  bool recent = now.present && ticksOf(clock) < ticksOf(now.written) + kUntrustedTicks;
   LockGuard lock(SlotLock);
-  if (++generation == 0) generation = 1;
+  if (!known || recent || !sameStamp(now, last)) {
+    if (++generation == 0) generation = 1;
+    last = now;
+    known = true;
+  }
   return generation;
 }
 

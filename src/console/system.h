@@ -13,14 +13,17 @@ CycleEvent createCycleEvent();
 void waitCycleEvent(CycleEvent event, unsigned milliseconds);
 void closeCycleEvent(CycleEvent event);
 
-// The cycle's wait for a watcher whose spool file is in `folder`: the given
-// milliseconds, and then, where the platform can tell that nothing in the
-// folder (or in ferrin's own folder) has changed since the last wait, on
-// until something does, for at most kIdleCycleMilliseconds in all. Linux
-// does this with inotify on local file systems; elsewhere (and on network
-// file systems, whose remote changes are not announced) it is the plain
-// wait. Each thread has its own watch.
-void waitCycleOrChange(CycleEvent event, unsigned milliseconds, const std::string& folder);
+// The cycle's wait for a watcher whose spool file is `spoolName`: where the
+// platform can watch the file's folder, a wait that a finished spool file
+// ends at once and that otherwise lasts until the folder changes, at most
+// kIdleCycleMilliseconds. Linux (inotify, local file systems) wakes when a
+// file in the folder (or in ferrin's own folder) is closed after writing or
+// moved in, and otherwise after the given milliseconds once anything changed;
+// Windows (ReadDirectoryChangesW, local disks) wakes when the spool file
+// itself changes. Elsewhere (network file systems, whose remote changes are
+// not announced) it is the plain wait of the given milliseconds. Each thread
+// has its own watch.
+void waitCycleOrChange(CycleEvent event, unsigned milliseconds, const std::string& spoolName);
 const unsigned kIdleCycleMilliseconds = 1000;
 
 // Starts body(argument) on a new thread with the default stack. False when

@@ -146,8 +146,9 @@ bool pollChanges(int fd, unsigned long long until) {
 
 }  // namespace
 
-void waitCycleOrChange(CycleEvent event, unsigned milliseconds, const std::string& folder) {
-  if (!watchFolders(folder)) {
+void waitCycleOrChange(CycleEvent event, unsigned milliseconds, const std::string& spoolName) {
+  std::string::size_type cut = spoolName.find_last_of('/');
+  if (!watchFolders(cut == std::string::npos ? "." : spoolName.substr(0, cut))) {
     waitCycleEvent(event, milliseconds);
     return;
   }

@@ -368,12 +368,6 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
   return result == kPrintDone || result == kPrintRead || result == kPrintHandOver ? CyclePrinted : CycleIdle;
 }
 
-// The folder part of a spool file name ("." for a plain name).
-std::string folderOf(const std::string& name) {
-  std::string::size_type cut = name.find_last_of('/');
-  return cut == std::string::npos ? "." : name.substr(0, cut);
-}
-
 }  // namespace
 
 void sayWhenNotSetUp(int slotNumber) {
@@ -431,6 +425,6 @@ void runWatcher(int slotNumber) {
     // one sleep: an idle watcher wakes once per cycle.
     // On a local file system an idle watcher sleeps on until its folder
     // changes (at most a second); a new spool file still wakes it at once.
-    waitCycleOrChange(cycleEvent, 150, folderOf(slotSnapshot(slotNumber).filename));
+    waitCycleOrChange(cycleEvent, 150, slotSnapshot(slotNumber).filename);
   }
 }
