@@ -79,6 +79,11 @@ void checkReceipt(const std::uint8_t* data, std::size_t size, int paperWidthMm) 
       pageStart = i + 1;
       continue;
     }
+    if (op.kind == kDrawScreenLine) {
+      // The screen's copy of a line: text only, nothing on the paper.
+      for (char c : op.text) FUZZ_CHECK(c != '\r' && c != '\n', "line break inside screen line %zu", i);
+      continue;
+    }
     FUZZ_CHECK(op.width > 0 && op.height > 0, "operation %zu is %d x %d", i, op.width, op.height);
     FUZZ_CHECK(op.x >= 0 && op.x <= paper, "operation %zu at x %d", i, op.x);
     if (op.kind == kDrawText) {
