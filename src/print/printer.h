@@ -1,6 +1,6 @@
 // The printing layer: one print job per attachment, lines drawn top-down at
 // the left edge of the printable area, pages begun lazily. It reaches the
-// printer only through print/device.h.
+// printer only through device/device.h.
 //
 // Failures set the calling thread's error code (files/errors.h) and return
 // normally: 68 when attachPrinter cannot open the printer or start the
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "print/device.h"
+#include "device/device.h"
 
 const int kPrinterOpenError = 68;
 const int kPrinterDeviceError = 57;
