@@ -1,7 +1,8 @@
 // The rooms of the source keep to what they may include (README, "Source
 // layout"): the printer languages only themselves and the standard library,
 // the file layer no printer language, the printing layer no spool file, and
-// no room but the device room a device backend's header.
+// no room but the device room a device backend's header, and no room but the
+// printing layer its printer state.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -61,6 +62,10 @@ TEST(Rooms, EachRoomIncludesWhatItMay) {
       EXPECT_TRUE(name == "\"device/device.h\"" || name == "\"device/printers.h\"") << room << "/" << line;
     }
   }
+  // The printer state is the printing layer's own.
+  for (const std::string room : {"app", "config", "console", "device", "files", "lang", "setup", "spool"})
+    for (const std::string& line : includesOf(room))
+      EXPECT_EQ(line.find("\"print/printer_state.h\""), std::string::npos) << room << "/" << line;
   for (const std::string& line : includesOf("setup"))
     EXPECT_EQ(line.find("\"device/device.h\""), std::string::npos) << line;
 }
