@@ -2,13 +2,14 @@
 
 #include <algorithm>
 
+#include "lang/bytes.h"
+
 namespace {
 
 const long kUnitsPerInch = kEscPUnitsPerInch;
 const long kCarriageUnits = 8 * kUnitsPerInch;  // an 80-column carriage
 const long kCellUnits = kUnitsPerInch / 6;      // 12-point characters: 10 cpi exactly in Courier New
 const int kMaxTabStops = 32;
-const unsigned char kEsc = 0x1B;
 const unsigned char kDelete = 0x7F;
 
 long characterAdvance(const EscPState& p) {
@@ -128,10 +129,10 @@ void tab(EscPState& p) {
 
 void controlByte(EscPState& p, unsigned char c) {
   switch (c) {
-    case '\r': flushRun(p); p.x = 0; break;
-    case '\n': lineFeed(p); break;
-    case '\f': formFeed(p); break;
-    case '\t': tab(p); break;
+    case kCarriageReturn: flushRun(p); p.x = 0; break;
+    case kLineFeed: lineFeed(p); break;
+    case kFormFeed: formFeed(p); break;
+    case kTab: tab(p); break;
     case 0x08:  // BS
       flushRun(p);
       p.x = p.x > characterAdvance(p) ? p.x - characterAdvance(p) : 0;

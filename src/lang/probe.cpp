@@ -2,10 +2,9 @@
 
 #include <cstring>
 
-namespace {
+#include "lang/bytes.h"
 
-const unsigned char kEsc = 0x1B;
-const unsigned char kGs = 0x1D;
+namespace {
 
 bool receiptCommands(const unsigned char* bytes, std::size_t size) {
   static const char kReceiptCommands[] = "!(/8BHLPVWafhkvwx";

@@ -1,15 +1,9 @@
 #include "lang/scan.h"
 
+#include "lang/bytes.h"
+
 namespace {
 
-const unsigned char kDle = 0x10;
-const unsigned char kEsc = 0x1B;
-const unsigned char kFs = 0x1C;
-const unsigned char kGs = 0x1D;
-const unsigned char kTab = 0x09;
-const unsigned char kLineFeed = 0x0A;
-const unsigned char kFormFeed = 0x0C;
-const unsigned char kCarriageReturn = 0x0D;
 const std::size_t kTabStop = 8;
 
 // Lengths are kept below this, so that no sum of them can overflow.
@@ -289,10 +283,6 @@ std::uint64_t count(const unsigned char* at, unsigned size) {
   return value;
 }
 
-std::uint64_t addCapped(std::uint64_t a, std::uint64_t b) {
-  return b >= kMaxLength - a ? kMaxLength : a + b;
-}
-
 // Bytes per column of ESC * mode m: 8, 24 or 48 dots.
 std::uint64_t bytesPerColumn(unsigned char mode) { return mode < 32 ? 1 : mode < 64 ? 3 : 6; }
 
@@ -404,7 +394,7 @@ ControlKind walkData(ControlScan& scan, const unsigned char* bytes, std::size_t 
         scan.remaining = 0;
         break;
     }
-    scan.position = addCapped(scan.position, size);
+    scan.position = addCapped(scan.position, size, kMaxLength);
   }
 }
 
@@ -486,7 +476,7 @@ ControlKind scanControl(ControlScan& scan, const unsigned char* bytes, std::size
   scan.headerLength = rule.headerLength;
   std::uint64_t data = measureData(scan, rule, bytes);
   if (scan.walk != kWalkNone) return walkData(scan, bytes, count, endOfData);
-  return finish(scan, addCapped(rule.headerLength, data));
+  return finish(scan, addCapped<std::uint64_t>(rule.headerLength, data, kMaxLength));
 }
 
 std::size_t tabBlanks(std::size_t column) { return kTabStop - column % kTabStop; }
