@@ -168,7 +168,6 @@ void image(EscPState& p, const unsigned char* columns, long count, int rows, int
   const long room = (kCarriageUnits - p.x) / columnUnits;
   const long width = count < room ? count : (room > 0 ? room : 0);
   if (width > 0) {
-    const int bytesPerColumn = rows / 8;
     const std::size_t stride = (static_cast<std::size_t>(width) + 7) / 8;
     DrawOp op;
     op.kind = kDrawImage;
@@ -180,14 +179,8 @@ void image(EscPState& p, const unsigned char* columns, long count, int rows, int
     op.dpiX = density;
     op.dpiY = rows == 24 ? 180 : (p.pins24 ? 60 : 72);
     op.bits.assign(stride * static_cast<std::size_t>(rows), 0);
-    for (long col = 0; col < width; ++col)
-      for (int b = 0; b < bytesPerColumn; ++b) {
-        const unsigned char byte = columns[col * bytesPerColumn + b];
-        for (int bit = 0; bit < 8 && byte != 0; ++bit)
-          if (byte & (0x80 >> bit))
-            op.bits[static_cast<std::size_t>(b * 8 + bit) * stride + static_cast<std::size_t>(col / 8)] |=
-                static_cast<unsigned char>(0x80 >> (col % 8));
-      }
+    orColumnDots(op.bits.data(), stride, op.width, rows, columns,
+                 static_cast<std::size_t>(width) * static_cast<std::size_t>(rows / 8));
     p.out.push_back(std::move(op));
   }
   p.x += count * columnUnits;
