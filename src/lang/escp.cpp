@@ -340,8 +340,7 @@ std::size_t interpretEscP(EscPState& state, const unsigned char* data, std::size
     beginControlScan(scan, kEscP);
     if (scanControl(scan, data + at, held, endOfData) == kControlNeedMore) {
       if (held < kMaxEscPCommand) {
-        state.wanted = static_cast<std::size_t>(
-            std::min<std::uint64_t>(std::max<std::uint64_t>(scan.resumeAt + scan.need, held + 1), kMaxEscPCommand));
+        state.wanted = controlBytesWanted(scan, held, kMaxEscPCommand);
         return at;
       }
       // Longer than a command that is drawn: walked through unseen.

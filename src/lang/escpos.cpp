@@ -358,8 +358,7 @@ std::size_t layOutReceipt(ReceiptState& state, const unsigned char* data, std::s
     const bool cutHere = endOfData || held >= kMaxHeldCommand;
     ControlKind kind = scanControl(scan, data + at, held, cutHere);
     if (kind == kControlNeedMore) {
-      const std::uint64_t next = std::max<std::uint64_t>(scan.resumeAt + scan.need, held + 1);
-      state.wanted = static_cast<std::size_t>(std::min<std::uint64_t>(next, kMaxHeldCommand));
+      state.wanted = controlBytesWanted(scan, held, kMaxHeldCommand);
       return at;
     }
     if (kind == kControlKeep || kind == kControlDrop) {

@@ -1,5 +1,7 @@
 #include "lang/scan.h"
 
+#include <algorithm>
+
 #include "lang/bytes.h"
 
 namespace {
@@ -495,6 +497,20 @@ void appendKeptByte(std::string& text, unsigned char byte, std::size_t& column) 
   }
 }
 
+std::size_t scanWholeControl(ControlScan& scan, ControlLanguage language, const unsigned char* bytes,
+                             std::size_t size) {
+  // With every byte to the end given, a scan finishes in one call.
+  beginControlScan(scan, language);
+  const ControlKind kind = scanControl(scan, bytes, size, true);
+  if (kind == kControlKeep || kind == kControlDrop) return 1;
+  return scan.length < size ? static_cast<std::size_t>(scan.length) : size;
+}
+
+std::size_t controlBytesWanted(const ControlScan& scan, std::size_t held, std::size_t most) {
+  const std::uint64_t next = std::max<std::uint64_t>(scan.resumeAt + scan.need, held + 1);
+  return static_cast<std::size_t>(std::min<std::uint64_t>(next, most));
+}
+
 std::string stripControlCodes(const std::string& bytes, ControlLanguage language) {
   const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t size = bytes.size();
@@ -510,16 +526,10 @@ std::string stripControlCodes(const std::string& bytes, ControlLanguage language
       ++at;
       continue;
     }
-    // With every byte to the end given, a scan finishes in one call.
     ControlScan scan;
-    beginControlScan(scan, language);
-    ControlKind kind = scanControl(scan, data + at, size - at, true);
-    if (kind == kControlKeep) appendKeptByte(text, byte, column);
-    if (kind == kControlKeep || kind == kControlDrop) {
-      ++at;
-      continue;
-    }
-    at += scan.length < size - at ? static_cast<std::size_t>(scan.length) : size - at;
+    const std::size_t length = scanWholeControl(scan, language, data + at, size - at);
+    if (scan.kind == kControlKeep) appendKeptByte(text, byte, column);
+    at += length;
   }
   return text;
 }
