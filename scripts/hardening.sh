@@ -169,13 +169,13 @@ PY
     # Ignoring SIGIO cannot fail for a valid signal number.
     "src/files/fs_posix.cpp|cert-err33-c|signal(SIGIO, SIG_IGN)"
     # Messages of the recording device: cutting one at 511 bytes is harmless.
-    "src/print/device_fake.cpp|cert-err33-c|std::vsnprintf(buffer, sizeof buffer, pattern, args)"
+    "tests/fake/device_fake.cpp|cert-err33-c|std::vsnprintf(buffer, sizeof buffer, pattern, args)"
     # A 15-character date stamp in 32 bytes.
-    "src/print/savepdf_posix.cpp|cert-err33-c|strftime(stamp, sizeof stamp"
+    "src/device/savepdf_posix.cpp|cert-err33-c|strftime(stamp, sizeof stamp"
     # The PDF file name from a fixed folder name, the stamp and a counter.
-    "src/print/savepdf_posix.cpp|cert-err33-c|std::snprintf(name, sizeof name"
+    "src/device/savepdf_posix.cpp|cert-err33-c|std::snprintf(name, sizeof name"
     # umask cannot throw; the lambda only lacks a noexcept.
-    "src/print/savepdf_posix.cpp|cert-err58-cpp|const mode_t processUmask"
+    "src/device/savepdf_posix.cpp|cert-err58-cpp|const mode_t processUmask"
   )
   printf '%s\n' "${accepted[@]}" > "$LOGS/clang-tidy-accepted.txt"
   python3 - "$ROOT" "$LOGS/clang-tidy.log" "$LOGS/clang-tidy-accepted.txt" >"$LOGS/clang-tidy-findings.txt" <<'PY'

@@ -2,13 +2,14 @@
 
 #include <algorithm>
 
+#include "lang/bytes.h"
+
 namespace {
 
 const long kUnitsPerInch = kEscPUnitsPerInch;
 const long kCarriageUnits = 8 * kUnitsPerInch;  // an 80-column carriage
 const long kCellUnits = kUnitsPerInch / 6;      // 12-point characters: 10 cpi exactly in Courier New
 const int kMaxTabStops = 32;
-const unsigned char kEsc = 0x1B;
 const unsigned char kDelete = 0x7F;
 
 long characterAdvance(const EscPState& p) {
@@ -128,10 +129,10 @@ void tab(EscPState& p) {
 
 void controlByte(EscPState& p, unsigned char c) {
   switch (c) {
-    case '\r': flushRun(p); p.x = 0; break;
-    case '\n': lineFeed(p); break;
-    case '\f': formFeed(p); break;
-    case '\t': tab(p); break;
+    case kCarriageReturn: flushRun(p); p.x = 0; break;
+    case kLineFeed: lineFeed(p); break;
+    case kFormFeed: formFeed(p); break;
+    case kTab: tab(p); break;
     case 0x08:  // BS
       flushRun(p);
       p.x = p.x > characterAdvance(p) ? p.x - characterAdvance(p) : 0;
@@ -167,7 +168,6 @@ void image(EscPState& p, const unsigned char* columns, long count, int rows, int
   const long room = (kCarriageUnits - p.x) / columnUnits;
   const long width = count < room ? count : (room > 0 ? room : 0);
   if (width > 0) {
-    const int bytesPerColumn = rows / 8;
     const std::size_t stride = (static_cast<std::size_t>(width) + 7) / 8;
     DrawOp op;
     op.kind = kDrawImage;
@@ -179,14 +179,8 @@ void image(EscPState& p, const unsigned char* columns, long count, int rows, int
     op.dpiX = density;
     op.dpiY = rows == 24 ? 180 : (p.pins24 ? 60 : 72);
     op.bits.assign(stride * static_cast<std::size_t>(rows), 0);
-    for (long col = 0; col < width; ++col)
-      for (int b = 0; b < bytesPerColumn; ++b) {
-        const unsigned char byte = columns[col * bytesPerColumn + b];
-        for (int bit = 0; bit < 8 && byte != 0; ++bit)
-          if (byte & (0x80 >> bit))
-            op.bits[static_cast<std::size_t>(b * 8 + bit) * stride + static_cast<std::size_t>(col / 8)] |=
-                static_cast<unsigned char>(0x80 >> (col % 8));
-      }
+    orColumnDots(op.bits.data(), stride, op.width, rows, columns,
+                 static_cast<std::size_t>(width) * static_cast<std::size_t>(rows / 8));
     p.out.push_back(std::move(op));
   }
   p.x += count * columnUnits;
@@ -346,8 +340,7 @@ std::size_t interpretEscP(EscPState& state, const unsigned char* data, std::size
     beginControlScan(scan, kEscP);
     if (scanControl(scan, data + at, held, endOfData) == kControlNeedMore) {
       if (held < kMaxEscPCommand) {
-        state.wanted = static_cast<std::size_t>(
-            std::min<std::uint64_t>(std::max<std::uint64_t>(scan.resumeAt + scan.need, held + 1), kMaxEscPCommand));
+        state.wanted = controlBytesWanted(scan, held, kMaxEscPCommand);
         return at;
       }
       // Longer than a command that is drawn: walked through unseen.

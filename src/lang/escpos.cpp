@@ -2,15 +2,11 @@
 
 #include <algorithm>
 
-#include "lang/scan.h"
+#include "lang/bytes.h"
 #include "lang/escpos_layout.h"
+#include "lang/scan.h"
 
 namespace {
-
-const unsigned char kLineFeed = 0x0A;
-const unsigned char kCarriageReturn = 0x0D;
-const unsigned char kTab = 0x09;
-const unsigned char kFormFeed = 0x0C;
 
 const int kDefaultLineSpacing = 34;    // 1/6 inch at 203 dpi
 const int kDefaultTabStop = 8 * kFontAWidth;
@@ -46,8 +42,6 @@ const std::uint32_t kGsLeftMargin = 0x1D4C;      // GS L nL nH
 const std::uint32_t kGsCut = 0x1D56;             // GS V m [n]
 const std::uint32_t kGsAreaWidth = 0x1D57;       // GS W nL nH
 const std::uint32_t kGsRaster = 0x1D7630;        // GS v 0 m xL xH yL yH d...
-
-int addCapped(int a, int b) { return b >= kMaxPosition - a ? kMaxPosition : a + b; }
 
 int cellWidth(DrawFont font) { return font == kDrawFontA ? kFontAWidth : kFontBWidth; }
 int cellHeight(DrawFont font) { return font == kDrawFontA ? kFontAHeight : kFontBHeight; }
@@ -101,7 +95,7 @@ void printLine(ReceiptState& state, int feed) {
     op.y = state.y + state.lineHeight - op.height;  // items share the line's bottom
     emit(state, std::move(op));
   }
-  state.y = addCapped(state.y, std::max(feed, state.lineHeight));
+  state.y = addCapped(state.y, std::max(feed, state.lineHeight), kMaxPosition);
   state.line.clear();
   state.lineX = 0;
   state.lineHeight = 0;
@@ -165,7 +159,7 @@ void nextTab(ReceiptState& state) {
 
 void cutPaper(ReceiptState& state, int feed) {
   finishReceiptLine(state);
-  state.y = addCapped(state.y, feed);
+  state.y = addCapped(state.y, feed, kMaxPosition);
   if (state.pageUsed) {
     DrawOp end;
     end.kind = kDrawPageEnd;
@@ -326,7 +320,7 @@ void printReceiptBlock(ReceiptState& state, DrawOp op, int height) {
     op.y = state.y;
     emit(state, std::move(op));
   }
-  state.y = addCapped(state.y, height);
+  state.y = addCapped(state.y, height, kMaxPosition);
 }
 
 void beginReceipt(ReceiptState& state, const ReceiptSettings& settings) {
@@ -364,8 +358,7 @@ std::size_t layOutReceipt(ReceiptState& state, const unsigned char* data, std::s
     const bool cutHere = endOfData || held >= kMaxHeldCommand;
     ControlKind kind = scanControl(scan, data + at, held, cutHere);
     if (kind == kControlNeedMore) {
-      const std::uint64_t next = std::max<std::uint64_t>(scan.resumeAt + scan.need, held + 1);
-      state.wanted = static_cast<std::size_t>(std::min<std::uint64_t>(next, kMaxHeldCommand));
+      state.wanted = controlBytesWanted(scan, held, kMaxHeldCommand);
       return at;
     }
     if (kind == kControlKeep || kind == kControlDrop) {

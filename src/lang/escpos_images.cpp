@@ -68,16 +68,7 @@ void storeGraphics(ReceiptState& state, const unsigned char* p, std::size_t size
     for (std::size_t i = 0; i < n; ++i) state.stored[i] = static_cast<unsigned char>(state.stored[i] | data[i]);
     return;
   }
-  const std::size_t columnBytes = (static_cast<std::size_t>(height) + 7) / 8;
-  for (int x = 0; x < width; ++x) {
-    for (int y = 0; y < height; ++y) {
-      const std::size_t index = static_cast<std::size_t>(x) * columnBytes + static_cast<std::size_t>(y) / 8;
-      if (index >= count) return;
-      if ((data[index] >> (7 - y % 8) & 1) == 0) continue;
-      unsigned char& out = state.stored[static_cast<std::size_t>(y) * rowBytes + static_cast<std::size_t>(x) / 8];
-      out = static_cast<unsigned char>(out | 0x80 >> (x % 8));
-    }
-  }
+  orColumnDots(state.stored.data(), rowBytes, width, height, data, count);
 }
 
 // A QR code's text in a frame as wide as the print area, Font A lines of it
@@ -149,10 +140,9 @@ void layOutBitImage(ReceiptState& state, const ReceiptCommand& command) {
   const std::size_t size = command.dataLength();
   DrawOp op;
   auto fillRow = [&](int row, unsigned char* out) {
-    const std::size_t sourceRow = static_cast<std::size_t>(row / scaleY);
+    const int sourceRow = row / scaleY;
     setReceiptDots(out, width, [&](int column) {
-      const std::size_t index = static_cast<std::size_t>(column / scaleX) * columnBytes + sourceRow / 8;
-      return index < size && (data[index] >> (7 - sourceRow % 8) & 1) != 0;
+      return columnDotAt(data, size, static_cast<int>(columnBytes) * 8, column / scaleX, sourceRow);
     });
   };
   if (width <= 0) return;

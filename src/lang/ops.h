@@ -5,6 +5,7 @@
 // the slot names.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -80,3 +81,14 @@ struct DrawPaper {
 
 // True when the dot at (column, row) of an image op is black.
 bool drawDotAt(const DrawOp& image, int column, int row);
+
+// Image data sent column by column, as both languages' bit images are: each
+// column of `height` dots is (height + 7) / 8 bytes, its top dot in the high
+// bit of the first. True when the dot at (column, row) is black; false past
+// the `size` bytes of data.
+bool columnDotAt(const unsigned char* data, std::size_t size, int height, int column, int row);
+// Ors `width` columns of such data into a 1-bit bitmap of `stride` bytes a
+// row, the leftmost dot in the high bit. Columns the data does not reach stay
+// as they were.
+void orColumnDots(unsigned char* bits, std::size_t stride, int width, int height, const unsigned char* data,
+                  std::size_t size);

@@ -2,10 +2,9 @@
 
 #include <cstring>
 
-namespace {
+#include "lang/bytes.h"
 
-const unsigned char kEsc = 0x1B;
-const unsigned char kGs = 0x1D;
+namespace {
 
 bool receiptCommands(const unsigned char* bytes, std::size_t size) {
   static const char kReceiptCommands[] = "!(/8BHLPVWafhkvwx";
@@ -23,12 +22,11 @@ bool twentyFourPinCommands(const unsigned char* bytes, std::size_t size) {
       continue;
     }
     ControlScan scan;
-    beginControlScan(scan, kEscP);
-    scanControl(scan, bytes + at, size - at, true);
+    const std::size_t length = scanWholeControl(scan, kEscP, bytes + at, size - at);
     if (scan.commandLength == 3 && (scan.command >> 8) == 0x1B28) return true;
     if (scan.command == 0x1B2B) return true;
     if (scan.command == 0x1B2A && size - at > 2 && bytes[at + 2] >= 32) return true;
-    at += scan.length < size - at ? static_cast<std::size_t>(scan.length) : size - at;
+    at += length;
   }
   return false;
 }

@@ -1,15 +1,11 @@
 #include "lang/scan.h"
 
+#include <algorithm>
+
+#include "lang/bytes.h"
+
 namespace {
 
-const unsigned char kDle = 0x10;
-const unsigned char kEsc = 0x1B;
-const unsigned char kFs = 0x1C;
-const unsigned char kGs = 0x1D;
-const unsigned char kTab = 0x09;
-const unsigned char kLineFeed = 0x0A;
-const unsigned char kFormFeed = 0x0C;
-const unsigned char kCarriageReturn = 0x0D;
 const std::size_t kTabStop = 8;
 
 // Lengths are kept below this, so that no sum of them can overflow.
@@ -289,10 +285,6 @@ std::uint64_t count(const unsigned char* at, unsigned size) {
   return value;
 }
 
-std::uint64_t addCapped(std::uint64_t a, std::uint64_t b) {
-  return b >= kMaxLength - a ? kMaxLength : a + b;
-}
-
 // Bytes per column of ESC * mode m: 8, 24 or 48 dots.
 std::uint64_t bytesPerColumn(unsigned char mode) { return mode < 32 ? 1 : mode < 64 ? 3 : 6; }
 
@@ -404,7 +396,7 @@ ControlKind walkData(ControlScan& scan, const unsigned char* bytes, std::size_t 
         scan.remaining = 0;
         break;
     }
-    scan.position = addCapped(scan.position, size);
+    scan.position = addCapped(scan.position, size, kMaxLength);
   }
 }
 
@@ -486,7 +478,7 @@ ControlKind scanControl(ControlScan& scan, const unsigned char* bytes, std::size
   scan.headerLength = rule.headerLength;
   std::uint64_t data = measureData(scan, rule, bytes);
   if (scan.walk != kWalkNone) return walkData(scan, bytes, count, endOfData);
-  return finish(scan, addCapped(rule.headerLength, data));
+  return finish(scan, addCapped<std::uint64_t>(rule.headerLength, data, kMaxLength));
 }
 
 std::size_t tabBlanks(std::size_t column) { return kTabStop - column % kTabStop; }
@@ -505,6 +497,20 @@ void appendKeptByte(std::string& text, unsigned char byte, std::size_t& column) 
   }
 }
 
+std::size_t scanWholeControl(ControlScan& scan, ControlLanguage language, const unsigned char* bytes,
+                             std::size_t size) {
+  // With every byte to the end given, a scan finishes in one call.
+  beginControlScan(scan, language);
+  const ControlKind kind = scanControl(scan, bytes, size, true);
+  if (kind == kControlKeep || kind == kControlDrop) return 1;
+  return scan.length < size ? static_cast<std::size_t>(scan.length) : size;
+}
+
+std::size_t controlBytesWanted(const ControlScan& scan, std::size_t held, std::size_t most) {
+  const std::uint64_t next = std::max<std::uint64_t>(scan.resumeAt + scan.need, held + 1);
+  return static_cast<std::size_t>(std::min<std::uint64_t>(next, most));
+}
+
 std::string stripControlCodes(const std::string& bytes, ControlLanguage language) {
   const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t size = bytes.size();
@@ -520,16 +526,10 @@ std::string stripControlCodes(const std::string& bytes, ControlLanguage language
       ++at;
       continue;
     }
-    // With every byte to the end given, a scan finishes in one call.
     ControlScan scan;
-    beginControlScan(scan, language);
-    ControlKind kind = scanControl(scan, data + at, size - at, true);
-    if (kind == kControlKeep) appendKeptByte(text, byte, column);
-    if (kind == kControlKeep || kind == kControlDrop) {
-      ++at;
-      continue;
-    }
-    at += scan.length < size - at ? static_cast<std::size_t>(scan.length) : size - at;
+    const std::size_t length = scanWholeControl(scan, language, data + at, size - at);
+    if (scan.kind == kControlKeep) appendKeptByte(text, byte, column);
+    at += length;
   }
   return text;
 }

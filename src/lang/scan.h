@@ -64,6 +64,16 @@ void beginControlScan(ControlScan& scan, ControlLanguage language);
 // Ctrl-Z and NUL: a reader looks for line ends and its end-of-file mark only
 // between commands.
 ControlKind scanControl(ControlScan& scan, const unsigned char* bytes, std::size_t count, bool endOfData);
+// Begins and finishes a scan of the control byte at `bytes` when every byte
+// to the end of the data is given (`size` of them): for a reader that holds
+// the whole printout. The bytes it covers: 1 for a byte that stays or is left
+// out, else the command's length, cut at the end of the data.
+std::size_t scanWholeControl(ControlScan& scan, ControlLanguage language, const unsigned char* bytes,
+                             std::size_t size);
+// For a reader fed in pieces whose scan of the `held` bytes it has needs
+// more (kControlNeedMore): how many bytes from the control byte on to ask
+// for, more than it holds and at most `most`.
+std::size_t controlBytesWanted(const ControlScan& scan, std::size_t held, std::size_t most);
 
 // TAB stops are every 8 columns: the blanks a TAB at `column` (counted from
 // 0) stands for in a printout's text.

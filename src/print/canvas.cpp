@@ -9,6 +9,7 @@
 #include "console/codepage.h"
 #include "files/errors.h"
 #include "print/printer.h"
+#include "print/printer_state.h"
 
 namespace {
 

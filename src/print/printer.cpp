@@ -7,6 +7,7 @@
 
 #include "console/codepage.h"
 #include "files/errors.h"
+#include "print/printer_state.h"
 
 PrinterState printerState;
 

@@ -1,6 +1,6 @@
 // The printing layer: one print job per attachment, lines drawn top-down at
 // the left edge of the printable area, pages begun lazily. It reaches the
-// printer only through print/device.h.
+// printer only through device/device.h.
 //
 // Failures set the calling thread's error code (files/errors.h) and return
 // normally: 68 when attachPrinter cannot open the printer or start the
@@ -9,15 +9,13 @@
 // end a page or take the finished document, 5 when selectFont cannot make or
 // select its font. A successful call leaves the code as it was.
 //
-// There is one printer state for the whole process and no lock: a caller
-// holds it alone from its attachPrinter to its detachPrinter.
+// There is one printer state for the whole process (print/printer_state.h,
+// private to this room) and no lock: a caller holds it alone from its
+// attachPrinter to its detachPrinter.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <vector>
-
-#include "print/device.h"
 
 const int kPrinterOpenError = 68;
 const int kPrinterDeviceError = 57;
@@ -42,32 +40,6 @@ struct JobOptions {
   // more than these and its usual mode allow. Nothing on Windows.
   unsigned fileMode = kAnyFileMode;
 };
-
-struct PrinterFont {
-  char faceName[32];      // at most 31 characters
-  float pointSize;        // 0 is taken as 8
-  LogFont logicalFont;
-  FontHandle deviceFont;  // made the first time the font is selected
-};
-
-struct PrinterState {
-  DeviceContext deviceContext;
-  std::vector<unsigned char> deviceMode;  // the printer's settings, read at attach
-  bool pageOpen;
-  PrinterFont* currentFont;
-  FontHandle initialFont;
-  std::int32_t cellHeight;
-  std::int32_t externalLeading;
-  std::int32_t penX;
-  std::int32_t penY;
-  std::vector<PrinterFont*> fonts;        // every font made during this attachment
-  std::int32_t pageHeight;                // printable height in dots, read at attach; 0 when unknown
-  int codePage;                           // of the document's text; 0: bytes drawn as they are
-  std::uint32_t textAlign;                // set on the device: TA_UPDATECP for lines, TA_BASELINE for the canvas
-};
-
-// The process's one printer state.
-extern PrinterState printerState;
 
 // Ends the document in progress, then opens the named printer and starts a
 // document named "Print job" with the given options. An empty name attaches

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "device/device.h"
 #include "files/errors.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "setup/printers.h"
+#include "device/printers.h"
 
 // Writes the numbered list of printers to standard output. Flags -1 stand
 // for 0x46 (local, connections and network printers).

@@ -35,10 +35,11 @@ std::string waitingText(std::size_t count) {
          " waiting in the folder " + kWaitingFolder + ".";
 }
 
-// Says a failure on standard output unless it was the last one said.
-void reportOnce(WatcherMemory& memory, const std::string& key, const std::string& message) {
-  if (memory.reportedFailure == key) return;
-  memory.reportedFailure = key;
+// Says the message on standard output unless its key is the last one said
+// under `said`: a failure that repeats every round is said once.
+void sayOnce(std::string& said, const std::string& key, const std::string& message) {
+  if (said == key) return;
+  said = key;
   writeOutputLine(message);
 }
 
@@ -56,12 +57,6 @@ enum PrintResult {
   kPrintHandOver,  // the device did not take the document
   kPrintLayOut     // raw bytes were not taken: lay the printout out instead
 };
-
-void sayOnce(std::string& said, const std::string& key, const std::string& message) {
-  if (said == key) return;
-  said = key;
-  writeOutputLine(message);
-}
 
 // With mode=raw: the file's bytes go to the printer unchanged, its text is
 // echoed. kPrintLayOut when the printer takes no raw data ("Save as PDF") or
@@ -151,8 +146,8 @@ std::string adviceText(PrintResult result) {
 void sayOutage(WatcherMemory& memory, PrintResult result, int code, const PrinterSlot& slot, int slotNumber,
                const std::string& name, std::size_t waiting) {
   std::string cause = failureText(result, code, slot, name);
-  reportOnce(memory, "outage\n" + cause,
-             slotText(slotNumber) + cause + ", so " + waitingText(waiting) + " " + adviceText(result));
+  sayOnce(memory.reportedFailure, "outage\n" + cause,
+          slotText(slotNumber) + cause + ", so " + waitingText(waiting) + " " + adviceText(result));
   memory.outage = true;
 }
 
@@ -187,10 +182,10 @@ void removePrinted(WatcherMemory& memory, int slotNumber, const std::string& nam
   memory.keepingUndeletable = true;
   memory.undeletableName = name;
   memory.undeletableStamp = printed;
-  reportOnce(memory, "delete\n" + name,
-             slotText(slotNumber) + name + " " + what + " but could not be deleted" + errorText(code) +
-                 ", so it is not printed again until it changes. Check that the file is not read-only"
-                 " and that no other program holds it.");
+  sayOnce(memory.reportedFailure, "delete\n" + name,
+          slotText(slotNumber) + name + " " + what + " but could not be deleted" + errorText(code) +
+              ", so it is not printed again until it changes. Check that the file is not read-only"
+              " and that no other program holds it.");
 }
 
 bool keptUndeletable(const WatcherMemory& memory, const std::string& name) {
@@ -268,9 +263,9 @@ void queueOrKeep(WatcherMemory& memory, PrintResult result, int code, int slotNu
   if (result != kPrintDone) noteFailure(memory, result, slot, now);
   std::string cause = result == kPrintDone ? "printouts are waiting before " + name
                                            : failureText(result, code, slot, name);
-  reportOnce(memory, "keep\n" + cause,
-             slotText(slotNumber) + cause + ", and " + name + " could not be moved to the folder " + kWaitingFolder +
-                 errorText(queueError) + ", so it is kept and tried again. Check that ferrin may write its folder.");
+  sayOnce(memory.reportedFailure, "keep\n" + cause,
+          slotText(slotNumber) + cause + ", and " + name + " could not be moved to the folder " + kWaitingFolder +
+              errorText(queueError) + ", so it is kept and tried again. Check that ferrin may write its folder.");
 }
 
 // ferrin.ini lies in a folder that others may write: a spool file name that

@@ -29,10 +29,10 @@
 #include <vector>
 
 #include "console/codepage.h"
+#include "device/device.h"
+#include "device/printers.h"
 #include "files/errors.h"
-#include "print/device.h"
 #include "print/rawprint.h"
-#include "setup/printers.h"
 
 namespace {
 

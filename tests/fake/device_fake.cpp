@@ -7,7 +7,7 @@
 #include <cstring>
 #include <map>
 
-#include "print/device.h"
+#include "device/device.h"
 
 FakeDevice fakeDevice;
 

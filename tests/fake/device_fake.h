@@ -1,4 +1,4 @@
-// The recording printer device of the unit tests. Every call of print/device.h
+// The recording printer device of the unit tests. Every call of device/device.h
 // is logged as one line, "Name(arguments)=result", and simulated well enough
 // for the printing layer: known printers, resolution, printable area, fonts
 // with metrics, a current position that text advances, pages and documents,

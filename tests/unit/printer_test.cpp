@@ -9,6 +9,7 @@
 #include "files/errors.h"
 #include "fake/device_fake.h"
 #include "print/printer.h"
+#include "print/printer_state.h"
 
 namespace {
 

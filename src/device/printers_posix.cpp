@@ -2,10 +2,10 @@
 // of the CUPS scheduler in its own order, each with its device URI as the
 // port. A scheduler that is down or does not answer in time leaves only
 // "Save as PDF".
-#include "setup/printers.h"
+#include "device/printers.h"
 
-#include "print/cups_posix.h"
-#include "print/savepdf_posix.h"
+#include "device/cups_posix.h"
+#include "device/savepdf_posix.h"
 
 std::vector<PrinterEntry> enumeratePrinters(std::uint32_t) {
   std::vector<PrinterEntry> printers;

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "print/cups_posix.h"
-#include "print/device.h"
-#include "print/fonts_posix.h"
-#include "print/savepdf_posix.h"
+#include "device/cups_posix.h"
+#include "device/device.h"
+#include "device/fonts_posix.h"
+#include "device/savepdf_posix.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The printer device on Windows: every operation is the winspool or GDI call
 // it is named after, with the caller's values passed straight through. The
 // opaque handle types of the seam are the Windows handles, cast.
-#include "print/device.h"
+#include "device/device.h"
 
 #include <windows.h>
 #include <winspool.h>

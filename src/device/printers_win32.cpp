@@ -1,5 +1,5 @@
 // The printer list on Windows: the spooler's level-5 records (name and port).
-#include "setup/printers.h"
+#include "device/printers.h"
 
 #include <windows.h>
 #include <winspool.h>

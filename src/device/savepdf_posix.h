@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "print/cups_posix.h"
+#include "device/cups_posix.h"
 
 extern const char* const SAVE_AS_PDF_PRINTER;  // "Save as PDF"
 extern const char* const SAVE_AS_PDF_FOLDER;   // "printed"

@@ -1,5 +1,6 @@
-// The printers the platform offers. printers_win32.cpp asks the spooler;
-// printers_posix.cpp lists the built-in "Save as PDF" and the CUPS queues.
+// The printers the platform offers, for setup to show. printers_win32.cpp asks
+// the spooler; printers_posix.cpp lists the built-in "Save as PDF" and the CUPS
+// queues. Setup reaches the backends only through this list.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "print/savepdf_posix.h"
+#include "device/savepdf_posix.h"
 
 #include <fcntl.h>
 #include <langinfo.h>

@@ -1,4 +1,4 @@
-#include "print/cups_posix.h"
+#include "device/cups_posix.h"
 
 #include <cups/cups.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "print/fonts_posix.h"
+#include "device/fonts_posix.h"
 
 #include <cairo-ft.h>
 #include <fontconfig/fontconfig.h>

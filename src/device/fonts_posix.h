@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "print/device.h"
+#include "device/device.h"
 
 struct FontFile;
 
