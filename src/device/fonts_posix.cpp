@@ -107,7 +107,7 @@ FontFile* loadFile(const std::string& path, int index, const std::string& family
     FT_Get_Advance(ft, static_cast<FT_UInt>(file->glyph[byte]), FT_LOAD_NO_SCALE, &advance);
     file->advanceUnits[byte] = advance;
   }
-  if (file->averageWidth == 0) file->averageWidth = static_cast<int>(file->advanceUnits[' ']);
+  if (file->averageWidth == 0) file->averageWidth = static_cast<int>(file->advanceUnits[0x20]);
   if (file->averageWidth <= 0) file->averageWidth = file->unitsPerEm / 2;
   file->face = cairo_ft_font_face_create_for_ft_face(ft, FT_LOAD_NO_HINTING);
   loadedFiles()[key] = file;
