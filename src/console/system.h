@@ -18,11 +18,10 @@ void closeCycleEvent(CycleEvent event);
 // ends at once and that otherwise lasts until the folder changes, at most
 // kIdleCycleMilliseconds. Linux (inotify, local file systems) wakes when a
 // file in the folder (or in ferrin's own folder) is closed after writing or
-// moved in, and otherwise after the given milliseconds once anything changed;
-// Windows (ReadDirectoryChangesW, local disks) wakes when the spool file
-// itself changes. Elsewhere (network file systems, whose remote changes are
-// not announced) it is the plain wait of the given milliseconds. Each thread
-// has its own watch.
+// moved in, and otherwise after the given milliseconds once anything changed.
+// Elsewhere (Windows, and network file systems, whose remote changes are not
+// announced) it is the plain wait of the given milliseconds. Each thread has
+// its own watch.
 void waitCycleOrChange(CycleEvent event, unsigned milliseconds, const std::string& spoolName);
 const unsigned kIdleCycleMilliseconds = 1000;
 
