@@ -15,6 +15,7 @@
 #include "print/canvas.h"
 #include "print/printer.h"
 #include "print/render.h"
+#include "unit/pieces.h"
 
 namespace {
 
@@ -46,29 +47,16 @@ std::vector<std::string> describe(const std::vector<DrawOp>& ops) {
   return lines;
 }
 
-// The bytes fed `piece` at a time, as a reader of a file feeds them: read on
-// until the interpreter has what it wants, the operations taken after each call.
+// The bytes fed `piece` at a time, as a reader of a file feeds them.
 std::vector<DrawOp> inPieces(const std::string& bytes, std::size_t piece, const EscPSettings& settings) {
   EscPState state;
   beginEscP(state, settings);
-  std::vector<DrawOp> all;
-  std::string held;
-  std::size_t read = 0;
-  for (;;) {
-    const std::size_t n = std::min(piece, bytes.size() - read);
-    held.append(bytes, read, n);
-    read += n;
-    const bool end = read == bytes.size();
-    if (!end && held.size() < state.wanted) continue;
-    const std::size_t used =
-        interpretEscP(state, reinterpret_cast<const unsigned char*>(held.data()), held.size(), end);
-    for (DrawOp& op : takeEscPOps(state)) all.push_back(std::move(op));
-    held.erase(0, used);
-    if (end && held.empty()) break;
-  }
-  finishEscP(state);
-  for (DrawOp& op : takeEscPOps(state)) all.push_back(std::move(op));
-  return all;
+  return feedInPieces(
+      state, bytes, piece,
+      [](EscPState& s, const unsigned char* data, std::size_t size, bool end) {
+        return interpretEscP(s, data, size, end);
+      },
+      [](EscPState& s) { return takeEscPOps(s); }, [](EscPState& s) { finishEscP(s); });
 }
 
 // A report straight from its bytes: runs with their place and style, the

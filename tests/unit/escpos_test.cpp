@@ -11,6 +11,7 @@
 
 #include "lang/escpos.h"
 #include "print/qr.h"
+#include "unit/pieces.h"
 
 namespace {
 
@@ -85,30 +86,16 @@ std::string qrCommand(int function, const std::string& parameters) {
   return bytes({GS, '(', 'k', length & 0xFF, length >> 8, 49, function}) + parameters;
 }
 
-// Lays the bytes out as a reader of a file does: a few bytes at a time,
-// reading on until the layout has what it wants, taking the operations after
-// every call.
+// Lays the bytes out as a reader of a file does, a few bytes at a time.
 std::vector<DrawOp> layOutInPieces(const std::string& bytes, std::size_t piece) {
   ReceiptState state;
   beginReceipt(state, receiptSettings());
-  std::vector<DrawOp> all;
-  std::string held;
-  std::size_t read = 0;
-  for (;;) {
-    const std::size_t n = std::min(piece, bytes.size() - read);
-    held.append(bytes, read, n);
-    read += n;
-    const bool end = read == bytes.size();
-    if (!end && held.size() < state.wanted) continue;
-    const std::size_t used =
-        layOutReceipt(state, reinterpret_cast<const unsigned char*>(held.data()), held.size(), end);
-    for (DrawOp& op : takeReceiptOps(state)) all.push_back(std::move(op));
-    held.erase(0, used);
-    if (end && held.empty()) break;
-  }
-  finishReceipt(state);
-  for (DrawOp& op : takeReceiptOps(state)) all.push_back(std::move(op));
-  return all;
+  return feedInPieces(
+      state, bytes, piece,
+      [](ReceiptState& s, const unsigned char* data, std::size_t size, bool end) {
+        return layOutReceipt(s, data, size, end);
+      },
+      [](ReceiptState& s) { return takeReceiptOps(s); }, [](ReceiptState& s) { finishReceipt(s); });
 }
 
 const char kQrText[] = "https://ferrin.example/r/1042";
