@@ -23,3 +23,6 @@ const int kErrorOther = 75;
 // The spool file is a symbolic link or another kind of reparse point, which
 // is never followed.
 const int kErrorLinkRefused = 79;
+// The spool file's name is held by something that is not a plain file: a
+// folder, a pipe or a device, which is never opened.
+const int kErrorNotPlainFile = 80;

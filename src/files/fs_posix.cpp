@@ -185,14 +185,24 @@ bool pathIsFile(const std::string& path, dev_t device, ino_t inode) {
 // `exactMissing` asks for it (it costs a look at the folder).
 int openHeld(const std::string& path, FsFile* file, bool exactMissing = true) {
   int fd, error;
+  struct stat st;
+  int result;
+  // Looked at before it is opened: a pipe opened for reading, even for a
+  // moment, would let its writer go on and then break it when closed.
+  {
+    LockGuard lock(FileSystemLock);
+    result = sys.lstat(path.c_str(), &st);
+    error = errno;
+  }
+  if (result != 0) return exactMissing || error != ENOENT ? codeForPathError(error, path) : kErrorFileNotFound;
+  if (S_ISLNK(st.st_mode)) return kErrorLinkRefused;
+  if (!S_ISREG(st.st_mode)) return kErrorNotPlainFile;
   {
     LockGuard lock(FileSystemLock);
     fd = sys.open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0);
     error = errno;
   }
   if (fd < 0) return exactMissing || error != ENOENT ? codeForPathError(error, path) : kErrorFileNotFound;
-  struct stat st;
-  int result;
   {
     LockGuard lock(FileSystemLock);
     result = sys.fstat(fd, &st);

@@ -157,7 +157,15 @@ int fsOpenSpoolFile(const std::string& name, FsFile* file) {
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
     error = GetLastError();
   }
-  if (handle == INVALID_HANDLE_VALUE) return codeForError(error);
+  if (handle == INVALID_HANDLE_VALUE) {
+    // A folder under the spool file's name refuses to be opened as a file.
+    if (error == ERROR_ACCESS_DENIED) {
+      PlatformCall call;
+      DWORD found = GetFileAttributesA(name.c_str());
+      if (found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_DIRECTORY)) return kErrorNotPlainFile;
+    }
+    return codeForError(error);
+  }
   *file = new FsFileObject{handle, name, byHandle};
   BY_HANDLE_FILE_INFORMATION info;
   BOOL ok;

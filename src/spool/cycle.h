@@ -34,9 +34,10 @@ struct WatcherMemory {
   // Raw printing that fell back to laying out (said once per printer).
   std::string saidRaw;
 
-  // A refused spool file name, and a spool file refused as a link: said once.
+  // A refused spool file name, and a spool file refused as a link or as
+  // something that is not a plain file: said once.
   std::string refusedName;
-  std::string refusedLink;
+  std::string refusedFile;  // spool name and why it was refused: a link, or not a plain file
 
   // The failure last reported on standard output, so that it is said once.
   std::string reportedFailure;

@@ -294,18 +294,22 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
   clearError();
   openSpoolFile(name);
   int openError = lastError();
-  if (openError == kErrorLinkRefused) {
-    if (memory.refusedLink != name) {
-      memory.refusedLink = name;
+  if (openError == kErrorLinkRefused || openError == kErrorNotPlainFile) {
+    std::string refused = name + (openError == kErrorLinkRefused ? "\nlink" : "\nnot a file");
+    if (memory.refusedFile != refused) {
+      memory.refusedFile = refused;
       writeOutputLine(slotText(slotNumber) + name +
-                      " is refused, since it is a symbolic link, which ferrin does not follow. Put a plain file"
-                      " in its place.");
+                      (openError == kErrorLinkRefused
+                           ? " is refused, since it is a symbolic link, which ferrin does not follow. Put a plain"
+                             " file in its place."
+                           : " is refused, since it is not a plain file but a folder, a pipe or a device, so the"
+                             " DOS program cannot print. Remove it."));
     }
     return CycleIdle;
   }
   // A busy file (held by its writer, or by another slot whose spool file is
-  // the same file) says nothing new about the link: keep it said.
-  if (openError != kErrorAccess) memory.refusedLink.clear();
+  // the same file) says nothing new about the refusal: keep it said.
+  if (openError != kErrorAccess) memory.refusedFile.clear();
   if (openError != 0) {
     // Nothing there any more: whatever failed with it is over.
     if (openError != kErrorAccess && !othersWaiting) {

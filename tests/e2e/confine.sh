@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Spool files stay in ferrin's folder, on both platforms: a filename in
 # ferrin.ini that leads out of the folder (a parent element, an absolute path,
-# a drive) and a spool file that is a symbolic link to a file elsewhere are
-# refused, said once, and leave every file as it was with nothing printed;
+# a drive), a spool file that is a symbolic link to a file elsewhere and a
+# folder under the spool file's name are refused, said once, and leave every
+# file as it was with nothing printed;
 # once the setting is mended, printing goes on. Both slots have the same
 # setting each time: on POSIX slot 0 prints on "Save as PDF" and slot 1 on a
 # private CUPS queue; on Windows (under Wine) both on CUPS queues.
@@ -169,6 +170,16 @@ run_platform() {
 
   echo "-- spool files that are symbolic links"
   refuse_links
+  print_mended
+
+  echo "-- a folder under the spool file's name"
+  mkdir "$RUN_DIR/WLSDFKJN.DRY"
+  wait_output "Printer #0: WLSDFKJN.DRY is refused, since it is not a plain file" 20
+  sleep 1.5
+  [ "$(count_output "WLSDFKJN.DRY is refused, since it is not a plain file")" = 1 ] ||
+    fail "the folder under the spool name was said $(count_output "WLSDFKJN.DRY is refused, since it is not a plain file") times"
+  [ -d "$RUN_DIR/WLSDFKJN.DRY" ] || fail "the folder under the spool name is gone"
+  rmdir "$RUN_DIR/WLSDFKJN.DRY"
   print_mended
   targets_untouched "the end"
 

@@ -7,7 +7,7 @@
 
 #include "files/fs_calls_posix.h"
 
-enum FileCall { kCallOpen, kCallPread, kCallRename, kCallUnlink, kCallMkdir, kFileCallCount };
+enum FileCall { kCallOpen, kCallPread, kCallRename, kCallUnlink, kCallMkdir, kCallLstat, kFileCallCount };
 
 struct FileCallFault {
   int countdown = 0;  // calls left before the failing one; 0: not armed
@@ -43,6 +43,9 @@ inline int faultyUnlink(const char* p) { return fileCallFails(kCallUnlink) ? -1 
 inline int faultyMkdir(const char* p, mode_t m) {
   return fileCallFails(kCallMkdir) ? -1 : posixFileCallsDefault.mkdir(p, m);
 }
+inline int faultyLstat(const char* p, struct stat* st) {
+  return fileCallFails(kCallLstat) ? -1 : posixFileCallsDefault.lstat(p, st);
+}
 
 // The Nth call of `call` from now on (1 = the next one) fails with `error`;
 // with persist, every call from then on does.
@@ -53,6 +56,7 @@ inline void failFileCall(FileCall call, int nth, int error, bool persist = false
   posixFileCalls.renameNoReplace = faultyRename;
   posixFileCalls.unlink = faultyUnlink;
   posixFileCalls.mkdir = faultyMkdir;
+  posixFileCalls.lstat = faultyLstat;
 }
 
 // The real calls again, nothing armed.

@@ -437,13 +437,37 @@ TEST_F(WatcherCycleTest, NamesLeavingTheFolderAndLinksAreRefusedAndSaidOnce) {
   setSlot("Receipt");
   std::filesystem::create_symlink("../victim.txt", kSpool);
   for (int i = 0; i < 3; ++i) {
-    if (i == 1) failFileCall(kCallOpen, 1, EACCES);
+    if (i == 1) failFileCall(kCallLstat, 1, EACCES);
     EXPECT_EQ(cycle(&out), CycleIdle);
   }
   restoreFileCalls();
   EXPECT_EQ(countOf(out, "Printer #0: WLSDFKJN.DRY is refused, since it is a symbolic link"), 1) << out;
   EXPECT_TRUE(exists(kSpool));
   EXPECT_TRUE(exists("../victim.txt"));
+  EXPECT_TRUE(fakeDevice.documents.empty());
+  // A folder, and then a pipe, under the spool name: never opened, said once
+  // each, left alone. A writer waiting to open the pipe stays waiting: had
+  // ferrin opened it to read, even for a moment, the writer would have been
+  // let through and then broken.
+  std::filesystem::remove(kSpool);
+  std::filesystem::create_directory(kSpool);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(cycle(&out), CycleIdle);
+  std::filesystem::remove(kSpool);
+  EXPECT_EQ(cycle(&out), CycleIdle);
+  ASSERT_EQ(mkfifo(kSpool, 0600), 0);
+  std::atomic<bool> writerThrough{false};
+  std::thread writer([&] {
+    int fd = open(kSpool, O_WRONLY);  // blocks until somebody opens it to read
+    writerThrough = true;
+    if (fd >= 0) close(fd);
+  });
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(cycle(&out), CycleIdle);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(writerThrough) << "the pipe was opened for reading";
+  int reader = open(kSpool, O_RDONLY);  // lets the writer go
+  writer.join();
+  if (reader >= 0) close(reader);
+  EXPECT_EQ(countOf(out, "Printer #0: WLSDFKJN.DRY is refused, since it is not a plain file"), 2) << out;
   EXPECT_TRUE(fakeDevice.documents.empty());
   // Mended: printing works.
   std::filesystem::remove(kSpool);

@@ -175,7 +175,7 @@ TEST_F(SpoolFileTest, ErrorCodesByCause) {
       {"", kErrorBadName},
       {"WLS*.DRY", kErrorBadName},
       {"WLS?.DRY", kErrorBadName},
-      {".", kErrorAccess},  // a directory
+      {".", kErrorNotPlainFile},  // a directory is never opened as a file
   };
   for (const Case& c : cases) {
     clearError();
