@@ -26,7 +26,7 @@ typedef HRESULT(WINAPI* CoCreateInstanceCall)(REFCLSID, LPUNKNOWN, DWORD, REFIID
 typedef void(WINAPI* CoUninitializeCall)();
 typedef HRESULT(WINAPI* SHGetFolderPathACall)(HWND, int, HANDLE, DWORD, LPSTR);
 
-struct Shell {
+struct ShellCalls {
   HMODULE ole32 = nullptr;
   HMODULE shell32 = nullptr;
   CoCreateInstanceCall createInstance = nullptr;
@@ -42,7 +42,7 @@ std::string errorText(unsigned long code) {
 }
 
 // Loads the two libraries and starts COM on this thread.
-bool openShell(Shell* shell, std::string* why) {
+bool openShell(ShellCalls* shell, std::string* why) {
   shell->ole32 = LoadLibraryA("ole32.dll");
   shell->shell32 = LoadLibraryA("shell32.dll");
   if (shell->ole32 == nullptr || shell->shell32 == nullptr) {
@@ -73,7 +73,7 @@ bool openShell(Shell* shell, std::string* why) {
   return true;
 }
 
-void closeShell(Shell* shell) {
+void closeShell(ShellCalls* shell) {
   if (shell->initialized) shell->uninitialize();
   if (shell->shell32 != nullptr) FreeLibrary(shell->shell32);
   if (shell->ole32 != nullptr) FreeLibrary(shell->ole32);
@@ -92,7 +92,7 @@ struct Link {
   IShellLinkA* link = nullptr;
   IPersistFile* file = nullptr;
   HRESULT result = E_FAIL;
-  explicit Link(const Shell& shell) {
+  explicit Link(const ShellCalls& shell) {
     result = shell.createInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
                                   reinterpret_cast<void**>(&link));
     if (SUCCEEDED(result)) result = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
@@ -120,7 +120,7 @@ std::string baseName(const std::string& path) {
 }
 
 // True when the shortcut file starts a program named like this one in the folder.
-bool startsFerrinIn(const Shell& shell, const std::string& path, const std::string& program,
+bool startsFerrinIn(const ShellCalls& shell, const std::string& path, const std::string& program,
                     const std::string& folder) {
   Link link(shell);
   if (FAILED(link.result) || FAILED(link.file->Load(wideText(path).c_str(), STGM_READ))) return false;
@@ -131,7 +131,7 @@ bool startsFerrinIn(const Shell& shell, const std::string& path, const std::stri
   return baseName(target) == baseName(program) && comparable(workingFolder) == comparable(folder);
 }
 
-std::vector<std::string> shortcutsFor(const Shell& shell, const std::string& startup, const std::string& program,
+std::vector<std::string> shortcutsFor(const ShellCalls& shell, const std::string& startup, const std::string& program,
                                       const std::string& folder) {
   std::vector<std::string> found;
   WIN32_FIND_DATAA entry;
@@ -177,7 +177,7 @@ std::string freeShortcutPath(const std::string& startup, const std::string& fold
   return path;
 }
 
-bool writeShortcut(const Shell& shell, const std::string& path, const std::string& program,
+bool writeShortcut(const ShellCalls& shell, const std::string& path, const std::string& program,
                    const std::string& folder, std::string* why) {
   Link link(shell);
   HRESULT result = link.result;
@@ -191,7 +191,7 @@ bool writeShortcut(const Shell& shell, const std::string& path, const std::strin
   return false;
 }
 
-AutostartResult changeShortcuts(const Shell& shell, bool on, const std::string& folder) {
+AutostartResult changeShortcuts(const ShellCalls& shell, bool on, const std::string& folder) {
   char buffer[MAX_PATH] = "";
   HRESULT found = shell.folderPath(nullptr, CSIDL_STARTUP | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, buffer);
   if (FAILED(found))
@@ -229,7 +229,7 @@ AutostartResult changeShortcuts(const Shell& shell, bool on, const std::string& 
 }  // namespace
 
 AutostartResult setAutostart(bool on, const std::string& folder) {
-  Shell shell;
+  ShellCalls shell;
   std::string why;
   AutostartResult result = openShell(&shell, &why)
                                ? changeShortcuts(shell, on, folder)
