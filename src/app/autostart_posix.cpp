@@ -82,9 +82,10 @@ std::string escapeUnitPath(const std::string& path) {
     if (plain) {
       out += static_cast<char>(c);
     } else {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
+      const char* const digits = "0123456789abcdef";
+      out += "\\x";
+      out += digits[c >> 4];
+      out += digits[c & 0xF];
     }
   }
   return out;
@@ -265,7 +266,9 @@ const std::string::size_type kLongestUnitName = 255;
 
 AutostartResult turnOn(const std::string& folder) {
   Units units = unitsFor(folder);
-  bool own = units.instance.empty() || !templateInstalled();
+  // A unit of its own written before the template was installed stays the
+  // folder's unit: enabling the template's instance too would start two.
+  bool own = units.instance.empty() || !templateInstalled() || isFile(units.ownPath);
   std::string unit = own ? units.own : units.instance;
   if (folder.find_first_of("\n\r") != std::string::npos)
     return {1, "The folder's path holds a line break, which a unit file cannot hold, so autostart is off."};

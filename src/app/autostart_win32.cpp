@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "console/text.h"
+#include "console/text.h"  // numberText
 
 namespace {
 
@@ -105,19 +105,22 @@ struct Link {
   Link& operator=(const Link&) = delete;
 };
 
-// A folder's path as compared: upper case, no backslash at the end but a
+// A folder's path as compared: backslashes, and none at the end but a
 // drive's root one.
 std::string comparable(std::string path) {
   for (char& c : path)
     if (c == '/') c = '\\';
   while (path.size() > 3 && path.back() == '\\') path.pop_back();
-  return upperCase(path);
+  return path;
 }
 
 std::string baseName(const std::string& path) {
   std::string::size_type slash = path.find_last_of("\\/:");
-  return upperCase(slash == std::string::npos ? path : path.substr(slash + 1));
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
+
+// Windows' own comparison without regard to case, as its file names are.
+bool sameName(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
 
 // True when the shortcut file starts a program named like this one in the folder.
 bool startsFerrinIn(const ShellCalls& shell, const std::string& path, const std::string& program,
@@ -128,7 +131,7 @@ bool startsFerrinIn(const ShellCalls& shell, const std::string& path, const std:
   char workingFolder[MAX_PATH] = "";
   if (FAILED(link.link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH))) return false;
   if (FAILED(link.link->GetWorkingDirectory(workingFolder, MAX_PATH))) return false;
-  return baseName(target) == baseName(program) && comparable(workingFolder) == comparable(folder);
+  return sameName(baseName(target), baseName(program)) && sameName(comparable(workingFolder), comparable(folder));
 }
 
 std::vector<std::string> shortcutsFor(const ShellCalls& shell, const std::string& startup, const std::string& program,
@@ -205,11 +208,13 @@ AutostartResult changeShortcuts(const ShellCalls& shell, bool on, const std::str
 
   std::vector<std::string> shortcuts = shortcutsFor(shell, startup, program, folder);
   if (on) {
-    // An existing shortcut for this folder is brought up to date, not doubled.
+    // An existing shortcut for this folder is brought up to date, not doubled,
+    // and any copy of it goes: each would start another ferrin at logon.
     std::string path = shortcuts.empty() ? freeShortcutPath(startup, folder) : shortcuts[0];
     std::string why;
     if (!writeShortcut(shell, path, program, folder, &why))
       return {1, "ferrin could not write the shortcut \"" + path + "\" " + why + ", so autostart is off."};
+    for (std::size_t i = 1; i < shortcuts.size(); ++i) (void)DeleteFileA(shortcuts[i].c_str());
     return {0, "Autostart is on: the shortcut \"" + path + "\" starts ferrin minimized in " + folder +
                    " at each logon."};
   }
