@@ -139,6 +139,7 @@ check_posix() {
 
 for platform in $(e2e_platforms); do
   echo "== $platform"
-  "check_$platform"
+  # In a subshell: the POSIX check's home and config folders stay its own.
+  ( "check_$platform" )
 done
 echo "autostart: all checks passed"
