@@ -1,4 +1,5 @@
 #include "app/app.h"
+#include "app/autostart.h"
 #include "app/usage.h"
 #include "console/console.h"
 #include "console/system.h"
@@ -6,8 +7,11 @@
 int main(int argc, char** argv) {
   // --help and --version answer before the console is touched.
   if (answerInfoArgument(argc, argv)) return 0;
+  // So does --autostart, which only changes how ferrin is started.
+  int code = 0;
+  if (answerAutostartArgument(argc, argv, &code)) return code;
   consoleStartup(argc, argv);
-  int code = runMain();
+  code = runMain();
   // Watchers are cut off wherever they stand, in the middle of a job too.
   endProcess(code);
 }

@@ -13,13 +13,16 @@ namespace {
 #ifdef _WIN32
 const bool kSlashQuestion = true;  // the Windows way of asking for help
 const char* const kInfoSynopsis = "       ferrin --help | /? | --version";
+const char* const kAutostartWhat = "                 (a shortcut in the Startup folder that starts it minimized),";
 #else
 const bool kSlashQuestion = false;  // a shell pattern on POSIX, not a question
 const char* const kInfoSynopsis = "       ferrin --help | --version";
+const char* const kAutostartWhat = "                 (the systemd user unit for this folder),";
 #endif
 
 const char* const kUsage[] = {
     "Usage: ferrin [-LISTPRINTERS]",
+    "       ferrin --autostart on|off",
     kInfoSynopsis,
     "",
     "ferrin prints what DOS programs write into a spool file. It watches the",
@@ -30,6 +33,10 @@ const char* const kUsage[] = {
     "when the printer is back.",
     "",
     "  -LISTPRINTERS  list the printers ferrin can use, then start as usual",
+    "  --autostart on|off",
+    "                 start ferrin in this folder with each session",
+    kAutostartWhat,
+    "                 or no longer; says what it did and ends",
     "  --help         show this text",
     "  --version      show the version",
     "",

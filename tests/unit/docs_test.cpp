@@ -230,3 +230,24 @@ TEST(UserDocuments, ReadmeIsShortAndKeepsItsCommandsAndEveryDocumentHasTheQueue)
     EXPECT_NE(text.find("in the folder waiting"), std::string::npos) << document << " does not describe the queue";
   }
 }
+
+// Every switch --help lists is described in the manual page's OPTIONS and
+// named in both READMEs.
+TEST(UserDocuments, EverySwitchOfTheUsageIsDocumented) {
+  std::vector<std::string> switches;
+  for (const std::string& line : usageLines())
+    if (line.rfind("  -", 0) == 0) switches.push_back(line.substr(2, line.find(' ', 2) - 2));
+  EXPECT_GE(switches.size(), 4u) << "the usage no longer lists its switches as \"  -SWITCH  what it does\"";
+  auto nextSection = [](const std::vector<std::string>& l, std::size_t i) { return l[i].rfind(".SH ", 0) == 0; };
+  std::string options;
+  for (const std::string& line : sectionOf(linesOf(sourceFile("packaging/ferrin.1.in")), ".SH OPTIONS", nextSection))
+    options += line + "\n";
+  options = plain(options);
+  std::string readme = plain(sourceFile("README.md"));
+  std::string windows = plain(sourceFile("packaging/README-win32.txt.in"));
+  for (const std::string& name : switches) {
+    EXPECT_NE(options.find(name), std::string::npos) << "the manual page's OPTIONS lack " << name;
+    EXPECT_NE(readme.find(name), std::string::npos) << "README.md does not name " << name;
+    EXPECT_NE(windows.find(name), std::string::npos) << "the Windows README does not name " << name;
+  }
+}
