@@ -153,15 +153,15 @@ int keepCopy(JournalEntry* entry) {
     if (code == kErrorAccess) continue;  // taken by another ferrin: the next number
     if (code != 0) return code;
     code = writeCopy(out, &entry->bytes);
-    if (code == 0) code = fsSyncFile(out);
     // Renamed only when whole: a copy under its final name is never partial.
     if (code == 0) code = fsMoveFile(out, journalPath(stem + kCopyEnding));
-    fsCloseFile(out);
     if (code == 0) {
       entry->copy = stem + kCopyEnding;
       entry->kept = true;
+      entry->unsynced = out;
       return 0;
     }
+    fsCloseFile(out);
     fsDeleteFile(temp);
     if (code != kErrorAccess) return code;
   }
@@ -317,6 +317,16 @@ JournalEntry findInJournal(int slotNumber, const PrinterSlot& slot) {
 
 void recordInJournal(JournalEntry& entry, JournalOutcome outcome, int pages) {
   if (!entry.kept) return;
+  // On the disk before the spool file goes: the copy outlives a power cut too.
+  if (entry.unsynced != nullptr) {
+    int code = fsSyncFile(entry.unsynced);
+    fsCloseFile(entry.unsynced);
+    entry.unsynced = nullptr;
+    if (code != 0) {
+      noteResult(entry.slotNumber, code);
+      return;
+    }
+  }
   // A printout that goes on waiting is written down once, when it is queued.
   if (outcome == kJournalWaiting && !entry.pending.empty()) return;
   std::string pagesText = outcome == kJournalWaiting || outcome == kJournalRefused ? "0"

@@ -5,10 +5,12 @@
 // that day's "index.tsv" gets one line for what became of it: time, slot,
 // printer, bytes, pages, outcome and the copy's path under "journal".
 //
-// The copy is written (under a temporary name, flushed to the disk, then
-// renamed) before the printout is printed, and its line before the spool
-// file is deleted or queued: a crash can leave a copy of a printout that is
-// then printed after the restart, never a printed receipt without its copy.
+// The copy is written (under a temporary name, then renamed) before the
+// printout is printed; it is flushed to the disk and its line written before
+// the spool file is deleted or queued: a crash can leave a copy of a printout
+// that is then printed after the restart, never a printed receipt without its
+// copy. The flush waits for the disk (milliseconds), so it comes after the
+// hand-over, where it does not hold the printout up.
 //
 // A printout that waits in the queue is kept once; a small record in
 // "journal/pending" ties it to its copy, so that the line written when it is
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include "config/slots.h"
+#include "files/fs.h"
 
 const char kJournalFolder[] = "journal";
 const char kJournalIndex[] = "index.tsv";
@@ -38,6 +41,7 @@ struct JournalEntry {
   std::uint64_t bytes = 0;
   std::string pending; // the pending record it was found by, when it waited or is a reprint
   bool reprint = false;
+  FsFile unsynced = nullptr;  // the new copy, still open until it is flushed by recordInJournal
 };
 
 // For the open spool file (files/spoolfile.h) of a slot with a journal, before
@@ -49,8 +53,9 @@ JournalEntry keepInJournal(int slotNumber, const PrinterSlot& slot);
 // pending record; a printout without one gets a copy now.
 JournalEntry findInJournal(int slotNumber, const PrinterSlot& slot);
 
-// Writes down what became of the printout: its index line, and for one that
-// waits, its pending record (once). pages: -1 when unknown (raw printing).
+// Writes down what became of the printout: flushes its new copy to the disk,
+// then its index line, and for one that waits, its pending record (once).
+// Every kept entry must come here, once. pages: -1 when unknown (raw printing).
 // Does nothing for an entry that was not kept.
 void recordInJournal(JournalEntry& entry, JournalOutcome outcome, int pages);
 
