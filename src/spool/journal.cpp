@@ -40,6 +40,17 @@ unsigned long long nextNumber = 0;
 std::string tidiedDay;            // the day the journal was last tidied
 bool failing = false;             // a failure has been said (under SayLock)
 
+// A printout that could be neither printed nor queued stays under its own
+// name and is tried again: kept once, and written down once, while it is
+// unchanged. Each slot's own, used by its watcher only.
+struct KeptInPlace {
+  bool valid = false;
+  FileStamp stamp = {0, 0, 0, 0};
+  std::string copy;
+  std::uint64_t bytes = 0;
+};
+KeptInPlace keptInPlace[kSlotCount];
+
 std::string twoDigits(int n) { return (n < 10 ? "0" : "") + numberText(n); }
 
 std::string dayText(const LocalTime& t) {
@@ -281,7 +292,19 @@ JournalEntry keepInJournal(int slotNumber, const PrinterSlot& slot) {
   JournalEntry entry;
   entry.slotNumber = slotNumber;
   entry.printer = slot.printername;
-  if (slot.options.journalDays <= 0) return entry;
+  if (slot.options.journalDays <= 0 || slotNumber < 0 || slotNumber >= kSlotCount) return entry;
+  clearError();
+  entry.stamp = spoolFileStamp();
+  bool stamped = lastError() == 0;
+  clearError();
+  const KeptInPlace& before = keptInPlace[slotNumber];
+  if (stamped && before.valid && before.stamp == entry.stamp) {
+    entry.kept = true;
+    entry.keptBefore = true;
+    entry.copy = before.copy;
+    entry.bytes = before.bytes;
+    return entry;
+  }
   int code;
   {
     LockGuard lock(JournalLock);
@@ -327,8 +350,17 @@ void recordInJournal(JournalEntry& entry, JournalOutcome outcome, int pages) {
       return;
     }
   }
-  // A printout that goes on waiting is written down once, when it is queued.
+  // A printout that goes on waiting is written down once, when it is queued;
+  // one kept under its own name, once until it is printed or queued.
   if (outcome == kJournalWaiting && !entry.pending.empty()) return;
+  KeptInPlace& inPlace = keptInPlace[entry.slotNumber];
+  inPlace.valid = outcome == kJournalRefused;
+  if (inPlace.valid) {
+    inPlace.stamp = entry.stamp;
+    inPlace.copy = entry.copy;
+    inPlace.bytes = entry.bytes;
+    if (entry.keptBefore) return;
+  }
   std::string pagesText = outcome == kJournalWaiting || outcome == kJournalRefused ? "0"
                           : pages < 0                                               ? "-"
                                                                                     : numberText(pages);

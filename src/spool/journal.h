@@ -42,6 +42,8 @@ struct JournalEntry {
   std::string pending; // the pending record it was found by, when it waited or is a reprint
   bool reprint = false;
   FsFile unsynced = nullptr;  // the new copy, still open until it is flushed by recordInJournal
+  FileStamp stamp = {0, 0, 0, 0};  // of the spool file, when it was kept
+  bool keptBefore = false;         // kept by an earlier try that could not print it or queue it
 };
 
 // For the open spool file (files/spoolfile.h) of a slot with a journal, before

@@ -1,7 +1,8 @@
 // The journal over real files and the recording printer: every printout kept
 // byte for byte with its index lines, one copy for a printout that waited,
 // old days tidied away, a reprint printed once more through the queue, and a
-// journal that cannot be written said once while printing goes on.
+// journal that cannot be written said once while printing goes on, and a
+// printout tried again and again kept and written down once.
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -188,13 +189,33 @@ TEST(Journal, KeepsEveryPrintoutOnceByteForByteReprintsItAndPrintsOnWhenItCannot
   EXPECT_TRUE(fs::is_empty("journal/pending"));
   EXPECT_TRUE(fs::is_empty("waiting"));
 
+  // A printout that can be neither printed nor queued (the queue's rename
+  // fails) stays under its own name and is tried again: kept once and
+  // written down once as refused, then printed from the same copy.
+  setSlot("Nobody", 30);
+  writeFile(kSpool, "Kept\r\n");
+  failFileCall(kCallRename, 3, EACCES, true);  // after taking it and naming its copy
+  cycles(30);
+  restoreFileCalls();
+  EXPECT_EQ(fakeDevice.documents.size(), 4u);
+  setSlot("Receipt", 30);
+  cycles(10);
+  ASSERT_EQ(fakeDevice.documents.size(), 5u);
+  EXPECT_EQ(documentText(5), "Kept|");
+  copies = copiesOf(today);
+  ASSERT_EQ(copies.size(), 3u) << "one copy over every try";
+  lines = indexLines(today);
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[6][5] + " " + lines[6][6], "refused " + today + "/" + copies[2]);
+  EXPECT_EQ(lines[7][5] + " " + lines[7][6], "printed " + today + "/" + copies[2]);
+
   // A disk that takes no more: said once, and printouts print all the same.
   failFileCall(kCallWrite, 1, ENOSPC, true);
   for (const char* text : {"Third\r\n", "Fourth\r\n"}) {
     writeFile(kSpool, text);
     cycles(1);
   }
-  EXPECT_EQ(fakeDevice.documents.size(), 6u);
+  EXPECT_EQ(fakeDevice.documents.size(), 7u);
   EXPECT_FALSE(fs::exists(kSpool));
   EXPECT_EQ(countOf(output, "Printer #0: printouts cannot be kept in the folder journal (error 75), so they are"
                             " printed without a copy there."),
@@ -203,11 +224,11 @@ TEST(Journal, KeepsEveryPrintoutOnceByteForByteReprintsItAndPrintsOnWhenItCannot
   restoreFileCalls();
   writeFile(kSpool, "Fifth\r\n");
   cycles(1);
-  EXPECT_EQ(fakeDevice.documents.size(), 7u);
+  EXPECT_EQ(fakeDevice.documents.size(), 8u);
   EXPECT_EQ(countOf(output, "Printer #0: printouts are kept in the folder journal again."), 1) << output;
   copies = copiesOf(today);
-  ASSERT_EQ(copies.size(), 3u) << "no copy, not even a part of one, of what could not be written";
-  EXPECT_EQ(readFile(fs::path("journal") / today / copies[2]), "Fifth\r\n");
+  ASSERT_EQ(copies.size(), 4u) << "no copy, not even a part of one, of what could not be written";
+  EXPECT_EQ(readFile(fs::path("journal") / today / copies[3]), "Fifth\r\n");
   captureConsole(nullptr, nullptr);
 }
 
