@@ -448,7 +448,8 @@ HANDLE createOwnFile(const std::string& name, DWORD access, DWORD share, DWORD d
 int fsCreateNewFile(const std::string& name, FsFile* file) {
   DWORD error;
   // DELETE access, so that the finished file is renamed through its handle.
-  HANDLE handle = createOwnFile(name, GENERIC_WRITE | DELETE, 0, CREATE_NEW, &error);
+  // Others may read it meanwhile (a reprint of a copy not yet flushed).
+  HANDLE handle = createOwnFile(name, GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_NEW, &error);
   if (handle == INVALID_HANDLE_VALUE) return codeForError(error);
   *file = new FsFileObject{handle, name, true};
   return 0;
@@ -469,7 +470,8 @@ int fsSyncFile(FsFile file) {
 
 int fsOpenReadFile(const std::string& name, FsFile* file) {
   DWORD error;
-  HANDLE handle = createOwnFile(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, &error);
+  HANDLE handle =
+      createOwnFile(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, &error);
   if (handle == INVALID_HANDLE_VALUE) return codeForError(error);
   *file = new FsFileObject{handle, name, false};
   BY_HANDLE_FILE_INFORMATION info;

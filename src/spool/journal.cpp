@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 #include "console/console.h"
 #include "console/system.h"
@@ -416,6 +417,7 @@ std::vector<std::string> journalDays() {
 
 std::vector<JournalListing> journalPrintouts(const std::string& day) {
   std::vector<JournalListing> listed;
+  std::set<std::string> seen;
   std::string text;
   if (!readWhole(journalPath(day + "/" + kJournalIndex), &text, kMaxIndexBytes)) return listed;
   std::string::size_type at = 0;
@@ -434,9 +436,7 @@ std::vector<JournalListing> journalPrintouts(const std::string& day) {
     }
     if (fields.size() != 7 || fields[1].size() != 1 || fields[1][0] < '0' || fields[1][0] > '9') continue;
     const std::string& copy = fields[6];
-    bool seen = false;
-    for (const JournalListing& l : listed) seen = seen || l.copy == copy;
-    if (seen) continue;
+    if (!seen.insert(copy).second) continue;
     JournalListing listing;
     listing.day = day;
     listing.time = fields[0];
