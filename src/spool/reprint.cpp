@@ -35,7 +35,7 @@ std::vector<JournalListing> todaysPrintouts() {
   std::vector<std::string> days = journalDays();
   LocalTime now = localTimeNow();
   char name[16];
-  std::snprintf(name, sizeof name, "%04d-%02d-%02d", now.year, now.month, now.day);
+  (void)std::snprintf(name, sizeof name, "%04d-%02d-%02d", now.year, now.month, now.day);
   if (days.empty() || days.back() != name) return today;
   std::vector<JournalListing> listed = journalPrintouts(days.back());
   for (std::size_t i = listed.size(); i > 0 && today.size() < static_cast<std::size_t>(kReprintChoices); --i)
