@@ -402,6 +402,17 @@ void tidyJournal(int days) {
     long long number;
     if (dayNumber(day, &number) && todayNumber - number > keep) removeDay(day);
   }
+  // A record whose copy is gone (its day removed) ties nothing any more: its
+  // waiting printout, if still there, gets a copy of its own when printed.
+  std::vector<std::string> records;
+  fsListFolder(journalPath(kPendingFolder), &records);
+  for (const std::string& name : records) {
+    PendingRecord record;
+    FileStamp stamp;
+    if (!readRecord(name, &record)) continue;
+    int code = fsFileStamp(journalPath(record.copy), &stamp);
+    if (code == kErrorFileNotFound || code == kErrorPathNotFound) fsDeleteFile(record.path);
+  }
 }
 
 std::vector<std::string> journalDays() {
