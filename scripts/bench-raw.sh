@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Raw printing latency on POSIX: a 1 KB ESC/POS receipt sent raw, 50 times,
 # into a private CUPS raw queue whose printer is a loopback listener; the
-# time from the receipt's bytes being read to its job being in the scheduler.
+# time from the receipt's bytes being read to its job being in the scheduler,
+# and the time keeping it in the journal adds (copy flushed, index line).
 #   scripts/bench-raw.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,4 +21,5 @@ lpadmin -p Drawer -E -v "socket://127.0.0.1:$(cat "$WORK/jobs/port")" -m raw 2>/
   for i in $(seq 1 30); do printf 'Item %02d                      %3d.%02d\n' "$i" $((i * 3)) $((i % 100)); done
   printf '\033E\001TOTAL  99.99\033E\000\n\035VA\003\033p\000\031\372'
 } > "$WORK/receipt"
-"$root/build/posix/bench_raw" Drawer "$WORK/receipt" 50
+# In the work folder: the journal's copies are kept in its folder "journal".
+(cd "$WORK" && "$root/build/posix/bench_raw" Drawer "$WORK/receipt" 50)

@@ -5,6 +5,7 @@
 #include "console/text.h"
 #include "setup/choose.h"
 #include "setup/setup.h"
+#include "spool/reprint.h"
 #include "spool/watcher.h"
 
 namespace {
@@ -46,6 +47,7 @@ int runMain() {
   while (upperCase(lastKey) != "X") {
     lastKey = waitKey();
     if (lastKey == "S" || lastKey == "s") runSetup();
+    if (lastKey == "R" || lastKey == "r") runReprintKey();
   }
   // A printout in hand is finished (handed over and deleted, or queued)
   // before the process ends, so that it is not printed again at the next start.

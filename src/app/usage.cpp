@@ -7,6 +7,7 @@
 
 #include "config/slots.h"
 #include "console/text.h"
+#include "spool/reprint.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ const char* const kAutostartWhat = "                 (the systemd user unit for 
 const char* const kUsage[] = {
     "Usage: ferrin [-LISTPRINTERS]",
     "       ferrin --autostart on|off",
+    "       ferrin --reprint [N]",
     kInfoSynopsis,
     "",
     "ferrin prints what DOS programs write into a spool file. It watches the",
@@ -37,11 +39,15 @@ const char* const kUsage[] = {
     "                 start ferrin in this folder with each session",
     kAutostartWhat,
     "                 or no longer; says what it did and ends",
+    "  --reprint [N]  print a kept printout again (see journal below): the last",
+    "                 one, or number N of today's last nine as key R lists them;",
+    "                 it waits in the folder waiting for ferrin to print it",
     "  --help         show this text",
     "  --version      show the version",
     "",
     "Keys while ferrin runs:",
     "  S  set up the printers (printer, font size)",
+    "  R  print a kept printout again",
     "  X  end ferrin",
     "",
     "Settings are kept in ferrin.ini in the same folder, in the section",
@@ -86,6 +92,27 @@ std::vector<std::string> usageLines() {
   std::vector<std::string> lines(std::begin(kUsage), std::end(kUsage));
   for (const SlotKeyInfo& key : kSlotKeys) addKeyLines(key, &lines);
   return lines;
+}
+
+bool answerReprintArgument(int argc, char** argv, int* code) {
+  if (argc < 2 || upperCase(argv[1]) != "--REPRINT") return false;
+  int number = 0;
+  std::string given = argc > 2 ? argv[2] : "";
+  if (argc > 3 || given.size() > 2 || given.find_first_not_of("0123456789") != std::string::npos ||
+      (!given.empty() && std::stoi(given) == 0)) {
+    writeLine("ferrin --reprint takes the number of one of today's last printouts, 1 to " +
+              numberText(kReprintChoices) + ", or none for the last one.");
+    *code = 2;
+  } else {
+    if (!given.empty()) number = std::stoi(given);
+    // The printout goes to its slot's spool name, as ferrin.ini sets it.
+    for (int slot = 0; slot < kSlotCount; ++slot) loadSlot(slot);
+    std::string message;
+    *code = reprintPrintout(number, &message) ? 0 : 1;
+    writeLine(message);
+  }
+  (void)std::fflush(stdout);
+  return true;
 }
 
 bool answerInfoArgument(int argc, char** argv) {

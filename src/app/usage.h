@@ -14,3 +14,8 @@ std::vector<std::string> usageLines();
 // asks for it and returns true; returns false for every other command line,
 // which ferrin then runs as usual.
 bool answerInfoArgument(int argc, char** argv);
+
+// "ferrin --reprint [N]": puts a kept printout into its slot's waiting queue,
+// says so and returns true with the exit code in *code (0 once queued); false
+// for every other command line.
+bool answerReprintArgument(int argc, char** argv, int* code);

@@ -33,6 +33,7 @@ const SlotKeyInfo kSlotKeys[kSlotKeyCount] = {
     {"controls", {"print", "strip", "escp", "escpos", nullptr}, nullptr, nullptr},
     {"mode", {"print", "raw", nullptr}, nullptr, nullptr},
     {"paperwidth", {"80", "58", nullptr}, nullptr, nullptr},
+    {"journal", {nullptr}, "a number of days, 0 to 36500", "0 (nothing is kept)"},
 };
 
 std::string slotKeyValues(const SlotKeyInfo& key) {
@@ -50,7 +51,8 @@ namespace {
 
 // Indices into kSlotKeys.
 enum SlotKey {
-  kPrinterName, kFileName, kFontName, kFontSize, kCodePage, kLineEnds, kFormFeed, kControls, kMode, kPaperWidth, kKeyCount
+  kPrinterName, kFileName, kFontName, kFontSize, kCodePage, kLineEnds, kFormFeed, kControls, kMode, kPaperWidth, kJournal,
+  kKeyCount
 };
 static_assert(kKeyCount == kSlotKeyCount, "one entry of kSlotKeys per key");
 
@@ -71,6 +73,14 @@ int choiceOf(const std::string& value, SlotKey key) {
   for (int index = 0; choices[index] != nullptr; ++index)
     if (lowerCase(value) == choices[index]) return index;
   return -1;
+}
+
+// Days of the journal: a whole number up to a hundred years; -1 otherwise.
+int journalDaysOf(const std::string& value) {
+  if (value.empty()) return 0;
+  if (value.size() > 5 || value.find_first_not_of("0123456789") != std::string::npos) return -1;
+  int days = std::stoi(value);
+  return days <= kMaxJournalDays ? days : -1;
 }
 
 int codePageOf(const std::string& value) {
@@ -137,11 +147,22 @@ void loadSlot(int slotNumber) {
         knownOrDefault(slotNumber, kMode, values[kMode], choiceOf(values[kMode], kMode)));
     o.paperwidth = knownOrDefault(slotNumber, kPaperWidth, values[kPaperWidth],
                                   choiceOf(values[kPaperWidth], kPaperWidth)) == 1 ? 58 : 80;
+    o.journalDays = knownOrDefault(slotNumber, kJournal, values[kJournal], journalDaysOf(values[kJournal]));
   }
 
   LockGuard lock(SlotLock);
   printerSlots[slotNumber] = slot;
   loadedGeneration[slotNumber] = generation;
+}
+
+int longestJournalDays() {
+  int longest = 0;
+  for (int slotNumber = 0; slotNumber < kSlotCount; ++slotNumber) {
+    std::vector<std::string> keys(1, kSlotKeys[kJournal].name);
+    int days = journalDaysOf(readProfileStrings(slotSection(slotNumber), keys, kProfileValueSize)[0]);
+    if (days > longest) longest = days;
+  }
+  return longest;
 }
 
 bool writeSlotValue(const std::string& section, const std::string& key, const std::string& value) {

@@ -23,6 +23,7 @@ struct SlotOptions {
   ControlCodes controls;
   PrintMode mode;        // raw: the spool file's bytes go to the printer unchanged
   int paperwidth;        // "paperwidth": 80 or 58 (mm), the receipt paper of controls=escpos
+  int journalDays;       // "journal": days a copy of every printout is kept; 0 keeps none
 };
 
 struct PrinterSlot {
@@ -45,12 +46,14 @@ struct SlotKeyInfo {
   const char* values;      // without choices: what the key takes
   const char* fallback;    // without choices: what a missing or empty key means
 };
-const int kSlotKeyCount = 10;
+const int kSlotKeyCount = 11;
 extern const SlotKeyInfo kSlotKeys[kSlotKeyCount];
 
 // The values of a key as the documents give them ("dos, any"), and its default.
 std::string slotKeyValues(const SlotKeyInfo& key);
 std::string slotKeyDefault(const SlotKeyInfo& key);
+
+const int kMaxJournalDays = 36500;
 
 const int kSlotCount = 8;  // the sections "printer 0" to "printer 7"
 const char kDefaultFontName[] = "Courier New";
@@ -67,6 +70,10 @@ std::string slotSection(int slotNumber);
 // option with a value it does not know gets its default, and that is said
 // once on standard output.
 void loadSlot(int slotNumber);
+
+// The longest journal any section of ferrin.ini asks for, in days (0: none),
+// so that tidying the journal never removes a day another printer keeps.
+int longestJournalDays();
 
 // Writes one key into ferrin.ini. False when the file could not be written.
 bool writeSlotValue(const std::string& section, const std::string& key, const std::string& value);

@@ -37,6 +37,7 @@ enum ProcessLock {
   ScreenLock,      // one screen text plus its line end
   WorkLock,        // the count of printouts in hand (beginWork, endWork)
   SayLock,         // what a watcher or the settings have said once already
+  JournalLock,     // the journal's numbering, copies and index lines
   ProcessLockCount
 };
 void acquireLock(ProcessLock lock);
@@ -75,3 +76,10 @@ const unsigned kStopSayMilliseconds = 1000;
 
 // Monotonic milliseconds, for measuring and for bounding waits.
 unsigned long long monotonicMilliseconds();
+
+// The local date and time, for names and records people read.
+struct LocalTime {
+  int year, month, day;  // month and day from 1
+  int hour, minute, second;
+};
+LocalTime localTimeNow();

@@ -15,7 +15,8 @@ namespace {
 
 pthread_mutex_t locks[ProcessLockCount] = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_MUTEX_INITIALIZER,
                                            PTHREAD_MUTEX_INITIALIZER, PTHREAD_MUTEX_INITIALIZER,
-                                           PTHREAD_MUTEX_INITIALIZER, PTHREAD_MUTEX_INITIALIZER};
+                                           PTHREAD_MUTEX_INITIALIZER, PTHREAD_MUTEX_INITIALIZER,
+                                           PTHREAD_MUTEX_INITIALIZER};
 
 struct ThreadStart {
   void (*body)(int);
@@ -186,4 +187,11 @@ unsigned long long monotonicMilliseconds() {
   struct timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<unsigned long long>(ts.tv_sec) * 1000ULL + static_cast<unsigned long long>(ts.tv_nsec) / 1000000ULL;
+}
+
+LocalTime localTimeNow() {
+  time_t now = time(nullptr);
+  struct tm local;
+  localtime_r(&now, &local);
+  return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
 }

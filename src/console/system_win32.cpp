@@ -68,3 +68,9 @@ void acquireLock(ProcessLock lock) { EnterCriticalSection(&locks().sections[lock
 void releaseLock(ProcessLock lock) { LeaveCriticalSection(&locks().sections[lock]); }
 
 unsigned long long monotonicMilliseconds() { return GetTickCount64(); }
+
+LocalTime localTimeNow() {
+  SYSTEMTIME local;
+  GetLocalTime(&local);
+  return LocalTime{local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
+}

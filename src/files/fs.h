@@ -77,3 +77,32 @@ int fsCreateFolder(const std::string& name);
 // The names of the regular files in the folder (no hidden files, no
 // folders, no links). 76 when the folder is missing.
 int fsListFolder(const std::string& folder, std::vector<std::string>* names);
+
+// --- Files ferrin writes itself (the journal) ------------------------------
+
+// Creates a new file for writing; 70 when one of that name is there already.
+// The file can be moved with fsMoveFile and is closed with fsCloseFile.
+int fsCreateNewFile(const std::string& name, FsFile* file);
+
+// Writes all of the bytes at the end of a file made by fsCreateNewFile.
+int fsWriteFile(FsFile file, const unsigned char* bytes, unsigned size);
+
+// Waits until what was written to the file is on the disk.
+int fsSyncFile(FsFile file);
+
+// Opens an existing plain file for reading only (fsReadAt, fsFileSize,
+// fsCloseFile), without the spool file's hold on it. Links are refused.
+int fsOpenReadFile(const std::string& name, FsFile* file);
+
+// Adds the text at the end of the file, creating the file when it is not
+// there, in one write.
+int fsAppendToFile(const std::string& name, const std::string& text);
+
+int fsDeleteFile(const std::string& name);
+
+// Removes an empty folder.
+int fsRemoveFolder(const std::string& name);
+
+// The names of the folders in the folder (no hidden ones, no links). 76 when
+// the folder is missing.
+int fsListSubfolders(const std::string& folder, std::vector<std::string>* names);

@@ -22,6 +22,9 @@ struct PosixFileCalls {
   DIR* (*opendir)(const char* path);
   struct dirent* (*readdir)(DIR* dir);
   int (*closedir)(DIR* dir);
+  ssize_t (*write)(int fd, const void* buffer, size_t size);
+  int (*fsync)(int fd);
+  int (*rmdir)(const char* path);
 };
 
 // The entries in use; posixFileCallsDefault holds the real calls.

@@ -61,7 +61,7 @@ int realRenameNoReplace(const char* from, const char* to) {
 
 const PosixFileCalls posixFileCallsDefault = {
     realOpen, ::close, ::pread, ::fstat, ::lstat, realRenameNoReplace, ::unlink, ::mkdir, ::flock,
-    ::opendir, ::readdir, ::closedir,
+    ::opendir, ::readdir, ::closedir, ::write, ::fsync, ::rmdir,
 };
 PosixFileCalls posixFileCalls = posixFileCallsDefault;
 
@@ -476,6 +476,137 @@ int fsListFolder(const std::string& folder, std::vector<std::string>* names) {
     if (found[0] == '.') continue;
     struct stat st;
     if (lstatPath(folder + "/" + found, &st) && S_ISREG(st.st_mode)) names->push_back(found);
+  }
+  closeListing(&listing);
+  return 0;
+}
+
+// --- Files ferrin writes itself ------------------------------------------------
+
+namespace {
+
+// Journal files are readable by the folder's group, like the printouts they
+// keep, and by nobody else.
+const mode_t kOwnFileMode = 0640;
+
+// Writes all the bytes; 0 or the errno.
+int writeAll(int fd, const unsigned char* bytes, std::size_t size) {
+  while (size > 0) {
+    ssize_t done;
+    int error;
+    {
+      LockGuard lock(FileSystemLock);
+      done = sys.write(fd, bytes, size);
+      error = errno;
+    }
+    if (done < 0 && error == EINTR) continue;
+    if (done <= 0) return done < 0 ? error : EIO;
+    bytes += done;
+    size -= static_cast<std::size_t>(done);
+  }
+  return 0;
+}
+
+int openOwnFile(const std::string& name, int flags, int* fd) {
+  int error;
+  {
+    LockGuard lock(FileSystemLock);
+    *fd = sys.open(name.c_str(), flags | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, kOwnFileMode);
+    error = errno;
+  }
+  if (*fd >= 0) return 0;
+  return error == EEXIST ? kErrorAccess : codeForPathError(error, name);
+}
+
+}  // namespace
+
+int fsCreateNewFile(const std::string& name, FsFile* file) {
+  int fd;
+  int code = openOwnFile(name, O_CREAT | O_EXCL, &fd);
+  if (code != 0) return code;
+  struct stat st;
+  int result;
+  {
+    LockGuard lock(FileSystemLock);
+    result = sys.fstat(fd, &st);
+  }
+  *file = new FsFileObject{fd, name, name, false, result == 0 ? st.st_dev : 0, result == 0 ? st.st_ino : 0};
+  return 0;
+}
+
+int fsWriteFile(FsFile file, const unsigned char* bytes, unsigned size) {
+  int error = writeAll(file->fd, bytes, size);
+  return error == 0 ? 0 : codeForErrno(error);
+}
+
+int fsSyncFile(FsFile file) {
+  int result, error;
+  {
+    LockGuard lock(FileSystemLock);
+    result = sys.fsync(file->fd);
+    error = errno;
+  }
+  return result == 0 ? 0 : codeForErrno(error);
+}
+
+int fsOpenReadFile(const std::string& name, FsFile* file) {
+  struct stat st;
+  if (!lstatPath(name, &st)) return kErrorFileNotFound;
+  if (S_ISLNK(st.st_mode)) return kErrorLinkRefused;
+  if (!S_ISREG(st.st_mode)) return kErrorNotPlainFile;
+  int fd, error;
+  {
+    LockGuard lock(FileSystemLock);
+    fd = sys.open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0);
+    error = errno;
+  }
+  if (fd < 0) return codeForPathError(error, name);
+  *file = new FsFileObject{fd, name, name, false, st.st_dev, st.st_ino};
+  return 0;
+}
+
+int fsAppendToFile(const std::string& name, const std::string& text) {
+  int fd;
+  int code = openOwnFile(name, O_CREAT | O_APPEND, &fd);
+  if (code != 0) return code;
+  int error = writeAll(fd, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  closeDescriptor(fd);
+  return error == 0 ? 0 : codeForErrno(error);
+}
+
+int fsDeleteFile(const std::string& name) {
+  int result, error;
+  {
+    LockGuard lock(FileSystemLock);
+    result = sys.unlink(name.c_str());
+    error = errno;
+  }
+  return result == 0 ? 0 : codeForPathError(error, name);
+}
+
+int fsRemoveFolder(const std::string& name) {
+  int result, error;
+  {
+    LockGuard lock(FileSystemLock);
+    result = sys.rmdir(name.c_str());
+    error = errno;
+  }
+  return result == 0 ? 0 : codeForPathError(error, name);
+}
+
+int fsListSubfolders(const std::string& folder, std::vector<std::string>* names) {
+  names->clear();
+  struct stat folderStat;
+  if (!lstatPath(folder, &folderStat)) return kErrorPathNotFound;
+  if (!S_ISDIR(folderStat.st_mode)) return kErrorLinkRefused;
+  FolderListing listing;
+  int code = openListing(folder, &listing);
+  if (code != 0) return code;
+  std::string found;
+  while (nextName(&listing, &found)) {
+    if (found[0] == '.') continue;
+    struct stat st;
+    if (lstatPath(folder + "/" + found, &st) && S_ISDIR(st.st_mode)) names->push_back(found);
   }
   closeListing(&listing);
   return 0;

@@ -39,12 +39,16 @@ struct Win32FileCalls {
   BOOL(WINAPI* CreateDirectoryA)(LPCSTR, LPSECURITY_ATTRIBUTES);
   DWORD(WINAPI* GetFullPathNameA)(LPCSTR, DWORD, LPSTR, LPSTR*);
   DWORD(WINAPI* GetFinalPathNameByHandleA)(HANDLE, LPSTR, DWORD, DWORD);
+  BOOL(WINAPI* WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+  BOOL(WINAPI* FlushFileBuffers)(HANDLE);
+  BOOL(WINAPI* RemoveDirectoryA)(LPCSTR);
 };
 
 Win32FileCalls win32FileCalls = {
     ::CreateFileA, ::ReadFile,       ::SetFilePointer, ::GetFileSize, ::GetFileInformationByHandle,
     ::SetFileInformationByHandle, ::CloseHandle, ::FindFirstFileA, ::FindNextFileA, ::FindClose,
     ::DeleteFileA, ::CreateDirectoryA, ::GetFullPathNameA, ::GetFinalPathNameByHandleA,
+    ::WriteFile, ::FlushFileBuffers, ::RemoveDirectoryA,
 };
 
 namespace {
@@ -405,6 +409,120 @@ int fsListFolder(const std::string& folder, std::vector<std::string>* names) {
       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
   do {
     if ((found.dwFileAttributes & skipped) == 0) names->push_back(found.cFileName);
+  } while (findNext(search, &found));
+  findClose(search);
+  return 0;
+}
+
+// --- Files ferrin writes itself ------------------------------------------------
+
+namespace {
+
+int writeAll(HANDLE handle, const unsigned char* bytes, std::size_t size) {
+  while (size > 0) {
+    DWORD piece = size > 0x10000000u ? 0x10000000u : static_cast<DWORD>(size), done = 0, error;
+    BOOL ok;
+    {
+      PlatformCall call;
+      ok = sys.WriteFile(handle, bytes, piece, &done, NULL);
+      error = GetLastError();
+    }
+    if (!ok) return codeForError(error);
+    if (done == 0) return kErrorDiskFault;
+    bytes += done;
+    size -= done;
+  }
+  return 0;
+}
+
+HANDLE createOwnFile(const std::string& name, DWORD access, DWORD share, DWORD disposition, DWORD* error) {
+  PlatformCall call;
+  HANDLE handle = sys.CreateFileA(name.c_str(), access, share, NULL, disposition,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+  *error = GetLastError();
+  return handle;
+}
+
+}  // namespace
+
+int fsCreateNewFile(const std::string& name, FsFile* file) {
+  DWORD error;
+  // DELETE access, so that the finished file is renamed through its handle.
+  // Others may read it meanwhile (a reprint of a copy not yet flushed).
+  HANDLE handle = createOwnFile(name, GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_NEW, &error);
+  if (handle == INVALID_HANDLE_VALUE) return codeForError(error);
+  *file = new FsFileObject{handle, name, true};
+  return 0;
+}
+
+int fsWriteFile(FsFile file, const unsigned char* bytes, unsigned size) { return writeAll(file->handle, bytes, size); }
+
+int fsSyncFile(FsFile file) {
+  BOOL ok;
+  DWORD error;
+  {
+    PlatformCall call;
+    ok = sys.FlushFileBuffers(file->handle);
+    error = GetLastError();
+  }
+  return ok ? 0 : codeForError(error);
+}
+
+int fsOpenReadFile(const std::string& name, FsFile* file) {
+  DWORD error;
+  HANDLE handle =
+      createOwnFile(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, &error);
+  if (handle == INVALID_HANDLE_VALUE) return codeForError(error);
+  *file = new FsFileObject{handle, name, false};
+  BY_HANDLE_FILE_INFORMATION info;
+  BOOL ok;
+  {
+    PlatformCall call;
+    ok = sys.GetFileInformationByHandle(handle, &info);
+    error = GetLastError();
+  }
+  int code = !ok ? codeForError(error)
+             : (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? kErrorLinkRefused
+             : (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)     ? kErrorNotPlainFile
+                                                                      : 0;
+  if (code != 0) {
+    fsCloseFile(*file);
+    *file = nullptr;
+  }
+  return code;
+}
+
+int fsAppendToFile(const std::string& name, const std::string& text) {
+  DWORD error;
+  // Append-only access: every write goes to the end, whoever else appends.
+  HANDLE handle = createOwnFile(name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS, &error);
+  if (handle == INVALID_HANDLE_VALUE) return codeForError(error);
+  int code = writeAll(handle, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  PlatformCall call;
+  sys.CloseHandle(handle);
+  return code;
+}
+
+int fsDeleteFile(const std::string& name) { return deleteFound(name); }
+
+int fsRemoveFolder(const std::string& name) {
+  PlatformCall call;
+  if (sys.RemoveDirectoryA(name.c_str())) return 0;
+  return codeForError(GetLastError());
+}
+
+int fsListSubfolders(const std::string& folder, std::vector<std::string>* names) {
+  names->clear();
+  WIN32_FIND_DATAA found;
+  DWORD error;
+  HANDLE search = findFirst(folder + "\\*", &found, &error);
+  if (search == INVALID_HANDLE_VALUE) return error == ERROR_FILE_NOT_FOUND ? 0 : codeForError(error);
+  const DWORD skipped = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT;
+  do {
+    std::string name = found.cFileName;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && (found.dwFileAttributes & skipped) == 0 &&
+        name != "." && name != "..")
+      names->push_back(name);
   } while (findNext(search, &found));
   findClose(search);
   return 0;

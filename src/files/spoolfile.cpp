@@ -307,6 +307,11 @@ std::string peekSpoolFile(std::size_t size) {
   return bytes;
 }
 
+int readSpoolAt(std::uint64_t offset, unsigned char* out, unsigned size, unsigned* got) {
+  *got = 0;
+  return spool.file ? fsReadAt(spool.file, offset, out, size, got) : kErrorOther;
+}
+
 bool spoolFileIsOpen() { return spool.file != nullptr; }
 
 FileStamp spoolFileStamp() {

@@ -61,6 +61,10 @@ void removeSpoolFile();
 // be moved, sets the error code and leaves it open.
 void moveSpoolFile(const std::string& target);
 bool spoolFileIsOpen();
+// Up to `size` bytes of the open file at `offset`, whatever the read
+// position, for copying it whole; *got receives how many (0 at the end).
+// Returns 0 or the error code, which is not set on the thread.
+int readSpoolAt(std::uint64_t offset, unsigned char* out, unsigned size, unsigned* got);
 // Up to `size` bytes from the start of the open file, without moving the
 // read position; fewer at the end of the data or on a read failure.
 std::string peekSpoolFile(std::size_t size);

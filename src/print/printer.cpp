@@ -13,6 +13,10 @@ PrinterState printerState;
 
 namespace {
 
+// Pages begun by the document this thread last attached; -1 after a raw
+// document, whose pages only the printer knows.
+thread_local int documentPages = 0;
+
 const std::uint32_t kBlack = 0x000000;
 const std::uint32_t kWhite = 0xFFFFFF;
 
@@ -89,6 +93,7 @@ bool ensurePage() {
   // From here on the page counts as begun even if the device refuses, so that
   // the next form feed or the detach ends it.
   s.pageOpen = true;
+  ++documentPages;
   if (deviceStartPage(s.deviceContext) <= 0 ||
       deviceSetTextAlign(s.deviceContext, kDeviceTaUpdateCp) == kDeviceAlignError) {
     setError(kPrinterDeviceError);
@@ -236,6 +241,7 @@ bool drawText(const std::string& text) {
 }  // namespace
 
 void attachPrinter(const std::string& printerName, const JobOptions& options) {
+  documentPages = 0;
   PrinterState& s = printerState;
   // The previous document belongs to whoever attached it; its hand-over is not
   // this caller's error.
@@ -331,3 +337,7 @@ bool beginPrinterPage() { return ensurePage(); }
 void detachPrinter() { endDocument(DocumentEnd::HandOver); }
 
 void abandonDocument() { endDocument(DocumentEnd::Abandon); }
+
+int lastDocumentPages() { return documentPages; }
+
+void noteRawDocument() { documentPages = -1; }

@@ -67,3 +67,9 @@ void detachPrinter();
 // that could not be read to its end. Never reports an error; does nothing
 // when no printer is attached.
 void abandonDocument();
+
+// The pages of the document the calling thread attached last (counted as
+// they begin), or -1 when it last sent a raw document (print/rawprint.h).
+int lastDocumentPages();
+// For raw printing: the document's pages are not known.
+void noteRawDocument();

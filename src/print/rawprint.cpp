@@ -4,6 +4,7 @@
 
 #include "device/device.h"
 #include "files/errors.h"
+#include "print/printer.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ bool writeAll(PrinterHandle printer, const std::string& bytes) {
 }  // namespace
 
 void printRawDocument(const std::string& printerName, const std::string& bytes) {
+  noteRawDocument();
   if (printerName.size() > kMaxPrinterName || printerName.find('\0') != std::string::npos) {
     setError(kPrinterOpenError);
     return;

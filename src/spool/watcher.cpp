@@ -14,6 +14,7 @@
 #include "print/printer.h"
 #include "print/rawprint.h"
 #include "spool/cycle.h"
+#include "spool/journal.h"
 #include "spool/printout.h"
 #include "spool/queue.h"
 
@@ -220,14 +221,17 @@ CycleOutcome printWaiting(int slotNumber, WatcherMemory& memory, unsigned long l
       closeSpoolFile();
       return CycleIdle;
     }
+    JournalEntry kept = findInJournal(slotNumber, slot);
     int code;
     PrintResult result = printOpenFile(slot, slotNumber, memory, &code);
     if (result == kPrintDone) {
+      recordInJournal(kept, kept.reprint ? kJournalReprinted : kJournalPrinted, lastDocumentPages());
       removePrinted(memory, slotNumber, path, "was printed");
       if (waitingPrintouts(slot.filename).empty()) endOutage(memory, slotNumber);
       else memory.waitingToRetry = false;
     } else {
       closeSpoolFile();
+      recordInJournal(kept, kJournalWaiting, 0);
       noteFailure(memory, result, slot, now);
       // Named by its spool name, so that one outage is said once.
       sayOutage(memory, result, code, slot, slotNumber, slot.filename, waiting.size());
@@ -241,7 +245,8 @@ CycleOutcome printWaiting(int slotNumber, WatcherMemory& memory, unsigned long l
 // The spool file could not be printed now (or printouts are waiting before
 // it): it joins the queue. When it cannot be moved there it is kept under its
 // own name and tried again, as long as it is unchanged, after the retry delay.
-void queueOrKeep(WatcherMemory& memory, PrintResult result, int code, int slotNumber, const std::string& name,
+// True when it was queued.
+bool queueOrKeep(WatcherMemory& memory, PrintResult result, int code, int slotNumber, const std::string& name,
                  unsigned long long now) {
   PrinterSlot slot = slotSnapshot(slotNumber);
   clearError();
@@ -254,7 +259,7 @@ void queueOrKeep(WatcherMemory& memory, PrintResult result, int code, int slotNu
       noteFailure(memory, result, slot, now);
       sayOutage(memory, result, code, slot, slotNumber, name, waitingPrintouts(name).size());
     }
-    return;
+    return true;
   }
   clearError();
   memory.keptStamp = spoolFileStamp();
@@ -266,6 +271,7 @@ void queueOrKeep(WatcherMemory& memory, PrintResult result, int code, int slotNu
   sayOnce(memory.reportedFailure, "keep\n" + cause,
           slotText(slotNumber) + cause + ", and " + name + " could not be moved to the folder " + kWaitingFolder +
               errorText(queueError) + ", so it is kept and tried again. Check that ferrin may write its folder.");
+  return false;
 }
 
 // ferrin.ini lies in a folder that others may write: a spool file name that
@@ -347,9 +353,11 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
   // printout meanwhile and a printout cut off by a crash is printed in full
   // on the next start).
   takeSpoolFile();
+  JournalEntry kept = keepInJournal(slotNumber, slot);
 
   if (othersWaiting) {
-    queueOrKeep(memory, kPrintDone, 0, slotNumber, name, now);
+    bool queued = queueOrKeep(memory, kPrintDone, 0, slotNumber, name, now);
+    recordInJournal(kept, queued ? kJournalWaiting : kJournalRefused, 0);
     endWork();
     return CycleIdle;
   }
@@ -359,9 +367,11 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
     memory.keptStampValid = false;
     memory.reportedFailure.clear();
     memory.waitingToRetry = false;
+    recordInJournal(kept, kJournalPrinted, lastDocumentPages());
     removePrinted(memory, slotNumber, name, "was printed");
   } else {
-    queueOrKeep(memory, result, code, slotNumber, name, now);
+    bool queued = queueOrKeep(memory, result, code, slotNumber, name, now);
+    recordInJournal(kept, queued ? kJournalWaiting : kJournalRefused, 0);
   }
   endWork();
   return result == kPrintDone || result == kPrintRead || result == kPrintHandOver ? CyclePrinted : CycleIdle;
@@ -385,6 +395,7 @@ void sayWhenNotSetUp(int slotNumber) {
 CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned long long now) {
   std::string name = slotSnapshot(slotNumber).filename;
   if (!nameAllowed(slotNumber, memory, name)) return CycleIdle;
+  tidyJournal(slotSnapshot(slotNumber).options.journalDays);
   // An empty queue is looked at again only now and then: only this watcher
   // adds to its queue (and then looks at once), and an idle cycle stays cheap.
   std::vector<std::string> waiting;
