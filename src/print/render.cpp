@@ -6,7 +6,6 @@
 namespace {
 
 const double kNaturalAdvance = 0.6;  // Courier New's advance, in em
-const int kFrameDots = 2;            // a text box's frame, in the paper's units
 
 // --- Places on the device ----------------------------------------------------
 
@@ -108,30 +107,6 @@ void drawRollBits(RenderState& s, int x, int y, int width, int height, int strid
   }
 }
 
-// A QR code's text where none can be drawn: a frame, the text inside in lines.
-void drawTextBox(RenderState& s, const DrawOp& op) {
-  const int stride = (op.width + 7) / 8;
-  std::vector<unsigned char> frame(static_cast<std::size_t>(stride) * static_cast<std::size_t>(op.height), 0);
-  for (int row = 0; row < op.height; ++row) {
-    for (int column = 0; column < op.width; ++column) {
-      const bool edge = row < kFrameDots || row >= op.height - kFrameDots || column < kFrameDots ||
-                        column >= op.width - kFrameDots;
-      const std::size_t at =
-          static_cast<std::size_t>(row) * static_cast<std::size_t>(stride) + static_cast<std::size_t>(column / 8);
-      if (edge) frame[at] = static_cast<unsigned char>(frame[at] | 0x80 >> (column % 8));
-    }
-  }
-  drawRollBits(s, op.x, op.y, op.width, op.height, stride, frame.data());
-  if (op.advance <= 0) return;
-  const CanvasStyle style = styleOf(s, op);
-  const std::size_t columns = static_cast<std::size_t>(std::max(1, op.width / op.advance - 2));
-  for (std::size_t at = 0, line = 1; at < op.text.size(); at += columns, ++line) {
-    const int bottom = op.y + op.lineHeight / 2 + static_cast<int>(line) * op.lineHeight;
-    if (bottom - s.top < 0) continue;  // the frame was broken over a page: its text goes on the last
-    drawRollText(s, op.x + op.advance, bottom, style, op.text.substr(at, columns), op.advance);
-  }
-}
-
 // --- Operations ------------------------------------------------------------------
 
 void endPage(RenderState& s, const DrawOp& op) {
@@ -149,7 +124,6 @@ void renderForms(RenderState& s, const std::vector<DrawOp>& ops) {
       case kDrawPageEnd: case kDrawPageBreak: endPage(s, op); break;
       case kDrawText: if (s.drawing) drawFormText(s, op); break;
       case kDrawImage: if (s.drawing) drawFormImage(s, op); break;
-      case kDrawTextBox: break;  // forms have none
     }
   }
 }
@@ -181,7 +155,6 @@ void renderRoll(RenderState& s, const std::vector<DrawOp>& ops) {
     switch (op.kind) {
       case kDrawText: drawRollText(s, op.x, bottom, styleOf(s, op), op.text, op.advance); break;
       case kDrawImage: drawRollBits(s, op.x, op.y, op.width, op.height, op.bytesPerRow, op.bits.data()); break;
-      case kDrawTextBox: drawTextBox(s, op); break;
       default: break;
     }
   }

@@ -13,7 +13,7 @@
 
 #include "fuzz/check.h"
 #include "lang/escpos.h"
-#include "print/qr.h"
+#include "print/symbols.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ std::vector<DrawOp> layOutInPieces(const std::uint8_t* data, std::size_t size, c
 
 void checkReceipt(const std::uint8_t* data, std::size_t size, int paperWidthMm) {
   ReceiptSettings settings;
-  settings.encodeQr = encodeQrSymbol;
+  settings.encodeSymbol = encodeSymbol;
   settings.paperWidthMm = paperWidthMm;
   const int paper = paperWidthMm == 58 ? kReceiptWidth58 : kReceiptWidth80;
   const Receipt receipt = parseReceipt(data, size, settings);

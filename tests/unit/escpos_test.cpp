@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "lang/escpos.h"
-#include "print/qr.h"
+#include "print/symbols.h"
 #include "unit/pieces.h"
 
 namespace {
@@ -20,7 +20,7 @@ const int ESC = 0x1B, GS = 0x1D, LF = 0x0A, HT = 0x09, CR = 0x0D;
 // The layout as the program runs it: QR codes drawn by the build's encoder.
 ReceiptSettings receiptSettings() {
   ReceiptSettings settings;
-  settings.encodeQr = encodeQrSymbol;
+  settings.encodeSymbol = encodeSymbol;
   return settings;
 }
 
@@ -41,7 +41,6 @@ std::string describe(const DrawOp& op) {
              std::to_string(op.widthScale) + "x" + std::to_string(op.heightScale) + " cp" +
              std::to_string(op.codePage) + " '" + op.text + "'";
     case kDrawImage: return "image " + box;
-    case kDrawTextBox: return "box " + box + " '" + op.text + "'";
     case kDrawPageEnd: return "page " + std::to_string(op.height);
     default: break;
   }
