@@ -114,6 +114,7 @@ PrintResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory
   JobOptions options;
   options.codePage = slotCodePage(slot);
   options.fileMode = spoolFileMode();
+  if (slot.options.controls == kControlsEscPos) options.receiptPaperMm = slot.options.paperwidth;
   clearError();
   attachPrinter(printer, options);
   if (lastError() != 0) {
