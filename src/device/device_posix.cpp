@@ -127,6 +127,9 @@ struct DeviceContextObject {
   bool documentOpen;
   std::string title;
   int fd;                   // the PDF being written
+  // What cairo hands over in many small pieces, gathered here and written
+  // in large ones (writeToScratch, flushScratch).
+  std::vector<unsigned char> pending;
   std::string scratchPath;  // its name, when it already lies in "printed"
   bool writeFailed;
   cairo_surface_t* surface;
@@ -151,8 +154,34 @@ struct DeviceContextObject {
 
 namespace {
 
+const std::size_t kScratchBuffer = 256 * 1024;
+
+// Writes what is gathered; a failure is kept in writeFailed.
+bool writePending(DeviceContextObject* dc) {
+  const unsigned char* data = dc->pending.data();
+  std::size_t length = dc->pending.size();
+  dc->pending.clear();
+  while (length > 0 && !dc->writeFailed) {
+    ssize_t n = write(dc->fd, data, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      dc->writeFailed = true;
+      break;
+    }
+    data += n;
+    length -= static_cast<std::size_t>(n);
+  }
+  return !dc->writeFailed;
+}
+
 cairo_status_t writeToScratch(void* closure, const unsigned char* data, unsigned int length) {
   DeviceContextObject* dc = static_cast<DeviceContextObject*>(closure);
+  if (dc->writeFailed) return CAIRO_STATUS_WRITE_ERROR;
+  if (dc->pending.size() + length <= kScratchBuffer) {
+    dc->pending.insert(dc->pending.end(), data, data + length);
+    return CAIRO_STATUS_SUCCESS;
+  }
+  if (!writePending(dc)) return CAIRO_STATUS_WRITE_ERROR;
   while (length > 0) {
     ssize_t n = write(dc->fd, data, length);
     if (n < 0 && errno == EINTR) continue;
@@ -206,6 +235,7 @@ void discardDocument(DeviceContextObject* dc) {
   dc->surface = nullptr;
   if (dc->fd >= 0) close(dc->fd);
   dc->fd = -1;
+  dc->pending.clear();
   if (!dc->scratchPath.empty()) unlink(dc->scratchPath.c_str());
   dc->scratchPath.clear();
   dc->documentOpen = false;
@@ -791,6 +821,7 @@ int deviceEndDoc(DeviceContext dc) {
     return 1;
   }
   cairo_surface_finish(dc->surface);
+  writePending(dc);
   bool ok = cairo_surface_status(dc->surface) == CAIRO_STATUS_SUCCESS && !dc->writeFailed;
   cairo_surface_destroy(dc->surface);
   dc->surface = nullptr;

@@ -140,18 +140,24 @@ bool encode(ReceiptState& state, const SymbolRequest& request, SymbolModules& sy
          symbol.modules.size() == static_cast<std::size_t>(symbol.width) * static_cast<std::size_t>(symbol.rows);
 }
 
-// A symbol's modules (its data kept with them) as a bitmap at x on the receipt, each module
-// `moduleWidth` dots wide and each row `rowHeight` dots tall.
+// A symbol's modules (its data kept with them) as a bitmap at x on the
+// receipt, each module `moduleWidth` dots wide and each row `rowHeight` dots
+// tall. With `rowsOnce` each row of modules is one row of bits drawn that
+// tall (bars, PDF417's rows), else every row of dots is there (QR codes,
+// whose modules are as tall as they are wide).
 void printModules(ReceiptState& state, const SymbolModules& symbol, const std::string& data, int x,
-                  int moduleWidth, int rowHeight) {
+                  int moduleWidth, int rowHeight, bool rowsOnce) {
   const int width = symbol.width * moduleWidth;
   const int height = symbol.rows * rowHeight;
+  const int repeat = rowsOnce ? rowHeight : 1;
   DrawOp op;
-  if (fillReceiptImage(state, op, width, height, [&](int row, unsigned char* out) {
-        const unsigned char* modules =
-            symbol.modules.data() + static_cast<std::size_t>(row / rowHeight) * static_cast<std::size_t>(symbol.width);
+  if (fillReceiptImage(state, op, width, height / repeat, [&](int row, unsigned char* out) {
+        const std::size_t moduleRow = static_cast<std::size_t>(row * repeat / rowHeight);
+        const unsigned char* modules = symbol.modules.data() + moduleRow * static_cast<std::size_t>(symbol.width);
         setReceiptDots(out, width, [&](int column) { return modules[column / moduleWidth] != 0; });
       })) {
+    op.height = height;
+    op.rowRepeat = repeat;
     op.text = data;
     op.x = x;
     op.y = state.y;
@@ -170,6 +176,10 @@ void printBarText(ReceiptState& state, const std::string& text, int barX, int ba
   DrawOp op;
   op.kind = kDrawText;
   op.text = text.substr(0, static_cast<std::size_t>(fits));
+  // The encoder's text is UTF-8 and may hold the data's control characters:
+  // only plain ASCII characters are printed, a blank for any other.
+  for (char& c : op.text)
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = ' ';
   op.width = advance * static_cast<int>(op.text.size());
   op.height = height;
   op.x = std::max(state.leftMargin, barX + (barWidth - op.width) / 2);
@@ -207,7 +217,8 @@ void printQr(ReceiptState& state) {
     ++state.codesTooWide;
     return;
   }
-  printModules(state, state.qrSymbol, state.qrData, justifiedOffset(state, side), state.qrModule, state.qrModule);
+  printModules(state, state.qrSymbol, state.qrData, justifiedOffset(state, side), state.qrModule, state.qrModule,
+               false);
 }
 
 void printPdf417(ReceiptState& state) {
@@ -240,7 +251,8 @@ void printPdf417(ReceiptState& state) {
     return;
   }
   const int width = symbol.width * module;
-  printModules(state, symbol, state.pdfData, justifiedOffset(state, width), module, module * state.pdfRowHeight);
+  printModules(state, symbol, state.pdfData, justifiedOffset(state, width), module, module * state.pdfRowHeight,
+               true);
 }
 
 // GS ( k cn 48: PDF417.
@@ -342,6 +354,6 @@ void layOutBarCode(ReceiptState& state, const ReceiptCommand& command) {
   SymbolModules bars = symbol;
   bars.rows = 1;
   bars.modules.resize(static_cast<std::size_t>(bars.width));
-  printModules(state, bars, request.data, x, state.barModule, state.barHeight);
+  printModules(state, bars, request.data, x, state.barModule, state.barHeight, true);
   if (state.barText & 2) printBarText(state, symbol.text, x, width);
 }

@@ -57,6 +57,10 @@ struct DrawOp {
   // dot in the high bit, 1 = black; `width` dots of each row are used. Their
   // dots are dpiX by dpiY to the inch (0: one dot is one unit).
   int bytesPerRow = 0;
+  // Each row of `bits` stands for this many rows of the image, which holds
+  // height / rowRepeat rows of bits: a bar code's bars are one row drawn
+  // tall.
+  int rowRepeat = 1;
   int dpiX = 0;
   int dpiY = 0;
   std::vector<unsigned char> bits;

@@ -85,25 +85,31 @@ void drawFormImage(const RenderState& s, const DrawOp& op) {
   canvasBitmap(formX(s, op.x), formY(s, op.y), bitmap);
 }
 
-// A bitmap from roll row y down, in strips where it runs past a page.
-void drawRollBits(RenderState& s, int x, int y, int width, int height, int stride, const unsigned char* bits) {
+// A bitmap from roll row y down, in strips where it runs past a page; each
+// row of bits is `repeat` rows tall, and a strip ends between such rows (a
+// row taller than a page is drawn at the top of one, cut at its end).
+void drawRollBits(RenderState& s, int x, int y, int width, int height, int stride, const unsigned char* bits,
+                  int repeat) {
+  repeat = std::max(1, repeat);
   int row = 0;
   while (row < height) {
-    const int left = rowsLeft(s, y + row);
-    if (left <= 0) {
+    int fit = rowsLeft(s, y + row) / repeat * repeat;
+    if (fit <= 0 && s.top == y + row) fit = repeat;
+    if (fit <= 0) {
       canvasPageBreak();
       s.top = y + row;
       continue;
     }
     CanvasBitmap bitmap;
     bitmap.width = width;
-    bitmap.height = std::min(height - row, left);
+    bitmap.height = std::max(1, std::min(height - row, fit) / repeat);
+    bitmap.rowScale = repeat;
     bitmap.dpiX = s.paper.unitsPerInch;
     bitmap.dpiY = s.paper.unitsPerInch;
     bitmap.stride = stride;
-    bitmap.bits = bits + static_cast<std::size_t>(row) * static_cast<std::size_t>(stride);
+    bitmap.bits = bits + static_cast<std::size_t>(row / repeat) * static_cast<std::size_t>(stride);
     canvasBitmap(rollX(s, x), rollY(s, y + row), bitmap);
-    row += bitmap.height;
+    row += bitmap.height * repeat;
   }
 }
 
@@ -154,7 +160,9 @@ void renderRoll(RenderState& s, const std::vector<DrawOp>& ops) {
     }
     switch (op.kind) {
       case kDrawText: drawRollText(s, op.x, bottom, styleOf(s, op), op.text, op.advance); break;
-      case kDrawImage: drawRollBits(s, op.x, op.y, op.width, op.height, op.bytesPerRow, op.bits.data()); break;
+      case kDrawImage:
+        drawRollBits(s, op.x, op.y, op.width, op.height, op.bytesPerRow, op.bits.data(), op.rowRepeat);
+        break;
       default: break;
     }
   }
