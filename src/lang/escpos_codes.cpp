@@ -178,8 +178,9 @@ void printBarText(ReceiptState& state, const std::string& text, int barX, int ba
   op.text = text.substr(0, static_cast<std::size_t>(fits));
   // The encoder's text is UTF-8 and may hold the data's control characters:
   // only plain ASCII characters are printed, a blank for any other.
-  for (char& c : op.text)
-    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) c = ' ';
+  std::replace_if(
+      op.text.begin(), op.text.end(),
+      [](char c) { return static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F; }, ' ');
   op.width = advance * static_cast<int>(op.text.size());
   op.height = height;
   op.x = std::max(state.leftMargin, barX + (barWidth - op.width) / 2);
