@@ -332,7 +332,8 @@ void obey(ReceiptState& state, const ReceiptCommand& command) {
 }  // namespace
 
 // Before a command that prints on its own (raster images, stored graphics,
-// QR codes, the cut): a line that has not been fed yet is printed first.
+// bar codes and 2D codes, the cut): a line that has not been fed yet is
+// printed first.
 void finishReceiptLine(ReceiptState& state) {
   if (!lineEmpty(state)) printLine(state, state.lineSpacing);
 }

@@ -11,7 +11,7 @@
 
 enum DrawOpKind {
   kDrawText,        // a run of characters in one style
-  kDrawImage,       // a 1-bit bitmap (bit images, logos, QR codes)
+  kDrawImage,       // a 1-bit bitmap (bit images, logos, bar codes and 2D codes)
   kDrawPageEnd,     // a form feed or a paper cut: the page ends here, as the screen says
   kDrawPageBreak,   // the form's length has run out: the printout goes on on a new page
   kDrawScreenLine   // a line of the printout's text as the screen shows it
