@@ -51,7 +51,8 @@ enum SymbolKind {
 struct SymbolRequest {
   SymbolKind kind = kSymbolCode128;
   // The content: digits, characters or bytes as the symbol holds them (a
-  // CODE128's code-set prefixes already read).
+  // CODE128's code-set prefixes already read, EAN and UPC digits without
+  // their check digit).
   std::string data;
   int errorLevel = 0;       // QR: 0-3 (L to H); PDF417: 0-8, or -1 to choose by size
   int columns = 0;          // PDF417 data columns, 0 to choose

@@ -86,14 +86,18 @@ bool readCode128(const std::string& raw, std::string* content) {
 }
 
 // The printer's rules for each symbology's data; the content to encode, or
-// false where the printer would refuse it.
+// false where the printer would refuse it. The printer checks no check
+// digit sent with EAN and UPC data: it is left to the encoder, which always
+// draws the right one.
 bool acceptBarData(SymbolKind kind, const std::string& raw, std::string* content) {
   const std::size_t n = raw.size();
   switch (kind) {
-    case kSymbolUpcA: *content = raw; return (n == 11 || n == 12) && allDigits(raw);
-    case kSymbolUpcE: *content = raw; return (n >= 6 && n <= 8) && allDigits(raw) && (n == 6 || raw[0] == '0' || raw[0] == '1');
-    case kSymbolEan13: *content = raw; return (n == 12 || n == 13) && allDigits(raw);
-    case kSymbolEan8: *content = raw; return (n == 7 || n == 8) && allDigits(raw);
+    case kSymbolUpcA: *content = raw.substr(0, 11); return (n == 11 || n == 12) && allDigits(raw);
+    case kSymbolUpcE:
+      *content = raw.substr(0, 7);
+      return n >= 6 && n <= 8 && allDigits(raw) && (n == 6 || raw[0] == '0' || raw[0] == '1');
+    case kSymbolEan13: *content = raw.substr(0, 12); return (n == 12 || n == 13) && allDigits(raw);
+    case kSymbolEan8: *content = raw.substr(0, 7); return (n == 7 || n == 8) && allDigits(raw);
     case kSymbolItf: *content = raw; return n >= 2 && n % 2 == 0 && allDigits(raw);
     case kSymbolCode39: {
       // The start and stop characters may be sent; the encoder adds its own.
@@ -355,6 +359,6 @@ void layOutBarCode(ReceiptState& state, const ReceiptCommand& command) {
   SymbolModules bars = symbol;
   bars.rows = 1;
   bars.modules.resize(static_cast<std::size_t>(bars.width));
-  printModules(state, bars, request.data, x, state.barModule, state.barHeight, true);
+  printModules(state, bars, symbol.text, x, state.barModule, state.barHeight, true);
   if (state.barText & 2) printBarText(state, symbol.text, x, width);
 }

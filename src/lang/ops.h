@@ -37,8 +37,8 @@ struct DrawOp {
   int height = 0;
 
   // Text runs and screen lines: the bytes as sent, in the code page
-  // `codePage` (0: the document's). Bar codes and 2D codes carry their data
-  // here too.
+  // `codePage` (0: the document's). 2D codes carry their data here too, bar
+  // codes the line of text printed with them.
   std::string text;
   int codePage = 0;
   TextAnchor anchor = kAnchorBottom;

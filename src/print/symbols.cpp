@@ -6,15 +6,13 @@
 
 namespace {
 
-// The library's symbology for a request: the "_CHK" kinds take data that
-// carries its own check digit, which the library then checks.
+// The library's symbology for a request. EAN and UPC data comes without its
+// check digit, which the library adds; EAN-8 is EAN of seven digits.
 int symbologyOf(const SymbolRequest& request) {
-  const std::size_t n = request.data.size();
   switch (request.kind) {
-    case kSymbolUpcA: return n == 12 ? BARCODE_UPCA_CHK : BARCODE_UPCA;
-    case kSymbolUpcE: return n == 8 ? BARCODE_UPCE_CHK : BARCODE_UPCE;
-    case kSymbolEan13: return n == 13 ? BARCODE_EANX_CHK : BARCODE_EANX;
-    case kSymbolEan8: return n == 8 ? BARCODE_EANX_CHK : BARCODE_EANX;
+    case kSymbolUpcA: return BARCODE_UPCA;
+    case kSymbolUpcE: return BARCODE_UPCE;
+    case kSymbolEan13: case kSymbolEan8: return BARCODE_EANX;
     case kSymbolCode39: return BARCODE_CODE39;
     case kSymbolItf: return BARCODE_C25INTER;
     case kSymbolCodabar: return BARCODE_CODABAR;

@@ -303,6 +303,11 @@ TEST(EscPos, BarCodesPlacedAsThePrinterPlacesThem) {
   r += bytes({GS, 'k', 73, 11}) + "{BNo.{C" + bytes({1, 23, 45, 67});
   r += bytes({GS, 'H', 0, GS, 'k', 4}) + "*AB-12*" + bytes({0});
   r += bytes({GS, 'k', 69, 7}) + "*AB-12*";
+  // EAN-13 with its check digit, with a wrong one (which the printer does
+  // not check) and without: the same code each time.
+  r += bytes({GS, 'k', 2}) + "4006381333931" + bytes({0});
+  r += bytes({GS, 'k', 67, 13}) + "4006381333937";
+  r += bytes({GS, 'k', 67, 12}) + "400638133393";
   // Refused: letters in an EAN-13, eleven digits for EAN-8, CODE128
   // without its code set, an odd ITF, a CODABAR without start and stop.
   r += bytes({GS, 'k', 67, 12}) + "40063813339A";
@@ -322,7 +327,7 @@ TEST(EscPos, BarCodesPlacedAsThePrinterPlacesThem) {
   EXPECT_EQ(state.codesTooWide, 1u);
   const std::vector<DrawOp> all = takeReceiptOps(state);
   const std::vector<DrawOp> ops = onPaper(all);
-  ASSERT_EQ(ops.size(), 7u) << describe(Receipt{ops, false});
+  ASSERT_EQ(ops.size(), 10u) << describe(Receipt{ops, false});
 
   const DrawOp& above = ops[0];
   const DrawOp& bars = ops[1];
@@ -353,7 +358,10 @@ TEST(EscPos, BarCodesPlacedAsThePrinterPlacesThem) {
   EXPECT_EQ(ops[4].kind, kDrawImage);
   EXPECT_EQ(ops[3].bits, ops[4].bits);
   EXPECT_EQ(ops[4].y, ops[3].y + 40);
-  EXPECT_EQ(ops[5].text, "after");
+  EXPECT_EQ(ops[5].text, "4006381333931");
+  EXPECT_EQ(ops[6].bits, ops[5].bits);
+  EXPECT_EQ(ops[7].bits, ops[5].bits);
+  EXPECT_EQ(ops[8].text, "after");
   EXPECT_EQ(onScreen(all), (std::vector<std::string>{"No.01234567", "No.01234567", "after"}));
 
   Receipt pieces;
