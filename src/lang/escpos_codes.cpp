@@ -85,6 +85,30 @@ bool readCode128(const std::string& raw, std::string* content) {
   return !content->empty();
 }
 
+// UPC-E sent as the UPC-A number it stands for (number system 0 or 1, then
+// eleven digits with or without the check digit): its seven digits without
+// the check digit, by the zero-suppression rules; false where the number
+// has no UPC-E form.
+bool suppressZeros(const std::string& upcA, std::string* upcE) {
+  const char system = upcA[0];
+  const std::string maker = upcA.substr(1, 5), product = upcA.substr(6, 5);
+  if (system != '0' && system != '1') return false;
+  if (maker.compare(2, 3, "000") == 0 || maker.compare(2, 3, "100") == 0 || maker.compare(2, 3, "200") == 0) {
+    if (product.compare(0, 2, "00") != 0) return false;
+    *upcE = system + maker.substr(0, 2) + product.substr(2, 3) + maker[2];
+  } else if (maker.compare(3, 2, "00") == 0) {
+    if (product.compare(0, 3, "000") != 0) return false;
+    *upcE = system + maker.substr(0, 3) + product.substr(3, 2) + '3';
+  } else if (maker[4] == '0') {
+    if (product.compare(0, 4, "0000") != 0) return false;
+    *upcE = system + maker.substr(0, 4) + product[4] + '4';
+  } else {
+    if (product.compare(0, 4, "0000") != 0 || product[4] < '5') return false;
+    *upcE = system + maker + product[4];
+  }
+  return true;
+}
+
 // The printer's rules for each symbology's data; the content to encode, or
 // false where the printer would refuse it. The printer checks no check
 // digit sent with EAN and UPC data: it is left to the encoder, which always
@@ -94,8 +118,10 @@ bool acceptBarData(SymbolKind kind, const std::string& raw, std::string* content
   switch (kind) {
     case kSymbolUpcA: *content = raw.substr(0, 11); return (n == 11 || n == 12) && allDigits(raw);
     case kSymbolUpcE:
+      if (!allDigits(raw)) return false;
+      if (n == 11 || n == 12) return suppressZeros(raw, content);
       *content = raw.substr(0, 7);
-      return n >= 6 && n <= 8 && allDigits(raw) && (n == 6 || raw[0] == '0' || raw[0] == '1');
+      return n >= 6 && n <= 8 && (n == 6 || raw[0] == '0' || raw[0] == '1');
     case kSymbolEan13: *content = raw.substr(0, 12); return (n == 12 || n == 13) && allDigits(raw);
     case kSymbolEan8: *content = raw.substr(0, 7); return (n == 7 || n == 8) && allDigits(raw);
     case kSymbolItf: *content = raw; return n >= 2 && n % 2 == 0 && allDigits(raw);

@@ -308,6 +308,9 @@ TEST(EscPos, BarCodesPlacedAsThePrinterPlacesThem) {
   r += bytes({GS, 'k', 2}) + "4006381333931" + bytes({0});
   r += bytes({GS, 'k', 67, 13}) + "4006381333937";
   r += bytes({GS, 'k', 67, 12}) + "400638133393";
+  // UPC-E as its seven digits and as the UPC-A number it stands for.
+  r += bytes({GS, 'k', 1}) + "0123455" + bytes({0});
+  r += bytes({GS, 'k', 66, 11}) + "01234500005";
   // Refused: letters in an EAN-13, eleven digits for EAN-8, CODE128
   // without its code set, an odd ITF, a CODABAR without start and stop.
   r += bytes({GS, 'k', 67, 12}) + "40063813339A";
@@ -327,7 +330,7 @@ TEST(EscPos, BarCodesPlacedAsThePrinterPlacesThem) {
   EXPECT_EQ(state.codesTooWide, 1u);
   const std::vector<DrawOp> all = takeReceiptOps(state);
   const std::vector<DrawOp> ops = onPaper(all);
-  ASSERT_EQ(ops.size(), 10u) << describe(Receipt{ops, false});
+  ASSERT_EQ(ops.size(), 12u) << describe(Receipt{ops, false});
 
   const DrawOp& above = ops[0];
   const DrawOp& bars = ops[1];
@@ -361,7 +364,9 @@ TEST(EscPos, BarCodesPlacedAsThePrinterPlacesThem) {
   EXPECT_EQ(ops[5].text, "4006381333931");
   EXPECT_EQ(ops[6].bits, ops[5].bits);
   EXPECT_EQ(ops[7].bits, ops[5].bits);
-  EXPECT_EQ(ops[8].text, "after");
+  EXPECT_EQ(ops[9].bits, ops[8].bits);
+  EXPECT_EQ(ops[8].text, "01234558");
+  EXPECT_EQ(ops[10].text, "after");
   EXPECT_EQ(onScreen(all), (std::vector<std::string>{"No.01234567", "No.01234567", "after"}));
 
   Receipt pieces;
