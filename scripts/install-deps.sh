@@ -11,9 +11,11 @@ packages=(
   libgtest-dev googletest
   cups-daemon cups-client cups-filters cups-filters-core-drivers
   cups  # the socket backend, for the raw queue of the device tests
-  libqrencode-dev  # QR codes on receipts (POSIX build)
+  libzint-dev  # bar codes and 2D codes on receipts (POSIX build)
+  dpkg-dev  # apt-get source: Zint's source for the Windows builds
   poppler-utils tmux procps
-  zbar-tools  # zbarimg reads QR codes back in the tests
+  zbar-tools  # zbarimg reads bar codes and QR codes back in the tests
+  zxing-cpp-tools  # ZXingReader reads PDF417 codes back in the tests
   clang libclang-rt-14-dev clang-tidy cppcheck python3
   wine wine32:i386 libcups2:i386 fonts-wine
   dpkg-dev lintian systemd unzip
@@ -45,3 +47,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -q
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+
+# Zint's encoder for the Windows builds, from Debian's source package.
+mingw=(i686)
+if ! bash "$(dirname "$0")/runs-32bit.sh"; then mingw+=(x86_64); fi
+bash "$(dirname "$0")/zint-mingw.sh" "${mingw[@]}"

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "lang/escpos.h"
-#include "print/qr.h"
+#include "print/symbols.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ bool writePbm(const std::string& path, const DrawOp& image) {
 
 int main(int argc, char** argv) {
   ReceiptSettings settings;
-  settings.encodeQr = encodeQrSymbol;
+  settings.encodeSymbol = encodeSymbol;
   int first = 1;
   if (argc > 1 && std::strcmp(argv[1], "-58") == 0) {
     settings.paperWidthMm = 58;
@@ -103,9 +103,6 @@ int main(int argc, char** argv) {
         std::printf("image %d %d %d %d %s\n", op.x, op.y, op.width, op.height, path.c_str());
         break;
       }
-      case kDrawTextBox:
-        std::printf("box %d %d %d %d %s\n", op.x, op.y, op.width, op.height, quoted(op.text).c_str());
-        break;
       case kDrawPageEnd: std::printf("page %d\n", op.height); break;
       case kDrawPageBreak: case kDrawScreenLine: break;  // what the screen shows is not the paper's
     }

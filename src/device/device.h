@@ -97,6 +97,12 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings);
 // more than these and its usual mode allow. Windows stores no documents of
 // its own and takes any mode. False on failure.
 bool deviceSetDocumentFileMode(DeviceContext dc, unsigned mode);
+// Not a Windows call: receipt paper, for a printer that stores documents as
+// files (POSIX "Save as PDF"): each page of the next document is as wide as
+// the paper and as long as what is drawn on it, the printable width
+// centred. Both widths in hundredths of a mm. False where the printer keeps
+// its own paper: every other printer, and every printer on Windows.
+bool deviceSetRollPaper(DeviceContext dc, int paperWidth, int printableWidth);
 // StartDocA with the given document name: greater than 0 on success.
 int deviceStartDoc(DeviceContext dc, const char* documentName);
 int deviceGetDeviceCaps(DeviceContext dc, int index);

@@ -25,6 +25,11 @@
 namespace {
 
 const int kDotsPerInch = 600;
+// Receipt pages (deviceSetRollPaper), in hundredths of a mm: the white
+// above and below a receipt, and the longest page, after which a receipt goes
+// on on the next.
+const int kRollMargin = 300;
+const int kRollPageLength = 200000;
 const char kSignature[8] = {'f', 'e', 'r', 'r', 'i', 'n', 'D', 'M'};
 
 // The printer's settings record (what DocumentProperties hands out and
@@ -122,12 +127,19 @@ struct DeviceContextObject {
   bool documentOpen;
   std::string title;
   int fd;                   // the PDF being written
+  // What cairo hands over in many small pieces, gathered here and written
+  // in large ones (writeToScratch, flushScratch).
+  std::vector<unsigned char> pending;
   std::string scratchPath;  // its name, when it already lies in "printed"
   bool writeFailed;
   cairo_surface_t* surface;
   int pagesDone;
   std::uint64_t digest;  // of everything drawn: names the document to the scheduler's hand-over
   unsigned fileMode;     // the most a saved PDF may allow
+  // Receipt paper (deviceSetRollPaper): each page is drawn on `page`, a
+  // recording, and goes into the PDF as long as what was drawn.
+  bool rollPaper;
+  cairo_surface_t* page;
   // The page.
   cairo_t* cr;
   // Drawing state.
@@ -142,8 +154,34 @@ struct DeviceContextObject {
 
 namespace {
 
+const std::size_t kScratchBuffer = 256 * 1024;
+
+// Writes what is gathered; a failure is kept in writeFailed.
+bool writePending(DeviceContextObject* dc) {
+  const unsigned char* data = dc->pending.data();
+  std::size_t length = dc->pending.size();
+  dc->pending.clear();
+  while (length > 0 && !dc->writeFailed) {
+    ssize_t n = write(dc->fd, data, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      dc->writeFailed = true;
+      break;
+    }
+    data += n;
+    length -= static_cast<std::size_t>(n);
+  }
+  return !dc->writeFailed;
+}
+
 cairo_status_t writeToScratch(void* closure, const unsigned char* data, unsigned int length) {
   DeviceContextObject* dc = static_cast<DeviceContextObject*>(closure);
+  if (dc->writeFailed) return CAIRO_STATUS_WRITE_ERROR;
+  if (dc->pending.size() + length <= kScratchBuffer) {
+    dc->pending.insert(dc->pending.end(), data, data + length);
+    return CAIRO_STATUS_SUCCESS;
+  }
+  if (!writePending(dc)) return CAIRO_STATUS_WRITE_ERROR;
   while (length > 0) {
     ssize_t n = write(dc->fd, data, length);
     if (n < 0 && errno == EINTR) continue;
@@ -188,6 +226,8 @@ int printableHeight(const DeviceSettings& s) {
 void discardDocument(DeviceContextObject* dc) {
   if (dc->cr != nullptr) cairo_destroy(dc->cr);
   dc->cr = nullptr;
+  if (dc->page != nullptr) cairo_surface_destroy(dc->page);
+  dc->page = nullptr;
   if (dc->surface != nullptr) {
     cairo_surface_finish(dc->surface);
     cairo_surface_destroy(dc->surface);
@@ -195,6 +235,7 @@ void discardDocument(DeviceContextObject* dc) {
   dc->surface = nullptr;
   if (dc->fd >= 0) close(dc->fd);
   dc->fd = -1;
+  dc->pending.clear();
   if (!dc->scratchPath.empty()) unlink(dc->scratchPath.c_str());
   dc->scratchPath.clear();
   dc->documentOpen = false;
@@ -338,6 +379,8 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
   dc->digest = kDigestStart;
   dc->fileMode = 0777;
   dc->cr = nullptr;
+  dc->rollPaper = false;
+  dc->page = nullptr;
   dc->font = stockFont();
   dc->textColor = 0;
   dc->backgroundColor = 0xFFFFFF;
@@ -350,6 +393,21 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
 bool deviceSetDocumentFileMode(DeviceContext dc, unsigned mode) {
   if (dc == nullptr) return false;
   dc->fileMode = mode & 0777;
+  return true;
+}
+
+bool deviceSetRollPaper(DeviceContext dc, int paperWidth, int printableWidth) {
+  if (dc == nullptr || dc->documentOpen || !isSaveAsPdf(dc->printerName) || printableWidth <= 0 ||
+      paperWidth <= printableWidth)
+    return false;
+  DeviceSettings& s = dc->settings;
+  s.paperWidth = paperWidth;
+  s.marginLeft = (paperWidth - printableWidth) / 2;
+  s.marginRight = paperWidth - printableWidth - s.marginLeft;
+  s.marginTop = s.marginBottom = kRollMargin;
+  // A page as long as a receipt can be: a longer one goes on on the next.
+  s.paperLength = kRollPageLength;
+  dc->rollPaper = true;
   return true;
 }
 
@@ -417,8 +475,8 @@ bool deviceGetTextMetrics(DeviceContext dc, TextMetrics* metrics) {
 
 DeviceContext deviceResetDC(DeviceContext dc, const void* settings) {
   if (dc == nullptr || !validSettings(settings)) return nullptr;
-  // Takes effect with the next page.
-  std::memcpy(&dc->settings, settings, sizeof dc->settings);
+  // Takes effect with the next page. Receipt pages keep the receipt's paper.
+  if (!dc->rollPaper) std::memcpy(&dc->settings, settings, sizeof dc->settings);
   return dc;
 }
 
@@ -446,8 +504,15 @@ int deviceSetBkMode(DeviceContext dc, int mode) {
 int deviceStartPage(DeviceContext dc) {
   if (dc == nullptr || !dc->documentOpen || dc->cr != nullptr || dc->writeFailed) return 0;
   const DeviceSettings& s = dc->settings;
-  cairo_pdf_surface_set_size(dc->surface, points(s.paperWidth), points(s.paperLength));
-  dc->cr = cairo_create(dc->surface);
+  if (dc->rollPaper) {
+    // The page's length is known once it has been drawn.
+    const cairo_rectangle_t paper = {0, 0, points(s.paperWidth), points(s.paperLength)};
+    dc->page = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, &paper);
+    dc->cr = cairo_create(dc->page);
+  } else {
+    cairo_pdf_surface_set_size(dc->surface, points(s.paperWidth), points(s.paperLength));
+    dc->cr = cairo_create(dc->surface);
+  }
   // Device units are dots; the origin is the printable area's top-left
   // corner, and nothing is drawn outside that area.
   cairo_scale(dc->cr, 72.0 / kDotsPerInch, 72.0 / kDotsPerInch);
@@ -706,8 +771,38 @@ bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y) {
   return true;
 }
 
+namespace {
+
+// A receipt's page: the recording goes into the PDF on a page as long as
+// its ink, with the top margin below it too.
+int endRollPage(DeviceContext dc) {
+  const DeviceSettings& s = dc->settings;
+  bool ok = cairo_status(dc->cr) == CAIRO_STATUS_SUCCESS;
+  cairo_destroy(dc->cr);
+  dc->cr = nullptr;
+  double x = 0, y = 0, width = 0, height = 0;
+  cairo_recording_surface_ink_extents(dc->page, &x, &y, &width, &height);
+  const double bottom = height > 0 ? y + height : points(s.marginTop);
+  const double length = std::min(points(s.paperLength), std::max(bottom, 0.0) + points(s.marginBottom));
+  cairo_pdf_surface_set_size(dc->surface, points(s.paperWidth), length);
+  cairo_t* cr = cairo_create(dc->surface);
+  cairo_set_source_surface(cr, dc->page, 0, 0);
+  cairo_paint(cr);
+  cairo_show_page(cr);
+  ok = ok && cairo_status(cr) == CAIRO_STATUS_SUCCESS && !dc->writeFailed;
+  cairo_destroy(cr);
+  cairo_surface_destroy(dc->page);
+  dc->page = nullptr;
+  if (!ok) return 0;
+  dc->pagesDone++;
+  return 1;
+}
+
+}  // namespace
+
 int deviceEndPage(DeviceContext dc) {
   if (dc == nullptr || dc->cr == nullptr) return 0;
+  if (dc->page != nullptr) return endRollPage(dc);
   cairo_show_page(dc->cr);
   bool ok = cairo_status(dc->cr) == CAIRO_STATUS_SUCCESS && !dc->writeFailed;
   cairo_destroy(dc->cr);
@@ -726,6 +821,7 @@ int deviceEndDoc(DeviceContext dc) {
     return 1;
   }
   cairo_surface_finish(dc->surface);
+  writePending(dc);
   bool ok = cairo_surface_status(dc->surface) == CAIRO_STATUS_SUCCESS && !dc->writeFailed;
   cairo_surface_destroy(dc->surface);
   dc->surface = nullptr;

@@ -84,6 +84,9 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
 // The spooler keeps no file that others could read: nothing to narrow.
 bool deviceSetDocumentFileMode(DeviceContext dc, unsigned) { return dc != nullptr; }
 
+// Windows printers keep their own paper.
+bool deviceSetRollPaper(DeviceContext, int, int) { return false; }
+
 int deviceStartDoc(DeviceContext dc, const char* documentName) {
   // A size and three names and a number: 20 bytes on 32-bit Windows, padded
   // to 40 on 64-bit Windows.

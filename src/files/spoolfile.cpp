@@ -78,7 +78,9 @@ void skipBytes(std::uint64_t n) {
 bool specialByte(unsigned char c) {
   if (c >= 0x20) return false;
   if (c == kCarriageReturn || c == kEndOfFileMark) return true;
-  if (c == kLineFeed) return spool.reading.anyLineEnd;
+  // A LF that ends no line is a control code like any other where those
+  // are left out.
+  if (c == kLineFeed) return spool.reading.anyLineEnd || spool.reading.dropControl != nullptr;
   if (c == kFormFeed) return false;
   return spool.reading.dropControl != nullptr;
 }
@@ -232,7 +234,7 @@ bool readLinePart(std::string* text, std::size_t room) {
     if (spool.next == spool.count) continue;
     unsigned char c = spool.buffer[spool.next];
     if (c == kEndOfFileMark) break;  // stays next: end of data
-    if (c == kCarriageReturn || c == kLineFeed) {
+    if (c == kCarriageReturn || (c == kLineFeed && spool.reading.anyLineEnd)) {
       takeLineEnd();
       break;
     }

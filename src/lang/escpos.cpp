@@ -35,6 +35,11 @@ const std::uint32_t kEscCutFull = 0x1B69;        // ESC i
 const std::uint32_t kEscCutPartial = 0x1B6D;     // ESC m
 const std::uint32_t kEscCodeTable = 0x1B74;      // ESC t n
 const std::uint32_t kGsSize = 0x1D21;            // GS ! n
+const std::uint32_t kGsBarText = 0x1D48;         // GS H n
+const std::uint32_t kGsBarFont = 0x1D66;         // GS f n
+const std::uint32_t kGsBarHeight = 0x1D68;       // GS h n
+const std::uint32_t kGsBarCode = 0x1D6B;         // GS k m d... NUL, or GS k m n d...
+const std::uint32_t kGsBarWidth = 0x1D77;        // GS w n
 const std::uint32_t kGsGraphics = 0x1D284C;      // GS ( L pL pH m fn ...
 const std::uint32_t kGsSymbol = 0x1D286B;        // GS ( k pL pH cn fn ...
 const std::uint32_t kGsGraphicsLong = 0x1D384C;  // GS 8 L p1 p2 p3 p4 m fn ...
@@ -53,10 +58,16 @@ bool batchFull(const ReceiptState& state) {
   return state.out.ops.size() >= kMaxReceiptOps || state.imageBytes >= kMaxReceiptImageBytes / 2;
 }
 
-void emit(ReceiptState& state, DrawOp op) {
+}  // namespace
+
+void emitReceiptOp(ReceiptState& state, DrawOp op) {
   state.out.ops.push_back(std::move(op));
   state.pageUsed = true;
 }
+
+namespace {
+
+void emit(ReceiptState& state, DrawOp op) { emitReceiptOp(state, std::move(op)); }
 
 // The screen's line of a printed line: its runs' text, a blank between runs
 // that stand apart.
@@ -74,6 +85,8 @@ void emitScreenLine(ReceiptState& state) {
   }
   if (any) state.out.ops.push_back(std::move(line));
 }
+
+}  // namespace
 
 int justifiedOffset(const ReceiptState& state, int width) {
   const int free = std::max(0, state.areaWidth - width);
@@ -100,6 +113,8 @@ void printLine(ReceiptState& state, int feed) {
   state.lineX = 0;
   state.lineHeight = 0;
 }
+
+namespace {
 
 bool lineEmpty(const ReceiptState& state) { return state.line.empty() && state.lineX == 0; }
 
@@ -184,6 +199,10 @@ void resetPrinter(ReceiptState& state) {
   state.areaWidth = state.paperWidth;
   state.stored.clear();
   state.storedWidth = state.storedHeight = 0;
+  state.barModule = 3;
+  state.barHeight = 162;
+  state.barText = 0;
+  state.barFont = kDrawFontA;
 }
 
 int codePageOf(unsigned table) {
@@ -283,6 +302,19 @@ void obey(ReceiptState& state, const ReceiptCommand& command) {
     case kGsRaster: layOutRasterImage(state, command); break;
     case kGsGraphics: case kGsGraphicsLong: layOutGraphics(state, command); break;
     case kGsSymbol: layOutSymbol(state, command); break;
+    case kGsBarCode: layOutBarCode(state, command); break;
+    case kGsBarText:
+      if (n <= 3 || (n >= 48 && n <= 51)) state.barText = static_cast<int>(n % 48);
+      break;
+    case kGsBarFont:
+      if (n <= 1 || n == 48 || n == 49) state.barFont = n % 48 == 0 ? kDrawFontA : kDrawFontB;
+      break;
+    case kGsBarHeight:
+      if (n >= 1) state.barHeight = static_cast<int>(n);
+      break;
+    case kGsBarWidth:
+      if (n >= 2 && n <= 6) state.barModule = static_cast<int>(n);
+      break;
     case kGsLeftMargin:
       if (lineEmpty(state)) setMargins(state, static_cast<int>(command.word(2)), state.areaWidth);
       break;
@@ -293,14 +325,15 @@ void obey(ReceiptState& state, const ReceiptCommand& command) {
       // m 65, 66, 97, 98, 103, 104 feed n dots first.
       cutPaper(state, command.header >= 4 ? static_cast<int>(command.at(3)) : 0);
       break;
-    default: break;  // the drawer kick, NV layOutGraphics, bar codes, settings: nothing to draw
+    default: break;  // the drawer kick, NV graphics, settings: nothing to draw
   }
 }
 
 }  // namespace
 
 // Before a command that prints on its own (raster images, stored graphics,
-// QR codes, the cut): a line that has not been fed yet is printed first.
+// bar codes and 2D codes, the cut): a line that has not been fed yet is
+// printed first.
 void finishReceiptLine(ReceiptState& state) {
   if (!lineEmpty(state)) printLine(state, state.lineSpacing);
 }
@@ -315,7 +348,7 @@ void placeInReceiptLine(ReceiptState& state, DrawOp op) {
 }
 
 void printReceiptBlock(ReceiptState& state, DrawOp op, int height) {
-  if (op.kind == kDrawImage || op.kind == kDrawTextBox) {
+  if (op.kind == kDrawImage) {
     op.x = justifiedOffset(state, op.width);
     op.y = state.y;
     emit(state, std::move(op));
@@ -330,7 +363,7 @@ void beginReceipt(ReceiptState& state, const ReceiptSettings& settings) {
   state.style.codePage = state.defaultCodePage;
   state.areaWidth = state.paperWidth;
   state.lineSpacing = kDefaultLineSpacing;
-  state.encodeQr = settings.encodeQr;
+  state.encodeSymbol = settings.encodeSymbol;
 }
 
 std::size_t layOutReceipt(ReceiptState& state, const unsigned char* data, std::size_t size, bool endOfData) {

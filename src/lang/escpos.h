@@ -40,22 +40,43 @@ const std::size_t kMaxReceiptImageBytes = std::size_t(32) << 20;
 const std::size_t kMaxStoredGraphicsBytes = std::size_t(4) << 20;
 const std::size_t kMaxHeldCommand = std::size_t(8) << 20;
 
-// A QR code's modules: what an encoder makes of the data stored by GS ( k.
-struct QrSymbol {
-  int size = 0;                        // modules on each side
-  std::vector<unsigned char> modules;  // size x size, row by row, 1 = dark
+// The codes a receipt printer draws itself: the bar codes of GS k and the
+// two-dimensional codes of GS ( k.
+enum SymbolKind {
+  kSymbolUpcA, kSymbolUpcE, kSymbolEan13, kSymbolEan8, kSymbolCode39, kSymbolItf, kSymbolCodabar,
+  kSymbolCode93, kSymbolCode128, kSymbolQr, kSymbolPdf417
 };
 
-// Encodes the bytes as a model 2 QR code with error correction level 0 (L)
-// to 3 (H), in the smallest version that holds them; false when it cannot.
-typedef bool (*QrEncoder)(const std::string& data, int errorLevel, QrSymbol& symbol);
+// What to encode, once the printer's own rules have passed the data.
+struct SymbolRequest {
+  SymbolKind kind = kSymbolCode128;
+  // The content: digits, characters or bytes as the symbol holds them (a
+  // CODE128's code-set prefixes already read, EAN and UPC digits without
+  // their check digit).
+  std::string data;
+  int errorLevel = 0;       // QR: 0-3 (L to H); PDF417: 0-8, or -1 to choose by size
+  int columns = 0;          // PDF417 data columns, 0 to choose
+  int rows = 0;             // PDF417 rows, 0 to choose
+  bool truncated = false;   // PDF417 without its right row indicators
+};
+
+// An encoded symbol: rows of modules (a bar code has one), and the line of
+// text a printer prints with a bar code.
+struct SymbolModules {
+  int width = 0;                       // modules across
+  int rows = 0;
+  std::vector<unsigned char> modules;  // rows x width, row by row, 1 = dark
+  std::string text;
+};
+
+// Encodes a symbol; false when the encoder refuses the data.
+typedef bool (*SymbolEncoder)(const SymbolRequest& request, SymbolModules& symbol);
 
 struct ReceiptSettings {
   int paperWidthMm = 80;  // 80, or 58 for narrow paper
   int codePage = 437;     // the code page of the printer's first table (ESC t 0)
-  // Draws QR codes as symbols; without one a QR code prints as its text in
-  // a frame, so that nothing of the receipt is lost.
-  QrEncoder encodeQr = nullptr;
+  // Draws bar codes and 2D codes; without one they print nothing.
+  SymbolEncoder encodeSymbol = nullptr;
 };
 
 struct Receipt {
@@ -126,6 +147,14 @@ struct ReceiptState {
   int storedScaleY = 1;
   std::vector<unsigned char> stored;  // raster rows of (storedWidth + 7) / 8 bytes
 
+  // Bar codes: GS w module width, GS h height in dots, GS H where the text
+  // goes (0 none, 1 above, 2 below, 3 both), GS f its font.
+  int barModule = 3;
+  int barHeight = 162;
+  int barText = 0;
+  DrawFont barFont = kDrawFontA;
+
+  // QR codes (GS ( k cn 49): the stored data and how it prints.
   std::string qrData;
   bool qrStored = false;
   int qrModule = 3;
@@ -133,8 +162,23 @@ struct ReceiptState {
   // The symbol of the stored data, encoded once however often it is printed.
   bool qrEncoded = false;
   bool qrEncodable = false;
-  QrSymbol qrSymbol;
-  QrEncoder encodeQr = nullptr;
+  SymbolModules qrSymbol;
+
+  // PDF417 (GS ( k cn 48).
+  std::string pdfData;
+  bool pdfStored = false;
+  int pdfColumns = 0;
+  int pdfRows = 0;
+  int pdfModule = 3;
+  int pdfRowHeight = 3;   // times the module width
+  int pdfLevel = -1;      // 0-8, or -1: chosen by the data's size
+  bool pdfTruncated = false;
+
+  SymbolEncoder encodeSymbol = nullptr;
+  // Codes of the whole printout left out: data the printer refuses, and
+  // codes wider than the paper. Kept across batches, for the console.
+  unsigned codesRefused = 0;
+  unsigned codesTooWide = 0;
 
   Receipt out;                 // the batch not yet taken
   std::size_t imageBytes = 0;  // in the batch and the line buffer

@@ -4,8 +4,6 @@
 
 namespace {
 
-const std::size_t kMaxQrData = 7089;  // the most bytes a QR code holds
-
 // A raster bitmap printed on its own, scaled by whole dots; wider than the
 // print area it is cut at the right.
 void printRaster(ReceiptState& state, const unsigned char* data, std::size_t size, int sourceWidth,
@@ -71,55 +69,6 @@ void storeGraphics(ReceiptState& state, const unsigned char* p, std::size_t size
   orColumnDots(state.stored.data(), rowBytes, width, height, data, count);
 }
 
-// A QR code's text in a frame as wide as the print area, Font A lines of it
-// inside a margin of half a cell: what the receipt shows where no QR code
-// can be drawn.
-void printQrText(ReceiptState& state) {
-  const int columns = std::max(1, state.areaWidth / kFontAWidth - 2);
-  const int lines = static_cast<int>((state.qrData.size() + static_cast<std::size_t>(columns) - 1) /
-                                     static_cast<std::size_t>(columns));
-  DrawOp op;
-  op.kind = kDrawTextBox;
-  op.width = state.areaWidth;
-  op.height = std::max(1, lines) * kFontAHeight + kFontAHeight;
-  op.text = state.qrData;
-  // In Font A, code page 437: the frame's text is drawn as it always was,
-  // whatever table ESC t chose.
-  op.codePage = 437;
-  op.font = kDrawFontA;
-  op.advance = op.glyphWidth = kFontAWidth;
-  op.em = kFontAHeight * kReceiptEmPerCell;
-  op.lineHeight = kFontAHeight;
-  const int height = op.height;
-  printReceiptBlock(state, std::move(op), height);
-}
-
-void printQr(ReceiptState& state) {
-  if (!state.qrStored || state.qrData.empty()) return;
-  finishReceiptLine(state);
-  if (!state.qrEncoded) {
-    state.qrEncodable =
-        state.encodeQr != nullptr && state.encodeQr(state.qrData, state.qrLevel, state.qrSymbol);
-    state.qrEncoded = true;
-  }
-  const QrSymbol& symbol = state.qrSymbol;
-  const int module = state.qrModule;
-  if (!state.qrEncodable || symbol.size * module > state.areaWidth) {
-    // No encoder here, or a code the paper cannot hold: its text at least.
-    printQrText(state);
-    return;
-  }
-  const int side = symbol.size * module;
-  DrawOp op;
-  if (fillReceiptImage(state, op, side, side, [&](int row, unsigned char* out) {
-        const unsigned char* modules = symbol.modules.data() + static_cast<std::size_t>(row / module * symbol.size);
-        setReceiptDots(out, side, [&](int column) { return modules[column / module] != 0; });
-      })) {
-    op.text = state.qrData;
-  }
-  printReceiptBlock(state, std::move(op), side);
-}
-
 }  // namespace
 
 // ESC * m nL nH: one line's worth of a bit image, column by column, each
@@ -179,38 +128,5 @@ void layOutGraphics(ReceiptState& state, const ReceiptCommand& command) {
                 state.storedScaleX, state.storedScaleY);
     state.stored.clear();
     state.storedWidth = state.storedHeight = 0;
-  }
-}
-
-// GS ( k cn fn [parameters]: of the two-dimensional codes, QR codes
-// (cn 49) are drawn; the others are skipped.
-void layOutSymbol(ReceiptState& state, const ReceiptCommand& command) {
-  const unsigned char* p = command.data();
-  const std::size_t size = command.dataLength();
-  if (size < 2 || p[0] != 49) return;
-  switch (p[1]) {
-    case 67:  // module size in dots
-      if (size >= 3 && p[2] >= 1 && p[2] <= 16) state.qrModule = p[2];
-      break;
-    case 69:  // error correction L, M, Q, H
-      if (size >= 3 && p[2] >= 48 && p[2] <= 51 && state.qrLevel != p[2] - 48) {
-        state.qrLevel = p[2] - 48;
-        state.qrEncoded = false;
-      }
-      break;
-    case 80:  // store the data
-      if (size >= 3) {
-        const std::size_t count = std::min(size - 3, kMaxQrData);
-        if (count < size - 3) state.out.limited = true;
-        state.qrData.assign(reinterpret_cast<const char*>(p + 3), count);
-        state.qrStored = true;
-        state.qrEncoded = false;
-      }
-      break;
-    case 81:  // print it
-      printQr(state);
-      break;
-    default:  // model, size information: nothing to lay out
-      break;
   }
 }

@@ -1,6 +1,7 @@
 // The receipt layout's own parts, shared by its two files: escpos.cpp lays
-// out characters, lines, feeds and settings; escpos_images.cpp the bitmaps
-// and QR codes, which print in the line or on lines of their own.
+// out characters, lines, feeds and settings; escpos_images.cpp the bitmaps,
+// which print in the line or on lines of their own; escpos_codes.cpp the bar
+// codes and 2D codes, on lines of their own.
 #pragma once
 
 #include <cstddef>
@@ -29,16 +30,24 @@ struct ReceiptCommand {
 void finishReceiptLine(ReceiptState& state);
 // Adds an item (a character run or a bit image) at the print position.
 void placeInReceiptLine(ReceiptState& state, DrawOp op);
-// Prints a bitmap (or text box) on its own lines, justified, and feeds
+// Prints a bitmap on its own lines, justified, and feeds
 // `height` dots past it; an op that is not one (an image that was dropped)
 // only feeds.
 void printReceiptBlock(ReceiptState& state, DrawOp op, int height);
 
-// The image commands: ESC *, GS v 0, GS ( L and GS 8 L, GS ( k.
+// Adds an operation as it is, placed on the receipt.
+void emitReceiptOp(ReceiptState& state, DrawOp op);
+// Where something `width` dots wide starts, as ESC a places it in the print
+// area.
+int justifiedOffset(const ReceiptState& state, int width);
+
+// The image commands: ESC *, GS v 0, GS ( L and GS 8 L; the codes: GS ( k
+// and GS k.
 void layOutBitImage(ReceiptState& state, const ReceiptCommand& command);
 void layOutRasterImage(ReceiptState& state, const ReceiptCommand& command);
 void layOutGraphics(ReceiptState& state, const ReceiptCommand& command);
 void layOutSymbol(ReceiptState& state, const ReceiptCommand& command);
+void layOutBarCode(ReceiptState& state, const ReceiptCommand& command);
 
 // Fills `op` with a width x height bitmap, row by row: `fillRow(row, out)`
 // sets the black dots of a row of white bytes. Within what is left of the

@@ -11,8 +11,7 @@
 
 enum DrawOpKind {
   kDrawText,        // a run of characters in one style
-  kDrawImage,       // a 1-bit bitmap (bit images, logos, QR codes)
-  kDrawTextBox,     // a QR code's text in a frame, where no QR encoder was at hand
+  kDrawImage,       // a 1-bit bitmap (bit images, logos, bar codes and 2D codes)
   kDrawPageEnd,     // a form feed or a paper cut: the page ends here, as the screen says
   kDrawPageBreak,   // the form's length has run out: the printout goes on on a new page
   kDrawScreenLine   // a line of the printout's text as the screen shows it
@@ -37,8 +36,9 @@ struct DrawOp {
   int width = 0;
   int height = 0;
 
-  // Text runs, text boxes and screen lines: the bytes as sent, in the code
-  // page `codePage` (0: the document's). QR codes carry their data here too.
+  // Text runs and screen lines: the bytes as sent, in the code page
+  // `codePage` (0: the document's). 2D codes carry their data here too, bar
+  // codes the line of text printed with them.
   std::string text;
   int codePage = 0;
   TextAnchor anchor = kAnchorBottom;
@@ -53,14 +53,14 @@ struct DrawOp {
   DrawFont font = kDrawFontA;
   int widthScale = 1;      // 1-8
   int heightScale = 1;     // 1-8
-  // Text boxes: the text in lines this far apart, a character's advance in
-  // from the frame on the left and half a line below it at the top.
-  int lineHeight = 0;
-
   // Images: `height` rows of `bytesPerRow` bytes, top row first, leftmost
   // dot in the high bit, 1 = black; `width` dots of each row are used. Their
   // dots are dpiX by dpiY to the inch (0: one dot is one unit).
   int bytesPerRow = 0;
+  // Each row of `bits` stands for this many rows of the image, which holds
+  // height / rowRepeat rows of bits: a bar code's bars are one row drawn
+  // tall.
+  int rowRepeat = 1;
   int dpiX = 0;
   int dpiY = 0;
   std::vector<unsigned char> bits;

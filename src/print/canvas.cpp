@@ -1,5 +1,6 @@
 #include "print/canvas.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -221,7 +222,7 @@ void canvasBitmap(int x, int y, const CanvasBitmap& bitmap) {
   }
   MonoBitmapInfo info{bitmap.width, bitmap.height};
   int width = toDeviceDots(bitmap.width, bitmap.dpiX, page.dpiX);
-  int height = toDeviceDots(bitmap.height, bitmap.dpiY, page.dpiY);
+  int height = toDeviceDots(bitmap.height * std::max(1, bitmap.rowScale), bitmap.dpiY, page.dpiY);
   if (deviceStretchMonoBitmap(printerState.deviceContext, x, y, width, height, &info, bits) == 0)
     setError(kPrinterDeviceError);
 }

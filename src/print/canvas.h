@@ -87,6 +87,7 @@ struct CanvasBitmap {
   int dpiY = 0;
   int stride = 0;
   const unsigned char* bits = nullptr;
+  int rowScale = 1;  // each of the `height` rows is drawn this many of its dots tall
 };
 
 // The printable area and resolution; false (57) when no printer is attached.

@@ -189,9 +189,15 @@ bool readPrinterSettings(const char* name) {
 // A device context for the printer with the document "Print job" started on
 // it; nullptr (nothing left behind) on failure. A narrower file mode is
 // passed on before the document starts, and must be taken.
-DeviceContext startDocument(const char* name, unsigned fileMode) {
+// Receipt paper's printable width in hundredths of a mm: what a 203 dpi
+// receipt printer prints of 80 mm paper (576 dots) and of 58 mm (384 dots).
+int receiptPrintableWidth(int paperMm) { return paperMm == 58 ? 4800 : 7200; }
+
+DeviceContext startDocument(const char* name, unsigned fileMode, int receiptPaperMm) {
   DeviceContext dc = deviceCreateDC(name, printerState.deviceMode.data());
   if (dc == nullptr) return nullptr;
+  // A printer that keeps its own paper says no: nothing to do.
+  if (receiptPaperMm > 0) deviceSetRollPaper(dc, receiptPaperMm * 100, receiptPrintableWidth(receiptPaperMm));
   if ((fileMode != kAnyFileMode && !deviceSetDocumentFileMode(dc, fileMode & kAnyFileMode)) ||
       deviceStartDoc(dc, kPrintJobName) <= 0) {
     deviceDeleteDC(dc);
@@ -258,7 +264,7 @@ void attachPrinter(const std::string& printerName, const JobOptions& options) {
     setError(kPrinterOpenError);
     return;
   }
-  DeviceContext dc = startDocument(name, options.fileMode);
+  DeviceContext dc = startDocument(name, options.fileMode, options.receiptPaperMm);
   if (dc == nullptr) {
     releaseDeviceMode();
     setError(kPrinterOpenError);

@@ -39,6 +39,10 @@ struct JobOptions {
   // that stores documents as files (POSIX "Save as PDF") gives the file no
   // more than these and its usual mode allow. Nothing on Windows.
   unsigned fileMode = kAnyFileMode;
+  // Receipts: the paper's width in mm (80 or 58), 0 for none. A printer that
+  // stores documents as files then makes each receipt a page as wide as the
+  // paper and as long as the receipt; real printers keep their paper.
+  int receiptPaperMm = 0;
 };
 
 // Ends the document in progress, then opens the named printer and starts a

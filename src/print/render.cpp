@@ -6,7 +6,6 @@
 namespace {
 
 const double kNaturalAdvance = 0.6;  // Courier New's advance, in em
-const int kFrameDots = 2;            // a text box's frame, in the paper's units
 
 // --- Places on the device ----------------------------------------------------
 
@@ -86,49 +85,31 @@ void drawFormImage(const RenderState& s, const DrawOp& op) {
   canvasBitmap(formX(s, op.x), formY(s, op.y), bitmap);
 }
 
-// A bitmap from roll row y down, in strips where it runs past a page.
-void drawRollBits(RenderState& s, int x, int y, int width, int height, int stride, const unsigned char* bits) {
+// A bitmap from roll row y down, in strips where it runs past a page; each
+// row of bits is `repeat` rows tall, and a strip ends between such rows (a
+// row taller than a page is drawn at the top of one, cut at its end).
+void drawRollBits(RenderState& s, int x, int y, int width, int height, int stride, const unsigned char* bits,
+                  int repeat) {
+  repeat = std::max(1, repeat);
   int row = 0;
   while (row < height) {
-    const int left = rowsLeft(s, y + row);
-    if (left <= 0) {
+    int fit = rowsLeft(s, y + row) / repeat * repeat;
+    if (fit <= 0 && s.top == y + row) fit = repeat;
+    if (fit <= 0) {
       canvasPageBreak();
       s.top = y + row;
       continue;
     }
     CanvasBitmap bitmap;
     bitmap.width = width;
-    bitmap.height = std::min(height - row, left);
+    bitmap.height = std::max(1, std::min(height - row, fit) / repeat);
+    bitmap.rowScale = repeat;
     bitmap.dpiX = s.paper.unitsPerInch;
     bitmap.dpiY = s.paper.unitsPerInch;
     bitmap.stride = stride;
-    bitmap.bits = bits + static_cast<std::size_t>(row) * static_cast<std::size_t>(stride);
+    bitmap.bits = bits + static_cast<std::size_t>(row / repeat) * static_cast<std::size_t>(stride);
     canvasBitmap(rollX(s, x), rollY(s, y + row), bitmap);
-    row += bitmap.height;
-  }
-}
-
-// A QR code's text where none can be drawn: a frame, the text inside in lines.
-void drawTextBox(RenderState& s, const DrawOp& op) {
-  const int stride = (op.width + 7) / 8;
-  std::vector<unsigned char> frame(static_cast<std::size_t>(stride) * static_cast<std::size_t>(op.height), 0);
-  for (int row = 0; row < op.height; ++row) {
-    for (int column = 0; column < op.width; ++column) {
-      const bool edge = row < kFrameDots || row >= op.height - kFrameDots || column < kFrameDots ||
-                        column >= op.width - kFrameDots;
-      const std::size_t at =
-          static_cast<std::size_t>(row) * static_cast<std::size_t>(stride) + static_cast<std::size_t>(column / 8);
-      if (edge) frame[at] = static_cast<unsigned char>(frame[at] | 0x80 >> (column % 8));
-    }
-  }
-  drawRollBits(s, op.x, op.y, op.width, op.height, stride, frame.data());
-  if (op.advance <= 0) return;
-  const CanvasStyle style = styleOf(s, op);
-  const std::size_t columns = static_cast<std::size_t>(std::max(1, op.width / op.advance - 2));
-  for (std::size_t at = 0, line = 1; at < op.text.size(); at += columns, ++line) {
-    const int bottom = op.y + op.lineHeight / 2 + static_cast<int>(line) * op.lineHeight;
-    if (bottom - s.top < 0) continue;  // the frame was broken over a page: its text goes on the last
-    drawRollText(s, op.x + op.advance, bottom, style, op.text.substr(at, columns), op.advance);
+    row += bitmap.height * repeat;
   }
 }
 
@@ -149,7 +130,6 @@ void renderForms(RenderState& s, const std::vector<DrawOp>& ops) {
       case kDrawPageEnd: case kDrawPageBreak: endPage(s, op); break;
       case kDrawText: if (s.drawing) drawFormText(s, op); break;
       case kDrawImage: if (s.drawing) drawFormImage(s, op); break;
-      case kDrawTextBox: break;  // forms have none
     }
   }
 }
@@ -180,8 +160,9 @@ void renderRoll(RenderState& s, const std::vector<DrawOp>& ops) {
     }
     switch (op.kind) {
       case kDrawText: drawRollText(s, op.x, bottom, styleOf(s, op), op.text, op.advance); break;
-      case kDrawImage: drawRollBits(s, op.x, op.y, op.width, op.height, op.bytesPerRow, op.bits.data()); break;
-      case kDrawTextBox: drawTextBox(s, op); break;
+      case kDrawImage:
+        drawRollBits(s, op.x, op.y, op.width, op.height, op.bytesPerRow, op.bits.data(), op.rowRepeat);
+        break;
       default: break;
     }
   }

@@ -10,7 +10,7 @@
 #include "lang/probe.h"
 #include "lang/scan.h"
 #include "print/printer.h"
-#include "print/qr.h"
+#include "print/symbols.h"
 #include "print/render.h"
 
 namespace {
@@ -169,7 +169,7 @@ void readOn(std::vector<unsigned char>& held, std::size_t want, bool* atEnd, int
 // at a time, interprets it in the slot's printer language and draws it on
 // the attached printer, its text lines echoed. Returns 0, or the error code
 // of a read that failed.
-int printInterpreted(const PrintLayout& layout) {
+int printInterpreted(const PrintLayout& layout, PrintedCodes* codes) {
   std::vector<unsigned char> held;
   bool atEnd = false;
   int readError = 0;
@@ -185,7 +185,7 @@ int printInterpreted(const PrintLayout& layout) {
     ReceiptSettings settings;
     settings.paperWidthMm = layout.paperWidthMm;
     settings.codePage = layout.codePage;
-    settings.encodeQr = encodeQrSymbol;
+    settings.encodeSymbol = encodeSymbol;
     beginReceipt(in.escpos, settings);
     beginRender(render, receiptPaper(), std::string(), echoPrintoutText);
   } else {
@@ -210,15 +210,19 @@ int printInterpreted(const PrintLayout& layout) {
   }
   finish(in);
   renderOps(render, takeOps(in));
+  if (codes != nullptr && in.receipt) {
+    codes->refused = in.escpos.codesRefused;
+    codes->tooWide = in.escpos.codesTooWide;
+  }
   return readError;
 }
 
 }  // namespace
 
-int printSpoolLines(const PrintLayout& layout, int* printError) {
+int printSpoolLines(const PrintLayout& layout, int* printError, PrintedCodes* codes) {
   if (layout.controls == kControlsEscP || layout.controls == kControlsEscPos) {
     clearError();
-    int error = printInterpreted(layout);
+    int error = printInterpreted(layout, codes);
     if (printError != nullptr && *printError == 0) *printError = lastError();
     return error;
   }

@@ -44,5 +44,10 @@ void echoRawPrintout(const std::string& bytes);
 // the font again; with "exact", pages break where the form feeds stand. At
 // most 1 MiB of a line is kept; the rest is only echoed. Returns 0, or the
 // error code of a read that failed. *printError, when given and 0, gets the
-// first error code the printing layer set.
-int printSpoolLines(const PrintLayout& layout, int* printError);
+// first error code the printing layer set. *codes, when given, gets what
+// became of the printout's bar codes and 2D codes.
+struct PrintedCodes {
+  unsigned refused = 0;  // data the printer would refuse: nothing printed
+  unsigned tooWide = 0;  // wider than the paper: nothing printed
+};
+int printSpoolLines(const PrintLayout& layout, int* printError, PrintedCodes* codes = nullptr);

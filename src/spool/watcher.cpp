@@ -59,6 +59,19 @@ enum PrintResult {
   kPrintLayOut     // raw bytes were not taken: lay the printout out instead
 };
 
+// Bar codes and 2D codes a receipt printer would not print, said once for
+// the printout: the rest of it printed.
+void sayCodesLeftOut(const PrintedCodes& codes, int slotNumber) {
+  const auto leftOut = [](unsigned n) {
+    return n == 1 ? std::string("a code of the printout was left out, since it is")
+                  : numberText(static_cast<int>(n)) + " codes of the printout were left out, since they are";
+  };
+  if (codes.refused > 0)
+    writeOutputLine(slotText(slotNumber) + leftOut(codes.refused) + " not data the printer takes.");
+  if (codes.tooWide > 0)
+    writeOutputLine(slotText(slotNumber) + leftOut(codes.tooWide) + " wider than the paper.");
+}
+
 // With mode=raw: the file's bytes go to the printer unchanged, its text is
 // echoed. kPrintLayOut when the printer takes no raw data ("Save as PDF") or
 // the file is too large to send whole: it is then laid out as pages.
@@ -102,6 +115,7 @@ PrintResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory
   JobOptions options;
   options.codePage = slotCodePage(slot);
   options.fileMode = spoolFileMode();
+  if (slot.options.controls == kControlsEscPos) options.receiptPaperMm = slot.options.paperwidth;
   clearError();
   attachPrinter(printer, options);
   if (lastError() != 0) {
@@ -111,7 +125,9 @@ PrintResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory
   setSpoolReading(slotReading(slot));
   PrintLayout layout = slotLayout(slot);
   selectFont(layout.fontname, layout.fontsize);
-  int readError = printSpoolLines(layout, nullptr);
+  PrintedCodes codes;
+  int readError = printSpoolLines(layout, nullptr, &codes);
+  sayCodesLeftOut(codes, slotNumber);
   if (readError != 0) {
     abandonDocument();
     *code = readError;

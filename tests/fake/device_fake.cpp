@@ -432,6 +432,12 @@ DeviceContext deviceCreateDC(const char* name, const void* settings) {
   return dc;
 }
 
+// The fake printer keeps its own paper, as a real one does.
+bool deviceSetRollPaper(DeviceContext dc, int, int) {
+  findContext(dc, "SetRollPaper");
+  return false;
+}
+
 bool deviceSetDocumentFileMode(DeviceContext dc, unsigned mode) {
   Context* c = findContext(dc, "SetDocumentFileMode");
   bool ok = c != nullptr && !shouldFail("SetDocumentFileMode");

@@ -1,7 +1,8 @@
 // Receipts from arbitrary bytes, on both paper widths: the layout stays
 // within its bounds (operations, image bytes), every image holds exactly its
 // rows and lies on the paper, everything on a receipt lies above the receipt's
-// end, text runs hold only printable bytes that were in the input, the list
+// end, text runs hold only printable bytes (at most four for each byte of
+// input, for bar codes' text), the list
 // ends with a page end whenever it holds anything, and a reader that feeds
 // the bytes a few at a time (taking the operations after every call) gets
 // the same receipt. libFuzzer hands over a heap block of exactly the input's
@@ -13,7 +14,7 @@
 
 #include "fuzz/check.h"
 #include "lang/escpos.h"
-#include "print/qr.h"
+#include "print/symbols.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ std::vector<DrawOp> layOutInPieces(const std::uint8_t* data, std::size_t size, c
 
 void checkReceipt(const std::uint8_t* data, std::size_t size, int paperWidthMm) {
   ReceiptSettings settings;
-  settings.encodeQr = encodeQrSymbol;
+  settings.encodeSymbol = encodeSymbol;
   settings.paperWidthMm = paperWidthMm;
   const int paper = paperWidthMm == 58 ? kReceiptWidth58 : kReceiptWidth80;
   const Receipt receipt = parseReceipt(data, size, settings);
@@ -96,15 +97,20 @@ void checkReceipt(const std::uint8_t* data, std::size_t size, int paperWidthMm) 
       FUZZ_CHECK(op.x + op.width <= paper, "image %zu from %d, %d wide, past the paper", i, op.x, op.width);
     }
     if (op.kind == kDrawImage) {
-      FUZZ_CHECK(op.bytesPerRow == (op.width + 7) / 8 &&
-                     op.bits.size() == static_cast<std::size_t>(op.bytesPerRow) * static_cast<std::size_t>(op.height),
-                 "image %zu: %zu bytes for %d x %d", i, op.bits.size(), op.width, op.height);
+      // Each row of bits may stand for several rows of dots (a code's modules).
+      FUZZ_CHECK(op.rowRepeat >= 1 && op.height % op.rowRepeat == 0 && op.bytesPerRow == (op.width + 7) / 8 &&
+                     op.bits.size() == static_cast<std::size_t>(op.bytesPerRow) *
+                                           static_cast<std::size_t>(op.height / op.rowRepeat),
+                 "image %zu: %zu bytes for %d x %d, rows of %d", i, op.bits.size(), op.width, op.height,
+                 op.rowRepeat);
       imageBytes += op.bits.size();
     }
   }
   FUZZ_CHECK(pageStart == receipt.ops.size(), "operations after the last page end");
   FUZZ_CHECK(imageBytes <= kMaxReceiptImageBytes, "%zu image bytes", imageBytes);
-  FUZZ_CHECK(textBytes <= size, "%zu bytes of text from %zu bytes", textBytes, size);
+  // A bar code's text may print above and below it, and holds two digits for
+  // each byte of CODE128's code set C: at most four characters a byte.
+  FUZZ_CHECK(textBytes <= 4 * size, "%zu bytes of text from %zu bytes", textBytes, size);
 
   if (receipt.limited) return;  // a full batch ends a whole parse, not a reader's
   const std::size_t piece = size > 0 ? 1 + data[size - 1] % 13u : 1;

@@ -36,7 +36,6 @@ std::string describe(const DrawOp& op) {
     case kDrawScreenLine: return "screen '" + op.text + "'";
     case kDrawPageEnd: return "page end";
     case kDrawPageBreak: return "page break";
-    case kDrawTextBox: break;
   }
   return "?";
 }

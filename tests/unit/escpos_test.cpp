@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "lang/escpos.h"
-#include "print/qr.h"
+#include "print/symbols.h"
 #include "unit/pieces.h"
 
 namespace {
@@ -20,7 +20,7 @@ const int ESC = 0x1B, GS = 0x1D, LF = 0x0A, HT = 0x09, CR = 0x0D;
 // The layout as the program runs it: QR codes drawn by the build's encoder.
 ReceiptSettings receiptSettings() {
   ReceiptSettings settings;
-  settings.encodeQr = encodeQrSymbol;
+  settings.encodeSymbol = encodeSymbol;
   return settings;
 }
 
@@ -41,7 +41,6 @@ std::string describe(const DrawOp& op) {
              std::to_string(op.widthScale) + "x" + std::to_string(op.heightScale) + " cp" +
              std::to_string(op.codePage) + " '" + op.text + "'";
     case kDrawImage: return "image " + box;
-    case kDrawTextBox: return "box " + box + " '" + op.text + "'";
     case kDrawPageEnd: return "page " + std::to_string(op.height);
     default: break;
   }
@@ -293,3 +292,84 @@ TEST(EscPos, HostileDataStaysBounded) {
 }
 
 }  // namespace
+
+// Bar codes as the printer places them: right-justified by ESC a, modules of
+// GS w dots, GS h dots tall, the text above and below in the GS f font and
+// centred on the bars; both forms of GS k give the same code. Data the
+// printer refuses and codes wider than the paper print nothing and are
+// counted for the console; the layout is the same in pieces.
+TEST(EscPos, BarCodesPlacedAsThePrinterPlacesThem) {
+  std::string r = bytes({ESC, 'a', 2, GS, 'H', 3, GS, 'f', 1, GS, 'h', 40, GS, 'w', 3});
+  r += bytes({GS, 'k', 73, 11}) + "{BNo.{C" + bytes({1, 23, 45, 67});
+  r += bytes({GS, 'H', 0, GS, 'k', 4}) + "*AB-12*" + bytes({0});
+  r += bytes({GS, 'k', 69, 7}) + "*AB-12*";
+  // EAN-13 with its check digit, with a wrong one (which the printer does
+  // not check) and without: the same code each time.
+  r += bytes({GS, 'k', 2}) + "4006381333931" + bytes({0});
+  r += bytes({GS, 'k', 67, 13}) + "4006381333937";
+  r += bytes({GS, 'k', 67, 12}) + "400638133393";
+  // UPC-E as its seven digits and as the UPC-A number it stands for.
+  r += bytes({GS, 'k', 1}) + "0123455" + bytes({0});
+  r += bytes({GS, 'k', 66, 11}) + "01234500005";
+  // Refused: letters in an EAN-13, eleven digits for EAN-8, CODE128
+  // without its code set, an odd ITF, a CODABAR without start and stop.
+  r += bytes({GS, 'k', 67, 12}) + "40063813339A";
+  r += bytes({GS, 'k', 3}) + "12345678901" + bytes({0});
+  r += bytes({GS, 'k', 73, 4}) + "1234";
+  r += bytes({GS, 'k', 70, 3}) + "123";
+  r += bytes({GS, 'k', 71, 4}) + "1234";
+  // Too wide: 6-dot modules of a long CODE39 on 80 mm paper.
+  r += bytes({GS, 'w', 6, GS, 'k', 69, 20}) + "ABCDEFGHIJKLMNOPQRST";
+  r += "after" + bytes({LF});
+
+  ReceiptState state;
+  beginReceipt(state, receiptSettings());
+  layOutReceipt(state, reinterpret_cast<const unsigned char*>(r.data()), r.size(), true);
+  finishReceipt(state);
+  EXPECT_EQ(state.codesRefused, 5u);
+  EXPECT_EQ(state.codesTooWide, 1u);
+  const std::vector<DrawOp> all = takeReceiptOps(state);
+  const std::vector<DrawOp> ops = onPaper(all);
+  ASSERT_EQ(ops.size(), 12u) << describe(Receipt{ops, false});
+
+  const DrawOp& above = ops[0];
+  const DrawOp& bars = ops[1];
+  const DrawOp& below = ops[2];
+  EXPECT_EQ(above.text, "No.01234567");
+  EXPECT_EQ(below.text, above.text);
+  EXPECT_EQ(above.font, kDrawFontB);
+  EXPECT_EQ(above.y + above.height, bars.y);
+  EXPECT_EQ(below.y, bars.y + bars.height);
+  EXPECT_EQ(bars.height, 40);
+  EXPECT_EQ(bars.x + bars.width, kReceiptWidth80) << "right-justified";
+  EXPECT_NEAR(above.x + above.width / 2, bars.x + bars.width / 2, kFontBWidth);
+  // Every bar and space is a whole number of 3-dot modules; it starts with a
+  // bar and every row is the same.
+  const std::vector<std::string> rows = dots(bars);
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(rows.front()[0], '#');
+  for (const std::string& row : rows) EXPECT_EQ(row, rows.front());
+  std::size_t run = 1;
+  for (std::size_t i = 1; i <= rows.front().size(); ++i, ++run) {
+    if (i < rows.front().size() && rows.front()[i] == rows.front()[i - 1]) continue;
+    EXPECT_EQ(run % 3, 0u) << "a run of " << run << " dots ends at " << i;
+    run = 0;
+  }
+
+  // CODE39 in both forms, without text: the same bars, one below the other.
+  EXPECT_EQ(ops[3].kind, kDrawImage);
+  EXPECT_EQ(ops[4].kind, kDrawImage);
+  EXPECT_EQ(ops[3].bits, ops[4].bits);
+  EXPECT_EQ(ops[4].y, ops[3].y + 40);
+  EXPECT_EQ(ops[5].text, "4006381333931");
+  EXPECT_EQ(ops[6].bits, ops[5].bits);
+  EXPECT_EQ(ops[7].bits, ops[5].bits);
+  EXPECT_EQ(ops[9].bits, ops[8].bits);
+  EXPECT_EQ(ops[8].text, "01234558");
+  EXPECT_EQ(ops[10].text, "after");
+  EXPECT_EQ(onScreen(all), (std::vector<std::string>{"No.01234567", "No.01234567", "after"}));
+
+  Receipt pieces;
+  pieces.ops = layOutInPieces(r, 5);
+  EXPECT_EQ(describe(pieces), describe(Receipt{all, false}));
+}

@@ -388,6 +388,14 @@ TEST_F(WatcherCycleTest, StrippedControlCodesLeaveTheTextOfDotMatrixAndReceiptPr
   EXPECT_EQ(cycle(), CyclePrinted);
   EXPECT_EQ(documentTexts(), (std::vector<std::string>{"SHOP|Total 12.50|"}));
   EXPECT_EQ(fakeDevice.documents[0].pages, 1);
+  // A word processor's LF CR line ends, where CR LF is the line end: each
+  // LF ends no line and is left out like any other control code.
+  resetFakeDevice();
+  writeFile(kSpool, "\x1b@First\n\rSecond\n\rThird\r\n");
+  shown.clear();
+  EXPECT_EQ(cycle(nullptr, &shown), CyclePrinted);
+  EXPECT_EQ(documentTexts(), (std::vector<std::string>{"First|Second|Third|"}));
+  EXPECT_EQ(shown, "First\nSecond\nThird\n");
 }
 
 TEST_F(WatcherCycleTest, RawModeSendsTheBytesUnchangedOrLaysThemOutWhereRawIsRefused) {

@@ -1,0 +1,129 @@
+// The cost of codes on receipts: a run of receipts (items, a total, a
+// thank-you line, the cut) printed through controls=escpos into "Save as
+// PDF", then the same receipts each with ten codes besides (EAN-13, UPC-A,
+// EAN-8, CODE39, ITF, CODABAR, CODE93, CODE128, a QR code and a PDF417
+// code); prints both times, their ratio (the target: under 2) and the peak
+// memory. Each is printed three times, in turn, and the fastest run counts:
+// the machine's other work only ever adds time.
+//
+//   bench_codes [receipts]     (default 200)
+//
+// Runs in the working directory; the PDFs land in ./printed (six of them).
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "files/errors.h"
+#include "files/spoolfile.h"
+#include "print/printer.h"
+#include "spool/printout.h"
+
+namespace {
+
+std::string barCode(int m, const std::string& data) {
+  return std::string("\x1dk") + static_cast<char>(m) + static_cast<char>(data.size()) + data;
+}
+
+std::string symbol(int cn, int fn, const std::string& data) {
+  const std::size_t length = data.size() + 2;
+  return std::string("\x1d(k") + static_cast<char>(length & 0xFF) + static_cast<char>(length >> 8) +
+         static_cast<char>(cn) + static_cast<char>(fn) + data;
+}
+
+// Receipt n, with or without its codes.
+std::string makeReceipt(long n, bool codes) {
+  std::string r = "\x1b@\x1b" "a\x01\x1d!\x11SHOP\x1d!";
+  r += std::string(1, '\0') + "\n\x1b" "a" + std::string(1, '\0');
+  for (int item = 0; item < 20; ++item) {
+    char line[64];
+    std::snprintf(line, sizeof line, "Item %02d  Widget %05ld      %8.2f\n", item, n, (item + 1) * 1.25);
+    r += line;
+  }
+  r += "\x1b" "E\x01TOTAL          262.50\x1b" "E" + std::string(1, '\0') + "\n";
+  if (codes) {
+    const std::string number = std::to_string(100000 + n % 900000);
+    r += "\x1b" "a\x01\x1dH\x02\x1dh\x50\x1dw\x02";
+    r += barCode(67, "400638" + number);           // EAN-13, the check digit added
+    r += barCode(65, "01234" + number);            // UPC-A
+    r += barCode(68, "9" + number);                // EAN-8
+    r += barCode(69, "R-" + number);               // CODE39
+    r += barCode(70, "00" + number);               // ITF
+    r += barCode(71, "A" + number + "B");          // CODABAR
+    r += barCode(72, "TILL 3 " + number);          // CODE93
+    r += barCode(73, "{BReceipt " + number);       // CODE128
+    r += symbol(49, 67, "\x04") + symbol(49, 80, "0https://shop.example/r/" + number) + symbol(49, 81, "0");
+    r += symbol(48, 67, "\x02") + symbol(48, 80, "0RECEIPT " + number + " TOTAL 262.50") + symbol(48, 81, "0");
+  }
+  r += "Thank you\n\x1d" "VA" + std::string(1, '\0');
+  return r;
+}
+
+double printReceipts(const char* file, bool* ok) {
+  auto start = std::chrono::steady_clock::now();
+  clearError();
+  openSpoolFile(file);
+  JobOptions options;
+  options.codePage = 437;
+  options.receiptPaperMm = 80;
+  attachPrinter("Save as PDF", options);
+  PrintLayout layout;
+  layout.controls = kControlsEscPos;
+  layout.codePage = 437;
+  int printError = 0;
+  int readError = printSpoolLines(layout, &printError);
+  closeSpoolFile();
+  clearError();
+  detachPrinter();
+  *ok = readError == 0 && printError == 0 && lastError() == 0;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const long receipts = argc > 1 ? std::atol(argv[1]) : 200;
+  if (receipts <= 0) {
+    std::fprintf(stderr, "usage: bench_codes [receipts]\n");
+    return 2;
+  }
+  const char* plainFile = "bench-plain.prn";
+  const char* codesFile = "bench-codes.prn";
+  {
+    std::ofstream plain(plainFile, std::ios::binary), codes(codesFile, std::ios::binary);
+    for (long n = 0; n < receipts; ++n) {
+      plain << makeReceipt(n, false);
+      codes << makeReceipt(n, true);
+    }
+  }
+  if (std::freopen("/dev/null", "w", stderr) == nullptr) return 1;  // the echo
+  bool plainOk = true, codesOk = true;
+  double plainSeconds = 0, codesSeconds = 0;
+  for (int run = 0; run < 3; ++run) {
+    bool ok = false;
+    const double plain = printReceipts(plainFile, &ok);
+    plainOk = plainOk && ok;
+    const double codes = printReceipts(codesFile, &ok);
+    codesOk = codesOk && ok;
+    plainSeconds = run == 0 ? plain : std::min(plainSeconds, plain);
+    codesSeconds = run == 0 ? codes : std::min(codesSeconds, codes);
+  }
+  std::remove(plainFile);
+  std::remove(codesFile);
+  if (!plainOk || !codesOk) {
+    std::printf("ferrin could not print the receipts into \"Save as PDF\"\n");
+    return 1;
+  }
+  struct rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("receipts:            %ld\n", receipts);
+  std::printf("without codes:       %.2f s, %.1f ms a receipt\n", plainSeconds, plainSeconds * 1000 / static_cast<double>(receipts));
+  std::printf("with ten codes:      %.2f s, %.1f ms a receipt\n", codesSeconds, codesSeconds * 1000 / static_cast<double>(receipts));
+  std::printf("ratio:               %.2f (target: under 2)\n", codesSeconds / plainSeconds);
+  std::printf("peak memory:         %.1f MB (ru_maxrss)\n", static_cast<double>(usage.ru_maxrss) / 1024.0);
+  return 0;
+}
