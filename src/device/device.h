@@ -97,6 +97,11 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings);
 // more than these and its usual mode allow. Windows stores no documents of
 // its own and takes any mode. False on failure.
 bool deviceSetDocumentFileMode(DeviceContext dc, unsigned mode);
+// Not a Windows call: the orientation of the pages a settings record (from
+// DocumentProperties) describes, landscape or portrait, set in the record
+// (a DEVMODE's dmOrientation on Windows). ResetDC with the record turns the
+// pages that follow. False when the record cannot say it.
+bool deviceSetOrientation(void* settings, bool landscape);
 // StartDocA with the given document name: greater than 0 on success.
 int deviceStartDoc(DeviceContext dc, const char* documentName);
 int deviceGetDeviceCaps(DeviceContext dc, int index);

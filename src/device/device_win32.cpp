@@ -84,6 +84,14 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
 // The spooler keeps no file that others could read: nothing to narrow.
 bool deviceSetDocumentFileMode(DeviceContext dc, unsigned) { return dc != nullptr; }
 
+bool deviceSetOrientation(void* settings, bool landscape) {
+  if (settings == nullptr) return false;
+  DEVMODEA* mode = static_cast<DEVMODEA*>(settings);
+  mode->dmFields |= DM_ORIENTATION;
+  mode->dmOrientation = landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
+  return true;
+}
+
 int deviceStartDoc(DeviceContext dc, const char* documentName) {
   // A size and three names and a number: 20 bytes on 32-bit Windows, padded
   // to 40 on 64-bit Windows.

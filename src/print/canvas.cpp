@@ -189,6 +189,12 @@ void canvasText(int x, int y, const CanvasStyle& style, const std::string& text,
     wide.assign(text.begin(), text.end());
     for (char16_t& c : wide) c = static_cast<char16_t>(c & 0xFF);
   }
+  if (advance <= 0) {
+    // Proportional text: each character at the font's own advance.
+    if (!deviceTextOutW(s.deviceContext, x, y, wide.data(), clampedCount(wide.size())))
+      setError(kPrinterDeviceError);
+    return;
+  }
   static thread_local std::vector<int> dx;
   dx.assign(wide.size(), advance);
   if (!deviceExtTextOutW(s.deviceContext, x, y, wide.data(), clampedCount(wide.size()), dx.data()))
@@ -228,4 +234,10 @@ void canvasBitmap(int x, int y, const CanvasBitmap& bitmap) {
 
 void canvasPageBreak() {
   if (printerState.pageOpen) formFeed();
+}
+
+void canvasOrientation(bool landscape) {
+  if (!attached()) return;
+  if (printerState.pageOpen) formFeed();
+  if (!turnPrinterPages(landscape)) setError(kPrinterDeviceError);
 }

@@ -99,7 +99,8 @@ bool canvasMeasure(const CanvasStyle& style, CanvasMetrics* metrics);
 
 // Draws the text with its first character's left edge at x and its baseline
 // at y, each further character `advance` dots to the right of the previous
-// one (with an underline under the whole run when the style asks for it).
+// one (with an underline under the whole run when the style asks for it);
+// an advance of 0 or less leaves each character at the font's own advance.
 // Begins a page if none is open. Empty text draws nothing and begins no page.
 void canvasText(int x, int y, const CanvasStyle& style, const std::string& text, int advance);
 
@@ -110,3 +111,8 @@ void canvasBitmap(int x, int y, const CanvasBitmap& bitmap);
 
 // Ends the open page, if any: the next drawing begins a new one.
 void canvasPageBreak();
+
+// Turns the pages from the next one on: landscape (the paper's long edge
+// across) or portrait, as the printer's settings allow. canvasPage tells
+// the new printable area at once. Sets 57 when the device refuses it.
+void canvasOrientation(bool landscape);

@@ -328,6 +328,16 @@ void formFeed() {
 
 bool beginPrinterPage() { return ensurePage(); }
 
+bool turnPrinterPages(bool landscape) {
+  PrinterState& s = printerState;
+  if (s.deviceContext == nullptr || s.deviceMode.empty() || s.pageOpen) return false;
+  if (!deviceSetOrientation(s.deviceMode.data(), landscape) ||
+      deviceResetDC(s.deviceContext, s.deviceMode.data()) == nullptr)
+    return false;
+  s.pageHeight = deviceGetDeviceCaps(s.deviceContext, kDeviceVertRes);
+  return true;
+}
+
 void detachPrinter() { endDocument(DocumentEnd::HandOver); }
 
 void abandonDocument() { endDocument(DocumentEnd::Abandon); }

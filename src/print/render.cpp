@@ -5,6 +5,8 @@
 
 namespace {
 
+void measurePage(RenderState& state);
+
 const double kNaturalAdvance = 0.6;  // Courier New's advance, in em
 const int kFrameDots = 2;            // a text box's frame, in the paper's units
 
@@ -37,6 +39,7 @@ int rowsLeft(const RenderState& s, int y) {
 CanvasStyle styleOf(const RenderState& s, const DrawOp& op) {
   CanvasStyle style;
   if (!s.face.empty()) style.face = s.face;
+  if (!op.face.empty()) style.face = op.face;
   style.pointSize = static_cast<float>(op.em * 72.0 / s.paper.unitsPerInch);
   style.widthScale = static_cast<float>(op.glyphWidth / (op.em * kNaturalAdvance) * s.squeeze);
   style.bold = op.bold;
@@ -59,7 +62,8 @@ void drawFormText(RenderState& s, const DrawOp& op) {
     s.ascent = canvasMeasure(plain, &metrics) ? metrics.ascent : static_cast<int>(emDots * 4 / 5);
     s.ascentSize = style.pointSize;
   }
-  canvasText(formX(s, op.x), formY(s, op.y) + s.ascent, style, op.text,
+  const int baseline = op.anchor == kAnchorBaseline ? formY(s, op.y) : formY(s, op.y) + s.ascent;
+  canvasText(formX(s, op.x), baseline, style, op.text,
              static_cast<int>(std::lround(static_cast<double>(op.advance) * s.dotsPerUnitX)));
 }
 
@@ -140,6 +144,15 @@ void endPage(RenderState& s, const DrawOp& op) {
   s.top = 0;
 }
 
+// Laser printers' page setup: the pages from here on turned, and the
+// printable area measured again.
+void setUpPages(RenderState& s, const DrawOp& op) {
+  if (!s.drawing) return;
+  canvasPageBreak();
+  canvasOrientation(op.landscape);
+  measurePage(s);
+}
+
 void renderForms(RenderState& s, const std::vector<DrawOp>& ops) {
   for (const DrawOp& op : ops) {
     switch (op.kind) {
@@ -150,6 +163,7 @@ void renderForms(RenderState& s, const std::vector<DrawOp>& ops) {
       case kDrawText: if (s.drawing) drawFormText(s, op); break;
       case kDrawImage: if (s.drawing) drawFormImage(s, op); break;
       case kDrawTextBox: break;  // forms have none
+      case kDrawPageSetup: setUpPages(s, op); break;
     }
   }
 }
@@ -194,10 +208,23 @@ void beginRender(RenderState& state, const DrawPaper& paper, const std::string& 
   state.paper = paper;
   state.face = face;
   state.echo = echo;
+  measurePage(state);
+}
+
+void renderOps(RenderState& state, const std::vector<DrawOp>& ops) {
+  if (state.paper.roll) renderRoll(state, ops);
+  else renderForms(state, ops);
+}
+
+namespace {
+
+void measurePage(RenderState& state) {
+  const DrawPaper& paper = state.paper;
   CanvasPage& page = state.page;
   state.drawing = paper.unitsPerInch > 0 && canvasPage(&page) && page.dpiX > 0 && page.dpiY > 0 &&
                   page.width > 0 && page.height > 0;
   if (!state.drawing) return;
+  state.squeeze = 1;
   state.dotsPerUnitX = static_cast<double>(page.dpiX) / paper.unitsPerInch;
   state.dotsPerUnitY = static_cast<double>(page.dpiY) / paper.unitsPerInch;
   const double carriageDots = static_cast<double>(paper.carriageWidth) * state.dotsPerUnitX;
@@ -209,7 +236,4 @@ void beginRender(RenderState& state, const DrawPaper& paper, const std::string& 
   if (state.pageUnits < 1) state.pageUnits = 1;
 }
 
-void renderOps(RenderState& state, const std::vector<DrawOp>& ops) {
-  if (state.paper.roll) renderRoll(state, ops);
-  else renderForms(state, ops);
-}
+}  // namespace

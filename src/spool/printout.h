@@ -14,7 +14,7 @@ struct PrintLayout {
   std::string fontname;
   std::int16_t fontsize = 0;
   FormFeedRule formfeed = kFormFeedLine;
-  ControlCodes controls = kControlsPrint;  // escp, escpos: the printer language is drawn
+  ControlCodes controls = kControlsPrint;  // escp, escpos, pcl: the printer language is drawn
   int paperWidthMm = 80;                   // escpos: the receipt paper
   int codePage = 0;                        // escpos: the code page of the printer's first table
 };

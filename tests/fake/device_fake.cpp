@@ -432,6 +432,14 @@ DeviceContext deviceCreateDC(const char* name, const void* settings) {
   return dc;
 }
 
+// The fake's pages have one shape: the call is recorded, the record left as
+// DocumentProperties gave it.
+bool deviceSetOrientation(void* settings, bool landscape) {
+  logCall(format("SetOrientation(%s,%d)=%s", settings != nullptr ? "settings" : "null", landscape ? 1 : 0,
+                 yesNo(settings != nullptr).c_str()));
+  return settings != nullptr;
+}
+
 bool deviceSetDocumentFileMode(DeviceContext dc, unsigned mode) {
   Context* c = findContext(dc, "SetDocumentFileMode");
   bool ok = c != nullptr && !shouldFail("SetDocumentFileMode");
