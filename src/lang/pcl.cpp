@@ -235,6 +235,7 @@ void flushRun(PclState& s) {
 }
 
 void screenLine(PclState& s) {
+  s.screenX = s.leftMargin;
   if (s.screenText.empty()) return;
   DrawOp line;
   line.kind = kDrawScreenLine;
@@ -355,7 +356,14 @@ void printCharacter(PclState& s, unsigned char c) {
   if (s.screenY != s.y) {
     screenLine(s);
     s.screenY = s.y;
+    s.screenX = s.leftMargin;
   }
+  // A gap the cursor jumped shows as blanks, a column of the font's apart.
+  if (s.x > s.screenX && s.hmi > 0) {
+    const long gap = std::min(256L, (s.x - s.screenX + s.hmi / 2) / s.hmi);
+    s.screenText.append(static_cast<std::size_t>(gap), ' ');
+  }
+  s.screenX = s.x + advance;
   s.screenText += static_cast<char>(c);
   if (s.screenText.size() >= kMaxRun * 16) screenLine(s);
   if (c == ' ' && s.run.text.empty() && !s.underline) {
@@ -412,7 +420,6 @@ void tab(PclState& s) {
   const long stop = std::max(1L, s.hmi * 8);
   const long from = s.x - s.leftMargin;
   s.x = clampPlace(real(s.leftMargin) + real(from < 0 ? 0 : from / stop + 1) * real(stop));
-  s.screenText.append(8 - s.screenText.size() % 8, ' ');
 }
 
 void backspace(PclState& s) {

@@ -96,6 +96,7 @@ struct PclState {
   DrawOp run;
   std::string screenText;
   long screenY = 0;
+  long screenX = 0;  // where the screen line's text ends on the page
   std::vector<DrawOp> out;
   std::size_t outBytes = 0;  // image bits among the operations not yet taken
 

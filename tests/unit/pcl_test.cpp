@@ -95,15 +95,15 @@ TEST(PclOperations, TextCursorAndFonts) {
       // Row 2: two lines below the first; column 10 at 720 a column. Roman-8's
       // 0xC5 is drawn as 1252's e-acute.
       "text 7200,1575 720 1200 cp1252 'caf\xe9'",
-      "screen 'caf\xc5'",
+      "screen '          caf\xc5'",  // the echo keeps the columns
       // 720 decipoints to the right of the left margin, that place pushed;
       // 600 dots across and 900 down from the top margin; the place popped.
       "text 14400,20700 720 1200 cp1252 'A'",
-      "screen 'A'",
+      "screen '                    A'",
       "text 7200,2475 720 1200 cp1252 'B'",
       "text 11520,2475 720 1200 cp1252 'C'",  // the tab: 8 columns on from the margin
       "text 11520,2475 720 1200 cp1252 'D'",  // the backspace: over the C
-      "screen 'B       CD'",
+      "screen '          B     CD'",
       "text 0,3375 0 1400 cp1252 Times New Roman 'Serif'",
       "text 3444,3375 0 1400 cp1252 Arial italic 'Sans'",
       "screen 'SerifSans'",
@@ -143,7 +143,7 @@ TEST(PclOperations, RasterEachCompressionAndRectangles) {
       "image 7200,9384 600x3 300", // the cursor went on below the picture
       "image 7200,9384 150x75 300",
       "text 7200,9384 720 1200 cp1252 'X'",
-      "screen 'X'",
+      "screen '          X'",
   };
   ASSERT_EQ(describe(ops), want);
   EXPECT_EQ(rowOf(ops[0], 0), "########....####");
