@@ -544,7 +544,8 @@ void addRow(PclState& s) {
   }
   const std::size_t at = strip.bits.size();
   strip.bits.resize(at + static_cast<std::size_t>(strip.bytesPerRow), 0);
-  std::memcpy(&strip.bits[at], r.seed.data(), std::min(r.seed.size(), static_cast<std::size_t>(strip.bytesPerRow)));
+  if (!r.seed.empty())
+    std::memcpy(&strip.bits[at], r.seed.data(), std::min(r.seed.size(), static_cast<std::size_t>(strip.bytesPerRow)));
   ++strip.height;
 }
 
@@ -600,28 +601,37 @@ void fillRectangle(PclState& s, int fill) {
   if (fill == 1) return;  // white fill: the page is white already
   if (fill == 2 && s.areaFill <= 0) return;
   flushRun(s);
-  const long width = std::min(s.rectWidth, kMaxRect), height = std::min(s.rectHeight, kMaxRect);
+  // Clipped to the page, as the printer clips it.
+  const long left = std::max(s.x, -kBorder), top = std::max(s.y, 0L);
+  const long width = std::min({s.rectWidth, kMaxRect, s.x + s.rectWidth - left, s.pageWidth + kBorder - left});
+  const long height = std::min({s.rectHeight, kMaxRect, s.y + s.rectHeight - top, s.pageLength - top});
   if (width <= 0 || height <= 0) return;
   const long dotUnits = kUnitsPerInch / kRectDpi;
   const int columns = static_cast<int>(std::max(1L, (width + dotUnits / 2) / dotUnits));
   const int rows = static_cast<int>(std::max(1L, (height + dotUnits / 2) / dotUnits));
   DrawOp op;
   op.kind = kDrawImage;
-  op.x = static_cast<int>(s.x);
-  op.y = static_cast<int>(s.y - kBorder);
+  op.x = static_cast<int>(left);
+  op.y = static_cast<int>(top - kBorder);
   op.width = columns;
   op.height = rows;
   op.bytesPerRow = (columns + 7) / 8;
   op.dpiX = op.dpiY = kRectDpi;
   op.bits.assign(static_cast<std::size_t>(op.bytesPerRow) * static_cast<std::size_t>(rows), 0);
   // Placed on the page's own grid, so that shading lines up from one box to the next.
-  const int gridX = static_cast<int>((s.x + kLimit) / dotUnits), gridY = static_cast<int>((s.y + kLimit) / dotUnits);
+  const int gridX = static_cast<int>((left + kLimit) / dotUnits), gridY = static_cast<int>((top + kLimit) / dotUnits);
   const int pattern = fill == 2 ? std::min(100, s.areaFill) : s.areaFill;
-  for (int y = 0; y < rows; ++y)
+  // Every pattern repeats after 16 rows: those are made dot by dot, the rest copied.
+  const std::size_t stride = static_cast<std::size_t>(op.bytesPerRow);
+  for (int y = 0; y < rows; ++y) {
+    unsigned char* row = &op.bits[static_cast<std::size_t>(y) * stride];
+    if (y >= 16) {
+      std::memcpy(row, row - 16 * stride, stride);
+      continue;
+    }
     for (int x = 0; x < columns; ++x)
-      if (rectDot(fill, pattern, gridX + x, gridY + y))
-        op.bits[static_cast<std::size_t>(y) * static_cast<std::size_t>(op.bytesPerRow) + static_cast<std::size_t>(x) / 8] |=
-            static_cast<unsigned char>(0x80 >> (x % 8));
+      if (rectDot(fill, pattern, gridX + x, gridY + y)) row[x / 8] = static_cast<unsigned char>(row[x / 8] | 0x80 >> (x % 8));
+  }
   s.marked = true;
   emit(s, std::move(op));
 }
