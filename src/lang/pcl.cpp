@@ -510,7 +510,8 @@ void decodeRow(PclState& s, const unsigned char* data, std::size_t size) {
   } else if (r.compression == 2) {
     std::size_t at = 0;
     while (at < size) {
-      const int n = static_cast<signed char>(data[at++]);
+      const int n = data[at] < 128 ? data[at] : data[at] - 256;  // the control byte is signed
+      ++at;
       if (n >= 0) {
         for (int i = 0; i <= n && at < size; ++i) put(data[at++], 1);
       } else if (n != -128 && at < size) {
