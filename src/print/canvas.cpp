@@ -236,8 +236,8 @@ void canvasPageBreak() {
   if (printerState.pageOpen) formFeed();
 }
 
-void canvasOrientation(bool landscape) {
-  if (!attached()) return;
+bool canvasOrientation(bool landscape) {
+  if (!attached()) return false;
   if (printerState.pageOpen) formFeed();
-  if (!turnPrinterPages(landscape)) setError(kPrinterDeviceError);
+  return turnPrinterPages(landscape);
 }

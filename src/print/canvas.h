@@ -114,5 +114,7 @@ void canvasPageBreak();
 
 // Turns the pages from the next one on: landscape (the paper's long edge
 // across) or portrait, as the printer's settings allow. canvasPage tells
-// the new printable area at once. Sets 57 when the device refuses it.
-void canvasOrientation(bool landscape);
+// the new printable area at once. A printer that cannot turn its pages
+// goes on printing them as they were: false, and no error, since the
+// printout still prints whole.
+bool canvasOrientation(bool landscape);

@@ -61,7 +61,8 @@ void formFeed();
 bool beginPrinterPage();
 // For the canvas: turns the pages from the next one on (landscape or
 // portrait) through the printer's settings. False when no printer is
-// attached, a page is open, or the device refuses.
+// attached, a page is open, or the device refuses (its settings are then
+// left as they were). Sets no error.
 bool turnPrinterPages(bool landscape);
 // Ends the open page and the document and releases the printer. Sets 57 when
 // the device did not take the finished document; nothing else is reported.

@@ -149,8 +149,7 @@ void endPage(RenderState& s, const DrawOp& op) {
 void setUpPages(RenderState& s, const DrawOp& op) {
   if (!s.drawing) return;
   canvasPageBreak();
-  canvasOrientation(op.landscape);
-  measurePage(s);
+  if (canvasOrientation(op.landscape)) measurePage(s);
 }
 
 void renderForms(RenderState& s, const std::vector<DrawOp>& ops) {

@@ -435,9 +435,10 @@ DeviceContext deviceCreateDC(const char* name, const void* settings) {
 // The fake's pages have one shape: the call is recorded, the record left as
 // DocumentProperties gave it.
 bool deviceSetOrientation(void* settings, bool landscape) {
+  const bool ok = settings != nullptr && !shouldFail("SetOrientation");
   logCall(format("SetOrientation(%s,%d)=%s", settings != nullptr ? "settings" : "null", landscape ? 1 : 0,
-                 yesNo(settings != nullptr).c_str()));
-  return settings != nullptr;
+                 yesNo(ok).c_str()));
+  return ok;
 }
 
 bool deviceSetDocumentFileMode(DeviceContext dc, unsigned mode) {

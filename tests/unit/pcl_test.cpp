@@ -184,14 +184,12 @@ TEST(PclOperations, PassedOverPrintsNothing) {
   EXPECT_EQ(untilRaster, std::vector<std::string>({"One", "\x1bZQ", "Two"}));
 }
 
-// Drawn on the printer: a portrait page, then a landscape one (the
-// printer's settings turned before the page begins), characters on their
-// baseline and on the 10-pitch grid, a proportional run at the font's own
-// advance, a raster picture at its resolution.
-TEST(Pcl, LandscapePageDrawnOnThePrinter) {
-  resetFakeDevice();
-  const std::string doc = kEsc + "E" + "Portrait" + kEsc + "&l1O" + "Land" + kEsc + "(s1P" + "Prop" +
-                          kEsc + "*t300R" + kEsc + "*r1A" + kEsc + "*b1W\xf0" + kEsc + "*rB";
+namespace {
+
+const std::string kTurningDoc = kEsc + "E" + "Portrait" + kEsc + "&l1O" + "Land" + kEsc + "(s1P" + "Prop" + kEsc +
+                                "*t300R" + kEsc + "*r1A" + kEsc + "*b1W\xf0" + kEsc + "*rB";
+
+void drawPcl(const std::string& doc) {
   clearError();
   attachPrinter("Report");
   ASSERT_EQ(lastError(), 0);
@@ -200,6 +198,18 @@ TEST(Pcl, LandscapePageDrawnOnThePrinter) {
   renderOps(render, parsePcl(doc));
   EXPECT_EQ(lastError(), 0);
   detachPrinter();
+}
+
+}  // namespace
+
+// Drawn on the printer: a portrait page, then a landscape one (the
+// printer's settings turned before the page begins), characters on their
+// baseline and on the 10-pitch grid, a proportional run at the font's own
+// advance, a raster picture at its resolution. A printer that cannot turn
+// its pages prints them all the same, unturned.
+TEST(Pcl, LandscapePageDrawnOnThePrinter) {
+  resetFakeDevice();
+  drawPcl(kTurningDoc);
 
   EXPECT_EQ(fakeCallsOf("SetOrientation"), std::vector<std::string>({"SetOrientation(settings,1)=1"}));
   ASSERT_EQ(fakeDevice.texts.size(), 3u);
@@ -217,5 +227,14 @@ TEST(Pcl, LandscapePageDrawnOnThePrinter) {
   EXPECT_EQ(fakeDevice.images[0].destWidth, 16);  // 8 dots at 300 dpi
   EXPECT_EQ(fakeDevice.documents.size(), 1u);
   EXPECT_EQ(fakeDevice.documents[0].pages, 2);
+  EXPECT_TRUE(fakeDevice.misuse.empty()) << fakeCallLog();
+
+  resetFakeDevice();
+  failDeviceCall("SetOrientation", 1);
+  drawPcl(kTurningDoc);
+  EXPECT_EQ(fakeDevice.texts.size(), 3u);
+  ASSERT_EQ(fakeDevice.documents.size(), 1u);
+  EXPECT_EQ(fakeDevice.documents[0].pages, 2);
+  EXPECT_TRUE(fakeDevice.documents[0].ended);
   EXPECT_TRUE(fakeDevice.misuse.empty()) << fakeCallLog();
 }
