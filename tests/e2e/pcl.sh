@@ -36,7 +36,7 @@ def packbits_row(data):
             i += 1
     return out
 job = E + b'%-12345X@PJL JOB NAME="REPORT"\r\n@PJL ENTER LANGUAGE=PCL\r\n'
-job += E + b'E' + E + b'&l26a0o6d1e66F' + E + b'&k0G' + E + b'(10U' + E + b'(s0p10h12v0s0b3T'
+job += E + b'E' + E + b'&l26a0o6d3e60F' + E + b'&k0G' + E + b'(10U' + E + b'(s0p10h12v0s0b3T'
 soft = E + b')s64W' + bytes(range(64))          # a soft font's header: binary, never printed
 job += E + b'*c5D' + soft + E + b'(s3B' + b'ACME TRADING LTD' + E + b'(s0B\r\n'
 job += b'Stock report\r\n\r\n'
