@@ -336,14 +336,22 @@ PrintLayout slotLayout(const PrinterSlot& slot) {
   layout.fontname = slot.fontname;
   layout.fontsize = slot.fontsize;
   layout.formfeed = slot.options.formfeed;
-  layout.controls = slot.options.controls;
+  layout.controls = slotControls(slot);
   layout.paperWidthMm = slot.options.paperwidth;
   layout.codePage = slotCodePage(slot);
   return layout;
 }
 
+ControlCodes slotControls(const PrinterSlot& slot) {
+  if (slot.options.controls != kControlsAuto) return slot.options.controls;
+  const PrintoutProbe probe = probeBytes(peekSpoolFile(kProbeBytes));
+  if (probe.laser) return kControlsPcl;
+  if (probe.language == kEscPos) return kControlsEscPos;
+  return probe.commands ? kControlsEscP : kControlsPrint;
+}
+
 int slotCodePage(const PrinterSlot& slot) {
-  const ControlCodes controls = slot.options.controls;
+  const ControlCodes controls = slotControls(slot);
   if (slot.options.codePage == 0 && (controls == kControlsEscP || controls == kControlsEscPos || controls == kControlsPcl))
     return 437;
   return slot.options.codePage;

@@ -1,10 +1,13 @@
 // PCL 5 drawn on a printer: laser printer reports interpreted from memory,
 // whole and in pieces, for each group of commands (text, cursor and fonts;
 // raster graphics and rectangles; what is passed over), then one drawn on
-// the recording fake device with a landscape page.
+// the recording fake device with a landscape page; and controls=auto
+// telling PCL from the other languages.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fake/device_fake.h"
@@ -12,7 +15,9 @@
 #include "lang/pcl.h"
 #include "print/printer.h"
 #include "print/render.h"
+#include "spool/printout.h"
 #include "unit/pieces.h"
+#include "unit/tempdir.h"
 
 namespace {
 
@@ -237,4 +242,36 @@ TEST(Pcl, LandscapePageDrawnOnThePrinter) {
   EXPECT_EQ(fakeDevice.documents[0].pages, 2);
   EXPECT_TRUE(fakeDevice.documents[0].ended);
   EXPECT_TRUE(fakeDevice.misuse.empty()) << fakeCallLog();
+}
+
+// controls=auto: each printout in the language its first commands show.
+// PCL has commands neither dot-matrix nor receipt printers have, though
+// both share some of its letters (ESC ( t and ESC * with binary data in
+// ESC/P, ESC E for bold in both); a text without commands prints plain.
+TEST(Pcl, AutoTellsTheLanguagesApart) {
+  TempWorkDir dir;
+  PrinterSlot slot{};
+  slot.options.controls = kControlsAuto;
+  const std::vector<std::pair<std::string, ControlCodes>> printouts = {
+      {kEsc + "E" + kEsc + "&l26A" + kEsc + "(s0p10H" + "Report\r\n\x0c", kControlsPcl},
+      {kEsc + "%-12345X@PJL ENTER LANGUAGE=PCL\r\nText\r\n", kControlsPcl},
+      {kEsc + "*p300x400YTotal", kControlsPcl},
+      {kEsc + "@" + kEsc + "E" + "Bold" + kEsc + "F" + std::string("\x1b(t\x03\x00\x01\x02\x00", 8) +
+           std::string("\x1b*\x00\x02\x00\x81\x81", 7) + "\r\n",
+       kControlsEscP},
+      {kEsc + "@" + kEsc + "E\x01" + "Total\n" + "\x1dV\x41\x03", kControlsEscPos},
+      {"Plain \xc9\xcd\xbb text\r\n\x0c", kControlsPrint},
+  };
+  for (const auto& printout : printouts) {
+    {
+      std::ofstream out("PRINTOUT.TXT", std::ios::binary);
+      out << printout.first;
+    }
+    openSpoolFile("PRINTOUT.TXT");
+    EXPECT_EQ(slotControls(slot), printout.second) << printout.first;
+    EXPECT_EQ(slotLayout(slot).controls, printout.second) << printout.first;
+    closeSpoolFile();
+  }
+  slot.options.controls = kControlsPcl;
+  EXPECT_EQ(slotControls(slot), kControlsPcl);  // a slot's own language is never second-guessed
 }
