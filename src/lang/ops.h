@@ -86,6 +86,10 @@ struct DrawPaper {
   // page is full. Otherwise each page of operations is a page of its own,
   // placed from the top of the printable area.
   bool roll = false;
+  // Laser printers' pages: the operations' origin lies this many units in
+  // from the paper's top left corner, across and down, wherever the printer's
+  // printable area begins. -1: the origin is the printable area's corner.
+  int paperInset = -1;
 };
 
 // True when the dot at (column, row) of an image op is black.

@@ -893,6 +893,7 @@ bool endsPassing(PclState& s, const Command& c) {
 DrawPaper pclPaper() {
   DrawPaper paper;
   paper.unitsPerInch = kPclUnitsPerInch;
+  paper.paperInset = static_cast<int>(kBorder);
   return paper;
 }
 

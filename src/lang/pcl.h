@@ -27,8 +27,9 @@
 // duplex and the other job controls, font selection by ID, colour.
 //
 // Places: x from the left edge of the logical page, a quarter inch in from
-// the paper's edge; y from a quarter inch below the paper's top. That is the
-// printable area of most printers, so a page lands as on a LaserJet.
+// the paper's edge; y from a quarter inch below the paper's top (the paper's
+// inset, pclPaper): the page lands on the paper as on a LaserJet, wherever
+// the printer's printable area begins.
 #pragma once
 
 #include <cstddef>
@@ -107,8 +108,8 @@ struct PclState {
   std::size_t wanted = 0;         // after a short interpretPcl: bytes the next call must hold
 };
 
-// How the operations sit on paper: 1/7200 inch, pages as the operations
-// break them.
+// How the operations sit on paper: 1/7200 inch from a quarter inch in from
+// the paper's corner, pages as the operations break them.
 DrawPaper pclPaper();
 
 void beginPcl(PclState& state);

@@ -1,5 +1,6 @@
 #include "print/canvas.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -156,6 +157,14 @@ bool canvasPage(CanvasPage* page) {
   page->height = deviceGetDeviceCaps(dc, kDeviceVertRes);
   page->dpiX = deviceGetDeviceCaps(dc, kDeviceLogPixelsX);
   page->dpiY = deviceGetDeviceCaps(dc, kDeviceLogPixelsY);
+  return true;
+}
+
+bool canvasPaperOffset(int* x, int* y) {
+  if (!attached()) return false;
+  const int kPhysicalOffsetX = 112, kPhysicalOffsetY = 113;
+  *x = std::max(0, deviceGetDeviceCaps(printerState.deviceContext, kPhysicalOffsetX));
+  *y = std::max(0, deviceGetDeviceCaps(printerState.deviceContext, kPhysicalOffsetY));
   return true;
 }
 

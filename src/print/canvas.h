@@ -92,6 +92,10 @@ struct CanvasBitmap {
 // The printable area and resolution; false (57) when no printer is attached.
 bool canvasPage(CanvasPage* page);
 
+// Where the printable area begins on the paper: dots from the paper's top
+// left corner (PHYSICALOFFSETX and Y). False when no printer is attached.
+bool canvasPaperOffset(int* x, int* y);
+
 // The style's font measured on the device (makes and keeps the font); false
 // with nothing filled in when the font cannot be made (5) or no printer is
 // attached (57).

@@ -14,10 +14,10 @@ const int kFrameDots = 2;            // a text box's frame, in the paper's units
 
 // Forms: rounded to the nearest dot, the carriage squeezed to the page.
 int formX(const RenderState& s, long units) {
-  return static_cast<int>(std::lround(static_cast<double>(units) * s.dotsPerUnitX));
+  return static_cast<int>(std::lround(static_cast<double>(units) * s.dotsPerUnitX)) + s.originX;
 }
 int formY(const RenderState& s, long units) {
-  return static_cast<int>(std::lround(static_cast<double>(units) * s.dotsPerUnitY));
+  return static_cast<int>(std::lround(static_cast<double>(units) * s.dotsPerUnitY)) + s.originY;
 }
 
 // Receipts: whole dots from the roll's units, y from the top of the page.
@@ -233,6 +233,12 @@ void measurePage(RenderState& state) {
   }
   state.pageUnits = static_cast<long>(static_cast<double>(page.height) / state.dotsPerUnitY);
   if (state.pageUnits < 1) state.pageUnits = 1;
+  state.originX = state.originY = 0;
+  int offsetX = 0, offsetY = 0;
+  if (paper.paperInset >= 0 && canvasPaperOffset(&offsetX, &offsetY)) {
+    state.originX = static_cast<int>(std::lround(paper.paperInset * state.dotsPerUnitX)) - offsetX;
+    state.originY = static_cast<int>(std::lround(paper.paperInset * state.dotsPerUnitY)) - offsetY;
+  }
 }
 
 }  // namespace

@@ -166,6 +166,16 @@ Total 141.00"
   # below the top margin, where the first line's is 3/4 of a line (1/8 inch)
   # and the second's a line further (Stock, in the same face as Total).
   near "$(awk -v a="$(field "$acme" 1)" -v b="$(field "$total" 1)" 'BEGIN { print b - a }')" 216 1 "Total across"
+  # And on the paper: the logical page begins a quarter inch in from its
+  # edge, wherever the printer's printable area begins; the top margin is
+  # half an inch down. (Under Wine the PDF queue's page comes out some 18
+  # points lower than the printable area Wine's PostScript driver reports,
+  # so down the page only the POSIX program's place is checked.)
+  near "$(field "$total" 1)" 234 1.5 "Total from the paper's left edge"
+  if [ "$platform" = posix ]; then
+    near "$(field "$(need_box "$PDF" 1 Stock)" 4)" "$(awk 'BEGIN { print 72 * (0.5 + 0.125 + 1 / 6) + 3 }')" 2 \
+      "Stock's baseline from the paper's top"
+  fi
   near "$(awk -v a="$(field "$(need_box "$PDF" 1 Stock)" 4)" -v b="$(field "$total" 4)" 'BEGIN { print b - a }')" 267 1 "Total down"
   near "$(awk -v a="$(field "$total" 1)" -v b="$(field "$amount" 1)" 'BEGIN { print b - a }')" 108 1 "300 dots on"
   # Column 150 at 16.67 pitch: 9 inches, which only fits across a landscape page.

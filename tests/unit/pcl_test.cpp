@@ -218,14 +218,16 @@ TEST(Pcl, LandscapePageDrawnOnThePrinter) {
 
   EXPECT_EQ(fakeCallsOf("SetOrientation"), std::vector<std::string>({"SetOrientation(settings,1)=1"}));
   ASSERT_EQ(fakeDevice.texts.size(), 3u);
-  // 600 dpi: the first baseline at 1/2 + 3/4 x 1/6 inch from the top, a
-  // quarter inch of that above the printable area: 225 dots.
+  // 600 dpi: the first baseline at 1/2 + 3/4 x 1/6 inch from the paper's
+  // top, which is the printable area's on the fake: 375 dots; the logical
+  // page a quarter inch in.
   EXPECT_EQ(fakeDevice.texts[0].page, 1);
-  EXPECT_EQ(fakeDevice.texts[0].y, 225);
+  EXPECT_EQ(fakeDevice.texts[0].y, 375);
+  EXPECT_EQ(fakeDevice.texts[0].x, 150);
   EXPECT_EQ(fakeDevice.texts[0].advances, std::vector<int>(8, 60));
   EXPECT_EQ(fakeDevice.texts[1].page, 2);
   EXPECT_EQ(fakeDevice.texts[1].text, "Land");
-  EXPECT_EQ(fakeDevice.texts[2].x, 240);
+  EXPECT_EQ(fakeDevice.texts[2].x, 150 + 240);
   EXPECT_TRUE(fakeDevice.texts[2].advances.empty());  // TextOutW: the font's own advance
   ASSERT_EQ(fakeDevice.images.size(), 1u);
   EXPECT_EQ(fakeDevice.images[0].page, 2);
