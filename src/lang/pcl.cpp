@@ -20,6 +20,9 @@ const std::size_t kMaxStripBytes = 1u << 20;   // a raster strip is given out at
 const long kMaxStripRows = 256;
 const long kMaxRowBytes = 8192;                // 65,536 dots: 109 inches at 600 dpi
 const int kRectDpi = 300;
+// Images on one page: three pages' worth of 600 dpi graphics on Letter;
+// under the 16 MB a device page takes (print/canvas.h).
+const std::size_t kMaxPageImageBytes = 12u << 20;
 const long kMaxRect = 17L * kUnitsPerInch;
 const std::size_t kMaxStack = 20;
 const unsigned char kShiftOut = 0x0E;
@@ -224,6 +227,12 @@ int codePageOf(int symbolSet) {
 // --- Output ------------------------------------------------------------------------
 
 void emit(PclState& s, DrawOp&& op) {
+  // A page holds at most kMaxPageImageBytes of images: more can only be
+  // drawn over what is there, and would cost without bound.
+  if (op.kind == kDrawImage) {
+    if (s.pageImageBytes + op.bits.size() > kMaxPageImageBytes) return;
+    s.pageImageBytes += op.bits.size();
+  }
   s.outBytes += op.bits.size();
   s.out.push_back(std::move(op));
 }
@@ -281,6 +290,7 @@ void ejectPage(PclState& s) {
   op.kind = kDrawPageEnd;
   s.out.push_back(std::move(op));
   s.marked = false;
+  s.pageImageBytes = 0;
   homeCursor(s);
 }
 
@@ -607,7 +617,19 @@ void fillRectangle(PclState& s, int fill) {
   const long width = std::min({s.rectWidth, kMaxRect, s.x + s.rectWidth - left, s.pageWidth + kBorder - left});
   const long height = std::min({s.rectHeight, kMaxRect, s.y + s.rectHeight - top, s.pageLength - top});
   if (width <= 0 || height <= 0) return;
-  const long dotUnits = kUnitsPerInch / kRectDpi;
+  // A black box is drawn with the coarsest dots that give its size exactly:
+  // a large one then holds a sixteenth of the bits. Patterns keep the
+  // printer's 300 dots to the inch.
+  int dpi = kRectDpi;
+  if (fill == 0)
+    for (int coarse : {75, 100, 150}) {
+      const long dot = kUnitsPerInch / coarse;
+      if (width % dot == 0 && height % dot == 0) {
+        dpi = coarse;
+        break;
+      }
+    }
+  const long dotUnits = kUnitsPerInch / dpi;
   const int columns = static_cast<int>(std::max(1L, (width + dotUnits / 2) / dotUnits));
   const int rows = static_cast<int>(std::max(1L, (height + dotUnits / 2) / dotUnits));
   DrawOp op;
@@ -617,7 +639,7 @@ void fillRectangle(PclState& s, int fill) {
   op.width = columns;
   op.height = rows;
   op.bytesPerRow = (columns + 7) / 8;
-  op.dpiX = op.dpiY = kRectDpi;
+  op.dpiX = op.dpiY = dpi;
   op.bits.assign(static_cast<std::size_t>(op.bytesPerRow) * static_cast<std::size_t>(rows), 0);
   // Placed on the page's own grid, so that shading lines up from one box to the next.
   const int gridX = static_cast<int>((left + kLimit) / dotUnits), gridY = static_cast<int>((top + kLimit) / dotUnits);

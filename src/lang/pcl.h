@@ -100,6 +100,7 @@ struct PclState {
   long screenX = 0;  // where the screen line's text ends on the page
   std::vector<DrawOp> out;
   std::size_t outBytes = 0;  // image bits among the operations not yet taken
+  std::size_t pageImageBytes = 0;  // image bits on the page so far
 
   std::uint64_t skip = 0;         // announced data still to pass over
   std::uint64_t transparent = 0;  // transparent print data still to print

@@ -129,8 +129,10 @@ TEST(PclOperations, TextCursorAndFonts) {
 
 // Raster graphics at 150 dpi with each compression (none, run lengths,
 // PackBits, delta rows from the row before), rows passed over by ESC *b#Y,
-// the cursor moved below the picture, and rectangles: a black rule and a
-// shaded box at 300 dpi, where the cursor is.
+// the cursor moved below the picture, and rectangles where the cursor is: a
+// black rule with the coarsest dots that give its size exactly, a shaded box
+// at 300 dpi. Boxes piled on one page beyond any use are left out, up to
+// the page's end.
 TEST(PclOperations, RasterEachCompressionAndRectangles) {
   const std::string graphics =
       kEsc + "E" + kEsc + "*p300x300Y" + kEsc + "*t150R" + kEsc + "*r16S" + kEsc + "*r1A" +
@@ -145,7 +147,7 @@ TEST(PclOperations, RasterEachCompressionAndRectangles) {
   const std::vector<std::string> want = {
       "image 7200,9000 16x5 150",  // at the cursor: 1 inch from the logical page's edge, 1 inch below the top margin
       "image 7200,9336 16x1 150",  // two rows of 1/150 inch passed over
-      "image 7200,9384 600x3 300", // the cursor went on below the picture
+      "image 7200,9384 200x1 100", // the cursor went on below the picture; 2 inches by 3 dots at 300 dpi
       "image 7200,9384 150x75 300",
       "text 7200,9384 720 1200 cp1252 'X'",
       "screen '          X'",
@@ -157,11 +159,24 @@ TEST(PclOperations, RasterEachCompressionAndRectangles) {
   EXPECT_EQ(rowOf(ops[0], 3), "...##.....####..");
   EXPECT_EQ(rowOf(ops[0], 4), "...##.....####..");
   EXPECT_EQ(rowOf(ops[1], 0), "#...............");
-  EXPECT_EQ(rowOf(ops[2], 1), std::string(600, '#'));
+  EXPECT_EQ(rowOf(ops[2], 0), std::string(200, '#'));
   int inked = 0;
   for (int y = 0; y < ops[3].height; ++y)
     for (int x = 0; x < ops[3].width; ++x) inked += drawDotAt(ops[3], x, y) ? 1 : 0;
   EXPECT_NEAR(inked, 150 * 75 / 2, 150 * 75 / 20);  // half shaded
+
+  std::string piled = kEsc + "E";
+  for (int i = 0; i < 20; ++i) piled += kEsc + "*c2400a3000b25g2P";  // 8 x 10 inches, 900 KB each
+  piled += "\x0c" + kEsc + "*c2400a3000b25g2P";
+  std::vector<std::size_t> pages(1, 0);
+  for (const DrawOp& op : parsePcl(piled)) {
+    if (op.kind == kDrawPageEnd) pages.push_back(0);
+    if (op.kind == kDrawImage) pages.back() += op.bits.size();
+  }
+  ASSERT_EQ(pages.size(), 2u);
+  EXPECT_LE(pages[0], 12u << 20);
+  EXPECT_GE(pages[0], 11u << 20);
+  EXPECT_EQ(pages[1], 300u * 3000u);
 }
 
 // What is passed over prints nothing: PJL before the job, a font header
