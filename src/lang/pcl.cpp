@@ -18,7 +18,7 @@ const std::size_t kMaxRun = 4096;              // characters in one text operati
 const std::size_t kMaxHeldBits = 8u << 20;     // image bytes among the operations before interpreting pauses
 const std::size_t kMaxStripBytes = 1u << 20;   // a raster strip is given out at this size
 const long kMaxStripRows = 256;
-const long kMaxRowBytes = 8192;                // 65,536 dots: 109 inches at 600 dpi
+const long kMaxRowBytes = 4095;                // 32,760 dots (54 inches at 600 dpi): as wide as a device draws
 const int kRectDpi = 300;
 // Images on one page: three pages' worth of 600 dpi graphics on Letter;
 // under the 16 MB a device page takes (print/canvas.h).
@@ -554,6 +554,7 @@ void addRow(PclState& s) {
     strip.dpiX = strip.dpiY = r.resolution;
   }
   const std::size_t at = strip.bits.size();
+  if (s.pageImageBytes + at + static_cast<std::size_t>(strip.bytesPerRow) > kMaxPageImageBytes) return;
   strip.bits.resize(at + static_cast<std::size_t>(strip.bytesPerRow), 0);
   if (!r.seed.empty())
     std::memcpy(&strip.bits[at], r.seed.data(), std::min(r.seed.size(), static_cast<std::size_t>(strip.bytesPerRow)));
@@ -632,6 +633,8 @@ void fillRectangle(PclState& s, int fill) {
   const long dotUnits = kUnitsPerInch / dpi;
   const int columns = static_cast<int>(std::max(1L, (width + dotUnits / 2) / dotUnits));
   const int rows = static_cast<int>(std::max(1L, (height + dotUnits / 2) / dotUnits));
+  const std::size_t bytes = static_cast<std::size_t>((columns + 7) / 8) * static_cast<std::size_t>(rows);
+  if (s.pageImageBytes + bytes > kMaxPageImageBytes) return;  // not even made
   DrawOp op;
   op.kind = kDrawImage;
   op.x = static_cast<int>(left);

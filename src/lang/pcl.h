@@ -26,6 +26,10 @@
 // Accepted and ignored: copies (each page prints once), paper source,
 // duplex and the other job controls, font selection by ID, colour.
 //
+// Bounds: a page holds at most 12 MB of images (more could only be drawn
+// over what is there), a raster row at most 32,760 dots, a rectangle at most
+// 17 inches each way, clipped to the page.
+//
 // Places: x from the left edge of the logical page, a quarter inch in from
 // the paper's edge; y from a quarter inch below the paper's top (the paper's
 // inset, pclPaper): the page lands on the paper as on a LaserJet, wherever

@@ -23,6 +23,7 @@ namespace {
 // rectangle of 17 x 17 inches at 300 dpi or one raster strip beyond it.
 const std::size_t kMaxHeld = (8u << 20) + (4u << 20);
 const long long kMaxImageDots = 5100LL * 5100LL;
+const int kMaxImageWidth = 32767;  // the widest bitmap the devices draw (cairo's image surfaces)
 
 std::size_t heldBits(const std::vector<DrawOp>& ops) {
   std::size_t bytes = 0;
@@ -74,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const DrawOp& op : whole) {
     if (op.kind == kDrawText) characters += op.text.size();
     if (op.kind != kDrawImage) continue;
-    FUZZ_CHECK(op.width > 0 && op.height > 0 && static_cast<long long>(op.width) * op.height <= kMaxImageDots,
+    FUZZ_CHECK(op.width > 0 && op.height > 0 && op.width <= kMaxImageWidth &&
+                   static_cast<long long>(op.width) * op.height <= kMaxImageDots,
                "image %d x %d", op.width, op.height);
     FUZZ_CHECK(op.bits.size() == static_cast<std::size_t>(op.bytesPerRow) * static_cast<std::size_t>(op.height) &&
                    op.bytesPerRow * 8 >= op.width,
