@@ -4,7 +4,10 @@
 // text-to-PDF pipeline (iconv, paps, ps2pdf), and prints lines per second
 // for both, their ratio and ferrin's peak memory. Then the same lines as a
 // dot-matrix (ESC/P) report, with bold, underline and condensed lines,
-// through controls=escp, against the plain text.
+// through controls=escp, against the plain text. Last a 100-page LaserJet
+// report (PCL 5: columns placed by the cursor, bold, underline, compressed
+// lines, a raster logo and a rule on every page) through controls=pcl,
+// against the same 6,000 lines as plain text.
 //
 //   bench_print [lines] [peer command]
 //
@@ -14,6 +17,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -67,6 +71,36 @@ std::string makeEscPLine(long n) {
   }
 }
 
+// A page of the LaserJet report: a bold heading in PC-8, a rule, a logo of
+// 120 x 40 dots at 150 dpi in PackBits, then the page's 60 lines, items in
+// bold with their amounts placed in column 60, totals underlined, the wide
+// lines in 16.67 pitch; a form feed at the end.
+std::string makePclPage(long page) {
+  const std::string esc = "";
+  std::string out = esc + "&a0R" + esc + "(s3B" + "Stock report, page " + std::to_string(page + 1) + esc + "(s0B";
+  out += esc + "*p0x60Y" + esc + "*c2400a4b0P";
+  out += esc + "*p1800x0Y" + esc + "*t150R" + esc + "*r120S" + esc + "*r1A" + esc + "*b2M";
+  for (int row = 0; row < 40; ++row) {
+    const char packed[] = {static_cast<char>(-14), static_cast<char>(row % 2 != 0 ? 0xAA : 0xFF)};
+    out += esc + "*b2W" + std::string(packed, 2);
+  }
+  out += esc + "*rC" + esc + "&a2R\r";
+  for (long n = page * 60; n < page * 60 + 60; ++n) {
+    std::string line = makeLine(n);
+    if (!line.empty() && line.back() == '\f') line.pop_back();
+    switch (n % 8) {
+      case 0:
+        out += esc + "(s3B" + line.substr(0, 40) + esc + "(s0B" + esc + "&a60C" + line.substr(40);
+        break;
+      case 5: out += esc + "&d0D" + line + esc + "&d@"; break;
+      case 6: out += esc + "(s16.67H" + line + esc + "(s10H"; break;
+      default: out += line; break;
+    }
+    out += "\r\n";
+  }
+  return out + "\f";
+}
+
 double seconds(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -84,7 +118,7 @@ bool printWithFerrin(const char* textFile, ControlCodes controls = kControlsPrin
   openSpoolFile(textFile);
   if (lastError() != 0) return false;
   JobOptions options;
-  options.codePage = controls == kControlsEscP ? 437 : 0;
+  options.codePage = controls == kControlsEscP || controls == kControlsPcl ? 437 : 0;
   attachPrinter("Save as PDF", options);
   PrintLayout layout;
   layout.controls = controls;
@@ -143,6 +177,35 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // The LaserJet report of 100 pages, and its 6,000 lines as plain text.
+  const long kPclPages = 100;
+  const char* pclFile = "bench-pcl.prn";
+  const char* pclTextFile = "bench-pcl-text.txt";
+  {
+    std::ofstream out(pclFile, std::ios::binary);
+    out << "\x1b" "E" "\x1b&l26a0o6D" "\x1b(10U" "\x1b(s0p10h12v0s0b3T";
+    for (long page = 0; page < kPclPages; ++page) out << makePclPage(page);
+    std::ofstream text(pclTextFile, std::ios::binary);
+    for (long n = 0; n < kPclPages * 60; n++) text << makeLine(n) << "\r\n";
+  }
+  // A tenth of a second is within the machine's noise: the fastest of five runs each.
+  bool pclTextPrinted = true, pclPrinted = true;
+  double pclTextSeconds = 1e9, pclSeconds = 1e9;
+  for (int run = 0; run < 5; ++run) {
+    start = std::chrono::steady_clock::now();
+    pclTextPrinted = printWithFerrin(pclTextFile) && pclTextPrinted;
+    pclTextSeconds = std::min(pclTextSeconds, seconds(start));
+    start = std::chrono::steady_clock::now();
+    pclPrinted = printWithFerrin(pclFile, kControlsPcl) && pclPrinted;
+    pclSeconds = std::min(pclSeconds, seconds(start));
+  }
+  std::remove(pclFile);
+  std::remove(pclTextFile);
+  if (!pclPrinted || !pclTextPrinted) {
+    std::printf("ferrin could not print the PCL report into \"Save as PDF\" (error %d)\n", lastError());
+    return 1;
+  }
+
   std::string command = "set -o pipefail; OUT=bench-peer.pdf; export OUT; (" + peer + ") < " + textFile;
   start = std::chrono::steady_clock::now();
   int status = std::system(("bash -c '" + [&] {
@@ -162,6 +225,8 @@ int main(int argc, char** argv) {
   std::printf("ferrin peak memory:  %.1f MB (ru_maxrss)\n", static_cast<double>(peak) / 1024.0);
   std::printf("ferrin ESC/P:        %.2f s, %.0f lines/s, %.2fx the plain text's time\n", escpSeconds,
               static_cast<double>(lines) / escpSeconds, escpSeconds / ferrinSeconds);
+  std::printf("ferrin PCL:          %ld pages in %.3f s, the same text plain %.3f s: %.2fx its time\n", kPclPages,
+              pclSeconds, pclTextSeconds, pclSeconds / pclTextSeconds);
   std::printf("peak memory after:   %.1f MB (ru_maxrss)\n", static_cast<double>(peakKilobytes()) / 1024.0);
   if (!peerOk) {
     std::printf("peer:                failed (exit status %d): %s\n", status, peer.c_str());

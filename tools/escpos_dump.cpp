@@ -105,6 +105,7 @@ int main(int argc, char** argv) {
       }
       case kDrawPageEnd: std::printf("page %d\n", op.height); break;
       case kDrawPageBreak: case kDrawScreenLine: break;  // what the screen shows is not the paper's
+      case kDrawPageSetup: break;                          // receipts have none
     }
   }
   if (receipt.limited) std::printf("limited\n");

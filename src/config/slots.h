@@ -14,7 +14,10 @@ enum LineEnds { kLineEndsDos, kLineEndsAny };            // "lineends": dos, any
 enum FormFeedRule { kFormFeedLine, kFormFeedExact };     // "formfeed": line, exact
 // "controls": print, strip, or drawn as a dot-matrix (escp) or receipt
 // printer (escpos) would print them.
-enum ControlCodes { kControlsPrint, kControlsStrip, kControlsEscP, kControlsEscPos };
+// "pcl": drawn as a laser printer speaking PCL 5 would print them; "auto":
+// each printout as its first commands show it to be (escp, escpos, pcl, or
+// plain text printed).
+enum ControlCodes { kControlsPrint, kControlsStrip, kControlsEscP, kControlsEscPos, kControlsPcl, kControlsAuto };
 enum PrintMode { kModePrint, kModeRaw };                  // "mode": print, raw
 struct SlotOptions {
   int codePage;          // "codepage": 0 draws the bytes as the platform always has
@@ -42,7 +45,7 @@ struct PrinterSlot {
 // it, so that each describes every key as the program reads it.
 struct SlotKeyInfo {
   const char* name;
-  const char* choices[5];  // nullptr-terminated; none for a name or a number
+  const char* choices[7];  // nullptr-terminated; none for a name or a number
   const char* values;      // without choices: what the key takes
   const char* fallback;    // without choices: what a missing or empty key means
 };

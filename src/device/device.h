@@ -103,6 +103,11 @@ bool deviceSetDocumentFileMode(DeviceContext dc, unsigned mode);
 // centred. Both widths in hundredths of a mm. False where the printer keeps
 // its own paper: every other printer, and every printer on Windows.
 bool deviceSetRollPaper(DeviceContext dc, int paperWidth, int printableWidth);
+// Not a Windows call: the orientation of the pages a settings record (from
+// DocumentProperties) describes, landscape or portrait, set in the record
+// (a DEVMODE's dmOrientation on Windows). ResetDC with the record turns the
+// pages that follow. False when the record cannot say it.
+bool deviceSetOrientation(void* settings, bool landscape);
 // StartDocA with the given document name: greater than 0 on success.
 int deviceStartDoc(DeviceContext dc, const char* documentName);
 int deviceGetDeviceCaps(DeviceContext dc, int index);

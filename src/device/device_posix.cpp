@@ -15,6 +15,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/cups_posix.h"
@@ -388,6 +389,30 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
   dc->textAlign = 0;
   dc->x = dc->y = 0;
   return dc;
+}
+
+bool deviceSetOrientation(void* settings, bool landscape) {
+  if (!validSettings(settings)) return false;
+  DeviceSettings s;
+  std::memcpy(&s, settings, sizeof s);
+  // Landscape is the paper's long edge across; its border turns with it.
+  if ((s.paperWidth > s.paperLength) != landscape && s.paperWidth != s.paperLength) {
+    std::swap(s.paperWidth, s.paperLength);
+    const std::int32_t left = s.marginLeft;
+    if (landscape) {
+      s.marginLeft = s.marginTop;
+      s.marginTop = s.marginRight;
+      s.marginRight = s.marginBottom;
+      s.marginBottom = left;
+    } else {
+      s.marginLeft = s.marginBottom;
+      s.marginBottom = s.marginRight;
+      s.marginRight = s.marginTop;
+      s.marginTop = left;
+    }
+  }
+  std::memcpy(settings, &s, sizeof s);
+  return true;
 }
 
 bool deviceSetDocumentFileMode(DeviceContext dc, unsigned mode) {

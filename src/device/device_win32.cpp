@@ -87,6 +87,14 @@ bool deviceSetDocumentFileMode(DeviceContext dc, unsigned) { return dc != nullpt
 // Windows printers keep their own paper.
 bool deviceSetRollPaper(DeviceContext, int, int) { return false; }
 
+bool deviceSetOrientation(void* settings, bool landscape) {
+  if (settings == nullptr) return false;
+  DEVMODEA* mode = static_cast<DEVMODEA*>(settings);
+  mode->dmFields |= DM_ORIENTATION;
+  mode->dmOrientation = landscape ? DMORIENT_LANDSCAPE : DMORIENT_PORTRAIT;
+  return true;
+}
+
 int deviceStartDoc(DeviceContext dc, const char* documentName) {
   // A size and three names and a number: 20 bytes on 32-bit Windows, padded
   // to 40 on 64-bit Windows.

@@ -14,7 +14,10 @@ enum DrawOpKind {
   kDrawImage,       // a 1-bit bitmap (bit images, logos, bar codes and 2D codes)
   kDrawPageEnd,     // a form feed or a paper cut: the page ends here, as the screen says
   kDrawPageBreak,   // the form's length has run out: the printout goes on on a new page
-  kDrawScreenLine   // a line of the printout's text as the screen shows it
+  kDrawScreenLine,  // a line of the printout's text as the screen shows it
+  // Page setup (laser printers): the pages from here on are landscape or
+  // portrait (`landscape`).
+  kDrawPageSetup
 };
 
 // Receipt printers' two fonts; a dot-matrix printout's runs are all Font A.
@@ -23,7 +26,9 @@ enum DrawFont { kDrawFontA, kDrawFontB };
 // Where a text run's y is.
 enum TextAnchor {
   kAnchorTop,    // the top of the characters' cell, the font's ascent below (a dot-matrix head)
-  kAnchorBottom  // the bottom of the cell box (x, y, width, height), the font's descent above it
+  kAnchorBottom,  // the bottom of the cell box (x, y, width, height), the font's descent above it
+  // Laser printers: y is the characters' baseline.
+  kAnchorBaseline
 };
 
 struct DrawOp {
@@ -64,6 +69,10 @@ struct DrawOp {
   int dpiX = 0;
   int dpiY = 0;
   std::vector<unsigned char> bits;
+
+  // Laser printers' fonts and pages.
+  std::string face;        // text runs: the typeface; empty: the slot's font
+  bool landscape = false;  // page setup
 };
 
 // How a printout's operations sit on paper.
@@ -77,6 +86,10 @@ struct DrawPaper {
   // page is full. Otherwise each page of operations is a page of its own,
   // placed from the top of the printable area.
   bool roll = false;
+  // Laser printers' pages: the operations' origin lies this many units in
+  // from the paper's top left corner, across and down, wherever the printer's
+  // printable area begins. -1: the origin is the printable area's corner.
+  int paperInset = -1;
 };
 
 // True when the dot at (column, row) of an image op is black.

@@ -31,6 +31,22 @@ bool twentyFourPinCommands(const unsigned char* bytes, std::size_t size) {
   return false;
 }
 
+bool isValueStart(unsigned char c) { return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'; }
+
+bool laserCommands(const unsigned char* bytes, std::size_t size) {
+  static const char kUniversalExit[] = "\x1b%-12345X";
+  for (std::size_t at = 0; at + 3 < size; ++at) {
+    if (bytes[at] != kEsc) continue;
+    const unsigned char kind = bytes[at + 1], group = bytes[at + 2], value = bytes[at + 3];
+    if (kind == '&' && group >= 'a' && group <= 'z' && isValueStart(value)) return true;
+    if (kind == '*' && std::strchr("bcprt", group) != nullptr && group != 0 && isValueStart(value)) return true;
+    if ((kind == '(' || kind == ')') && group == 's' && isValueStart(value)) return true;
+    if (size - at >= sizeof kUniversalExit - 1 && std::memcmp(bytes + at, kUniversalExit, sizeof kUniversalExit - 1) == 0)
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 PrintoutProbe probePrintout(const unsigned char* bytes, std::size_t size) {
@@ -38,5 +54,7 @@ PrintoutProbe probePrintout(const unsigned char* bytes, std::size_t size) {
   PrintoutProbe probe;
   probe.language = receiptCommands(bytes, size) ? kEscPos : kEscP;
   probe.pins24 = twentyFourPinCommands(bytes, size);
+  probe.laser = laserCommands(bytes, size);
+  probe.commands = std::memchr(bytes, kEsc, size) != nullptr || probe.language == kEscPos;
   return probe;
 }

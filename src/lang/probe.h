@@ -15,6 +15,12 @@ struct PrintoutProbe {
   // A dot-matrix printout with 24-pin printers' own commands (24-dot images,
   // ESC +, the ESC ( family): its feeds count 1/180 inch, not 1/216.
   bool pins24 = false;
+  // Laser printers' commands (PCL 5): ESC & or ESC * with a group letter and
+  // a value, ESC ( s or ESC ) s with a value, the universal exit ESC %-12345X.
+  // Neither dot-matrix nor receipt printers have any of them.
+  bool laser = false;
+  // Any command at all: ESC, or GS of a receipt printer.
+  bool commands = false;
 };
 
 // Looks at the printout's first bytes (at most kProbeBytes of them count).

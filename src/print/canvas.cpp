@@ -160,6 +160,14 @@ bool canvasPage(CanvasPage* page) {
   return true;
 }
 
+bool canvasPaperOffset(int* x, int* y) {
+  if (!attached()) return false;
+  const int kPhysicalOffsetX = 112, kPhysicalOffsetY = 113;
+  *x = std::max(0, deviceGetDeviceCaps(printerState.deviceContext, kPhysicalOffsetX));
+  *y = std::max(0, deviceGetDeviceCaps(printerState.deviceContext, kPhysicalOffsetY));
+  return true;
+}
+
 bool canvasMeasure(const CanvasStyle& style, CanvasMetrics* metrics) {
   if (!attached() || !selectStyle(style)) return false;
   TextMetrics tm{};
@@ -189,6 +197,12 @@ void canvasText(int x, int y, const CanvasStyle& style, const std::string& text,
     // Without a code page each byte is its own character, as TextOut draws it.
     wide.assign(text.begin(), text.end());
     for (char16_t& c : wide) c = static_cast<char16_t>(c & 0xFF);
+  }
+  if (advance <= 0) {
+    // Proportional text: each character at the font's own advance.
+    if (!deviceTextOutW(s.deviceContext, x, y, wide.data(), clampedCount(wide.size())))
+      setError(kPrinterDeviceError);
+    return;
   }
   static thread_local std::vector<int> dx;
   dx.assign(wide.size(), advance);
@@ -229,4 +243,10 @@ void canvasBitmap(int x, int y, const CanvasBitmap& bitmap) {
 
 void canvasPageBreak() {
   if (printerState.pageOpen) formFeed();
+}
+
+bool canvasOrientation(bool landscape) {
+  if (!attached()) return false;
+  if (printerState.pageOpen) formFeed();
+  return turnPrinterPages(landscape);
 }

@@ -93,6 +93,10 @@ struct CanvasBitmap {
 // The printable area and resolution; false (57) when no printer is attached.
 bool canvasPage(CanvasPage* page);
 
+// Where the printable area begins on the paper: dots from the paper's top
+// left corner (PHYSICALOFFSETX and Y). False when no printer is attached.
+bool canvasPaperOffset(int* x, int* y);
+
 // The style's font measured on the device (makes and keeps the font); false
 // with nothing filled in when the font cannot be made (5) or no printer is
 // attached (57).
@@ -100,7 +104,8 @@ bool canvasMeasure(const CanvasStyle& style, CanvasMetrics* metrics);
 
 // Draws the text with its first character's left edge at x and its baseline
 // at y, each further character `advance` dots to the right of the previous
-// one (with an underline under the whole run when the style asks for it).
+// one (with an underline under the whole run when the style asks for it);
+// an advance of 0 or less leaves each character at the font's own advance.
 // Begins a page if none is open. Empty text draws nothing and begins no page.
 void canvasText(int x, int y, const CanvasStyle& style, const std::string& text, int advance);
 
@@ -111,3 +116,10 @@ void canvasBitmap(int x, int y, const CanvasBitmap& bitmap);
 
 // Ends the open page, if any: the next drawing begins a new one.
 void canvasPageBreak();
+
+// Turns the pages from the next one on: landscape (the paper's long edge
+// across) or portrait, as the printer's settings allow. canvasPage tells
+// the new printable area at once. A printer that cannot turn its pages
+// goes on printing them as they were: false, and no error, since the
+// printout still prints whole.
+bool canvasOrientation(bool landscape);

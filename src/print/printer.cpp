@@ -340,6 +340,21 @@ void formFeed() {
 
 bool beginPrinterPage() { return ensurePage(); }
 
+bool turnPrinterPages(bool landscape) {
+  PrinterState& s = printerState;
+  if (s.deviceContext == nullptr || s.deviceMode.empty() || s.pageOpen) return false;
+  // A device that will not turn its pages keeps the settings it had, so that
+  // the pages still print, unturned.
+  const std::vector<unsigned char> before = s.deviceMode;
+  if (!deviceSetOrientation(s.deviceMode.data(), landscape) ||
+      deviceResetDC(s.deviceContext, s.deviceMode.data()) == nullptr) {
+    s.deviceMode = before;
+    return false;
+  }
+  s.pageHeight = deviceGetDeviceCaps(s.deviceContext, kDeviceVertRes);
+  return true;
+}
+
 void detachPrinter() { endDocument(DocumentEnd::HandOver); }
 
 void abandonDocument() { endDocument(DocumentEnd::Abandon); }

@@ -63,6 +63,11 @@ void formFeed();
 // For the canvas (print/canvas.h): begins a page when none is open. False,
 // with 57 set, when no printer is attached or the device refuses the page.
 bool beginPrinterPage();
+// For the canvas: turns the pages from the next one on (landscape or
+// portrait) through the printer's settings. False when no printer is
+// attached, a page is open, or the device refuses (its settings are then
+// left as they were). Sets no error.
+bool turnPrinterPages(bool landscape);
 // Ends the open page and the document and releases the printer. Sets 57 when
 // the device did not take the finished document; nothing else is reported.
 void detachPrinter();

@@ -5,16 +5,18 @@
 
 namespace {
 
+void measurePage(RenderState& state);
+
 const double kNaturalAdvance = 0.6;  // Courier New's advance, in em
 
 // --- Places on the device ----------------------------------------------------
 
 // Forms: rounded to the nearest dot, the carriage squeezed to the page.
 int formX(const RenderState& s, long units) {
-  return static_cast<int>(std::lround(static_cast<double>(units) * s.dotsPerUnitX));
+  return static_cast<int>(std::lround(static_cast<double>(units) * s.dotsPerUnitX)) + s.originX;
 }
 int formY(const RenderState& s, long units) {
-  return static_cast<int>(std::lround(static_cast<double>(units) * s.dotsPerUnitY));
+  return static_cast<int>(std::lround(static_cast<double>(units) * s.dotsPerUnitY)) + s.originY;
 }
 
 // Receipts: whole dots from the roll's units, y from the top of the page.
@@ -36,6 +38,7 @@ int rowsLeft(const RenderState& s, int y) {
 CanvasStyle styleOf(const RenderState& s, const DrawOp& op) {
   CanvasStyle style;
   if (!s.face.empty()) style.face = s.face;
+  if (!op.face.empty()) style.face = op.face;
   style.pointSize = static_cast<float>(op.em * 72.0 / s.paper.unitsPerInch);
   style.widthScale = static_cast<float>(op.glyphWidth / (op.em * kNaturalAdvance) * s.squeeze);
   style.bold = op.bold;
@@ -58,7 +61,8 @@ void drawFormText(RenderState& s, const DrawOp& op) {
     s.ascent = canvasMeasure(plain, &metrics) ? metrics.ascent : static_cast<int>(emDots * 4 / 5);
     s.ascentSize = style.pointSize;
   }
-  canvasText(formX(s, op.x), formY(s, op.y) + s.ascent, style, op.text,
+  const int baseline = op.anchor == kAnchorBaseline ? formY(s, op.y) : formY(s, op.y) + s.ascent;
+  canvasText(formX(s, op.x), baseline, style, op.text,
              static_cast<int>(std::lround(static_cast<double>(op.advance) * s.dotsPerUnitX)));
 }
 
@@ -121,6 +125,14 @@ void endPage(RenderState& s, const DrawOp& op) {
   s.top = 0;
 }
 
+// Laser printers' page setup: the pages from here on turned, and the
+// printable area measured again.
+void setUpPages(RenderState& s, const DrawOp& op) {
+  if (!s.drawing) return;
+  canvasPageBreak();
+  if (canvasOrientation(op.landscape)) measurePage(s);
+}
+
 void renderForms(RenderState& s, const std::vector<DrawOp>& ops) {
   for (const DrawOp& op : ops) {
     switch (op.kind) {
@@ -130,6 +142,7 @@ void renderForms(RenderState& s, const std::vector<DrawOp>& ops) {
       case kDrawPageEnd: case kDrawPageBreak: endPage(s, op); break;
       case kDrawText: if (s.drawing) drawFormText(s, op); break;
       case kDrawImage: if (s.drawing) drawFormImage(s, op); break;
+      case kDrawPageSetup: setUpPages(s, op); break;
     }
   }
 }
@@ -175,10 +188,23 @@ void beginRender(RenderState& state, const DrawPaper& paper, const std::string& 
   state.paper = paper;
   state.face = face;
   state.echo = echo;
+  measurePage(state);
+}
+
+void renderOps(RenderState& state, const std::vector<DrawOp>& ops) {
+  if (state.paper.roll) renderRoll(state, ops);
+  else renderForms(state, ops);
+}
+
+namespace {
+
+void measurePage(RenderState& state) {
+  const DrawPaper& paper = state.paper;
   CanvasPage& page = state.page;
   state.drawing = paper.unitsPerInch > 0 && canvasPage(&page) && page.dpiX > 0 && page.dpiY > 0 &&
                   page.width > 0 && page.height > 0;
   if (!state.drawing) return;
+  state.squeeze = 1;
   state.dotsPerUnitX = static_cast<double>(page.dpiX) / paper.unitsPerInch;
   state.dotsPerUnitY = static_cast<double>(page.dpiY) / paper.unitsPerInch;
   const double carriageDots = static_cast<double>(paper.carriageWidth) * state.dotsPerUnitX;
@@ -188,9 +214,12 @@ void beginRender(RenderState& state, const DrawPaper& paper, const std::string& 
   }
   state.pageUnits = static_cast<long>(static_cast<double>(page.height) / state.dotsPerUnitY);
   if (state.pageUnits < 1) state.pageUnits = 1;
+  state.originX = state.originY = 0;
+  int offsetX = 0, offsetY = 0;
+  if (paper.paperInset >= 0 && canvasPaperOffset(&offsetX, &offsetY)) {
+    state.originX = static_cast<int>(std::lround(paper.paperInset * state.dotsPerUnitX)) - offsetX;
+    state.originY = static_cast<int>(std::lround(paper.paperInset * state.dotsPerUnitY)) - offsetY;
+  }
 }
 
-void renderOps(RenderState& state, const std::vector<DrawOp>& ops) {
-  if (state.paper.roll) renderRoll(state, ops);
-  else renderForms(state, ops);
-}
+}  // namespace

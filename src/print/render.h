@@ -36,6 +36,10 @@ struct RenderState {
   double squeeze = 1;    // a carriage wider than the page, narrowed to it
   long pageUnits = 0;    // the printable height in the paper's units; 0 when not drawing
   int top = 0;           // receipts: the roll's y at the top of the device page
+  // Laser printers' pages (DrawPaper::paperInset): the operations' origin,
+  // in device dots from the printable area's corner.
+  int originX = 0;
+  int originY = 0;
   float ascentSize = 0;  // forms: the point size whose ascent is known
   int ascent = 0;
 };

@@ -7,6 +7,7 @@
 #include "files/spoolfile.h"
 #include "lang/escp.h"
 #include "lang/escpos.h"
+#include "lang/pcl.h"
 #include "lang/probe.h"
 #include "lang/scan.h"
 #include "print/printer.h"
@@ -129,23 +130,31 @@ void echoPrintoutText(const std::string& text, bool pageFeed) { echoLine(pageFee
 // The interpreter a slot's controls name, fed from one read loop.
 struct Interpreter {
   bool receipt = false;
+  bool laser = false;
   EscPState escp;
   ReceiptState escpos;
+  PclState pcl;
 };
 
 std::size_t interpret(Interpreter& in, const std::vector<unsigned char>& held, bool endOfData) {
+  if (in.laser) return interpretPcl(in.pcl, held.data(), held.size(), endOfData);
   return in.receipt ? layOutReceipt(in.escpos, held.data(), held.size(), endOfData)
                     : interpretEscP(in.escp, held.data(), held.size(), endOfData);
 }
 
-std::size_t wantedBy(const Interpreter& in) { return in.receipt ? in.escpos.wanted : in.escp.wanted; }
+std::size_t wantedBy(const Interpreter& in) {
+  if (in.laser) return in.pcl.wanted;
+  return in.receipt ? in.escpos.wanted : in.escp.wanted;
+}
 
 std::vector<DrawOp> takeOps(Interpreter& in) {
+  if (in.laser) return takePclOps(in.pcl);
   return in.receipt ? takeReceiptOps(in.escpos) : takeEscPOps(in.escp);
 }
 
 void finish(Interpreter& in) {
-  if (in.receipt) finishReceipt(in.escpos);
+  if (in.laser) finishPcl(in.pcl);
+  else if (in.receipt) finishReceipt(in.escpos);
   else finishEscP(in.escp);
 }
 
@@ -180,8 +189,12 @@ int printInterpreted(const PrintLayout& layout, PrintedCodes* codes) {
 
   Interpreter in;
   in.receipt = layout.controls == kControlsEscPos;
+  in.laser = layout.controls == kControlsPcl;
   RenderState render;
-  if (in.receipt) {
+  if (in.laser) {
+    beginRender(render, pclPaper(), layout.fontname, echoPrintoutText);
+    beginPcl(in.pcl);
+  } else if (in.receipt) {
     ReceiptSettings settings;
     settings.paperWidthMm = layout.paperWidthMm;
     settings.codePage = layout.codePage;
@@ -220,7 +233,7 @@ int printInterpreted(const PrintLayout& layout, PrintedCodes* codes) {
 }  // namespace
 
 int printSpoolLines(const PrintLayout& layout, int* printError, PrintedCodes* codes) {
-  if (layout.controls == kControlsEscP || layout.controls == kControlsEscPos) {
+  if (layout.controls == kControlsEscP || layout.controls == kControlsEscPos || layout.controls == kControlsPcl) {
     clearError();
     int error = printInterpreted(layout, codes);
     if (printError != nullptr && *printError == 0) *printError = lastError();
@@ -327,15 +340,24 @@ PrintLayout slotLayout(const PrinterSlot& slot) {
   layout.fontname = slot.fontname;
   layout.fontsize = slot.fontsize;
   layout.formfeed = slot.options.formfeed;
-  layout.controls = slot.options.controls;
+  layout.controls = slotControls(slot);
   layout.paperWidthMm = slot.options.paperwidth;
   layout.codePage = slotCodePage(slot);
   return layout;
 }
 
+ControlCodes slotControls(const PrinterSlot& slot) {
+  if (slot.options.controls != kControlsAuto) return slot.options.controls;
+  const PrintoutProbe probe = probeBytes(peekSpoolFile(kProbeBytes));
+  if (probe.laser) return kControlsPcl;
+  if (probe.language == kEscPos) return kControlsEscPos;
+  return probe.commands ? kControlsEscP : kControlsPrint;
+}
+
 int slotCodePage(const PrinterSlot& slot) {
-  const ControlCodes controls = slot.options.controls;
-  if (slot.options.codePage == 0 && (controls == kControlsEscP || controls == kControlsEscPos)) return 437;
+  const ControlCodes controls = slotControls(slot);
+  if (slot.options.codePage == 0 && (controls == kControlsEscP || controls == kControlsEscPos || controls == kControlsPcl))
+    return 437;
   return slot.options.codePage;
 }
 

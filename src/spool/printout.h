@@ -14,10 +14,14 @@ struct PrintLayout {
   std::string fontname;
   std::int16_t fontsize = 0;
   FormFeedRule formfeed = kFormFeedLine;
-  ControlCodes controls = kControlsPrint;  // escp, escpos: the printer language is drawn
+  ControlCodes controls = kControlsPrint;  // escp, escpos, pcl: the printer language is drawn
   int paperWidthMm = 80;                   // escpos: the receipt paper
   int codePage = 0;                        // escpos: the code page of the printer's first table
 };
+
+// The printer language a slot's printouts are drawn in; with controls=auto,
+// the one the open spool file's first bytes show (plain text: print).
+ControlCodes slotControls(const PrinterSlot& slot);
 
 // The code page a slot's text is drawn in: its own, or for the printer
 // languages (whose character tables are DOS code pages) 437 when it has none.

@@ -438,6 +438,15 @@ bool deviceSetRollPaper(DeviceContext dc, int, int) {
   return false;
 }
 
+// The fake's pages have one shape: the call is recorded, the record left as
+// DocumentProperties gave it.
+bool deviceSetOrientation(void* settings, bool landscape) {
+  const bool ok = settings != nullptr && !shouldFail("SetOrientation");
+  logCall(format("SetOrientation(%s,%d)=%s", settings != nullptr ? "settings" : "null", landscape ? 1 : 0,
+                 yesNo(ok).c_str()));
+  return ok;
+}
+
 bool deviceSetDocumentFileMode(DeviceContext dc, unsigned mode) {
   Context* c = findContext(dc, "SetDocumentFileMode");
   bool ok = c != nullptr && !shouldFail("SetDocumentFileMode");

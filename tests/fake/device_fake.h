@@ -98,7 +98,7 @@ void resetFakeDevice();
 
 // The Nth call of the named operation from now on (1 = the next one) fails;
 // with persist, that call and every later one do. Names are those of the log:
-// OpenPrinter, DocumentProperties, ClosePrinter, CreateDC, SetDocumentFileMode, StartDoc,
+// OpenPrinter, DocumentProperties, ClosePrinter, CreateDC, SetDocumentFileMode, SetOrientation, StartDoc,
 // StartDocPrinter, StartPagePrinter, WritePrinter, EndPagePrinter,
 // EndDocPrinter, AbortPrinter, GetDeviceCaps, CreateFontIndirect, SelectObject, GetTextMetrics, ResetDC,
 // SetTextColor, SetBkColor, SetBkMode, StartPage, SetTextAlign, MoveToEx,
