@@ -77,3 +77,21 @@ int fsCreateFolder(const std::string& name);
 // The names of the regular files in the folder (no hidden files, no
 // folders, no links). 76 when the folder is missing.
 int fsListFolder(const std::string& folder, std::vector<std::string>* names);
+
+// --- Small files of ferrin's own (records that must survive a crash) ---
+
+// Writes the bytes as the whole content of path so that a crash at any
+// moment leaves either the old content or the new one, never a part: they go
+// into a hidden file beside it, which is synced and then renamed over path,
+// and the folder is synced after the rename (POSIX). 61 when the disk is full.
+int fsWriteFileSafely(const std::string& path, const std::string& bytes);
+
+// The whole content of a small file (at most `limit` bytes are read).
+int fsReadSmallFile(const std::string& path, std::size_t limit, std::string* bytes);
+
+// Deletes a file by name; 53 when there is none.
+int fsDeleteFile(const std::string& path);
+
+// Makes the renames and deletions done in the folder durable (POSIX: fsync
+// of the folder; Windows commits them with each call: nothing to do).
+int fsSyncFolder(const std::string& folder);

@@ -22,6 +22,11 @@ struct PosixFileCalls {
   DIR* (*opendir)(const char* path);
   struct dirent* (*readdir)(DIR* dir);
   int (*closedir)(DIR* dir);
+  // For the small records ferrin writes itself: written whole, synced, then
+  // renamed over the old one.
+  ssize_t (*write)(int fd, const void* buffer, size_t size);
+  int (*fsync)(int fd);
+  int (*rename)(const char* from, const char* to);
 };
 
 // The entries in use; posixFileCallsDefault holds the real calls.

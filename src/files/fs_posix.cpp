@@ -26,6 +26,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <algorithm>
 #include <cstdlib>
 
 #include "console/system.h"
@@ -61,7 +62,7 @@ int realRenameNoReplace(const char* from, const char* to) {
 
 const PosixFileCalls posixFileCallsDefault = {
     realOpen, ::close, ::pread, ::fstat, ::lstat, realRenameNoReplace, ::unlink, ::mkdir, ::flock,
-    ::opendir, ::readdir, ::closedir,
+    ::opendir, ::readdir, ::closedir, ::write, ::fsync, ::rename,
 };
 PosixFileCalls posixFileCalls = posixFileCallsDefault;
 
@@ -86,6 +87,7 @@ int codeForErrno(int error) {
       return kErrorAccess;
     case ENXIO: case ENODEV: return kErrorBadDrive;
     case EIO: return kErrorDiskFault;
+    case ENOSPC: case EDQUOT: return kErrorDiskFull;
     case EMFILE: case ENFILE: return kErrorTooManyFiles;
     case ENOMEM: return kErrorNoMemory;
     default: return kErrorOther;
@@ -479,4 +481,120 @@ int fsListFolder(const std::string& folder, std::vector<std::string>* names) {
   }
   closeListing(&listing);
   return 0;
+}
+
+namespace {
+
+// Closes a descriptor of our own, keeping the first failure.
+int closeOwn(int fd, int code) {
+  int result, error;
+  {
+    LockGuard lock(FileSystemLock);
+    result = sys.close(fd);
+    error = errno;
+  }
+  return code == 0 && result != 0 ? codeForErrno(error) : code;
+}
+
+int writeWhole(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n;
+    int error;
+    {
+      LockGuard lock(FileSystemLock);
+      n = sys.write(fd, bytes.data() + done, bytes.size() - done);
+      error = errno;
+    }
+    if (n < 0 && error == EINTR) continue;
+    if (n <= 0) return n < 0 ? codeForErrno(error) : kErrorDiskFull;
+    done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+std::string hiddenTwin(const std::string& path) {
+  std::string::size_type slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  return folder + "." + base + ".new";
+}
+
+}  // namespace
+
+int fsWriteFileSafely(const std::string& path, const std::string& bytes) {
+  std::string temporary = hiddenTwin(path);
+  int fd, error;
+  {
+    LockGuard lock(FileSystemLock);
+    fd = sys.open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    error = errno;
+  }
+  if (fd < 0) return codeForPathError(error, temporary);
+  int code = writeWhole(fd, bytes);
+  if (code == 0) {
+    LockGuard lock(FileSystemLock);
+    if (sys.fsync(fd) != 0) code = codeForErrno(errno);
+  }
+  code = closeOwn(fd, code);
+  if (code == 0) {
+    LockGuard lock(FileSystemLock);
+    if (sys.rename(temporary.c_str(), path.c_str()) != 0) code = codeForErrno(errno);
+  }
+  if (code != 0) {
+    LockGuard lock(FileSystemLock);
+    sys.unlink(temporary.c_str());
+    return code;
+  }
+  return fsSyncFolder(directoryOf(path));
+}
+
+int fsReadSmallFile(const std::string& path, std::size_t limit, std::string* bytes) {
+  bytes->clear();
+  int fd, error;
+  {
+    LockGuard lock(FileSystemLock);
+    fd = sys.open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+    error = errno;
+  }
+  if (fd < 0) return codeForPathError(error, path);
+  struct stat st;
+  int code = 0;
+  {
+    LockGuard lock(FileSystemLock);
+    if (sys.fstat(fd, &st) != 0) code = codeForErrno(errno);
+    else if (!S_ISREG(st.st_mode)) code = kErrorNotPlainFile;
+  }
+  unsigned char buffer[4096];
+  while (code == 0 && bytes->size() < limit) {
+    unsigned got = 0;
+    FsFileObject probe{fd, path, path, false, 0, 0};
+    code = fsReadAt(&probe, bytes->size(), buffer,
+                    static_cast<unsigned>(std::min<std::size_t>(sizeof buffer, limit - bytes->size())), &got);
+    if (got == 0) break;
+    bytes->append(reinterpret_cast<const char*>(buffer), got);
+  }
+  return closeOwn(fd, code);
+}
+
+int fsDeleteFile(const std::string& path) {
+  LockGuard lock(FileSystemLock);
+  return sys.unlink(path.c_str()) == 0 ? 0 : codeForErrno(errno);
+}
+
+int fsSyncFolder(const std::string& folder) {
+  int fd;
+  {
+    LockGuard lock(FileSystemLock);
+    fd = sys.open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  }
+  // A folder that cannot be opened for syncing is synced by the system in
+  // its own time; nothing to report.
+  if (fd < 0) return 0;
+  int code = 0;
+  {
+    LockGuard lock(FileSystemLock);
+    if (sys.fsync(fd) != 0 && errno != EINVAL && errno != EROFS) code = codeForErrno(errno);
+  }
+  return closeOwn(fd, code);
 }

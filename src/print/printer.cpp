@@ -144,7 +144,8 @@ void endDocument(DocumentEnd how) {
     deviceAbortDoc(dc);
   } else {
     if (s.pageOpen) deviceEndPage(dc);
-    if (deviceEndDoc(dc) <= 0 && how == DocumentEnd::HandOver) setError(kPrinterDeviceError);
+    if (deviceEndDoc(dc) <= 0 && how == DocumentEnd::HandOver)
+      setError(deviceLastError() == kDeviceErrorDiskFull ? kPrinterDiskFull : kPrinterDeviceError);
   }
   // Our fonts may be deleted once none of them can still be selected into a
   // live device context: after the original font went back in, or after the
@@ -331,3 +332,18 @@ bool beginPrinterPage() { return ensurePage(); }
 void detachPrinter() { endDocument(DocumentEnd::HandOver); }
 
 void abandonDocument() { endDocument(DocumentEnd::Abandon); }
+
+void nameNextDocument(const std::string& identity) { deviceSetNextDocumentIdentity(identity.c_str()); }
+
+bool lastHandOverUncertain() { return deviceLastHandOverUncertain(); }
+
+Delivery findDelivered(const std::string& printerName, const std::string& identity, std::int64_t since) {
+  switch (deviceFindDocument(printerName.c_str(), identity.c_str(), since)) {
+    case kDeviceDocumentFound: return kDelivered;
+    case kDeviceDocumentNotFound: return kNotDelivered;
+    case kDeviceCannotSay: return kDeliveryUnknown;
+    default: return kNoAnswer;
+  }
+}
+
+void removePrinterLeftovers() { deviceRemoveLeftovers(); }

@@ -34,6 +34,10 @@ struct WatcherMemory {
   // Raw printing that fell back to laying out (said once per printer).
   std::string saidRaw;
 
+  // Hand-over records that cannot be written, or a printer that cannot say
+  // whether a cut-off hand-over reached it: said once.
+  std::string saidHandOver;
+
   // A refused spool file name, and a spool file refused as a link or as
   // something that is not a plain file: said once.
   std::string refusedName;

@@ -1,6 +1,7 @@
 #include "spool/watcher.h"
 
 #include <algorithm>
+#include <ctime>
 
 #include "config/profile.h"
 #include "config/slots.h"
@@ -14,6 +15,7 @@
 #include "print/printer.h"
 #include "print/rawprint.h"
 #include "spool/cycle.h"
+#include "spool/handover.h"
 #include "spool/printout.h"
 #include "spool/queue.h"
 
@@ -55,7 +57,8 @@ enum PrintResult {
   kPrintAttach,    // the printer could not be attached
   kPrintRead,      // the file could not be read to its end: nothing was sent
   kPrintHandOver,  // the device did not take the document
-  kPrintLayOut     // raw bytes were not taken: lay the printout out instead
+  kPrintLayOut,    // raw bytes were not taken: lay the printout out instead
+  kPrintAsk        // the printer cannot be asked whether an earlier hand-over reached it
 };
 
 // With mode=raw: the file's bytes go to the printer unchanged, its text is
@@ -128,7 +131,15 @@ std::string failureText(PrintResult result, int code, const PrinterSlot& slot, c
     case kPrintNoPrinter: return "no printer is set";
     case kPrintAttach: return printerText(slot.printername) + " cannot be reached" + errorText(code);
     case kPrintRead: return name + " could not be read to its end" + errorText(code);
+    case kPrintAsk:
+      return printerText(slot.printername) + " cannot be asked whether a printout of " + name +
+             " whose hand-over was cut off has already reached it";
     default:
+      if (code == kErrorDiskFull)
+        return "the disk is full, so the printout of " + name + " could not be stored for " +
+               printerText(slot.printername) +
+               (slot.printername == std::string(kSaveAsPdfName) ? std::string(" in the folder ") + kSavedPdfFolder
+                                                                  : std::string(" in the temporary folder")) + errorText(code);
       return "the printout of " + name + " could not be handed to " + printerText(slot.printername) + errorText(code);
   }
 }
@@ -139,6 +150,7 @@ std::string adviceText(PrintResult result) {
     case kPrintAttach:
       return "Check that it is switched on, connected and installed under this name, or press S to choose another.";
     case kPrintRead: return "It is printed whole once it can be read; check the disk or share it lies on.";
+    case kPrintAsk: return "ferrin asks again by itself; check that the print spooler is running.";
     default: return "ferrin tries again by itself; check that the print spooler is running and the printer is ready.";
   }
 }
@@ -152,7 +164,8 @@ void sayOutage(WatcherMemory& memory, PrintResult result, int code, const Printe
 }
 
 unsigned long long retryDelay(PrintResult result) {
-  return result == kPrintHandOver || result == kPrintRead ? kHandOverRetryMilliseconds : kAttachRetryMilliseconds;
+  return result == kPrintHandOver || result == kPrintRead || result == kPrintAsk ? kHandOverRetryMilliseconds
+                                                                                  : kAttachRetryMilliseconds;
 }
 
 void noteFailure(WatcherMemory& memory, PrintResult result, const PrinterSlot& slot, unsigned long long now) {
@@ -163,6 +176,75 @@ void noteFailure(WatcherMemory& memory, PrintResult result, const PrinterSlot& s
 
 bool retryIsDue(const WatcherMemory& memory, const PrinterSlot& slot, unsigned long long now) {
   return !memory.waitingToRetry || slot.printername != memory.retryPrinter || now >= memory.retryAt;
+}
+
+// Hands the open file over with a record of the hand-over on disk (see
+// spool/handover.h). A file whose earlier hand-over was cut off is first
+// looked for at its printer: found there, it is done (kPrintDone without
+// printing). On kPrintDone, *settle receives the records to remove once the
+// file is deleted; otherwise the records stay only when the hand-over was
+// left open.
+PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory, const std::string& name,
+                             int* code, std::vector<HandOver>* settle) {
+  settle->clear();
+  *code = 0;
+  if (slot.printername[0] == '\0') return kPrintNoPrinter;
+  clearError();
+  FileStamp stamp = spoolFileStamp();
+  bool stamped = lastError() == 0;
+  clearError();
+  std::uint64_t content = contentDigest(peekSpoolFile(kDigestBytes));
+  std::vector<HandOver> earlier;
+  if (stamped) earlier = handOversOf(stamp, content);
+  if (!earlier.empty()) {
+    bool delivered = false, unanswered = false, unknown = false;
+    for (const HandOver& h : earlier) {
+      Delivery found = findDelivered(h.printer, h.identity, h.began);
+      delivered = delivered || found == kDelivered;
+      unanswered = unanswered || found == kNoAnswer;
+      unknown = unknown || found == kDeliveryUnknown;
+    }
+    if (delivered) {
+      writeOutputLine(slotText(slotNumber) + "a printout of " + name + " had reached " +
+                      printerText(earlier.back().printer) + " before its hand-over was cut off, so it is not"
+                      " printed again.");
+      *settle = earlier;
+      return kPrintDone;
+    }
+    if (unanswered) return kPrintAsk;
+    if (unknown)
+      sayOnce(memory.saidHandOver, "unknown\n" + earlier.back().printer,
+              slotText(slotNumber) + printerText(earlier.back().printer) +
+                  " keeps no record of finished jobs, so it cannot say whether a printout of " + name +
+                  " whose hand-over was cut off has already reached it. It is printed again and may print twice.");
+  }
+  HandOver now;
+  now.identity = newHandOverIdentity();
+  now.printer = slot.printername;
+  now.file = stamp;
+  now.content = content;
+  now.began = static_cast<std::int64_t>(std::time(nullptr));
+  int recordError = stamped ? recordHandOver(now) : kErrorOther;
+  bool recorded = recordError == 0;
+  if (!recorded) {
+    std::string cause = recordError == kErrorDiskFull ? "the disk is full" : "it cannot write there";
+    sayOnce(memory.saidHandOver, "record",
+            slotText(slotNumber) + "ferrin cannot note its hand-overs in the folder " + kHandOverFolder + ", since " +
+                cause + errorText(recordError) +
+                ", so a printout whose hand-over is cut off by a crash may print twice. Make room on the disk.");
+  } else if (memory.saidHandOver == "record") {
+    memory.saidHandOver.clear();
+  }
+  nameNextDocument(recorded ? now.identity : std::string());
+  PrintResult result = printOpenFile(slot, slotNumber, memory, code);
+  nameNextDocument(std::string());
+  // The new record stands for the file from here on: the earlier ones are
+  // settled (their documents never arrived).
+  for (const HandOver& h : earlier) resolveHandOver(h);
+  if (!recorded) return result;
+  if (result == kPrintDone) settle->push_back(now);
+  else if (result != kPrintHandOver || !lastHandOverUncertain()) resolveHandOver(now);
+  return result;
 }
 
 // Deletes the open file after it was printed (or found empty). A file that
@@ -186,6 +268,18 @@ void removePrinted(WatcherMemory& memory, int slotNumber, const std::string& nam
           slotText(slotNumber) + name + " " + what + " but could not be deleted" + errorText(code) +
               ", so it is not printed again until it changes. Check that the file is not read-only"
               " and that no other program holds it.");
+}
+
+// After the printed file is gone (deleted, or kept but remembered as
+// printed) its records go too. The other order would let a crash between
+// the two print the file again with nothing to say it reached its printer;
+// for the same reason the deletion is made durable first, so that a power
+// cut cannot bring the file back without its record.
+void settleHandOvers(const std::string& path, const std::vector<HandOver>& settle) {
+  if (settle.empty()) return;
+  std::string::size_type slash = path.find_last_of("/\\");
+  fsSyncFolder(slash == std::string::npos ? std::string(".") : path.substr(0, slash));
+  for (const HandOver& h : settle) resolveHandOver(h);
 }
 
 bool keptUndeletable(const WatcherMemory& memory, const std::string& name) {
@@ -221,9 +315,11 @@ CycleOutcome printWaiting(int slotNumber, WatcherMemory& memory, unsigned long l
       return CycleIdle;
     }
     int code;
-    PrintResult result = printOpenFile(slot, slotNumber, memory, &code);
+    std::vector<HandOver> settle;
+    PrintResult result = handOverOpenFile(slot, slotNumber, memory, path, &code, &settle);
     if (result == kPrintDone) {
       removePrinted(memory, slotNumber, path, "was printed");
+      settleHandOvers(path, settle);
       if (waitingPrintouts(slot.filename).empty()) endOutage(memory, slotNumber);
       else memory.waitingToRetry = false;
     } else {
@@ -265,7 +361,9 @@ void queueOrKeep(WatcherMemory& memory, PrintResult result, int code, int slotNu
                                            : failureText(result, code, slot, name);
   sayOnce(memory.reportedFailure, "keep\n" + cause,
           slotText(slotNumber) + cause + ", and " + name + " could not be moved to the folder " + kWaitingFolder +
-              errorText(queueError) + ", so it is kept and tried again. Check that ferrin may write its folder.");
+              (queueError == kErrorDiskFull ? ", since the disk is full" : "") + errorText(queueError) +
+              ", so it is kept and tried again. Check that ferrin may write its folder" +
+              (queueError == kErrorDiskFull ? " and make room on the disk." : "."));
 }
 
 // ferrin.ini lies in a folder that others may write: a spool file name that
@@ -354,12 +452,14 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
     return CycleIdle;
   }
   int code;
-  PrintResult result = printOpenFile(slot, slotNumber, memory, &code);
+  std::vector<HandOver> settle;
+  PrintResult result = handOverOpenFile(slot, slotNumber, memory, name, &code, &settle);
   if (result == kPrintDone) {
     memory.keptStampValid = false;
     memory.reportedFailure.clear();
     memory.waitingToRetry = false;
     removePrinted(memory, slotNumber, name, "was printed");
+    settleHandOvers(name, settle);
   } else {
     queueOrKeep(memory, result, code, slotNumber, name, now);
   }
@@ -404,6 +504,17 @@ CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned lon
   CycleOutcome outcome = handleSpoolFile(slotNumber, memory, now, !waiting.empty());
   if (outcome == CyclePrinted || waiting.empty()) return outcome;
   return printWaiting(slotNumber, memory, now, waitingPrintouts(name));
+}
+
+void cleanUpAtStart() {
+  removePrinterLeftovers();
+  std::vector<std::string> names;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    if (!slotIsWatched(slot)) continue;
+    loadSlot(slot);
+    names.push_back(slotSnapshot(slot).filename);
+  }
+  sweepHandOvers(names);
 }
 
 bool slotIsWatched(int slotNumber) {

@@ -1,0 +1,151 @@
+#include "spool/handover.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+
+#include "files/errors.h"
+#include "files/fs.h"
+#include "files/spoolfile.h"
+#include "spool/queue.h"
+
+namespace {
+
+// A record is a few short lines; anything longer is not one of ours.
+const std::size_t kRecordLimit = 4096;
+
+std::atomic<unsigned> identityCounter(0);
+
+std::string recordPath(const std::string& identity) { return std::string(kHandOverFolder) + "/" + identity; }
+
+// The identity is the record's file name: nothing but letters, digits and '-'.
+bool plainIdentity(const std::string& identity) {
+  if (identity.empty() || identity.size() > 64) return false;
+  for (char c : identity)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-')) return false;
+  return true;
+}
+
+std::string recordText(const HandOver& h) {
+  char file[128];
+  std::snprintf(file, sizeof file, "%llu %llu %lld", static_cast<unsigned long long>(h.file.identity),
+                static_cast<unsigned long long>(h.file.size), static_cast<long long>(h.file.modified));
+  return "identity=" + h.identity + "\nprinter=" + h.printer + "\nfile=" + file + "\ncontent=" +
+         std::to_string(static_cast<unsigned long long>(h.content)) + "\nbegan=" +
+         std::to_string(static_cast<long long>(h.began)) + "\n";
+}
+
+bool parseRecord(const std::string& text, HandOver* h) {
+  bool haveFile = false, haveBegan = false, haveContent = false;
+  std::string::size_type at = 0;
+  while (at < text.size()) {
+    std::string::size_type end = text.find('\n', at);
+    if (end == std::string::npos) return false;  // a record is written whole or not at all
+    std::string line = text.substr(at, end - at);
+    at = end + 1;
+    std::string::size_type eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    if (key == "identity") h->identity = value;
+    else if (key == "printer") h->printer = value;
+    else if (key == "file") {
+      unsigned long long identity = 0, size = 0;
+      long long modified = 0;
+      haveFile = std::sscanf(value.c_str(), "%llu %llu %lld", &identity, &size, &modified) == 3;
+      h->file = FileStamp{identity, size, modified, 0};
+    } else if (key == "content") {
+      unsigned long long content = 0;
+      haveContent = std::sscanf(value.c_str(), "%llu", &content) == 1;
+      h->content = content;
+    } else if (key == "began") {
+      long long began = 0;
+      haveBegan = std::sscanf(value.c_str(), "%lld", &began) == 1;
+      h->began = began;
+    }
+  }
+  return haveFile && haveBegan && haveContent && plainIdentity(h->identity) && !h->printer.empty();
+}
+
+// The same file: a rename keeps all three, a new printout changes at least
+// its modification time.
+bool sameFile(const FileStamp& a, const FileStamp& b) {
+  return a.identity == b.identity && a.size == b.size && a.modified == b.modified;
+}
+
+std::vector<HandOver> allRecords() {
+  std::vector<HandOver> found;
+  std::vector<std::string> names;
+  if (fsListFolder(kHandOverFolder, &names) != 0) return found;
+  for (const std::string& name : names) {
+    std::string text;
+    HandOver h;
+    if (fsReadSmallFile(recordPath(name), kRecordLimit, &text) == 0 && parseRecord(text, &h) && h.identity == name)
+      found.push_back(h);
+  }
+  return found;
+}
+
+}  // namespace
+
+std::string newHandOverIdentity() {
+  using namespace std::chrono;
+  long long seconds = duration_cast<std::chrono::seconds>(system_clock::now().time_since_epoch()).count();
+  unsigned long long fine =
+      static_cast<unsigned long long>(duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
+  char text[64];
+  std::snprintf(text, sizeof text, "%lld-%llx-%u", seconds, fine % 0x100000000000ull, ++identityCounter);
+  return text;
+}
+
+int recordHandOver(const HandOver& handOver) {
+  if (!plainIdentity(handOver.identity)) return kErrorBadName;
+  int code = fsCreateFolder(kHandOverFolder);
+  if (code != 0) return code;
+  return fsWriteFileSafely(recordPath(handOver.identity), recordText(handOver));
+}
+
+std::uint64_t contentDigest(const std::string& head) {
+  std::uint64_t digest = 14695981039346656037ull;
+  for (unsigned char c : head) {
+    digest ^= c;
+    digest *= 1099511628211ull;
+  }
+  return digest;
+}
+
+std::vector<HandOver> handOversOf(const FileStamp& file, std::uint64_t content) {
+  std::vector<HandOver> found;
+  for (const HandOver& h : allRecords())
+    if (sameFile(h.file, file) && h.content == content) found.push_back(h);
+  return found;
+}
+
+void resolveHandOver(const HandOver& handOver) {
+  if (!plainIdentity(handOver.identity)) return;
+  fsDeleteFile(recordPath(handOver.identity));
+  fsSyncFolder(kHandOverFolder);
+}
+
+void sweepHandOvers(const std::vector<std::string>& spoolNames) {
+  std::vector<HandOver> records = allRecords();
+  if (records.empty()) return;
+  std::vector<FileStamp> present;
+  for (const std::string& name : spoolNames) {
+    if (name.empty()) continue;
+    FileStamp stamp;
+    clearError();
+    stamp = fileStamp(name);
+    if (lastError() == 0) present.push_back(stamp);
+    for (const std::string& path : waitingPrintouts(name)) {
+      clearError();
+      stamp = fileStamp(path);
+      if (lastError() == 0) present.push_back(stamp);
+    }
+  }
+  clearError();
+  for (const HandOver& h : records) {
+    bool kept = false;
+    for (const FileStamp& stamp : present) kept = kept || sameFile(stamp, h.file);
+    if (!kept) resolveHandOver(h);
+  }
+}
