@@ -74,15 +74,15 @@ bool fsFolderInside(const std::string& name);
 // Creates the folder when it is not there yet.
 int fsCreateFolder(const std::string& name);
 
-// The names of the regular files in the folder (no hidden files, no
-// folders, no links). 76 when the folder is missing.
-int fsListFolder(const std::string& folder, std::vector<std::string>* names);
+// The names of the regular files in the folder (no hidden files unless
+// asked for, no folders, no links). 76 when the folder is missing.
+int fsListFolder(const std::string& folder, std::vector<std::string>* names, bool withHidden = false);
 
 // --- Small files of ferrin's own (records that must survive a crash) ---
 
 // Writes the bytes as the whole content of path so that a crash at any
 // moment leaves either the old content or the new one, never a part: they go
-// into a hidden file beside it, which is synced and then renamed over path,
+// into the file path + ".new", which is synced and then renamed over path,
 // and the folder is synced after the rename (POSIX). 61 when the disk is full.
 int fsWriteFileSafely(const std::string& path, const std::string& bytes);
 

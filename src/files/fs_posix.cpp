@@ -464,7 +464,7 @@ int fsCreateFolder(const std::string& name) {
   return error == EEXIST ? kErrorAccess : codeForPathError(error, name);
 }
 
-int fsListFolder(const std::string& folder, std::vector<std::string>* names) {
+int fsListFolder(const std::string& folder, std::vector<std::string>* names, bool withHidden) {
   names->clear();
   // A link in the folder's place is not followed.
   struct stat folderStat;
@@ -475,7 +475,7 @@ int fsListFolder(const std::string& folder, std::vector<std::string>* names) {
   if (code != 0) return code;
   std::string found;
   while (nextName(&listing, &found)) {
-    if (found[0] == '.') continue;
+    if (found[0] == '.' && !withHidden) continue;
     struct stat st;
     if (lstatPath(folder + "/" + found, &st) && S_ISREG(st.st_mode)) names->push_back(found);
   }
@@ -513,17 +513,13 @@ int writeWhole(int fd, const std::string& bytes) {
   return 0;
 }
 
-std::string hiddenTwin(const std::string& path) {
-  std::string::size_type slash = path.rfind('/');
-  std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  return folder + "." + base + ".new";
-}
+// The file the new content is written to first, beside the old one.
+std::string newTwin(const std::string& path) { return path + ".new"; }
 
 }  // namespace
 
 int fsWriteFileSafely(const std::string& path, const std::string& bytes) {
-  std::string temporary = hiddenTwin(path);
+  std::string temporary = newTwin(path);
   int fd, error;
   {
     LockGuard lock(FileSystemLock);

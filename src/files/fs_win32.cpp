@@ -401,7 +401,9 @@ int fsCreateFolder(const std::string& name) {
   return codeForError(error);
 }
 
-int fsListFolder(const std::string& folder, std::vector<std::string>* names) {
+// Nothing of ferrin's is hidden on Windows (a spool file is held, not renamed,
+// while it prints): hidden files are never listed.
+int fsListFolder(const std::string& folder, std::vector<std::string>* names, bool) {
   names->clear();
   WIN32_FIND_DATAA found;
   DWORD error;
@@ -422,7 +424,7 @@ int fsWriteFileSafely(const std::string& path, const std::string& bytes) {
   DWORD error;
   {
     PlatformCall call;
-    file = sys.CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, NULL);
+    file = sys.CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     error = GetLastError();
   }
   if (file == INVALID_HANDLE_VALUE) return codeForError(error);

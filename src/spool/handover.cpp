@@ -77,6 +77,7 @@ std::vector<HandOver> allRecords() {
   std::vector<std::string> names;
   if (fsListFolder(kHandOverFolder, &names) != 0) return found;
   for (const std::string& name : names) {
+    if (!plainIdentity(name)) continue;
     std::string text;
     HandOver h;
     if (fsReadSmallFile(recordPath(name), kRecordLimit, &text) == 0 && parseRecord(text, &h) && h.identity == name)
@@ -127,6 +128,12 @@ void resolveHandOver(const HandOver& handOver) {
 }
 
 void sweepHandOvers(const std::vector<std::string>& spoolNames) {
+  // A record whose writing was cut off never took its place: what was
+  // written of it goes.
+  std::vector<std::string> names;
+  if (fsListFolder(kHandOverFolder, &names) == 0)
+    for (const std::string& name : names)
+      if (name.size() > 4 && name.compare(name.size() - 4, 4, ".new") == 0) fsDeleteFile(recordPath(name));
   std::vector<HandOver> records = allRecords();
   if (records.empty()) return;
   std::vector<FileStamp> present;

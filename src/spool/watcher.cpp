@@ -316,7 +316,8 @@ CycleOutcome printWaiting(int slotNumber, WatcherMemory& memory, unsigned long l
     }
     int code;
     std::vector<HandOver> settle;
-    PrintResult result = handOverOpenFile(slot, slotNumber, memory, path, &code, &settle);
+    // Said by its spool name, as an outage is.
+    PrintResult result = handOverOpenFile(slot, slotNumber, memory, slot.filename, &code, &settle);
     if (result == kPrintDone) {
       removePrinted(memory, slotNumber, path, "was printed");
       settleHandOvers(path, settle);

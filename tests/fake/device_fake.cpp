@@ -854,7 +854,8 @@ DeviceFinding deviceFindDocument(const char* printerName, const char* identity, 
     if (d.reached && !wanted.empty() && d.identity == wanted) finding = kDeviceDocumentFound;
   for (const FakeRawJob& j : fakeDevice.rawJobs)
     if (j.reached && !wanted.empty() && j.identity == wanted) finding = kDeviceDocumentFound;
-  if (finding != kDeviceDocumentFound && fakeDevice.noHistory) finding = kDeviceCannotSay;
+  // Its jobs are finished at once and forgotten.
+  if (fakeDevice.noHistory) finding = kDeviceCannotSay;
   if (fakeDevice.noAnswer) finding = kDeviceNoAnswer;
   logCall("FindDocument(" + quoted(printerName) + "," + quoted(identity) + ")=" + std::to_string(finding));
   return finding;

@@ -88,7 +88,7 @@ struct FakeDevice {
   unsigned writeLimit;                // the most one WritePrinter call takes; 0: all it is given
   // Hand-overs left open and looked up again.
   bool failedEndReaches = false;      // a failed EndDoc or EndDocPrinter still reached the printer, and says so
-  bool noHistory = false;             // FindDocument cannot say, as a scheduler without job history
+  bool noHistory = false;             // FindDocument cannot say: a scheduler that forgets finished jobs
   bool noAnswer = false;              // FindDocument gets no answer
   std::string crashAt;                // StartDoc, EndDoc, StartDocPrinter or EndDocPrinter: throw FakeCrash once
 
