@@ -12,7 +12,7 @@ packages=(
   cups-daemon cups-client cups-filters cups-filters-core-drivers
   cups  # the socket backend, for the raw queue of the device tests
   libqrencode-dev  # QR codes on receipts (POSIX build)
-  poppler-utils tmux procps
+  poppler-utils tmux procps gdb
   zbar-tools  # zbarimg reads QR codes back in the tests
   clang libclang-rt-14-dev clang-tidy cppcheck python3
   wine wine32:i386 libcups2:i386 fonts-wine

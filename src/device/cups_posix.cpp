@@ -382,36 +382,47 @@ CupsJobFinding findCupsJob(const std::string& name, const std::string& identity)
   ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
-  static const char* const wanted[] = {"job-id", "job-state", kIdentityAttribute};
-  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, wanted);
+  static const char* const wanted[] = {"job-id", "job-state", "number-of-documents", kIdentityAttribute};
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr, wanted);
   ipp_t* response = cupsDoRequest(http, request, "/");
   CupsJobFinding finding = kCupsJobNoAnswer;
   if (response != nullptr && requestSucceeded()) {
     bool seen = false, kept = false;
-    int state = 0;
+    int state = 0, documents = 0, jobId = 0;
+    std::vector<int> empty;
     std::string carried;
     for (ipp_attribute_t* a = ippFirstAttribute(response);; a = ippNextAttribute(response)) {
       // Each job's attributes form one group.
       if (a == nullptr || ippGetName(a) == nullptr) {
         if (carried == identity) {
           seen = true;
-          // Aborted by the scheduler itself: it will not print. Cancelled by
-          // a person: done, as they wanted.
-          if (state != IPP_JSTATE_ABORTED) kept = true;
+          // The job holds the document only once the whole of it arrived: a
+          // job whose sender was cut off before or while sending it has
+          // none, and prints nothing. Aborted by the scheduler itself: it
+          // will not print. Cancelled by a person: done, as they wanted.
+          if (documents > 0 && state != IPP_JSTATE_ABORTED) kept = true;
+          // A job left waiting for a document that never comes.
+          if (documents == 0 && state <= IPP_JSTATE_STOPPED && jobId > 0) empty.push_back(jobId);
         }
         carried.clear();
-        state = 0;
+        state = documents = jobId = 0;
         if (a == nullptr) break;
         continue;
       }
       std::string attribute = ippGetName(a);
       if (attribute == "job-state") state = ippGetInteger(a, 0);
+      else if (attribute == "job-id") jobId = ippGetInteger(a, 0);
+      else if (attribute == "number-of-documents") documents = ippGetInteger(a, 0);
       else if (attribute == kIdentityAttribute && ippGetString(a, 0, nullptr) != nullptr)
         carried = ippGetString(a, 0, nullptr);
     }
     if (kept) finding = kCupsJobKept;
     else if (seen) finding = kCupsJobMissing;
     else finding = keepsJobHistory(http) ? kCupsJobMissing : kCupsJobNoHistory;
+    // Cancelled so that it does not hold the queue until the scheduler
+    // gives up on it.
+    if (!kept)
+      for (int id : empty) cancelJob(name, id);
   }
   ippDelete(response);
   httpClose(http);
