@@ -387,7 +387,7 @@ CupsJobFinding findCupsJob(const std::string& name, const std::string& identity)
   ipp_t* response = cupsDoRequest(http, request, "/");
   CupsJobFinding finding = kCupsJobNoAnswer;
   if (response != nullptr && requestSucceeded()) {
-    bool seen = false, kept = false;
+    bool seen = false, kept = false, finished = false;
     int state = 0, documents = 0, jobId = 0;
     std::vector<int> empty;
     std::string carried;
@@ -401,6 +401,7 @@ CupsJobFinding findCupsJob(const std::string& name, const std::string& identity)
           // none, and prints nothing. Aborted by the scheduler itself: it
           // will not print. Cancelled by a person: done, as they wanted.
           if (documents > 0 && state != IPP_JSTATE_ABORTED) kept = true;
+          if (documents > 0 && (state == IPP_JSTATE_COMPLETED || state == IPP_JSTATE_CANCELED)) finished = true;
           // A job left waiting for a document that never comes.
           if (documents == 0 && state <= IPP_JSTATE_STOPPED && jobId > 0) empty.push_back(jobId);
         }
@@ -416,7 +417,8 @@ CupsJobFinding findCupsJob(const std::string& name, const std::string& identity)
       else if (attribute == kIdentityAttribute && ippGetString(a, 0, nullptr) != nullptr)
         carried = ippGetString(a, 0, nullptr);
     }
-    if (kept) finding = kCupsJobKept;
+    if (finished) finding = kCupsJobFinished;
+    else if (kept) finding = kCupsJobPending;
     else if (seen) finding = kCupsJobMissing;
     else finding = keepsJobHistory(http) ? kCupsJobMissing : kCupsJobNoHistory;
     // Cancelled so that it does not hold the queue until the scheduler

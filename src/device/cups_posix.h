@@ -62,7 +62,8 @@ bool submitCupsJob(const std::string& name, const std::string& title, const char
 
 // What the scheduler knows of the job that carried an identity.
 enum CupsJobFinding {
-  kCupsJobKept,       // it holds its document and is waiting, printing or printed, or a person cancelled it
+  kCupsJobPending,    // it holds its document and is waiting or printing
+  kCupsJobFinished,   // it printed the document, or a person cancelled the job
   kCupsJobMissing,    // no such job, one without its document, or one the scheduler aborted: it did not print
   kCupsJobNoHistory,  // not found, and the scheduler keeps no finished jobs to look in
   kCupsJobNoAnswer    // the scheduler could not be asked

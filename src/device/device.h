@@ -110,7 +110,8 @@ void deviceSetNextDocumentIdentity(const char* identity);
 // gave no answer, and the job could not be cancelled.
 bool deviceLastHandOverUncertain();
 enum DeviceFinding {
-  kDeviceDocumentFound,     // the printer has it, printed it, or a person cancelled it
+  kDeviceDocumentFound,     // the printer has it and has not finished it yet
+  kDeviceDocumentFinished,  // the printer printed it, or a person cancelled it
   kDeviceDocumentNotFound,  // it never arrived, or the printer gave it up itself
   kDeviceCannotSay,         // the printer keeps no history to look in
   kDeviceNoAnswer           // the printer could not be asked now
@@ -118,6 +119,11 @@ enum DeviceFinding {
 // Whether the document of that identity, handed over no earlier than
 // `since` (seconds since 1970), reached the named printer. Bounded in time.
 DeviceFinding deviceFindDocument(const char* printerName, const char* identity, std::int64_t since);
+
+// Whether the printer can be asked later whether a document it took has
+// been printed (a CUPS queue). Windows: never (its spooler keeps every job it
+// accepted on disk).
+bool deviceConfirmsDelivery(const char* printerName);
 
 // Removes what a run cut off by a crash or a kill left of its documents
 // (POSIX: the scratch files of PDFs being laid out). Windows: nothing.

@@ -341,11 +341,15 @@ bool deviceLastHandOverUncertain() { return lastHandOverUncertain; }
 
 void deviceRemoveLeftovers() { removeStaleScratchFiles(); }
 
+bool deviceConfirmsDelivery(const char* printerName) { return printerName != nullptr && !isSaveAsPdf(printerName); }
+
 DeviceFinding deviceFindDocument(const char* printerName, const char* identity, std::int64_t since) {
   if (printerName == nullptr || identity == nullptr || *identity == '\0') return kDeviceDocumentNotFound;
-  if (isSaveAsPdf(printerName)) return findSavedPdf(identity, since) ? kDeviceDocumentFound : kDeviceDocumentNotFound;
+  if (isSaveAsPdf(printerName))
+    return findSavedPdf(identity, since) ? kDeviceDocumentFinished : kDeviceDocumentNotFound;
   switch (findCupsJob(printerName, identity)) {
-    case kCupsJobKept: return kDeviceDocumentFound;
+    case kCupsJobPending: return kDeviceDocumentFound;
+    case kCupsJobFinished: return kDeviceDocumentFinished;
     case kCupsJobMissing: return kDeviceDocumentNotFound;
     case kCupsJobNoHistory: return kDeviceCannotSay;
     default: return kDeviceNoAnswer;

@@ -278,3 +278,5 @@ bool deviceLastHandOverUncertain() { return false; }
 DeviceFinding deviceFindDocument(const char*, const char*, std::int64_t) { return kDeviceCannotSay; }
 
 void deviceRemoveLeftovers() {}
+
+bool deviceConfirmsDelivery(const char*) { return false; }

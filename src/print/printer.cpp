@@ -340,6 +340,7 @@ bool lastHandOverUncertain() { return deviceLastHandOverUncertain(); }
 Delivery findDelivered(const std::string& printerName, const std::string& identity, std::int64_t since) {
   switch (deviceFindDocument(printerName.c_str(), identity.c_str(), since)) {
     case kDeviceDocumentFound: return kDelivered;
+    case kDeviceDocumentFinished: return kFinished;
     case kDeviceDocumentNotFound: return kNotDelivered;
     case kDeviceCannotSay: return kDeliveryUnknown;
     default: return kNoAnswer;
@@ -347,3 +348,5 @@ Delivery findDelivered(const std::string& printerName, const std::string& identi
 }
 
 void removePrinterLeftovers() { deviceRemoveLeftovers(); }
+
+bool printerConfirmsDelivery(const std::string& printerName) { return deviceConfirmsDelivery(printerName.c_str()); }

@@ -84,7 +84,8 @@ void nameNextDocument(const std::string& identity);
 // open whether it reached the printer.
 bool lastHandOverUncertain();
 enum Delivery {
-  kDelivered,       // the printer has it (or printed it, or a person cancelled it)
+  kDelivered,       // the printer has it, not finished yet
+  kFinished,        // the printer printed it, or a person cancelled it
   kNotDelivered,    // it never arrived, or the printer gave it up itself
   kDeliveryUnknown, // the printer keeps no history to tell
   kNoAnswer         // the printer cannot be asked now
@@ -92,6 +93,9 @@ enum Delivery {
 // Whether the document of that identity, handed over no earlier than
 // `since` (seconds since 1970), reached the printer.
 Delivery findDelivered(const std::string& printerName, const std::string& identity, std::int64_t since);
+// Whether the printer can be asked later whether a document it took was
+// printed: printouts handed to it are then kept until it says so.
+bool printerConfirmsDelivery(const std::string& printerName);
 // Removes what a run cut off by a crash left of its documents (the scratch
 // files of PDFs being laid out). For the start.
 void removePrinterLeftovers();

@@ -1,5 +1,6 @@
 #include "spool/handover.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -121,6 +122,42 @@ std::vector<HandOver> handOversOf(const FileStamp& file, std::uint64_t content) 
   return found;
 }
 
+bool readHandOver(const std::string& identity, HandOver* handOver) {
+  if (!plainIdentity(identity)) return false;
+  std::string text;
+  HandOver h;
+  if (fsReadSmallFile(recordPath(identity), kRecordLimit, &text) != 0 || !parseRecord(text, &h) ||
+      h.identity != identity)
+    return false;
+  *handOver = h;
+  return true;
+}
+
+namespace {
+std::string baseOf(const std::string& name) {
+  std::string::size_type cut = name.find_last_of("/\\:");
+  return cut == std::string::npos ? name : name.substr(cut + 1);
+}
+}  // namespace
+
+std::string sentPath(const std::string& spoolName, const std::string& identity) {
+  return std::string(kSentFolder) + "/" + baseOf(spoolName) + "." + identity;
+}
+
+std::vector<std::pair<std::string, std::string>> sentPrintouts(const std::string& spoolName) {
+  std::vector<std::pair<std::string, std::string>> found;
+  std::vector<std::string> names;
+  if (spoolName.empty() || fsListFolder(kSentFolder, &names) != 0) return found;
+  std::string prefix = baseOf(spoolName) + ".";
+  for (const std::string& name : names) {
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    std::string identity = name.substr(prefix.size());
+    if (plainIdentity(identity)) found.push_back(std::make_pair(std::string(kSentFolder) + "/" + name, identity));
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 void resolveHandOver(const HandOver& handOver) {
   if (!plainIdentity(handOver.identity)) return;
   fsDeleteFile(recordPath(handOver.identity));
@@ -150,8 +187,13 @@ void sweepHandOvers(const std::vector<std::string>& spoolNames) {
     }
   }
   clearError();
+  std::vector<std::string> sent;
+  fsListFolder(kSentFolder, &sent);
   for (const HandOver& h : records) {
     bool kept = false;
+    for (const std::string& name : sent)
+      kept = kept || (name.size() > h.identity.size() &&
+                      name.compare(name.size() - h.identity.size() - 1, std::string::npos, "." + h.identity) == 0);
     for (const FileStamp& stamp : present) kept = kept || sameFile(stamp, h.file);
     if (!kept) resolveHandOver(h);
   }

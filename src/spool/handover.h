@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "files/fs.h"
@@ -51,3 +52,21 @@ void resolveHandOver(const HandOver& handOver);
 // Removes the records whose printout is gone: neither under any of the spool
 // names nor in the waiting queue. For the start, before any watcher runs.
 void sweepHandOvers(const std::vector<std::string>& spoolNames);
+
+// The record of that identity; false when there is none.
+bool readHandOver(const std::string& identity, HandOver* handOver);
+
+// --- Delivery confirmation ---
+// A printout handed to a printer that can confirm delivery (a CUPS queue)
+// is not deleted at once: it is moved (renamed, never copied) into the folder
+// "sent" as "<spool name>.<identity>" and kept, with its record, until the
+// printer reports its job finished. If the printer loses the job (a scheduler
+// that died before it saved it) the printout goes back into the waiting
+// queue and is printed once more.
+const char kSentFolder[] = "sent";
+
+// The name a printout is kept under in the folder "sent".
+std::string sentPath(const std::string& spoolName, const std::string& identity);
+// The printouts of a spool name kept in "sent", as paths, with the identity
+// each was handed over with.
+std::vector<std::pair<std::string, std::string>> sentPrintouts(const std::string& spoolName);

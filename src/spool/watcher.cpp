@@ -185,8 +185,9 @@ bool retryIsDue(const WatcherMemory& memory, const PrinterSlot& slot, unsigned l
 // file is deleted; otherwise the records stay only when the hand-over was
 // left open.
 PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory, const std::string& name,
-                             int* code, std::vector<HandOver>* settle) {
+                             int* code, std::vector<HandOver>* settle, bool* handedNow) {
   settle->clear();
+  *handedNow = false;
   *code = 0;
   if (slot.printername[0] == '\0') return kPrintNoPrinter;
   clearError();
@@ -200,7 +201,7 @@ PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMem
     bool delivered = false, unanswered = false, unknown = false;
     for (const HandOver& h : earlier) {
       Delivery found = findDelivered(h.printer, h.identity, h.began);
-      delivered = delivered || found == kDelivered;
+      delivered = delivered || found == kDelivered || found == kFinished;
       unanswered = unanswered || found == kNoAnswer;
       unknown = unknown || found == kDeliveryUnknown;
     }
@@ -242,7 +243,10 @@ PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMem
   // settled (their documents never arrived).
   for (const HandOver& h : earlier) resolveHandOver(h);
   if (!recorded) return result;
-  if (result == kPrintDone) settle->push_back(now);
+  if (result == kPrintDone) {
+    settle->push_back(now);
+    *handedNow = true;
+  }
   else if (result != kPrintHandOver || !lastHandOverUncertain()) resolveHandOver(now);
   return result;
 }
@@ -282,6 +286,83 @@ void settleHandOvers(const std::string& path, const std::vector<HandOver>& settl
   for (const HandOver& h : settle) resolveHandOver(h);
 }
 
+// A printout just handed to a printer that confirms delivery is moved into
+// the folder "sent" with its record, and closed, instead of deleted. False
+// (the file still open) when that is not for this printer or the move fails:
+// it is then deleted as before.
+bool keepUntilConfirmed(WatcherMemory& memory, const PrinterSlot& slot, const std::vector<HandOver>& settle,
+                        bool handedNow) {
+  if (!handedNow || settle.empty() || !printerConfirmsDelivery(slot.printername)) return false;
+  if (fsCreateFolder(kSentFolder) != 0) return false;
+  clearError();
+  moveSpoolFile(sentPath(slot.filename, settle.back().identity));
+  if (lastError() != 0) {
+    clearError();
+    return false;
+  }
+  memory.sentMayHold = true;
+  return true;
+}
+
+// Asks the printer about the printouts kept in "sent": one it finished (or
+// cannot tell about, as it keeps no finished jobs) is deleted with its record;
+// one it lost goes back into the waiting queue to be printed once more; the
+// others stay.
+void confirmSent(int slotNumber, WatcherMemory& memory, unsigned long long now) {
+  if (memory.sentLookedAt && now < memory.nextSentLook) return;
+  memory.sentLookedAt = true;
+  memory.nextSentLook = now + kConfirmMilliseconds;
+  PrinterSlot slot = slotSnapshot(slotNumber);
+  std::vector<std::pair<std::string, std::string>> sent = sentPrintouts(slot.filename);
+  memory.sentMayHold = !sent.empty();
+  std::size_t unanswered = 0;
+  std::string unansweredPrinter;
+  for (const auto& item : sent) {
+    const std::string& path = item.first;
+    HandOver h;
+    if (!readHandOver(item.second, &h)) {
+      // Handed over, with nothing left to ask by.
+      fsDeleteFile(path);
+      continue;
+    }
+    switch (findDelivered(h.printer, h.identity, h.began)) {
+      case kFinished:
+      case kDeliveryUnknown:
+        fsDeleteFile(path);
+        fsSyncFolder(kSentFolder);
+        resolveHandOver(h);
+        break;
+      case kNotDelivered:
+        clearError();
+        openSpoolFile(path);
+        if (lastError() == 0) queueSpoolFile(slot.filename);
+        if (lastError() == 0) {
+          resolveHandOver(h);
+          memory.queueMayHold = true;
+          writeOutputLine(slotText(slotNumber) + printerText(h.printer) + " lost a printout of " + slot.filename +
+                          " that it had taken, so it is printed once more.");
+        } else {
+          closeSpoolFile();
+        }
+        clearError();
+        break;
+      case kNoAnswer:
+        ++unanswered;
+        unansweredPrinter = h.printer;
+        break;
+      default: break;
+    }
+  }
+  if (unanswered == 0) {
+    memory.saidConfirm.clear();
+  } else {
+    sayOnce(memory.saidConfirm, "ask\n" + unansweredPrinter,
+            slotText(slotNumber) + printerText(unansweredPrinter) + " cannot be asked whether the printouts handed"
+                " to it have been printed, so they are kept in the folder " + kSentFolder +
+                " until it says so. Check that the print spooler is running.");
+  }
+}
+
 bool keptUndeletable(const WatcherMemory& memory, const std::string& name) {
   if (!memory.keepingUndeletable || name != memory.undeletableName) return false;
   clearError();
@@ -317,10 +398,13 @@ CycleOutcome printWaiting(int slotNumber, WatcherMemory& memory, unsigned long l
     int code;
     std::vector<HandOver> settle;
     // Said by its spool name, as an outage is.
-    PrintResult result = handOverOpenFile(slot, slotNumber, memory, slot.filename, &code, &settle);
+    bool handedNow;
+    PrintResult result = handOverOpenFile(slot, slotNumber, memory, slot.filename, &code, &settle, &handedNow);
     if (result == kPrintDone) {
-      removePrinted(memory, slotNumber, path, "was printed");
-      settleHandOvers(path, settle);
+      if (!keepUntilConfirmed(memory, slot, settle, handedNow)) {
+        removePrinted(memory, slotNumber, path, "was printed");
+        settleHandOvers(path, settle);
+      }
       if (waitingPrintouts(slot.filename).empty()) endOutage(memory, slotNumber);
       else memory.waitingToRetry = false;
     } else {
@@ -454,13 +538,16 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
   }
   int code;
   std::vector<HandOver> settle;
-  PrintResult result = handOverOpenFile(slot, slotNumber, memory, name, &code, &settle);
+  bool handedNow;
+  PrintResult result = handOverOpenFile(slot, slotNumber, memory, name, &code, &settle, &handedNow);
   if (result == kPrintDone) {
     memory.keptStampValid = false;
     memory.reportedFailure.clear();
     memory.waitingToRetry = false;
-    removePrinted(memory, slotNumber, name, "was printed");
-    settleHandOvers(name, settle);
+    if (!keepUntilConfirmed(memory, slot, settle, handedNow)) {
+      removePrinted(memory, slotNumber, name, "was printed");
+      settleHandOvers(name, settle);
+    }
   } else {
     queueOrKeep(memory, result, code, slotNumber, name, now);
   }
@@ -500,6 +587,7 @@ CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned lon
     memory.outage = true;
   }
   memory.queueLookedAt = true;
+  if (!name.empty()) confirmSent(slotNumber, memory, now);
   // The spool file first: with printouts waiting it only joins the queue, so
   // the DOS program can write its next one at once.
   CycleOutcome outcome = handleSpoolFile(slotNumber, memory, now, !waiting.empty());

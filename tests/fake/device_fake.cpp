@@ -851,9 +851,12 @@ DeviceFinding deviceFindDocument(const char* printerName, const char* identity, 
   DeviceFinding finding = kDeviceDocumentNotFound;
   std::string wanted = identity != nullptr ? identity : "";
   for (const FakeDocument& d : fakeDevice.documents)
-    if (d.reached && !wanted.empty() && d.identity == wanted) finding = kDeviceDocumentFound;
+    if (d.reached && !wanted.empty() && d.identity == wanted) finding = kDeviceDocumentFinished;
   for (const FakeRawJob& j : fakeDevice.rawJobs)
-    if (j.reached && !wanted.empty() && j.identity == wanted) finding = kDeviceDocumentFound;
+    if (j.reached && !wanted.empty() && j.identity == wanted) finding = kDeviceDocumentFinished;
+  if (finding == kDeviceDocumentFinished && fakeDevice.jobsPending) finding = kDeviceDocumentFound;
+  for (const std::string& lost : fakeDevice.lostIdentities)
+    if (lost == wanted) finding = kDeviceDocumentNotFound;
   // Its jobs are finished at once and forgotten.
   if (fakeDevice.noHistory) finding = kDeviceCannotSay;
   if (fakeDevice.noAnswer) finding = kDeviceNoAnswer;
@@ -862,3 +865,5 @@ DeviceFinding deviceFindDocument(const char* printerName, const char* identity, 
 }
 
 void deviceRemoveLeftovers() { logCall("RemoveLeftovers()"); }
+
+bool deviceConfirmsDelivery(const char*) { return fakeDevice.confirmsDelivery; }

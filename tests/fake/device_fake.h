@@ -90,6 +90,9 @@ struct FakeDevice {
   bool failedEndReaches = false;      // a failed EndDoc or EndDocPrinter still reached the printer, and says so
   bool noHistory = false;             // FindDocument cannot say: a scheduler that forgets finished jobs
   bool noAnswer = false;              // FindDocument gets no answer
+  bool confirmsDelivery = false;      // printouts are kept until FindDocument says they are finished
+  bool jobsPending = false;           // FindDocument finds reached documents not finished yet
+  std::vector<std::string> lostIdentities;  // reached, but the printer lost them: FindDocument finds nothing
   std::string crashAt;                // StartDoc, EndDoc, StartDocPrinter or EndDocPrinter: throw FakeCrash once
 
   // What happened.

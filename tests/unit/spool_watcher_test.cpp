@@ -640,6 +640,57 @@ TEST_F(WatcherCycleTest, HandOverLeftOpenIsLookedUpBeforeItIsSentAgain) {
   EXPECT_TRUE(std::filesystem::is_empty(kHandOverFolder));
 }
 
+TEST_F(WatcherCycleTest, PrintoutIsKeptUntilThePrinterConfirmsItAndSentOnceMoreWhenLost) {
+  fakeDevice.confirmsDelivery = true;
+  fakeDevice.jobsPending = true;
+  std::string out;
+  writeFile(kSpool, "A\r\n");
+  cycle(&out);
+  EXPECT_FALSE(exists(kSpool) || exists(".WLSDFKJN.DRY.printing")) << "the spool name is free at once";
+  ASSERT_EQ(sentPrintouts(kSpool).size(), 1u);
+  const std::string kept = sentPrintouts(kSpool)[0].first;
+  // Kept while the scheduler has the job, however often it is asked; and
+  // kept through a restart.
+  for (int i = 0; i < 3; ++i) {
+    now += kConfirmMilliseconds;
+    cycle(&out);
+  }
+  memory = WatcherMemory();
+  sweepHandOvers({kSpool});
+  fakeDevice.noAnswer = true;
+  for (int i = 0; i < 3; ++i) {
+    now += kConfirmMilliseconds;
+    cycle(&out);
+  }
+  EXPECT_TRUE(exists(kept));
+  EXPECT_EQ(countOf(out, "Printer #0: the printer \"Receipt\" cannot be asked whether the printouts handed to it"
+                         " have been printed, so they are kept in the folder sent until it says so."),
+            1)
+      << out;
+  fakeDevice.noAnswer = false;
+  // The scheduler died before it saved the job: the printout is sent once more.
+  fakeDevice.lostIdentities.push_back(fakeDevice.documents[0].identity);
+  for (int i = 0; i < 3; ++i) {
+    now += kConfirmMilliseconds;
+    cycle(&out);
+  }
+  EXPECT_EQ(reachedTexts(), (std::vector<std::string>{"A|", "A|"}));
+  EXPECT_EQ(countOf(out, "Printer #0: the printer \"Receipt\" lost a printout of WLSDFKJN.DRY that it had taken, so"
+                         " it is printed once more."),
+            1)
+      << out;
+  ASSERT_EQ(sentPrintouts(kSpool).size(), 1u) << "the second hand-over is kept in its turn";
+  // Printed: the copy and its record go, and nothing is sent again.
+  fakeDevice.jobsPending = false;
+  for (int i = 0; i < 3; ++i) {
+    now += kConfirmMilliseconds;
+    cycle(&out);
+  }
+  EXPECT_TRUE(sentPrintouts(kSpool).empty());
+  EXPECT_TRUE(std::filesystem::is_empty(kHandOverFolder));
+  EXPECT_EQ(reachedTexts().size(), 2u);
+}
+
 }  // namespace
 
 // At a watcher's start a slot that cannot print says once what to do: the
