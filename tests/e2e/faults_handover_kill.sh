@@ -122,4 +122,49 @@ cups_collect Receipts "$WORK/cut-off.pdf"
 [ "$(text_of "$WORK/cut-off.pdf")" = "Cut-off receipt|" ] || fail "the reprinted receipt is '$(text_of "$WORK/cut-off.pdf")'"
 send_keys x
 [ "$(wait_exit)" = 0 ] || fail "ferrin did not end with 0"
+
+# A printout handed to a CUPS queue is kept in the folder sent until the
+# scheduler reports its job finished. The queue is stopped (as when its
+# printer is off), so that the job waits; then the scheduler is killed.
+LOST='lost a printout of WLSDFKJN.DRY that it had taken, so it is printed once more.'
+sent_count() { find "$RUN_DIR/sent" -maxdepth 1 -type f 2>/dev/null | wc -l; }
+pending_job() { [ -n "$(lpstat -W not-completed -o Receipts 2>/dev/null)" ]; }
+
+# kill_scheduler_with_job <tag> <saved: yes|no>
+kill_scheduler_with_job() {
+  local tag=$1 saved=$2 printed
+  printed=$(cups_printed_count Receipts)
+  cupsdisable Receipts
+  restart
+  wait_output "Starting thread for printer #0"
+  printf '%s receipt\r\n' "$tag" > "$SPOOL"
+  wait_until 20 "$tag: the spool name to be free" gone
+  wait_until 20 "$tag: the job to wait in the scheduler" pending_job
+  [ "$(sent_count)" = 1 ] || fail "$tag: the printout is not kept until it is confirmed"
+  # The scheduler writes a job's record lazily unless told otherwise.
+  [ "$saved" = no ] || sleep 2
+  kill_cupsd KILL
+  restart_cupsd
+  cupsenable Receipts
+  wait_until 60 "$tag: the receipt to be printed" cups_printed_at_least Receipts $((printed + 1))
+  wait_until 20 "$tag: the kept copy to be settled" count_is sent_count 0
+  sleep 5
+  cups_settle Receipts
+  [ "$(cups_printed_count Receipts)" = $((printed + 1)) ] ||
+    fail "$tag: the receipt was printed $(( $(cups_printed_count Receipts) - printed )) times"
+  if [ "$saved" = no ]; then
+    [ "$(count_output "$LOST")" = 1 ] || fail "$tag: the lost job was not said"
+  else
+    [ "$(count_output "$LOST")" = 0 ] || fail "$tag: a job the scheduler kept was sent again"
+  fi
+  send_keys x
+  [ "$(wait_exit)" = 0 ] || fail "$tag: ferrin did not end with 0"
+}
+
+echo "-- CUPS: the scheduler killed before it saved the waiting job: the receipt is sent once more"
+kill_scheduler_with_job Unsaved no
+echo "-- CUPS: the scheduler killed after it saved the waiting job: it prints it, ferrin does not send it again"
+echo "DirtyCleanInterval 0" >> "$CUPS_DIR/cupsd.conf"
+restart_cupsd
+kill_scheduler_with_job Saved yes
 echo "faults_handover_kill: all checks passed"
