@@ -82,7 +82,7 @@ bool shouldFail(const char* operation) {
     return false;
   }
   if (!it->second.persist) armed.erase(it);
-  lastErrorCode = kGeneralFailure;
+  lastErrorCode = fakeDevice.failError != 0 ? fakeDevice.failError : kGeneralFailure;
   return true;
 }
 

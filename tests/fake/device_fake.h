@@ -10,6 +10,7 @@
 // context starts with is "stockfont".
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,7 @@ struct FakeDevice {
   bool failedEndReaches = false;      // a failed EndDoc or EndDocPrinter still reached the printer, and says so
   bool noHistory = false;             // FindDocument cannot say: a scheduler that forgets finished jobs
   bool noAnswer = false;              // FindDocument gets no answer
+  std::uint32_t failError = 0;        // the last error a failing call leaves; 0: ERROR_GEN_FAILURE (31)
   bool confirmsDelivery = false;      // printouts are kept until FindDocument says they are finished
   bool jobsPending = false;           // FindDocument finds reached documents not finished yet
   std::vector<std::string> lostIdentities;  // reached, but the printer lost them: FindDocument finds nothing

@@ -7,7 +7,7 @@
 
 #include "files/fs_calls_posix.h"
 
-enum FileCall { kCallOpen, kCallPread, kCallRename, kCallUnlink, kCallMkdir, kCallLstat, kFileCallCount };
+enum FileCall { kCallOpen, kCallPread, kCallRename, kCallUnlink, kCallMkdir, kCallLstat, kCallWrite, kFileCallCount };
 
 struct FileCallFault {
   int countdown = 0;  // calls left before the failing one; 0: not armed
@@ -47,6 +47,10 @@ inline int faultyLstat(const char* p, struct stat* st) {
   return fileCallFails(kCallLstat) ? -1 : posixFileCallsDefault.lstat(p, st);
 }
 
+inline ssize_t faultyWrite(int fd, const void* b, size_t n) {
+  return fileCallFails(kCallWrite) ? -1 : posixFileCallsDefault.write(fd, b, n);
+}
+
 // The Nth call of `call` from now on (1 = the next one) fails with `error`;
 // with persist, every call from then on does.
 inline void failFileCall(FileCall call, int nth, int error, bool persist = false) {
@@ -57,6 +61,7 @@ inline void failFileCall(FileCall call, int nth, int error, bool persist = false
   posixFileCalls.unlink = faultyUnlink;
   posixFileCalls.mkdir = faultyMkdir;
   posixFileCalls.lstat = faultyLstat;
+  posixFileCalls.write = faultyWrite;
 }
 
 // The real calls again, nothing armed.

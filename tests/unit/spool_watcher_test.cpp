@@ -21,6 +21,7 @@
 #include "console/system.h"
 #include "files/errors.h"
 #include "files/spoolfile.h"
+#include "device/device.h"
 #include "fake/device_fake.h"
 #include "print/printer.h"
 #include "print/printer_state.h"
@@ -689,6 +690,42 @@ TEST_F(WatcherCycleTest, PrintoutIsKeptUntilThePrinterConfirmsItAndSentOnceMoreW
   EXPECT_TRUE(sentPrintouts(kSpool).empty());
   EXPECT_TRUE(std::filesystem::is_empty(kHandOverFolder));
   EXPECT_EQ(reachedTexts().size(), 2u);
+}
+
+TEST_F(WatcherCycleTest, FullDiskIsSaidAsSuchWithWhere) {
+  std::string out;
+  // The hand-over record cannot be written: printed all the same, said once.
+  failFileCall(kCallWrite, 1, ENOSPC, true);
+  for (const char* text : {"A\r\n", "B\r\n"}) {
+    writeFile(kSpool, text);
+    cycle(&out);
+  }
+  restoreFileCalls();
+  EXPECT_EQ(reachedTexts(), (std::vector<std::string>{"A|", "B|"}));
+  EXPECT_EQ(countOf(out, "Printer #0: ferrin cannot note its hand-overs in the folder .handover, since the disk is"
+                         " full (error 61), so a printout whose hand-over is cut off by a crash may print twice."),
+            1)
+      << out;
+  // The document cannot be stored for the printer.
+  fakeDevice.failError = kDeviceErrorDiskFull;
+  failDeviceCall("EndDoc", 1);
+  writeFile(kSpool, "C\r\n");
+  cycle(&out);
+  EXPECT_EQ(countOf(out, "Printer #0: the disk is full, so the printout of WLSDFKJN.DRY could not be stored for the"
+                         " printer \"Receipt\" in the temporary folder (error 61), so 1 printout is waiting"),
+            1)
+      << out;
+  // Nor moved into the queue: the take succeeds, the move into "waiting" fails.
+  setSlot("Nobody");
+  failFileCall(kCallRename, 2, ENOSPC);
+  writeFile(kSpool, "D\r\n");
+  memory = WatcherMemory();
+  std::filesystem::remove_all("waiting");
+  cycle(&out);
+  EXPECT_EQ(countOf(out, "could not be moved to the folder waiting, since the disk is full (error 61), so it is kept"
+                         " and tried again. Check that ferrin may write its folder and make room on the disk."),
+            1)
+      << out;
 }
 
 }  // namespace
