@@ -254,7 +254,8 @@ PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMem
 // Deletes the open file after it was printed (or found empty). A file that
 // stays (read-only, hidden, held elsewhere) is remembered so that it is not
 // printed over and over.
-void removePrinted(WatcherMemory& memory, int slotNumber, const std::string& name, const std::string& what) {
+// Returns false when the file stays.
+bool removePrinted(WatcherMemory& memory, int slotNumber, const std::string& name, const std::string& what) {
   clearError();
   FileStamp printed = spoolFileStamp();
   bool stamped = lastError() == 0;
@@ -264,7 +265,7 @@ void removePrinted(WatcherMemory& memory, int slotNumber, const std::string& nam
   clearError();
   FileStamp now = fileStamp(name);
   bool stillThere = lastError() == 0 && stamped && now == printed;
-  if (!stillThere) return;
+  if (!stillThere) return true;
   memory.keepingUndeletable = true;
   memory.undeletableName = name;
   memory.undeletableStamp = printed;
@@ -272,10 +273,13 @@ void removePrinted(WatcherMemory& memory, int slotNumber, const std::string& nam
           slotText(slotNumber) + name + " " + what + " but could not be deleted" + errorText(code) +
               ", so it is not printed again until it changes. Check that the file is not read-only"
               " and that no other program holds it.");
+  return false;
 }
 
-// After the printed file is gone (deleted, or kept but remembered as
-// printed) its records go too. The other order would let a crash between
+// After the printed file is gone its records go too. A file that could not
+// be deleted keeps them: should it change only in ways that leave its
+// content as it was (its permissions, say), its printer is asked before it is
+// printed again. The other order would let a crash between
 // the two print the file again with nothing to say it reached its printer;
 // for the same reason the deletion is made durable first, so that a power
 // cut cannot bring the file back without its record.
@@ -402,8 +406,7 @@ CycleOutcome printWaiting(int slotNumber, WatcherMemory& memory, unsigned long l
     PrintResult result = handOverOpenFile(slot, slotNumber, memory, slot.filename, &code, &settle, &handedNow);
     if (result == kPrintDone) {
       if (!keepUntilConfirmed(memory, slot, settle, handedNow)) {
-        removePrinted(memory, slotNumber, path, "was printed");
-        settleHandOvers(path, settle);
+        if (removePrinted(memory, slotNumber, path, "was printed")) settleHandOvers(path, settle);
       }
       if (waitingPrintouts(slot.filename).empty()) endOutage(memory, slotNumber);
       else memory.waitingToRetry = false;
@@ -545,8 +548,7 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
     memory.reportedFailure.clear();
     memory.waitingToRetry = false;
     if (!keepUntilConfirmed(memory, slot, settle, handedNow)) {
-      removePrinted(memory, slotNumber, name, "was printed");
-      settleHandOvers(name, settle);
+      if (removePrinted(memory, slotNumber, name, "was printed")) settleHandOvers(name, settle);
     }
   } else {
     queueOrKeep(memory, result, code, slotNumber, name, now);
