@@ -228,11 +228,12 @@ PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMem
   int recordError = stamped ? recordHandOver(now) : kErrorOther;
   bool recorded = recordError == 0;
   if (!recorded) {
-    std::string cause = recordError == kErrorDiskFull ? "the disk is full" : "it cannot write there";
+    bool full = recordError == kErrorDiskFull;
     sayOnce(memory.saidHandOver, "record",
             slotText(slotNumber) + "ferrin cannot note its hand-overs in the folder " + kHandOverFolder + ", since " +
-                cause + errorText(recordError) +
-                ", so a printout whose hand-over is cut off by a crash may print twice. Make room on the disk.");
+                (full ? "the disk is full" : "it cannot write there") + errorText(recordError) +
+                ", so a printout whose hand-over is cut off by a crash may print twice. " +
+                (full ? "Make room on the disk." : "Check that ferrin may write its folder."));
   } else if (memory.saidHandOver == "record") {
     memory.saidHandOver.clear();
   }
@@ -246,8 +247,11 @@ PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMem
   if (result == kPrintDone) {
     settle->push_back(now);
     *handedNow = true;
+  } else if (result != kPrintHandOver || !lastHandOverUncertain()) {
+    // Nothing of it reached the printer: the record goes. A hand-over left
+    // open keeps it, for the next attempt to ask about.
+    resolveHandOver(now);
   }
-  else if (result != kPrintHandOver || !lastHandOverUncertain()) resolveHandOver(now);
   return result;
 }
 
