@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
+#include <cerrno>
+#include <cstdlib>
 
 #include "files/errors.h"
 #include "files/fs.h"
@@ -27,17 +28,36 @@ bool plainIdentity(const std::string& identity) {
   return true;
 }
 
+// Whole numbers separated by single blanks, each checked; false for anything else.
+bool parseNumbers(const std::string& text, std::size_t count, std::vector<long long>* numbers) {
+  numbers->clear();
+  const char* at = text.c_str();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i > 0 && *at++ != ' ') return false;
+    if (*at != '-' && (*at < '0' || *at > '9')) return false;
+    char* end = nullptr;
+    errno = 0;
+    long long value = std::strtoll(at, &end, 10);
+    if (errno != 0 || end == at) return false;
+    numbers->push_back(value);
+    at = end;
+  }
+  return *at == '\0';
+}
+
 std::string recordText(const HandOver& h) {
-  char file[128];
-  std::snprintf(file, sizeof file, "%llu %llu %lld", static_cast<unsigned long long>(h.file.identity),
-                static_cast<unsigned long long>(h.file.size), static_cast<long long>(h.file.modified));
+  // Identity and size are stored as the bit patterns of signed numbers.
+  std::string file = std::to_string(static_cast<long long>(h.file.identity)) + " " +
+                     std::to_string(static_cast<long long>(h.file.size)) + " " +
+                     std::to_string(static_cast<long long>(h.file.modified));
   return "identity=" + h.identity + "\nprinter=" + h.printer + "\nfile=" + file + "\ncontent=" +
-         std::to_string(static_cast<unsigned long long>(h.content)) + "\nbegan=" +
+         std::to_string(static_cast<long long>(h.content)) + "\nbegan=" +
          std::to_string(static_cast<long long>(h.began)) + "\n";
 }
 
 bool parseRecord(const std::string& text, HandOver* h) {
   bool haveFile = false, haveBegan = false, haveContent = false;
+  std::vector<long long> numbers;
   std::string::size_type at = 0;
   while (at < text.size()) {
     std::string::size_type end = text.find('\n', at);
@@ -50,18 +70,16 @@ bool parseRecord(const std::string& text, HandOver* h) {
     if (key == "identity") h->identity = value;
     else if (key == "printer") h->printer = value;
     else if (key == "file") {
-      unsigned long long identity = 0, size = 0;
-      long long modified = 0;
-      haveFile = std::sscanf(value.c_str(), "%llu %llu %lld", &identity, &size, &modified) == 3;
-      h->file = FileStamp{identity, size, modified, 0};
+      haveFile = parseNumbers(value, 3, &numbers);
+      if (haveFile)
+        h->file = FileStamp{static_cast<std::uint64_t>(numbers[0]), static_cast<std::uint64_t>(numbers[1]),
+                            numbers[2], 0};
     } else if (key == "content") {
-      unsigned long long content = 0;
-      haveContent = std::sscanf(value.c_str(), "%llu", &content) == 1;
-      h->content = content;
+      haveContent = parseNumbers(value, 1, &numbers);
+      if (haveContent) h->content = static_cast<std::uint64_t>(numbers[0]);
     } else if (key == "began") {
-      long long began = 0;
-      haveBegan = std::sscanf(value.c_str(), "%lld", &began) == 1;
-      h->began = began;
+      haveBegan = parseNumbers(value, 1, &numbers);
+      if (haveBegan) h->began = numbers[0];
     }
   }
   return haveFile && haveBegan && haveContent && plainIdentity(h->identity) && !h->printer.empty();
@@ -94,9 +112,8 @@ std::string newHandOverIdentity() {
   long long seconds = duration_cast<std::chrono::seconds>(system_clock::now().time_since_epoch()).count();
   unsigned long long fine =
       static_cast<unsigned long long>(duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
-  char text[64];
-  std::snprintf(text, sizeof text, "%lld-%llx-%u", seconds, fine % 0x100000000000ull, ++identityCounter);
-  return text;
+  return std::to_string(seconds) + "-" + std::to_string(fine % 1000000000000ull) + "-" +
+         std::to_string(++identityCounter);
 }
 
 int recordHandOver(const HandOver& handOver) {
