@@ -112,8 +112,10 @@ std::string newHandOverIdentity() {
   long long seconds = duration_cast<std::chrono::seconds>(system_clock::now().time_since_epoch()).count();
   unsigned long long fine =
       static_cast<unsigned long long>(duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
-  return std::to_string(seconds) + "-" + std::to_string(fine % 1000000000000ull) + "-" +
-         std::to_string(++identityCounter);
+  // Fixed widths, so that identities sort in the order they were made.
+  std::string finePart = std::to_string(fine % 1000000000000ull);
+  finePart.insert(0, 12 - finePart.size(), '0');
+  return std::to_string(seconds) + "-" + finePart + "-" + std::to_string(++identityCounter);
 }
 
 int recordHandOver(const HandOver& handOver) {

@@ -325,7 +325,12 @@ void confirmSent(int slotNumber, WatcherMemory& memory, unsigned long long now) 
   memory.sentMayHold = !sent.empty();
   std::size_t unanswered = 0;
   std::string unansweredPrinter;
+  // Oldest first (identities begin with the time). A job still waiting holds
+  // up those sent after it on the same queue: they are asked about once it
+  // is done, so that a printer that is off costs one request per look.
+  bool waitingJob = false;
   for (const auto& item : sent) {
+    if (waitingJob || unanswered > 0) break;
     const std::string& path = item.first;
     HandOver h;
     if (!readHandOver(item.second, &h)) {
@@ -358,7 +363,7 @@ void confirmSent(int slotNumber, WatcherMemory& memory, unsigned long long now) 
         ++unanswered;
         unansweredPrinter = h.printer;
         break;
-      default: break;
+      case kDelivered: waitingJob = true; break;
     }
   }
   if (unanswered == 0) {
