@@ -13,7 +13,7 @@ packages=(
   cups  # the socket backend, for the raw queue of the device tests
   libzint-dev  # bar codes and 2D codes on receipts (POSIX build)
   dpkg-dev  # apt-get source: Zint's source for the Windows builds
-  poppler-utils tmux procps
+  poppler-utils tmux procps gdb
   zbar-tools  # zbarimg reads bar codes and QR codes back in the tests
   zxing-cpp-tools  # ZXingReader reads PDF417 codes back in the tests
   clang libclang-rt-14-dev clang-tidy cppcheck python3

@@ -35,6 +35,7 @@ int runMain() {
     listPrinters(flags);
   }
 
+  cleanUpAtStart();
   // The receipt printer's watcher always runs; every other slot's when its
   // section names a printer.
   for (int slot = 0; slot < kSlotCount; ++slot)

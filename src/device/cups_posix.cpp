@@ -10,6 +10,10 @@
 
 namespace {
 
+// The job attribute that carries a printout's identity. The scheduler keeps
+// an attribute it does not know with the job and reports it when asked.
+const char kIdentityAttribute[] = "ferrin-printout";
+
 // Called by libcups when a wait for the scheduler has run out: giving up
 // makes the call in progress fail instead of waiting again.
 int giveUpWaiting(http_t*, void*) { return 0; }
@@ -317,7 +321,8 @@ const char* const kCupsFormatPdf = CUPS_FORMAT_PDF;
 const char* const kCupsFormatRaw = CUPS_FORMAT_RAW;
 
 bool submitCupsJob(const std::string& name, const std::string& title, const char* format, int fd,
-                   std::uint64_t digest) {
+                   std::uint64_t digest, const std::string& identity, bool* uncertain) {
+  *uncertain = false;
   if (name.empty() || lseek(fd, 0, SEEK_SET) != 0) return false;
   bool mustFail = false;
   if (earlierJobTaken(name, digest, &mustFail)) return true;
@@ -328,15 +333,100 @@ bool submitCupsJob(const std::string& name, const std::string& title, const char
   cups_dest_t* dest = lookUpDest(http, name);
   cups_dinfo_t* info = dest != nullptr ? cupsCopyDestInfo(http, dest) : nullptr;
   int jobId = 0;
+  int optionCount = 0;
+  cups_option_t* options = nullptr;
+  if (!identity.empty()) optionCount = cupsAddOption(kIdentityAttribute, identity.c_str(), optionCount, &options);
   if (info != nullptr &&
-      cupsCreateDestJob(http, dest, info, &jobId, title.c_str(), 0, nullptr) <= IPP_STATUS_OK_EVENTS_COMPLETE &&
+      cupsCreateDestJob(http, dest, info, &jobId, title.c_str(), optionCount, options) <=
+          IPP_STATUS_OK_EVENTS_COMPLETE &&
       jobId > 0) {
     bool unanswered = false;
     ok = sendDocument(http, dest, info, jobId, title, format, fd, &unanswered);
-    if (!ok && !cancelJob(name, jobId) && unanswered) rememberUncertainJob(name, digest, jobId);
+    if (!ok && !cancelJob(name, jobId) && unanswered) {
+      rememberUncertainJob(name, digest, jobId);
+      *uncertain = true;
+    }
   }
+  cupsFreeOptions(optionCount, options);
   cupsFreeDestInfo(info);
   if (dest != nullptr) cupsFreeDests(1, dest);
   httpClose(http);
   return ok;
+}
+
+namespace {
+
+// Whether the scheduler keeps finished jobs: it reports at least one
+// completed job of any queue. Without that history a job that printed and
+// one that never arrived look the same.
+bool keepsJobHistory(http_t* http) {
+  ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, "ipp://localhost/");
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "completed");
+  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "limit", 1);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-id");
+  ipp_t* response = cupsDoRequest(http, request, "/");
+  bool kept = response != nullptr && requestSucceeded() && ippFindAttribute(response, "job-id", IPP_TAG_INTEGER);
+  ippDelete(response);
+  return kept;
+}
+
+}  // namespace
+
+CupsJobFinding findCupsJob(const std::string& name, const std::string& identity) {
+  http_t* http = connectScheduler(kCupsQueryTimeoutMs);
+  if (http == nullptr) return kCupsJobNoAnswer;
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
+                   name.c_str());
+  ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
+  static const char* const wanted[] = {"job-id", "job-state", "number-of-documents", kIdentityAttribute};
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr, wanted);
+  ipp_t* response = cupsDoRequest(http, request, "/");
+  CupsJobFinding finding = kCupsJobNoAnswer;
+  if (response != nullptr && requestSucceeded()) {
+    bool seen = false, kept = false, finished = false;
+    int state = 0, documents = 0, jobId = 0;
+    std::vector<int> empty;
+    std::string carried;
+    for (ipp_attribute_t* a = ippFirstAttribute(response);; a = ippNextAttribute(response)) {
+      // Each job's attributes form one group.
+      if (a == nullptr || ippGetName(a) == nullptr) {
+        if (carried == identity) {
+          seen = true;
+          // The job holds the document only once the whole of it arrived: a
+          // job whose sender was cut off before or while sending it has
+          // none, and prints nothing. Aborted by the scheduler itself: it
+          // will not print. Cancelled by a person: done, as they wanted.
+          if (documents > 0 && state != IPP_JSTATE_ABORTED) kept = true;
+          if (documents > 0 && (state == IPP_JSTATE_COMPLETED || state == IPP_JSTATE_CANCELED)) finished = true;
+          // A job left waiting for a document that never comes.
+          if (documents == 0 && state <= IPP_JSTATE_STOPPED && jobId > 0) empty.push_back(jobId);
+        }
+        carried.clear();
+        state = documents = jobId = 0;
+        if (a == nullptr) break;
+        continue;
+      }
+      std::string attribute = ippGetName(a);
+      if (attribute == "job-state") state = ippGetInteger(a, 0);
+      else if (attribute == "job-id") jobId = ippGetInteger(a, 0);
+      else if (attribute == "number-of-documents") documents = ippGetInteger(a, 0);
+      else if (attribute == kIdentityAttribute && ippGetString(a, 0, nullptr) != nullptr)
+        carried = ippGetString(a, 0, nullptr);
+    }
+    if (finished) finding = kCupsJobFinished;
+    else if (kept) finding = kCupsJobPending;
+    else if (seen) finding = kCupsJobMissing;
+    else finding = keepsJobHistory(http) ? kCupsJobMissing : kCupsJobNoHistory;
+    // Cancelled so that it does not hold the queue until the scheduler
+    // gives up on it.
+    if (!kept)
+      for (int id : empty) cancelJob(name, id);
+  }
+  ippDelete(response);
+  httpClose(http);
+  return finding;
 }

@@ -53,5 +53,21 @@ extern const char* const kCupsFormatRaw;  // bytes for the printer as they are
 // succeeds without sending anything; if the job is gone, cancelled or
 // aborted, the document is sent; if the scheduler does not answer, the call
 // fails and the job stays remembered.
+//
+// identity, when not empty, goes with the job as the attribute
+// "ferrin-printout", by which findCupsJob finds it again. *uncertain is set
+// when the call failed but the job may print all the same.
 bool submitCupsJob(const std::string& name, const std::string& title, const char* format, int fd,
-                   std::uint64_t digest);
+                   std::uint64_t digest, const std::string& identity, bool* uncertain);
+
+// What the scheduler knows of the job that carried an identity.
+enum CupsJobFinding {
+  kCupsJobPending,    // it holds its document and is waiting or printing
+  kCupsJobFinished,   // it printed the document, or a person cancelled the job
+  kCupsJobMissing,    // no such job, one without its document, or one the scheduler aborted: it did not print
+  kCupsJobNoHistory,  // not found, and the scheduler keeps no finished jobs to look in
+  kCupsJobNoAnswer    // the scheduler could not be asked
+};
+// Asks the scheduler for the queue's jobs, finished ones included, in one
+// bounded request.
+CupsJobFinding findCupsJob(const std::string& name, const std::string& identity);

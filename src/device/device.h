@@ -89,6 +89,8 @@ bool deviceAbortPrinter(PrinterHandle handle);
 std::uint32_t deviceLastError();
 // The printer takes no data of that type (ERROR_INVALID_DATATYPE).
 const std::uint32_t kDeviceErrorInvalidDatatype = 1804;
+// The document could not be stored: a disk is full (ERROR_DISK_FULL).
+const std::uint32_t kDeviceErrorDiskFull = 112;
 
 // CreateDCA(NULL, name, NULL, settings): NULL on failure.
 DeviceContext deviceCreateDC(const char* printerName, const void* settings);
@@ -108,6 +110,36 @@ bool deviceSetRollPaper(DeviceContext dc, int paperWidth, int printableWidth);
 // (a DEVMODE's dmOrientation on Windows). ResetDC with the record turns the
 // pages that follow. False when the record cannot say it.
 bool deviceSetOrientation(void* settings, bool landscape);
+// Not Windows calls: what lets a printout be accounted for across a crash.
+// The identity the next document this thread starts (StartDoc or
+// StartDocPrinter) carries to the printer, where it can be looked for later:
+// on POSIX a job attribute of the CUPS job, or the keywords of a saved PDF.
+// Windows carries it nowhere.
+void deviceSetNextDocumentIdentity(const char* identity);
+// True when the last document this thread ended failed in a way that leaves
+// open whether it reached the printer: the scheduler took the whole job but
+// gave no answer, and the job could not be cancelled.
+bool deviceLastHandOverUncertain();
+enum DeviceFinding {
+  kDeviceDocumentFound,     // the printer has it and has not finished it yet
+  kDeviceDocumentFinished,  // the printer printed it, or a person cancelled it
+  kDeviceDocumentNotFound,  // it never arrived, or the printer gave it up itself
+  kDeviceCannotSay,         // the printer keeps no history to look in
+  kDeviceNoAnswer           // the printer could not be asked now
+};
+// Whether the document of that identity, handed over no earlier than
+// `since` (seconds since 1970), reached the named printer. Bounded in time.
+DeviceFinding deviceFindDocument(const char* printerName, const char* identity, std::int64_t since);
+
+// Whether the printer can be asked later whether a document it took has
+// been printed (a CUPS queue). Windows: never (its spooler keeps every job it
+// accepted on disk).
+bool deviceConfirmsDelivery(const char* printerName);
+
+// Removes what a run cut off by a crash or a kill left of its documents
+// (POSIX: the scratch files of PDFs being laid out). Windows: nothing.
+void deviceRemoveLeftovers();
+
 // StartDocA with the given document name: greater than 0 on success.
 int deviceStartDoc(DeviceContext dc, const char* documentName);
 int deviceGetDeviceCaps(DeviceContext dc, int index);

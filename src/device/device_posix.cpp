@@ -119,6 +119,7 @@ struct DevicePrinterObject {
   bool rawPageOpen;
   std::string rawTitle;
   std::uint64_t rawDigest;
+  std::string rawIdentity;
 };
 
 struct DeviceContextObject {
@@ -136,6 +137,8 @@ struct DeviceContextObject {
   cairo_surface_t* surface;
   int pagesDone;
   std::uint64_t digest;  // of everything drawn: names the document to the scheduler's hand-over
+  std::string identity;  // carried by the job or the saved PDF, to be looked for after a crash
+  int writeErrno;        // why writing the PDF failed
   unsigned fileMode;     // the most a saved PDF may allow
   // Receipt paper (deviceSetRollPaper): each page is drawn on `page`, a
   // recording, and goes into the PDF as long as what was drawn.
@@ -188,6 +191,7 @@ cairo_status_t writeToScratch(void* closure, const unsigned char* data, unsigned
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       dc->writeFailed = true;
+      dc->writeErrno = n < 0 ? errno : ENOSPC;
       return CAIRO_STATUS_WRITE_ERROR;
     }
     data += n;
@@ -284,8 +288,18 @@ bool deviceClosePrinter(PrinterHandle handle) {
 
 namespace {
 
-// GetLastError of the calling thread, for the raw calls.
+// GetLastError of the calling thread, for the raw calls and EndDoc.
 thread_local std::uint32_t rawLastError = 0;
+// The identity the next document carries, and whether the last hand-over
+// was left open.
+thread_local std::string nextIdentity;
+thread_local bool lastHandOverUncertain = false;
+
+std::string takeNextIdentity() {
+  std::string identity = nextIdentity;
+  nextIdentity.clear();
+  return identity;
+}
 const std::uint32_t kErrorGeneralFailure = 31;     // ERROR_GEN_FAILURE
 const std::uint32_t kErrorInvalidHandle = 6;       // ERROR_INVALID_HANDLE
 const std::uint32_t kErrorWriteFault = 29;         // ERROR_WRITE_FAULT
@@ -314,6 +328,7 @@ std::uint32_t deviceStartDocPrinter(PrinterHandle handle, const char* documentNa
   handle->rawFd = openScratchFile(false, &unnamed);
   if (handle->rawFd < 0) return rawFailure(kErrorGeneralFailure);
   handle->rawTitle = documentName != nullptr ? documentName : "";
+  handle->rawIdentity = takeNextIdentity();
   handle->rawDigest = kDigestStart;
   addToDigest(&handle->rawDigest, "R", 1);
   handle->rawPageOpen = false;
@@ -346,8 +361,10 @@ bool deviceEndPagePrinter(PrinterHandle handle) {
 }
 
 bool deviceEndDocPrinter(PrinterHandle handle) {
+  lastHandOverUncertain = false;
   if (!hasRawJob(handle)) return rawFailure(kErrorInvalidHandle);
-  bool ok = submitCupsJob(handle->name, handle->rawTitle, kCupsFormatRaw, handle->rawFd, handle->rawDigest);
+  bool ok = submitCupsJob(handle->name, handle->rawTitle, kCupsFormatRaw, handle->rawFd, handle->rawDigest,
+                          handle->rawIdentity, &lastHandOverUncertain);
   dropRawJob(handle);
   return ok ? true : rawFailure(kErrorGeneralFailure);
 }
@@ -359,6 +376,27 @@ bool deviceAbortPrinter(PrinterHandle handle) {
 }
 
 std::uint32_t deviceLastError() { return rawLastError; }
+
+void deviceSetNextDocumentIdentity(const char* identity) { nextIdentity = identity != nullptr ? identity : ""; }
+
+bool deviceLastHandOverUncertain() { return lastHandOverUncertain; }
+
+void deviceRemoveLeftovers() { removeStaleScratchFiles(); }
+
+bool deviceConfirmsDelivery(const char* printerName) { return printerName != nullptr && !isSaveAsPdf(printerName); }
+
+DeviceFinding deviceFindDocument(const char* printerName, const char* identity, std::int64_t since) {
+  if (printerName == nullptr || identity == nullptr || *identity == '\0') return kDeviceDocumentNotFound;
+  if (isSaveAsPdf(printerName))
+    return findSavedPdf(identity, since) ? kDeviceDocumentFinished : kDeviceDocumentNotFound;
+  switch (findCupsJob(printerName, identity)) {
+    case kCupsJobPending: return kDeviceDocumentFound;
+    case kCupsJobFinished: return kDeviceDocumentFinished;
+    case kCupsJobMissing: return kDeviceDocumentNotFound;
+    case kCupsJobNoHistory: return kDeviceCannotSay;
+    default: return kDeviceNoAnswer;
+  }
+}
 
 DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
   if (printerName == nullptr || *printerName == '\0') return nullptr;
@@ -439,6 +477,8 @@ bool deviceSetRollPaper(DeviceContext dc, int paperWidth, int printableWidth) {
 int deviceStartDoc(DeviceContext dc, const char* documentName) {
   if (dc == nullptr || dc->documentOpen) return 0;
   dc->title = documentName != nullptr ? documentName : "";
+  dc->identity = takeNextIdentity();
+  dc->writeErrno = 0;
   dc->fd = openScratchFile(isSaveAsPdf(dc->printerName), &dc->scratchPath);
   if (dc->fd < 0) return 0;
   dc->writeFailed = false;
@@ -452,6 +492,8 @@ int deviceStartDoc(DeviceContext dc, const char* documentName) {
   }
   cairo_pdf_surface_set_metadata(dc->surface, CAIRO_PDF_METADATA_TITLE, dc->title.c_str());
   cairo_pdf_surface_set_metadata(dc->surface, CAIRO_PDF_METADATA_CREATOR, "ferrin");
+  if (!dc->identity.empty())
+    cairo_pdf_surface_set_metadata(dc->surface, CAIRO_PDF_METADATA_KEYWORDS, savedPdfKeywords(dc->identity).c_str());
   dc->documentOpen = true;
   return 1;
 }
@@ -839,6 +881,7 @@ int deviceEndPage(DeviceContext dc) {
 
 int deviceEndDoc(DeviceContext dc) {
   if (dc == nullptr || !dc->documentOpen) return 0;
+  lastHandOverUncertain = false;
   if (dc->cr != nullptr) deviceEndPage(dc);
   // A document without a page is not handed over: there is nothing to print.
   if (dc->pagesDone == 0 && !dc->writeFailed) {
@@ -856,9 +899,12 @@ int deviceEndDoc(DeviceContext dc) {
       ok = publishPdf(dc->fd, dc->scratchPath, dc->fileMode, &finalPath);
       dc->scratchPath.clear();  // moved into place, or removed on failure
     } else {
-      ok = submitCupsJob(dc->printerName, dc->title, kCupsFormatPdf, dc->fd, dc->digest);
+      ok = submitCupsJob(dc->printerName, dc->title, kCupsFormatPdf, dc->fd, dc->digest, dc->identity,
+                         &lastHandOverUncertain);
     }
   }
+  // Where the document could not be written, a full disk is told apart.
+  if (!ok) rawLastError = dc->writeErrno == ENOSPC || errno == ENOSPC ? kDeviceErrorDiskFull : kErrorGeneralFailure;
   discardDocument(dc);
   return ok ? 1 : 0;
 }

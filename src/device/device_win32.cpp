@@ -279,3 +279,15 @@ int deviceAbortDoc(DeviceContext dc) { return AbortDoc(toDC(dc)); }
 bool deviceDeleteDC(DeviceContext dc) { return DeleteDC(toDC(dc)) != 0; }
 
 bool deviceDeleteObject(FontHandle font) { return DeleteObject(toObject(font)) != 0; }
+
+// The Windows spooler keeps every job it accepted on disk, and its job list
+// names no identity of ours: nothing to carry, and nothing to look up.
+void deviceSetNextDocumentIdentity(const char*) {}
+
+bool deviceLastHandOverUncertain() { return false; }
+
+DeviceFinding deviceFindDocument(const char*, const char*, std::int64_t) { return kDeviceCannotSay; }
+
+void deviceRemoveLeftovers() {}
+
+bool deviceConfirmsDelivery(const char*) { return false; }

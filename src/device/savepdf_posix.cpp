@@ -1,6 +1,8 @@
 #include "device/savepdf_posix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <stdlib.h>
@@ -63,6 +65,9 @@ int scratchInFolder(std::string* path) {
   buffer.push_back('\0');
   int fd = mkstemps(buffer.data(), 5);
   if (fd < 0) return -1;
+  // Held while the document is written: a start that finds the file
+  // unlocked knows its layout was cut off.
+  flock(fd, LOCK_EX | LOCK_NB);
   *path = buffer.data();
   return fd;
 }
@@ -166,4 +171,73 @@ bool publishPdf(int fd, const std::string& scratchPath, unsigned fileMode, std::
   }
   unlink(scratch.c_str());
   return false;
+}
+
+std::string savedPdfKeywords(const std::string& identity) { return "ferrin-printout " + identity; }
+
+namespace {
+
+// True when the file's last bytes (where cairo puts the document's
+// information) or, for a small file, any of its bytes hold the text.
+bool fileHolds(const std::string& path, const std::string& text) {
+  const off_t kTail = 256 * 1024;
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool found = false;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    off_t from = st.st_size > kTail ? st.st_size - kTail : 0;
+    std::string bytes(static_cast<size_t>(st.st_size - from), '\0');
+    ssize_t got = pread(fd, &bytes[0], bytes.size(), from);
+    if (got > 0) {
+      bytes.resize(static_cast<size_t>(got));
+      found = bytes.find(text) != std::string::npos;
+    }
+  }
+  close(fd);
+  return found;
+}
+
+}  // namespace
+
+bool findSavedPdf(const std::string& identity, long long since) {
+  DIR* dir = opendir(SAVE_AS_PDF_FOLDER);
+  if (dir == nullptr) return false;
+  // A PDF keeps the time it was put in place: only those saved since the
+  // hand-over began are read.
+  const long long kClockSlack = 5;
+  std::string wanted = savedPdfKeywords(identity);
+  bool found = false;
+  while (!found) {
+    struct dirent* entry = readdir(dir);
+    if (entry == nullptr) break;
+    std::string name = entry->d_name;
+    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".pdf") != 0) continue;
+    std::string path = std::string(SAVE_AS_PDF_FOLDER) + "/" + name;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (static_cast<long long>(st.st_mtime) < since - kClockSlack) continue;
+    found = fileHolds(path, wanted);
+  }
+  closedir(dir);
+  return found;
+}
+
+void removeStaleScratchFiles() {
+  DIR* dir = opendir(SAVE_AS_PDF_FOLDER);
+  if (dir == nullptr) return;
+  std::vector<std::string> stale;
+  for (struct dirent* entry = readdir(dir); entry != nullptr; entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name.compare(0, 7, ".print-") != 0 || name.size() < 12 || name.compare(name.size() - 5, 5, ".part") != 0)
+      continue;
+    std::string path = std::string(SAVE_AS_PDF_FOLDER) + "/" + name;
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0) stale.push_back(path);
+    close(fd);
+  }
+  closedir(dir);
+  for (const std::string& path : stale) unlink(path.c_str());
 }

@@ -28,3 +28,15 @@ int openScratchFile(bool inFolder, std::string* path);
 // nothing more whatever the umask. True with the final name in *finalPath
 // when the whole document is in place.
 bool publishPdf(int fd, const std::string& scratchPath, unsigned fileMode, std::string* finalPath);
+
+// The PDF keywords that carry a printout's identity.
+std::string savedPdfKeywords(const std::string& identity);
+
+// True when a PDF in the folder, saved no earlier than `since` (seconds since
+// 1970, less a little for clocks), carries the identity.
+bool findSavedPdf(const std::string& identity, long long since);
+
+// Removes the scratch files of documents whose layout was cut off (by a
+// crash or a kill) from the folder. A scratch file is locked while its
+// document is written, so one still in use by another ferrin is left alone.
+void removeStaleScratchFiles();

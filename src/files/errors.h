@@ -19,6 +19,7 @@ const int kErrorDiskFault = 72;
 const int kErrorTooManyFiles = 67;
 const int kErrorNoMemory = 7;
 const int kErrorPastEnd = 62;
+const int kErrorDiskFull = 61;
 const int kErrorOther = 75;
 // The spool file is a symbolic link or another kind of reparse point, which
 // is never followed.

@@ -74,9 +74,9 @@ bool fsFolderInside(const std::string& name);
 // Creates the folder when it is not there yet.
 int fsCreateFolder(const std::string& name);
 
-// The names of the regular files in the folder (no hidden files, no
-// folders, no links). 76 when the folder is missing.
-int fsListFolder(const std::string& folder, std::vector<std::string>* names);
+// The names of the regular files in the folder (no hidden files unless
+// asked for, no folders, no links). 76 when the folder is missing.
+int fsListFolder(const std::string& folder, std::vector<std::string>* names, bool withHidden = false);
 
 // --- Files ferrin writes itself (the journal) ------------------------------
 
@@ -98,6 +98,7 @@ int fsOpenReadFile(const std::string& name, FsFile* file);
 // there, in one write.
 int fsAppendToFile(const std::string& name, const std::string& text);
 
+// Deletes a file by name.
 int fsDeleteFile(const std::string& name);
 
 // Removes an empty folder.
@@ -106,3 +107,18 @@ int fsRemoveFolder(const std::string& name);
 // The names of the folders in the folder (no hidden ones, no links). 76 when
 // the folder is missing.
 int fsListSubfolders(const std::string& folder, std::vector<std::string>* names);
+
+// --- Small files of ferrin's own (records that must survive a crash) ---
+
+// Writes the bytes as the whole content of path so that a crash at any
+// moment leaves either the old content or the new one, never a part: they go
+// into the file path + ".new", which is synced and then renamed over path,
+// and the folder is synced after the rename (POSIX). 61 when the disk is full.
+int fsWriteFileSafely(const std::string& path, const std::string& bytes);
+
+// The whole content of a small file (at most `limit` bytes are read).
+int fsReadSmallFile(const std::string& path, std::size_t limit, std::string* bytes);
+
+// Makes the renames and deletions done in the folder durable (POSIX: fsync
+// of the folder; Windows commits them with each call: nothing to do).
+int fsSyncFolder(const std::string& folder);

@@ -25,6 +25,7 @@ struct PosixFileCalls {
   ssize_t (*write)(int fd, const void* buffer, size_t size);
   int (*fsync)(int fd);
   int (*rmdir)(const char* path);
+  int (*rename)(const char* from, const char* to);
 };
 
 // The entries in use; posixFileCallsDefault holds the real calls.

@@ -26,6 +26,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <algorithm>
 #include <cstdlib>
 
 #include "console/system.h"
@@ -61,7 +62,7 @@ int realRenameNoReplace(const char* from, const char* to) {
 
 const PosixFileCalls posixFileCallsDefault = {
     realOpen, ::close, ::pread, ::fstat, ::lstat, realRenameNoReplace, ::unlink, ::mkdir, ::flock,
-    ::opendir, ::readdir, ::closedir, ::write, ::fsync, ::rmdir,
+    ::opendir, ::readdir, ::closedir, ::write, ::fsync, ::rmdir, ::rename,
 };
 PosixFileCalls posixFileCalls = posixFileCallsDefault;
 
@@ -86,6 +87,7 @@ int codeForErrno(int error) {
       return kErrorAccess;
     case ENXIO: case ENODEV: return kErrorBadDrive;
     case EIO: return kErrorDiskFault;
+    case ENOSPC: case EDQUOT: return kErrorDiskFull;
     case EMFILE: case ENFILE: return kErrorTooManyFiles;
     case ENOMEM: return kErrorNoMemory;
     default: return kErrorOther;
@@ -462,7 +464,7 @@ int fsCreateFolder(const std::string& name) {
   return error == EEXIST ? kErrorAccess : codeForPathError(error, name);
 }
 
-int fsListFolder(const std::string& folder, std::vector<std::string>* names) {
+int fsListFolder(const std::string& folder, std::vector<std::string>* names, bool withHidden) {
   names->clear();
   // A link in the folder's place is not followed.
   struct stat folderStat;
@@ -473,7 +475,7 @@ int fsListFolder(const std::string& folder, std::vector<std::string>* names) {
   if (code != 0) return code;
   std::string found;
   while (nextName(&listing, &found)) {
-    if (found[0] == '.') continue;
+    if (found[0] == '.' && !withHidden) continue;
     struct stat st;
     if (lstatPath(folder + "/" + found, &st) && S_ISREG(st.st_mode)) names->push_back(found);
   }
@@ -610,4 +612,113 @@ int fsListSubfolders(const std::string& folder, std::vector<std::string>* names)
   }
   closeListing(&listing);
   return 0;
+}
+
+// --- Small records that must survive a crash ------------------------------
+
+namespace {
+
+// Closes a descriptor of our own, keeping the first failure.
+int closeOwn(int fd, int code) {
+  int result, error;
+  {
+    LockGuard lock(FileSystemLock);
+    result = sys.close(fd);
+    error = errno;
+  }
+  return code == 0 && result != 0 ? codeForErrno(error) : code;
+}
+
+int writeWhole(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n;
+    int error;
+    {
+      LockGuard lock(FileSystemLock);
+      n = sys.write(fd, bytes.data() + done, bytes.size() - done);
+      error = errno;
+    }
+    if (n < 0 && error == EINTR) continue;
+    if (n <= 0) return n < 0 ? codeForErrno(error) : kErrorDiskFull;
+    done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+// The file the new content is written to first, beside the old one.
+std::string newTwin(const std::string& path) { return path + ".new"; }
+
+}  // namespace
+
+int fsWriteFileSafely(const std::string& path, const std::string& bytes) {
+  std::string temporary = newTwin(path);
+  int fd, error;
+  {
+    LockGuard lock(FileSystemLock);
+    fd = sys.open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    error = errno;
+  }
+  if (fd < 0) return codeForPathError(error, temporary);
+  int code = writeWhole(fd, bytes);
+  if (code == 0) {
+    LockGuard lock(FileSystemLock);
+    if (sys.fsync(fd) != 0) code = codeForErrno(errno);
+  }
+  code = closeOwn(fd, code);
+  if (code == 0) {
+    LockGuard lock(FileSystemLock);
+    if (sys.rename(temporary.c_str(), path.c_str()) != 0) code = codeForErrno(errno);
+  }
+  if (code != 0) {
+    LockGuard lock(FileSystemLock);
+    sys.unlink(temporary.c_str());
+    return code;
+  }
+  return fsSyncFolder(directoryOf(path));
+}
+
+int fsReadSmallFile(const std::string& path, std::size_t limit, std::string* bytes) {
+  bytes->clear();
+  int fd, error;
+  {
+    LockGuard lock(FileSystemLock);
+    fd = sys.open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+    error = errno;
+  }
+  if (fd < 0) return codeForPathError(error, path);
+  struct stat st;
+  int code = 0;
+  {
+    LockGuard lock(FileSystemLock);
+    if (sys.fstat(fd, &st) != 0) code = codeForErrno(errno);
+    else if (!S_ISREG(st.st_mode)) code = kErrorNotPlainFile;
+  }
+  unsigned char buffer[4096];
+  while (code == 0 && bytes->size() < limit) {
+    unsigned got = 0;
+    FsFileObject probe{fd, path, path, false, 0, 0};
+    code = fsReadAt(&probe, bytes->size(), buffer,
+                    static_cast<unsigned>(std::min<std::size_t>(sizeof buffer, limit - bytes->size())), &got);
+    if (got == 0) break;
+    bytes->append(reinterpret_cast<const char*>(buffer), got);
+  }
+  return closeOwn(fd, code);
+}
+
+int fsSyncFolder(const std::string& folder) {
+  int fd;
+  {
+    LockGuard lock(FileSystemLock);
+    fd = sys.open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  }
+  // A folder that cannot be opened for syncing is synced by the system in
+  // its own time; nothing to report.
+  if (fd < 0) return 0;
+  int code = 0;
+  {
+    LockGuard lock(FileSystemLock);
+    if (sys.fsync(fd) != 0 && errno != EINVAL && errno != EROFS) code = codeForErrno(errno);
+  }
+  return closeOwn(fd, code);
 }

@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -42,13 +43,14 @@ struct Win32FileCalls {
   BOOL(WINAPI* WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
   BOOL(WINAPI* FlushFileBuffers)(HANDLE);
   BOOL(WINAPI* RemoveDirectoryA)(LPCSTR);
+  BOOL(WINAPI* MoveFileExA)(LPCSTR, LPCSTR, DWORD);
 };
 
 Win32FileCalls win32FileCalls = {
     ::CreateFileA, ::ReadFile,       ::SetFilePointer, ::GetFileSize, ::GetFileInformationByHandle,
     ::SetFileInformationByHandle, ::CloseHandle, ::FindFirstFileA, ::FindNextFileA, ::FindClose,
     ::DeleteFileA, ::CreateDirectoryA, ::GetFullPathNameA, ::GetFinalPathNameByHandleA,
-    ::WriteFile, ::FlushFileBuffers, ::RemoveDirectoryA,
+    ::WriteFile, ::FlushFileBuffers, ::RemoveDirectoryA, ::MoveFileExA,
 };
 
 namespace {
@@ -80,6 +82,7 @@ int codeForError(DWORD error) {
     case ERROR_CRC: case ERROR_SEEK: case ERROR_SECTOR_NOT_FOUND: case ERROR_WRITE_FAULT: case ERROR_READ_FAULT:
     case ERROR_GEN_FAILURE:
       return kErrorDiskFault;
+    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return kErrorDiskFull;
     case ERROR_TOO_MANY_OPEN_FILES: return kErrorTooManyFiles;
     case ERROR_NOT_ENOUGH_MEMORY: case ERROR_OUTOFMEMORY: return kErrorNoMemory;
     case ERROR_HANDLE_EOF: return kErrorPastEnd;
@@ -399,7 +402,9 @@ int fsCreateFolder(const std::string& name) {
   return codeForError(error);
 }
 
-int fsListFolder(const std::string& folder, std::vector<std::string>* names) {
+// Nothing of ferrin's is hidden on Windows (a spool file is held, not renamed,
+// while it prints): hidden files are never listed.
+int fsListFolder(const std::string& folder, std::vector<std::string>* names, bool) {
   names->clear();
   WIN32_FIND_DATAA found;
   DWORD error;
@@ -527,3 +532,69 @@ int fsListSubfolders(const std::string& folder, std::vector<std::string>* names)
   findClose(search);
   return 0;
 }
+
+// --- Small records that must survive a crash ------------------------------
+
+int fsWriteFileSafely(const std::string& path, const std::string& bytes) {
+  std::string temporary = path + ".new";
+  HANDLE file;
+  DWORD error;
+  {
+    PlatformCall call;
+    file = sys.CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    error = GetLastError();
+  }
+  if (file == INVALID_HANDLE_VALUE) return codeForError(error);
+  int code = 0;
+  std::size_t done = 0;
+  while (code == 0 && done < bytes.size()) {
+    DWORD written = 0;
+    PlatformCall call;
+    if (!sys.WriteFile(file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &written, NULL))
+      code = codeForError(GetLastError());
+    else if (written == 0)
+      code = kErrorDiskFull;
+    done += written;
+  }
+  {
+    PlatformCall call;
+    if (code == 0 && !sys.FlushFileBuffers(file)) code = codeForError(GetLastError());
+    sys.CloseHandle(file);
+  }
+  PlatformCall call;
+  if (code == 0 && !sys.MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    code = codeForError(GetLastError());
+  if (code != 0) sys.DeleteFileA(temporary.c_str());
+  return code;
+}
+
+int fsReadSmallFile(const std::string& path, std::size_t limit, std::string* bytes) {
+  bytes->clear();
+  HANDLE file;
+  DWORD error;
+  {
+    PlatformCall call;
+    file = sys.CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                           FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    error = GetLastError();
+  }
+  if (file == INVALID_HANDLE_VALUE) return codeForError(error);
+  int code = 0;
+  char buffer[4096];
+  while (bytes->size() < limit) {
+    DWORD got = 0;
+    DWORD want = static_cast<DWORD>(std::min<std::size_t>(sizeof buffer, limit - bytes->size()));
+    PlatformCall call;
+    if (!sys.ReadFile(file, buffer, want, &got, NULL)) {
+      code = codeForError(GetLastError());
+      break;
+    }
+    if (got == 0) break;
+    bytes->append(buffer, got);
+  }
+  PlatformCall call;
+  sys.CloseHandle(file);
+  return code;
+}
+
+int fsSyncFolder(const std::string&) { return 0; }

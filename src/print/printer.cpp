@@ -149,7 +149,8 @@ void endDocument(DocumentEnd how) {
     deviceAbortDoc(dc);
   } else {
     if (s.pageOpen) deviceEndPage(dc);
-    if (deviceEndDoc(dc) <= 0 && how == DocumentEnd::HandOver) setError(kPrinterDeviceError);
+    if (deviceEndDoc(dc) <= 0 && how == DocumentEnd::HandOver)
+      setError(deviceLastError() == kDeviceErrorDiskFull ? kPrinterDiskFull : kPrinterDeviceError);
   }
   // Our fonts may be deleted once none of them can still be selected into a
   // live device context: after the original font went back in, or after the
@@ -362,3 +363,21 @@ void abandonDocument() { endDocument(DocumentEnd::Abandon); }
 int lastDocumentPages() { return documentPages; }
 
 void noteRawDocument() { documentPages = -1; }
+
+void nameNextDocument(const std::string& identity) { deviceSetNextDocumentIdentity(identity.c_str()); }
+
+bool lastHandOverUncertain() { return deviceLastHandOverUncertain(); }
+
+Delivery findDelivered(const std::string& printerName, const std::string& identity, std::int64_t since) {
+  switch (deviceFindDocument(printerName.c_str(), identity.c_str(), since)) {
+    case kDeviceDocumentFound: return kDelivered;
+    case kDeviceDocumentFinished: return kFinished;
+    case kDeviceDocumentNotFound: return kNotDelivered;
+    case kDeviceCannotSay: return kDeliveryUnknown;
+    default: return kNoAnswer;
+  }
+}
+
+void removePrinterLeftovers() { deviceRemoveLeftovers(); }
+
+bool printerConfirmsDelivery(const std::string& printerName) { return deviceConfirmsDelivery(printerName.c_str()); }

@@ -20,8 +20,14 @@
 const int kPrinterOpenError = 68;
 const int kPrinterDeviceError = 57;
 const int kPrinterFontError = 5;
+// The device could not store the finished document: a disk is full.
+const int kPrinterDiskFull = 61;
 
 const char kPrintJobName[] = "Print job";
+// The built-in printer of the POSIX build that saves each document as a PDF
+// in the folder "printed".
+const char kSaveAsPdfName[] = "Save as PDF";
+const char kSavedPdfFolder[] = "printed";
 const char kDefaultPrinterFont[] = "Courier New";
 const std::size_t kMaxPrinterName = 261;
 // JobOptions::fileMode that narrows nothing.
@@ -69,7 +75,8 @@ bool beginPrinterPage();
 // left as they were). Sets no error.
 bool turnPrinterPages(bool landscape);
 // Ends the open page and the document and releases the printer. Sets 57 when
-// the device did not take the finished document; nothing else is reported.
+// the device did not take the finished document (61 when it could not store
+// it because a disk is full); nothing else is reported.
 void detachPrinter();
 // Ends the attachment like detachPrinter, but the document is thrown away
 // instead of handed over: nothing of it reaches the printer. For a printout
@@ -82,3 +89,28 @@ void abandonDocument();
 int lastDocumentPages();
 // For raw printing: the document's pages are not known.
 void noteRawDocument();
+
+// --- Accounting for a printout across a crash ---
+
+// The identity the next document of this thread (attached or raw) carries to
+// the printer, where findDelivered can look for it later.
+void nameNextDocument(const std::string& identity);
+// True when the last document of this thread failed in a way that leaves
+// open whether it reached the printer.
+bool lastHandOverUncertain();
+enum Delivery {
+  kDelivered,       // the printer has it, not finished yet
+  kFinished,        // the printer printed it, or a person cancelled it
+  kNotDelivered,    // it never arrived, or the printer gave it up itself
+  kDeliveryUnknown, // the printer keeps no history to tell
+  kNoAnswer         // the printer cannot be asked now
+};
+// Whether the document of that identity, handed over no earlier than
+// `since` (seconds since 1970), reached the printer.
+Delivery findDelivered(const std::string& printerName, const std::string& identity, std::int64_t since);
+// Whether the printer can be asked later whether a document it took was
+// printed: printouts handed to it are then kept until it says so.
+bool printerConfirmsDelivery(const std::string& printerName);
+// Removes what a run cut off by a crash left of its documents (the scratch
+// files of PDFs being laid out). For the start.
+void removePrinterLeftovers();

@@ -34,10 +34,22 @@ struct WatcherMemory {
   // Raw printing that fell back to laying out (said once per printer).
   std::string saidRaw;
 
+  // Hand-over records that cannot be written, or a printer that cannot say
+  // whether a cut-off hand-over reached it: said once.
+  std::string saidHandOver;
+
   // A refused spool file name, and a spool file refused as a link or as
   // something that is not a plain file: said once.
   std::string refusedName;
   std::string refusedFile;  // spool name and why it was refused: a link, or not a plain file
+
+  // Printouts kept in the folder "sent" until their printer confirms them
+  // (spool/handover.h): looked at on their own pace; a printer that cannot
+  // be asked is said once.
+  bool sentLookedAt = false;
+  bool sentMayHold = false;
+  unsigned long long nextSentLook = 0;
+  std::string saidConfirm;
 
   // The failure last reported on standard output, so that it is said once.
   std::string reportedFailure;
@@ -51,6 +63,9 @@ enum CycleOutcome {
 // How often a queue that was empty is looked at again (a waiting file put
 // there by hand is found this late at most).
 const unsigned long long kEmptyQueueLookMilliseconds = 2000;
+
+// How often the printer is asked about printouts kept until it confirms them.
+const unsigned long long kConfirmMilliseconds = 2000;
 
 // How long a file waits before it is tried again on the same printer.
 const unsigned long long kAttachRetryMilliseconds = 1000;

@@ -125,9 +125,11 @@ void noteResult(int slotNumber, int code) {
   LockGuard said(SayLock);
   if (code != 0 && !failing) {
     failing = true;
-    writeOutputLine(slotText(slotNumber) + "printouts cannot be kept in the folder " + kJournalFolder + " (error " +
-                    numberText(code) + "), so they are printed without a copy there. Check that ferrin may write"
-                    " its folder and that the disk is not full.");
+    const bool full = code == kErrorDiskFull;
+    writeOutputLine(slotText(slotNumber) + "printouts cannot be kept in the folder " + kJournalFolder +
+                    (full ? ", since the disk is full" : "") + " (error " + numberText(code) +
+                    "), so they are printed without a copy there. " +
+                    (full ? "Make room on the disk." : "Check that ferrin may write its folder."));
   } else if (code == 0 && failing) {
     failing = false;
     writeOutputLine(slotText(slotNumber) + "printouts are kept in the folder " + kJournalFolder + " again.");

@@ -31,10 +31,23 @@ bool waitingNumber(const std::string& entry, const std::string& base, unsigned l
   return true;
 }
 
+// The waiting files by their queued names. A waiting printout that a run cut
+// off while printing it lies under its in-progress name (".NAME.printing",
+// see fsTakeFile): it is listed by its queued name, by which it is opened.
 std::vector<std::string> listWaiting() {
-  std::vector<std::string> entries;
-  if (fsListFolder(kWaitingFolder, &entries) != 0) entries.clear();
-  return entries;
+  std::vector<std::string> entries, listed;
+  if (fsListFolder(kWaitingFolder, &entries, true) != 0) return listed;
+  const std::string taken = ".printing";
+  for (const std::string& entry : entries) {
+    if (entry[0] != '.') {
+      listed.push_back(entry);
+    } else if (entry.size() > taken.size() + 1 &&
+               entry.compare(entry.size() - taken.size(), taken.size(), taken) == 0) {
+      std::string queued = entry.substr(1, entry.size() - taken.size() - 1);
+      if (std::find(entries.begin(), entries.end(), queued) == entries.end()) listed.push_back(queued);
+    }
+  }
+  return listed;
 }
 
 std::string waitingPath(const std::string& entry) { return std::string(kWaitingFolder) + "/" + entry; }

@@ -1,6 +1,7 @@
 #include "spool/watcher.h"
 
 #include <algorithm>
+#include <ctime>
 
 #include "config/profile.h"
 #include "config/slots.h"
@@ -15,6 +16,7 @@
 #include "print/rawprint.h"
 #include "spool/cycle.h"
 #include "spool/journal.h"
+#include "spool/handover.h"
 #include "spool/printout.h"
 #include "spool/queue.h"
 
@@ -56,7 +58,8 @@ enum PrintResult {
   kPrintAttach,    // the printer could not be attached
   kPrintRead,      // the file could not be read to its end: nothing was sent
   kPrintHandOver,  // the device did not take the document
-  kPrintLayOut     // raw bytes were not taken: lay the printout out instead
+  kPrintLayOut,    // raw bytes were not taken: lay the printout out instead
+  kPrintAsk        // the printer cannot be asked whether an earlier hand-over reached it
 };
 
 // Bar codes and 2D codes a receipt printer would not print, said once for
@@ -145,7 +148,15 @@ std::string failureText(PrintResult result, int code, const PrinterSlot& slot, c
     case kPrintNoPrinter: return "no printer is set";
     case kPrintAttach: return printerText(slot.printername) + " cannot be reached" + errorText(code);
     case kPrintRead: return name + " could not be read to its end" + errorText(code);
+    case kPrintAsk:
+      return printerText(slot.printername) + " cannot be asked whether a printout of " + name +
+             " whose hand-over was cut off has already reached it";
     default:
+      if (code == kErrorDiskFull)
+        return "the disk is full, so the printout of " + name + " could not be stored for " +
+               printerText(slot.printername) +
+               (slot.printername == std::string(kSaveAsPdfName) ? std::string(" in the folder ") + kSavedPdfFolder
+                                                                  : std::string(" in the temporary folder")) + errorText(code);
       return "the printout of " + name + " could not be handed to " + printerText(slot.printername) + errorText(code);
   }
 }
@@ -156,6 +167,7 @@ std::string adviceText(PrintResult result) {
     case kPrintAttach:
       return "Check that it is switched on, connected and installed under this name, or press S to choose another.";
     case kPrintRead: return "It is printed whole once it can be read; check the disk or share it lies on.";
+    case kPrintAsk: return "ferrin asks again by itself; check that the print spooler is running.";
     default: return "ferrin tries again by itself; check that the print spooler is running and the printer is ready.";
   }
 }
@@ -169,7 +181,8 @@ void sayOutage(WatcherMemory& memory, PrintResult result, int code, const Printe
 }
 
 unsigned long long retryDelay(PrintResult result) {
-  return result == kPrintHandOver || result == kPrintRead ? kHandOverRetryMilliseconds : kAttachRetryMilliseconds;
+  return result == kPrintHandOver || result == kPrintRead || result == kPrintAsk ? kHandOverRetryMilliseconds
+                                                                                  : kAttachRetryMilliseconds;
 }
 
 void noteFailure(WatcherMemory& memory, PrintResult result, const PrinterSlot& slot, unsigned long long now) {
@@ -182,10 +195,88 @@ bool retryIsDue(const WatcherMemory& memory, const PrinterSlot& slot, unsigned l
   return !memory.waitingToRetry || slot.printername != memory.retryPrinter || now >= memory.retryAt;
 }
 
+// Hands the open file over with a record of the hand-over on disk (see
+// spool/handover.h). A file whose earlier hand-over was cut off is first
+// looked for at its printer: found there, it is done (kPrintDone without
+// printing). On kPrintDone, *settle receives the records to remove once the
+// file is deleted; otherwise the records stay only when the hand-over was
+// left open.
+PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory, const std::string& name,
+                             int* code, std::vector<HandOver>* settle, bool* handedNow) {
+  settle->clear();
+  *handedNow = false;
+  *code = 0;
+  if (slot.printername[0] == '\0') return kPrintNoPrinter;
+  clearError();
+  FileStamp stamp = spoolFileStamp();
+  bool stamped = lastError() == 0;
+  clearError();
+  std::uint64_t content = contentDigest(peekSpoolFile(kDigestBytes));
+  std::vector<HandOver> earlier;
+  if (stamped) earlier = handOversOf(stamp, content);
+  if (!earlier.empty()) {
+    bool delivered = false, unanswered = false, unknown = false;
+    for (const HandOver& h : earlier) {
+      Delivery found = findDelivered(h.printer, h.identity, h.began);
+      delivered = delivered || found == kDelivered || found == kFinished;
+      unanswered = unanswered || found == kNoAnswer;
+      unknown = unknown || found == kDeliveryUnknown;
+    }
+    if (delivered) {
+      writeOutputLine(slotText(slotNumber) + "a printout of " + name + " had reached " +
+                      printerText(earlier.back().printer) + " before its hand-over was cut off, so it is not"
+                      " printed again.");
+      *settle = earlier;
+      return kPrintDone;
+    }
+    if (unanswered) return kPrintAsk;
+    if (unknown)
+      sayOnce(memory.saidHandOver, "unknown\n" + earlier.back().printer,
+              slotText(slotNumber) + printerText(earlier.back().printer) +
+                  " keeps no record of finished jobs, so it cannot say whether a printout of " + name +
+                  " whose hand-over was cut off has already reached it. It is printed again and may print twice.");
+  }
+  HandOver now;
+  now.identity = newHandOverIdentity();
+  now.printer = slot.printername;
+  now.file = stamp;
+  now.content = content;
+  now.began = static_cast<std::int64_t>(std::time(nullptr));
+  int recordError = stamped ? recordHandOver(now) : kErrorOther;
+  bool recorded = recordError == 0;
+  if (!recorded) {
+    bool full = recordError == kErrorDiskFull;
+    sayOnce(memory.saidHandOver, "record",
+            slotText(slotNumber) + "ferrin cannot note its hand-overs in the folder " + kHandOverFolder + ", since " +
+                (full ? "the disk is full" : "it cannot write there") + errorText(recordError) +
+                ", so a printout whose hand-over is cut off by a crash may print twice. " +
+                (full ? "Make room on the disk." : "Check that ferrin may write its folder."));
+  } else if (memory.saidHandOver == "record") {
+    memory.saidHandOver.clear();
+  }
+  nameNextDocument(recorded ? now.identity : std::string());
+  PrintResult result = printOpenFile(slot, slotNumber, memory, code);
+  nameNextDocument(std::string());
+  // The new record stands for the file from here on: the earlier ones are
+  // settled (their documents never arrived).
+  for (const HandOver& h : earlier) resolveHandOver(h);
+  if (!recorded) return result;
+  if (result == kPrintDone) {
+    settle->push_back(now);
+    *handedNow = true;
+  } else if (result != kPrintHandOver || !lastHandOverUncertain()) {
+    // Nothing of it reached the printer: the record goes. A hand-over left
+    // open keeps it, for the next attempt to ask about.
+    resolveHandOver(now);
+  }
+  return result;
+}
+
 // Deletes the open file after it was printed (or found empty). A file that
 // stays (read-only, hidden, held elsewhere) is remembered so that it is not
 // printed over and over.
-void removePrinted(WatcherMemory& memory, int slotNumber, const std::string& name, const std::string& what) {
+// Returns false when the file stays.
+bool removePrinted(WatcherMemory& memory, int slotNumber, const std::string& name, const std::string& what) {
   clearError();
   FileStamp printed = spoolFileStamp();
   bool stamped = lastError() == 0;
@@ -195,7 +286,7 @@ void removePrinted(WatcherMemory& memory, int slotNumber, const std::string& nam
   clearError();
   FileStamp now = fileStamp(name);
   bool stillThere = lastError() == 0 && stamped && now == printed;
-  if (!stillThere) return;
+  if (!stillThere) return true;
   memory.keepingUndeletable = true;
   memory.undeletableName = name;
   memory.undeletableStamp = printed;
@@ -203,6 +294,103 @@ void removePrinted(WatcherMemory& memory, int slotNumber, const std::string& nam
           slotText(slotNumber) + name + " " + what + " but could not be deleted" + errorText(code) +
               ", so it is not printed again until it changes. Check that the file is not read-only"
               " and that no other program holds it.");
+  return false;
+}
+
+// After the printed file is gone its records go too. A file that could not
+// be deleted keeps them: should it change only in ways that leave its
+// content as it was (its permissions, say), its printer is asked before it is
+// printed again. The other order would let a crash between
+// the two print the file again with nothing to say it reached its printer;
+// for the same reason the deletion is made durable first, so that a power
+// cut cannot bring the file back without its record.
+void settleHandOvers(const std::string& path, const std::vector<HandOver>& settle) {
+  if (settle.empty()) return;
+  std::string::size_type slash = path.find_last_of("/\\");
+  fsSyncFolder(slash == std::string::npos ? std::string(".") : path.substr(0, slash));
+  for (const HandOver& h : settle) resolveHandOver(h);
+}
+
+// A printout just handed to a printer that confirms delivery is moved into
+// the folder "sent" with its record, and closed, instead of deleted. False
+// (the file still open) when that is not for this printer or the move fails:
+// it is then deleted as before.
+bool keepUntilConfirmed(WatcherMemory& memory, const PrinterSlot& slot, const std::vector<HandOver>& settle,
+                        bool handedNow) {
+  if (!handedNow || settle.empty() || !printerConfirmsDelivery(slot.printername)) return false;
+  if (fsCreateFolder(kSentFolder) != 0) return false;
+  clearError();
+  moveSpoolFile(sentPath(slot.filename, settle.back().identity));
+  if (lastError() != 0) {
+    clearError();
+    return false;
+  }
+  memory.sentMayHold = true;
+  return true;
+}
+
+// Asks the printer about the printouts kept in "sent": one it finished (or
+// cannot tell about, as it keeps no finished jobs) is deleted with its record;
+// one it lost goes back into the waiting queue to be printed once more; the
+// others stay.
+void confirmSent(int slotNumber, WatcherMemory& memory, unsigned long long now) {
+  if (memory.sentLookedAt && now < memory.nextSentLook) return;
+  memory.sentLookedAt = true;
+  memory.nextSentLook = now + kConfirmMilliseconds;
+  PrinterSlot slot = slotSnapshot(slotNumber);
+  std::vector<std::pair<std::string, std::string>> sent = sentPrintouts(slot.filename);
+  memory.sentMayHold = !sent.empty();
+  std::size_t unanswered = 0;
+  std::string unansweredPrinter;
+  // Oldest first (identities begin with the time). A job still waiting holds
+  // up those sent after it on the same queue: they are asked about once it
+  // is done, so that a printer that is off costs one request per look.
+  bool waitingJob = false;
+  for (const auto& item : sent) {
+    if (waitingJob || unanswered > 0) break;
+    const std::string& path = item.first;
+    HandOver h;
+    if (!readHandOver(item.second, &h)) {
+      // Handed over, with nothing left to ask by.
+      fsDeleteFile(path);
+      continue;
+    }
+    switch (findDelivered(h.printer, h.identity, h.began)) {
+      case kFinished:
+      case kDeliveryUnknown:
+        fsDeleteFile(path);
+        fsSyncFolder(kSentFolder);
+        resolveHandOver(h);
+        break;
+      case kNotDelivered:
+        clearError();
+        openSpoolFile(path);
+        if (lastError() == 0) queueSpoolFile(slot.filename);
+        if (lastError() == 0) {
+          resolveHandOver(h);
+          memory.queueMayHold = true;
+          writeOutputLine(slotText(slotNumber) + printerText(h.printer) + " lost a printout of " + slot.filename +
+                          " that it had taken, so it is printed once more.");
+        } else {
+          closeSpoolFile();
+        }
+        clearError();
+        break;
+      case kNoAnswer:
+        ++unanswered;
+        unansweredPrinter = h.printer;
+        break;
+      case kDelivered: waitingJob = true; break;
+    }
+  }
+  if (unanswered == 0) {
+    memory.saidConfirm.clear();
+  } else {
+    sayOnce(memory.saidConfirm, "ask\n" + unansweredPrinter,
+            slotText(slotNumber) + printerText(unansweredPrinter) + " cannot be asked whether the printouts handed"
+                " to it have been printed, so they are kept in the folder " + kSentFolder +
+                " until it says so. Check that the print spooler is running.");
+  }
 }
 
 bool keptUndeletable(const WatcherMemory& memory, const std::string& name) {
@@ -239,10 +427,15 @@ CycleOutcome printWaiting(int slotNumber, WatcherMemory& memory, unsigned long l
     }
     JournalEntry kept = findInJournal(slotNumber, slot);
     int code;
-    PrintResult result = printOpenFile(slot, slotNumber, memory, &code);
+    std::vector<HandOver> settle;
+    // Said by its spool name, as an outage is.
+    bool handedNow;
+    PrintResult result = handOverOpenFile(slot, slotNumber, memory, slot.filename, &code, &settle, &handedNow);
     if (result == kPrintDone) {
       recordInJournal(kept, kept.reprint ? kJournalReprinted : kJournalPrinted, lastDocumentPages());
-      removePrinted(memory, slotNumber, path, "was printed");
+      if (!keepUntilConfirmed(memory, slot, settle, handedNow)) {
+        if (removePrinted(memory, slotNumber, path, "was printed")) settleHandOvers(path, settle);
+      }
       if (waitingPrintouts(slot.filename).empty()) endOutage(memory, slotNumber);
       else memory.waitingToRetry = false;
     } else {
@@ -286,7 +479,9 @@ bool queueOrKeep(WatcherMemory& memory, PrintResult result, int code, int slotNu
                                            : failureText(result, code, slot, name);
   sayOnce(memory.reportedFailure, "keep\n" + cause,
           slotText(slotNumber) + cause + ", and " + name + " could not be moved to the folder " + kWaitingFolder +
-              errorText(queueError) + ", so it is kept and tried again. Check that ferrin may write its folder.");
+              (queueError == kErrorDiskFull ? ", since the disk is full" : "") + errorText(queueError) +
+              ", so it is kept and tried again. Check that ferrin may write its folder" +
+              (queueError == kErrorDiskFull ? " and make room on the disk." : "."));
   return false;
 }
 
@@ -378,13 +573,17 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
     return CycleIdle;
   }
   int code;
-  PrintResult result = printOpenFile(slot, slotNumber, memory, &code);
+  std::vector<HandOver> settle;
+  bool handedNow;
+  PrintResult result = handOverOpenFile(slot, slotNumber, memory, name, &code, &settle, &handedNow);
   if (result == kPrintDone) {
     memory.keptStampValid = false;
     memory.reportedFailure.clear();
     memory.waitingToRetry = false;
     recordInJournal(kept, kJournalPrinted, lastDocumentPages());
-    removePrinted(memory, slotNumber, name, "was printed");
+    if (!keepUntilConfirmed(memory, slot, settle, handedNow)) {
+      if (removePrinted(memory, slotNumber, name, "was printed")) settleHandOvers(name, settle);
+    }
   } else {
     bool queued = queueOrKeep(memory, result, code, slotNumber, name, now);
     recordInJournal(kept, queued ? kJournalWaiting : kJournalRefused, 0);
@@ -426,11 +625,23 @@ CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned lon
     memory.outage = true;
   }
   memory.queueLookedAt = true;
+  if (!name.empty()) confirmSent(slotNumber, memory, now);
   // The spool file first: with printouts waiting it only joins the queue, so
   // the DOS program can write its next one at once.
   CycleOutcome outcome = handleSpoolFile(slotNumber, memory, now, !waiting.empty());
   if (outcome == CyclePrinted || waiting.empty()) return outcome;
   return printWaiting(slotNumber, memory, now, waitingPrintouts(name));
+}
+
+void cleanUpAtStart() {
+  removePrinterLeftovers();
+  std::vector<std::string> names;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    if (!slotIsWatched(slot)) continue;
+    loadSlot(slot);
+    names.push_back(slotSnapshot(slot).filename);
+  }
+  sweepHandOvers(names);
 }
 
 bool slotIsWatched(int slotNumber) {

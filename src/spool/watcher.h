@@ -12,5 +12,10 @@ extern CycleEvent cycleEvent;
 // section of ferrin.ini names a printer.
 bool slotIsWatched(int slotNumber);
 
+// What a run cut off by a crash or a kill left behind: the scratch files of
+// its layout, and hand-over records whose printout is gone. For the start,
+// before any watcher runs.
+void cleanUpAtStart();
+
 // The thread's body; never returns.
 void runWatcher(int slotNumber);

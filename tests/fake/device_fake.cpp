@@ -82,7 +82,7 @@ bool shouldFail(const char* operation) {
     return false;
   }
   if (!it->second.persist) armed.erase(it);
-  lastErrorCode = kGeneralFailure;
+  lastErrorCode = fakeDevice.failError != 0 ? fakeDevice.failError : kGeneralFailure;
   return true;
 }
 
@@ -229,8 +229,29 @@ std::string yesNo(bool ok) { return ok ? "1" : "0"; }
 
 }  // namespace
 
+namespace {
+thread_local std::string nextIdentity;
+
+// The operation named in crashAt ends the run here, once.
+void crashIfAsked(const char* operation) {
+  if (fakeDevice.crashAt != operation) return;
+  fakeDevice.crashAt.clear();
+  throw FakeCrash();
+}
+
+std::string takeIdentity() {
+  std::string identity = nextIdentity;
+  nextIdentity.clear();
+  return identity;
+}
+
+bool lastEndUncertain = false;
+}  // namespace
+
 void resetFakeDevice() {
   fakeDevice = FakeDevice();
+  nextIdentity.clear();
+  lastEndUncertain = false;
   fakeDevice.printers = {"Receipt", "Report"};
   fakeDevice.dotsPerInch = 600;
   fakeDevice.pageWidth = 4960;
@@ -326,12 +347,14 @@ std::uint32_t deviceStartDocPrinter(PrinterHandle handle, const char* documentNa
     } else {
       fakeDevice.rawJobs.push_back(FakeRawJob{p->name, documentName ? documentName : "", datatype ? datatype : "",
                                               "", 0, false, false});
+      fakeDevice.rawJobs.back().identity = takeIdentity();
       p->rawJob = static_cast<int>(fakeDevice.rawJobs.size());
       job = static_cast<std::uint32_t>(p->rawJob);
     }
   }
   logCall(format("StartDocPrinter(%s,1,%s,null,%s)=%u", printerName(handle).c_str(), quoted(documentName).c_str(),
                  quoted(datatype).c_str(), job));
+  crashIfAsked("StartDocPrinter");
   return job;
 }
 
@@ -391,10 +414,13 @@ bool deviceEndDocPrinter(PrinterHandle handle) {
   if (job != nullptr) {
     if (p->rawPageOpen) misuse("EndDocPrinter inside a page on " + printerName(handle));
     job->ended = ok;
+    job->reached = ok || fakeDevice.failedEndReaches;
+    lastEndUncertain = !ok && fakeDevice.failedEndReaches;
     p->rawJob = 0;
     p->rawPageOpen = false;
   }
   logCall("EndDocPrinter(" + printerName(handle) + ")=" + yesNo(ok));
+  crashIfAsked("EndDocPrinter");
   return ok;
 }
 
@@ -468,6 +494,7 @@ int deviceStartDoc(DeviceContext dc, const char* documentName) {
     } else {
       fakeDevice.documents.push_back(
           FakeDocument{c->printer, documentName ? documentName : "", 0, false, false, c->fileMode});
+      fakeDevice.documents.back().identity = takeIdentity();
       c->documentOpen = true;
       c->document = static_cast<int>(fakeDevice.documents.size());
       c->page = 0;
@@ -475,6 +502,7 @@ int deviceStartDoc(DeviceContext dc, const char* documentName) {
     }
   }
   logCall("StartDoc(" + contextName(dc) + "," + quoted(documentName) + ")=" + std::to_string(result));
+  crashIfAsked("StartDoc");
   return result;
 }
 
@@ -771,10 +799,13 @@ int deviceEndDoc(DeviceContext dc) {
       c->pageOpen = false;
       c->documentOpen = false;
       d.ended = !failed;
+      d.reached = !failed || fakeDevice.failedEndReaches;
+      lastEndUncertain = failed && fakeDevice.failedEndReaches;
       result = failed ? -1 : 1;
     }
   }
   logCall("EndDoc(" + contextName(dc) + ")=" + std::to_string(result));
+  crashIfAsked("EndDoc");
   return result;
 }
 
@@ -824,3 +855,30 @@ bool deviceDeleteObject(FontHandle font) {
   logCall("DeleteObject(" + fontName(font) + ")=" + yesNo(ok));
   return ok;
 }
+
+void deviceSetNextDocumentIdentity(const char* identity) {
+  nextIdentity = identity != nullptr ? identity : "";
+}
+
+bool deviceLastHandOverUncertain() { return lastEndUncertain; }
+
+DeviceFinding deviceFindDocument(const char* printerName, const char* identity, std::int64_t) {
+  DeviceFinding finding = kDeviceDocumentNotFound;
+  std::string wanted = identity != nullptr ? identity : "";
+  for (const FakeDocument& d : fakeDevice.documents)
+    if (d.reached && !wanted.empty() && d.identity == wanted) finding = kDeviceDocumentFinished;
+  for (const FakeRawJob& j : fakeDevice.rawJobs)
+    if (j.reached && !wanted.empty() && j.identity == wanted) finding = kDeviceDocumentFinished;
+  if (finding == kDeviceDocumentFinished && fakeDevice.jobsPending) finding = kDeviceDocumentFound;
+  for (const std::string& lost : fakeDevice.lostIdentities)
+    if (lost == wanted) finding = kDeviceDocumentNotFound;
+  // Its jobs are finished at once and forgotten.
+  if (fakeDevice.noHistory) finding = kDeviceCannotSay;
+  if (fakeDevice.noAnswer) finding = kDeviceNoAnswer;
+  logCall("FindDocument(" + quoted(printerName) + "," + quoted(identity) + ")=" + std::to_string(finding));
+  return finding;
+}
+
+void deviceRemoveLeftovers() { logCall("RemoveLeftovers()"); }
+
+bool deviceConfirmsDelivery(const char*) { return fakeDevice.confirmsDelivery; }

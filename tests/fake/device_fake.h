@@ -10,6 +10,7 @@
 // context starts with is "stockfont".
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,8 @@ struct FakeDocument {
   bool ended;        // EndDoc succeeded: the job was handed over
   bool abandoned;    // AbortDoc succeeded: the job was thrown away
   unsigned fileMode; // set by SetDocumentFileMode before StartDoc: 0777 when not
+  std::string identity = std::string();  // set by SetNextDocumentIdentity before StartDoc
+  bool reached = false;  // the printer has it: ended, or failed with the hand-over left open
 };
 
 // One raw job begun by StartDocPrinter.
@@ -64,7 +67,13 @@ struct FakeRawJob {
   int pages;         // ended by EndPagePrinter
   bool ended;        // EndDocPrinter succeeded: the job was handed over
   bool aborted;      // AbortPrinter succeeded: the job was deleted
+  std::string identity = std::string();
+  bool reached = false;
 };
+
+// Thrown by the operation named in FakeDevice::crashAt, after it has done
+// its work: the process "ends" there, and the test starts a new run.
+struct FakeCrash {};
 
 struct FakeDevice {
   // Settings; resetFakeDevice() restores the defaults given here.
@@ -78,6 +87,15 @@ struct FakeDevice {
   int settingsSize;                   // what DocumentProperties reports: 220
   std::vector<std::string> rawRefused;  // printers whose StartDocPrinter refuses every datatype (error 1804)
   unsigned writeLimit;                // the most one WritePrinter call takes; 0: all it is given
+  // Hand-overs left open and looked up again.
+  bool failedEndReaches = false;      // a failed EndDoc or EndDocPrinter still reached the printer, and says so
+  bool noHistory = false;             // FindDocument cannot say: a scheduler that forgets finished jobs
+  bool noAnswer = false;              // FindDocument gets no answer
+  std::uint32_t failError = 0;        // the last error a failing call leaves; 0: ERROR_GEN_FAILURE (31)
+  bool confirmsDelivery = false;      // printouts are kept until FindDocument says they are finished
+  bool jobsPending = false;           // FindDocument finds reached documents not finished yet
+  std::vector<std::string> lostIdentities;  // reached, but the printer lost them: FindDocument finds nothing
+  std::string crashAt;                // StartDoc, EndDoc, StartDocPrinter or EndDocPrinter: throw FakeCrash once
 
   // What happened.
   std::vector<std::string> calls;     // one line per call

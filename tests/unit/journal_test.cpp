@@ -217,8 +217,8 @@ TEST(Journal, KeepsEveryPrintoutOnceByteForByteReprintsItAndPrintsOnWhenItCannot
   }
   EXPECT_EQ(fakeDevice.documents.size(), 7u);
   EXPECT_FALSE(fs::exists(kSpool));
-  EXPECT_EQ(countOf(output, "Printer #0: printouts cannot be kept in the folder journal (error 75), so they are"
-                            " printed without a copy there."),
+  EXPECT_EQ(countOf(output, "Printer #0: printouts cannot be kept in the folder journal, since the disk is full (error 61),"
+                            " so they are printed without a copy there. Make room on the disk."),
             1)
       << output;
   restoreFileCalls();

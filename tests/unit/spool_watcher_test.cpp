@@ -20,9 +20,13 @@
 #include "console/console.h"
 #include "console/system.h"
 #include "files/errors.h"
+#include "files/spoolfile.h"
+#include "device/device.h"
 #include "fake/device_fake.h"
 #include "print/printer.h"
+#include "print/printer_state.h"
 #include "spool/cycle.h"
+#include "spool/handover.h"
 #include "spool/queue.h"
 #include "unit/fsfault.h"
 #include "unit/tempdir.h"
@@ -483,6 +487,253 @@ TEST_F(WatcherCycleTest, NamesLeavingTheFolderAndLinksAreRefusedAndSaidOnce) {
   EXPECT_EQ(cycle(), CyclePrinted);
   EXPECT_EQ(documentTexts(), (std::vector<std::string>{"OK|"}));
   std::filesystem::current_path("..");
+}
+
+// --- Hand-overs cut off by a crash -----------------------------------------
+
+// A file-layer call that ends the run, once, the Nth time it is made.
+int crashCountdown = 0;
+int crashingUnlink(const char* path) {
+  if (crashCountdown > 0 && --crashCountdown == 0) throw FakeCrash();
+  return posixFileCallsDefault.unlink(path);
+}
+int crashingRename(const char* from, const char* to) {
+  if (crashCountdown > 0 && --crashCountdown == 0) throw FakeCrash();
+  return posixFileCallsDefault.rename(from, to);
+}
+
+// Closes every descriptor of the process that holds a file under the
+// folder, as the end of the process would.
+void closeDescriptorsUnder(const std::filesystem::path& folder) {
+  std::vector<int> fds;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+    if (!error && target.compare(0, folder.string().size() + 1, folder.string() + "/") == 0)
+      fds.push_back(std::atoi(entry.path().filename().c_str()));
+  }
+  for (int fd : fds) close(fd);
+}
+
+// Every document or raw job that reached the printer, as its text.
+std::vector<std::string> reachedTexts() {
+  std::vector<std::string> out, texts = documentTexts();
+  for (std::size_t i = 0; i < fakeDevice.documents.size(); ++i)
+    if (fakeDevice.documents[i].reached) out.push_back(texts[i]);
+  for (const FakeRawJob& job : fakeDevice.rawJobs)
+    if (job.reached) out.push_back(job.data);
+  return out;
+}
+
+// A crash (the run ends at that call) at each step of a hand-over, for a
+// laid-out and a raw printout, fresh and from the waiting queue; then a new
+// start with nothing remembered but the files.
+TEST_F(WatcherCycleTest, CrashAtEveryStepOfAHandOverEndsInExactlyOnePrintoutAfterTheRestart) {
+  struct Step {
+    const char* where;
+    std::string deviceCall;  // the device call that ends the run, or
+    int fileCall;            // 1: the Nth unlink, 2: the Nth rename of a record
+    int nth;
+  };
+  const Step steps[] = {
+      {"writing the hand-over record", "", 2, 1},
+      {"starting the document", "StartDoc", 0, 0},
+      {"after the printer took it, before its answer", "EndDoc", 0, 0},
+      {"deleting the printed copy", "", 1, 1},
+      {"removing the record after the copy is deleted", "", 1, 2},
+  };
+  for (bool raw : {false, true}) {
+    for (bool queued : {false, true}) {
+      for (const Step& step : steps) {
+        std::string what = std::string(step.where) + (raw ? ", raw" : ", laid out") +
+                           (queued ? ", from the waiting queue" : ", fresh");
+        SCOPED_TRACE(what);
+        TempWorkDir run;
+        resetFakeDevice();
+        memory = WatcherMemory();
+        SlotOptions options = SlotOptions();
+        if (raw) options.mode = kModeRaw;
+        const std::string text = "Total 12.50\r\n";
+        writeFile(kSpool, text);
+        if (queued) {
+          setSlot("Nobody", "Courier New", 10, options);
+          cycle();
+          ASSERT_TRUE(exists(waitingFile(1)));
+          memory = WatcherMemory();
+        }
+        setSlot("Receipt", "Courier New", 10, options);
+
+        // The run that crashes.
+        std::string device = step.deviceCall;
+        if (raw && !device.empty()) device += "Printer";
+        fakeDevice.crashAt = device;
+        crashCountdown = step.nth;
+        if (step.fileCall == 1) posixFileCalls.unlink = crashingUnlink;
+        if (step.fileCall == 2) posixFileCalls.rename = crashingRename;
+        bool crashed = false;
+        try {
+          for (int i = 0; i < 3; ++i) cycle();
+        } catch (const FakeCrash&) {
+          crashed = true;
+        }
+        ASSERT_TRUE(crashed);
+        // The process is gone: its open files (and their locks), its printer
+        // state, its memory.
+        restoreFileCalls();
+        closeDescriptorsUnder(std::filesystem::canonical(run.path));
+        closeSpoolFile();
+        endWork();
+        printerState = PrinterState();
+        memory = WatcherMemory();
+
+        // The next start.
+        std::string out;
+        sweepHandOvers({kSpool});  // as cleanUpAtStart does, without reading ferrin.ini
+        setSlot("Receipt", "Courier New", 10, options);
+        for (int i = 0; i < 4; ++i) cycle(&out);
+        std::vector<std::string> printed = reachedTexts();
+        ASSERT_EQ(printed.size(), 1u) << out << fakeCallLog();
+        EXPECT_EQ(printed[0], raw ? text : "Total 12.50|");
+        EXPECT_FALSE(exists(kSpool) || exists(".WLSDFKJN.DRY.printing") || exists(waitingFile(1)) ||
+                     exists("waiting/.WLSDFKJN.DRY.000001.printing"));
+        EXPECT_TRUE(std::filesystem::is_empty(kHandOverFolder)) << "every record settled";
+        bool reachedBefore = step.deviceCall == "EndDoc" || (step.fileCall == 1 && step.nth == 1);
+        EXPECT_EQ(countOf(out, "had reached the printer \"Receipt\" before its hand-over was cut off, so it is not"
+                               " printed again."),
+                  reachedBefore ? 1 : 0)
+            << out;
+      }
+    }
+  }
+}
+
+TEST_F(WatcherCycleTest, HandOverLeftOpenIsLookedUpBeforeItIsSentAgain) {
+  // The printer took the document but its answer never came: the printout
+  // waits, and is not sent again once the printer says it has it.
+  fakeDevice.failedEndReaches = true;
+  failDeviceCall("EndDoc", 1);
+  writeFile(kSpool, "A\r\n");
+  std::string out;
+  cycle(&out);
+  EXPECT_TRUE(exists(waitingFile(1)));
+  fakeDevice.noAnswer = true;  // the scheduler is down for a while
+  now += kHandOverRetryMilliseconds;
+  cycle(&out);
+  EXPECT_TRUE(exists(waitingFile(1)));
+  EXPECT_EQ(countOf(out, "the printer \"Receipt\" cannot be asked whether a printout of WLSDFKJN.DRY whose"
+                         " hand-over was cut off has already reached it, so 1 printout is waiting"),
+            1)
+      << out;
+  fakeDevice.noAnswer = false;
+  now += kHandOverRetryMilliseconds;
+  for (int i = 0; i < 3; ++i) cycle(&out);
+  EXPECT_EQ(reachedTexts(), std::vector<std::string>{"A|"});
+  EXPECT_EQ(fakeDevice.documents.size(), 1u) << "not sent again";
+  EXPECT_TRUE(waitingPrintouts(kSpool).empty());
+
+  // A printer that keeps no history cannot say: printed again, said once.
+  fakeDevice.noHistory = true;
+  for (const char* text : {"B\r\n", "C\r\n"}) {
+    failDeviceCall("EndDoc", 1);
+    writeFile(kSpool, text);
+    cycle(&out);
+    now += kHandOverRetryMilliseconds;
+    for (int i = 0; i < 3; ++i) cycle(&out);
+  }
+  EXPECT_EQ(reachedTexts(), (std::vector<std::string>{"A|", "B|", "B|", "C|", "C|"}));
+  EXPECT_EQ(countOf(out, "keeps no record of finished jobs, so it cannot say whether a printout of WLSDFKJN.DRY"
+                         " whose hand-over was cut off has already reached it. It is printed again and may print"
+                         " twice."),
+            1)
+      << out;
+  EXPECT_TRUE(std::filesystem::is_empty(kHandOverFolder));
+}
+
+TEST_F(WatcherCycleTest, PrintoutIsKeptUntilThePrinterConfirmsItAndSentOnceMoreWhenLost) {
+  fakeDevice.confirmsDelivery = true;
+  fakeDevice.jobsPending = true;
+  std::string out;
+  writeFile(kSpool, "A\r\n");
+  cycle(&out);
+  EXPECT_FALSE(exists(kSpool) || exists(".WLSDFKJN.DRY.printing")) << "the spool name is free at once";
+  ASSERT_EQ(sentPrintouts(kSpool).size(), 1u);
+  const std::string kept = sentPrintouts(kSpool)[0].first;
+  // Kept while the scheduler has the job, however often it is asked; and
+  // kept through a restart.
+  for (int i = 0; i < 3; ++i) {
+    now += kConfirmMilliseconds;
+    cycle(&out);
+  }
+  memory = WatcherMemory();
+  sweepHandOvers({kSpool});
+  fakeDevice.noAnswer = true;
+  for (int i = 0; i < 3; ++i) {
+    now += kConfirmMilliseconds;
+    cycle(&out);
+  }
+  EXPECT_TRUE(exists(kept));
+  EXPECT_EQ(countOf(out, "Printer #0: the printer \"Receipt\" cannot be asked whether the printouts handed to it"
+                         " have been printed, so they are kept in the folder sent until it says so."),
+            1)
+      << out;
+  fakeDevice.noAnswer = false;
+  // The scheduler died before it saved the job: the printout is sent once more.
+  fakeDevice.lostIdentities.push_back(fakeDevice.documents[0].identity);
+  for (int i = 0; i < 3; ++i) {
+    now += kConfirmMilliseconds;
+    cycle(&out);
+  }
+  EXPECT_EQ(reachedTexts(), (std::vector<std::string>{"A|", "A|"}));
+  EXPECT_EQ(countOf(out, "Printer #0: the printer \"Receipt\" lost a printout of WLSDFKJN.DRY that it had taken, so"
+                         " it is printed once more."),
+            1)
+      << out;
+  ASSERT_EQ(sentPrintouts(kSpool).size(), 1u) << "the second hand-over is kept in its turn";
+  // Printed: the copy and its record go, and nothing is sent again.
+  fakeDevice.jobsPending = false;
+  for (int i = 0; i < 3; ++i) {
+    now += kConfirmMilliseconds;
+    cycle(&out);
+  }
+  EXPECT_TRUE(sentPrintouts(kSpool).empty());
+  EXPECT_TRUE(std::filesystem::is_empty(kHandOverFolder));
+  EXPECT_EQ(reachedTexts().size(), 2u);
+}
+
+TEST_F(WatcherCycleTest, FullDiskIsSaidAsSuchWithWhere) {
+  std::string out;
+  // The hand-over record cannot be written: printed all the same, said once.
+  failFileCall(kCallWrite, 1, ENOSPC, true);
+  for (const char* text : {"A\r\n", "B\r\n"}) {
+    writeFile(kSpool, text);
+    cycle(&out);
+  }
+  restoreFileCalls();
+  EXPECT_EQ(reachedTexts(), (std::vector<std::string>{"A|", "B|"}));
+  EXPECT_EQ(countOf(out, "Printer #0: ferrin cannot note its hand-overs in the folder .handover, since the disk is"
+                         " full (error 61), so a printout whose hand-over is cut off by a crash may print twice."),
+            1)
+      << out;
+  // The document cannot be stored for the printer.
+  fakeDevice.failError = kDeviceErrorDiskFull;
+  failDeviceCall("EndDoc", 1);
+  writeFile(kSpool, "C\r\n");
+  cycle(&out);
+  EXPECT_EQ(countOf(out, "Printer #0: the disk is full, so the printout of WLSDFKJN.DRY could not be stored for the"
+                         " printer \"Receipt\" in the temporary folder (error 61), so 1 printout is waiting"),
+            1)
+      << out;
+  // Nor moved into the queue: the take succeeds, the move into "waiting" fails.
+  setSlot("Nobody");
+  failFileCall(kCallRename, 2, ENOSPC);
+  writeFile(kSpool, "D\r\n");
+  memory = WatcherMemory();
+  std::filesystem::remove_all("waiting");
+  cycle(&out);
+  EXPECT_EQ(countOf(out, "could not be moved to the folder waiting, since the disk is full (error 61), so it is kept"
+                         " and tried again. Check that ferrin may write its folder and make room on the disk."),
+            1)
+      << out;
 }
 
 }  // namespace

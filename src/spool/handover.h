@@ -1,0 +1,72 @@
+// Hand-over records: what a watcher is handing to which printer, noted on
+// disk before the hand-over begins and removed once its outcome is known.
+// A record that outlives its run (a crash, a kill, a stop, or a hand-over
+// whose answer never came) says that the printout may already have reached
+// its printer: before it is printed again, the printer is asked for the
+// document of the record's identity.
+//
+// Records lie in the hidden folder ".handover", one small file per hand-over
+// named by its identity. A record belongs to the printout file whose stamp it
+// holds (file identity, size and modification time, which a rename keeps) and
+// whose first bytes it knows by a digest, so it follows the file into the
+// waiting queue and never applies to another file that happens to get the
+// same name, or the same file written anew.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "files/fs.h"
+
+const char kHandOverFolder[] = ".handover";
+
+struct HandOver {
+  std::string identity;   // carried by the document to the printer
+  std::string printer;    // the printer it was handed to
+  FileStamp file = {0, 0, 0, 0};  // the printout's file
+  std::uint64_t content = 0;      // a digest of its first bytes (see contentDigest)
+  std::int64_t began = 0;  // seconds since 1970
+};
+
+// A new identity, unique to this hand-over: time, process and a counter,
+// in letters, digits and '-'.
+std::string newHandOverIdentity();
+
+// Notes the hand-over on disk, durably, before it begins. 0 or the error
+// code of the write (61: the disk is full).
+int recordHandOver(const HandOver& handOver);
+
+// A digest of a printout's first bytes (64-bit FNV-1a).
+std::uint64_t contentDigest(const std::string& head);
+// How many first bytes the digest covers.
+const std::size_t kDigestBytes = 4096;
+
+// The records of the file with that stamp and content digest.
+std::vector<HandOver> handOversOf(const FileStamp& file, std::uint64_t content);
+
+// The hand-over is settled: its record goes.
+void resolveHandOver(const HandOver& handOver);
+
+// Removes the records whose printout is gone: neither under any of the spool
+// names nor in the waiting queue. For the start, before any watcher runs.
+void sweepHandOvers(const std::vector<std::string>& spoolNames);
+
+// The record of that identity; false when there is none.
+bool readHandOver(const std::string& identity, HandOver* handOver);
+
+// --- Delivery confirmation ---
+// A printout handed to a printer that can confirm delivery (a CUPS queue)
+// is not deleted at once: it is moved (renamed, never copied) into the folder
+// "sent" as "<spool name>.<identity>" and kept, with its record, until the
+// printer reports its job finished. If the printer loses the job (a scheduler
+// that died before it saved it) the printout goes back into the waiting
+// queue and is printed once more.
+const char kSentFolder[] = "sent";
+
+// The name a printout is kept under in the folder "sent".
+std::string sentPath(const std::string& spoolName, const std::string& identity);
+// The printouts of a spool name kept in "sent", as paths, with the identity
+// each was handed over with.
+std::vector<std::pair<std::string, std::string>> sentPrintouts(const std::string& spoolName);
