@@ -2,7 +2,9 @@
 # Raw printing latency on POSIX: a 1 KB ESC/POS receipt sent raw, 50 times,
 # into a private CUPS raw queue whose printer is a loopback listener; the
 # time from the receipt's bytes being read to its job being in the scheduler,
-# and the time keeping it in the journal adds (copy flushed, index line).
+# and what accounting for each receipt adds: the journal (copy flushed, index
+# line), the hand-over record, the move into "sent", the request that
+# confirms the job finished, and the removal of the printout and its record.
 #   scripts/bench-raw.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -186,6 +186,31 @@ void rememberUncertainJob(const std::string& queue, std::uint64_t digest, int jo
   uncertainJobs.push_back(UncertainJob{queue, digest, jobId});
 }
 
+// The jobs this process created, by the identity they carry, so that the
+// confirmation of a printout kept in "sent" asks for its one job instead of
+// listing the queue's history. Bounded: a job not found here is looked for in
+// the queue's list of jobs.
+struct KnownJob {
+  std::string identity;
+  int jobId;
+};
+std::mutex knownMutex;
+std::vector<KnownJob> knownJobs;
+const std::size_t kMaxKnownJobs = 256;
+
+void rememberJob(const std::string& identity, int jobId) {
+  std::lock_guard<std::mutex> guard(knownMutex);
+  if (knownJobs.size() >= kMaxKnownJobs) knownJobs.erase(knownJobs.begin());
+  knownJobs.push_back(KnownJob{identity, jobId});
+}
+
+int knownJobOf(const std::string& identity) {
+  std::lock_guard<std::mutex> guard(knownMutex);
+  for (const KnownJob& job : knownJobs)
+    if (job.identity == identity) return job.jobId;
+  return 0;
+}
+
 // What the scheduler says about a job it was handed earlier.
 enum JobFate {
   JOB_TAKEN,     // waiting, held, printing, stopped or printed: it has the document
@@ -342,6 +367,7 @@ bool submitCupsJob(const std::string& name, const std::string& title, const char
       jobId > 0) {
     bool unanswered = false;
     ok = sendDocument(http, dest, info, jobId, title, format, fd, &unanswered);
+    if (!identity.empty()) rememberJob(identity, jobId);
     if (!ok && !cancelJob(name, jobId) && unanswered) {
       rememberUncertainJob(name, digest, jobId);
       *uncertain = true;
@@ -373,58 +399,108 @@ bool keepsJobHistory(http_t* http) {
 
 }  // namespace
 
+namespace {
+
+// What the attributes of the jobs in a response (each job one group) say
+// about the job that carries the identity.
+struct JobsSeen {
+  bool seen = false, kept = false, finished = false;
+  std::vector<int> empty;  // jobs of the identity left waiting without a document
+};
+
+JobsSeen jobsCarrying(ipp_t* response, const std::string& identity) {
+  JobsSeen found;
+  int state = 0, documents = 0, jobId = 0;
+  std::string carried;
+  for (ipp_attribute_t* a = ippFirstAttribute(response);; a = ippNextAttribute(response)) {
+    // Each job's attributes form one group.
+    if (a == nullptr || ippGetName(a) == nullptr) {
+      if (carried == identity) {
+        found.seen = true;
+        // The job holds the document only once the whole of it arrived: a
+        // job whose sender was cut off before or while sending it has
+        // none, and prints nothing. Aborted by the scheduler itself: it
+        // will not print. Cancelled by a person: done, as they wanted.
+        if (documents > 0 && state != IPP_JSTATE_ABORTED) found.kept = true;
+        if (documents > 0 && (state == IPP_JSTATE_COMPLETED || state == IPP_JSTATE_CANCELED)) found.finished = true;
+        // A job left waiting for a document that never comes.
+        if (documents == 0 && state <= IPP_JSTATE_STOPPED && jobId > 0) found.empty.push_back(jobId);
+      }
+      carried.clear();
+      state = documents = jobId = 0;
+      if (a == nullptr) break;
+      continue;
+    }
+    std::string attribute = ippGetName(a);
+    if (attribute == "job-state") state = ippGetInteger(a, 0);
+    else if (attribute == "job-id") jobId = ippGetInteger(a, 0);
+    else if (attribute == "number-of-documents") documents = ippGetInteger(a, 0);
+    else if (attribute == kIdentityAttribute && ippGetString(a, 0, nullptr) != nullptr)
+      carried = ippGetString(a, 0, nullptr);
+  }
+  return found;
+}
+
+const char* const kJobAttributesWanted[] = {"job-id", "job-state", "number-of-documents", kIdentityAttribute};
+
+// The job this process created with that identity, asked for by its number:
+// true with *finding set when the scheduler still has it and it carries the
+// identity. Anything else (a scheduler that lost its jobs hands their
+// numbers out again) is left to the list of the queue's jobs.
+bool findKnownJob(http_t* http, const std::string& identity, CupsJobFinding* finding) {
+  int jobId = knownJobOf(identity);
+  if (jobId <= 0) return false;
+  char uri[HTTP_MAX_URI];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%d", jobId);
+  ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr,
+                kJobAttributesWanted);
+  ipp_t* response = cupsDoRequest(http, request, "/");
+  bool answered = false;
+  if (response != nullptr && requestSucceeded()) {
+    JobsSeen seen = jobsCarrying(response, identity);
+    // Only a clear answer is taken: a job that holds its document. One
+    // without is left to the full look, which also cancels it.
+    if (seen.seen && seen.kept) {
+      *finding = seen.finished ? kCupsJobFinished : kCupsJobPending;
+      answered = true;
+    }
+  }
+  ippDelete(response);
+  return answered;
+}
+
+}  // namespace
+
 CupsJobFinding findCupsJob(const std::string& name, const std::string& identity) {
   http_t* http = connectScheduler(kCupsQueryTimeoutMs);
   if (http == nullptr) return kCupsJobNoAnswer;
+  CupsJobFinding finding = kCupsJobNoAnswer;
+  if (findKnownJob(http, identity, &finding)) {
+    httpClose(http);
+    return finding;
+  }
   char uri[HTTP_MAX_URI];
   httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/printers/%s",
                    name.c_str());
   ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");
-  static const char* const wanted[] = {"job-id", "job-state", "number-of-documents", kIdentityAttribute};
-  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr, wanted);
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 4, nullptr,
+                kJobAttributesWanted);
   ipp_t* response = cupsDoRequest(http, request, "/");
-  CupsJobFinding finding = kCupsJobNoAnswer;
   if (response != nullptr && requestSucceeded()) {
-    bool seen = false, kept = false, finished = false;
-    int state = 0, documents = 0, jobId = 0;
-    std::vector<int> empty;
-    std::string carried;
-    for (ipp_attribute_t* a = ippFirstAttribute(response);; a = ippNextAttribute(response)) {
-      // Each job's attributes form one group.
-      if (a == nullptr || ippGetName(a) == nullptr) {
-        if (carried == identity) {
-          seen = true;
-          // The job holds the document only once the whole of it arrived: a
-          // job whose sender was cut off before or while sending it has
-          // none, and prints nothing. Aborted by the scheduler itself: it
-          // will not print. Cancelled by a person: done, as they wanted.
-          if (documents > 0 && state != IPP_JSTATE_ABORTED) kept = true;
-          if (documents > 0 && (state == IPP_JSTATE_COMPLETED || state == IPP_JSTATE_CANCELED)) finished = true;
-          // A job left waiting for a document that never comes.
-          if (documents == 0 && state <= IPP_JSTATE_STOPPED && jobId > 0) empty.push_back(jobId);
-        }
-        carried.clear();
-        state = documents = jobId = 0;
-        if (a == nullptr) break;
-        continue;
-      }
-      std::string attribute = ippGetName(a);
-      if (attribute == "job-state") state = ippGetInteger(a, 0);
-      else if (attribute == "job-id") jobId = ippGetInteger(a, 0);
-      else if (attribute == "number-of-documents") documents = ippGetInteger(a, 0);
-      else if (attribute == kIdentityAttribute && ippGetString(a, 0, nullptr) != nullptr)
-        carried = ippGetString(a, 0, nullptr);
-    }
-    if (finished) finding = kCupsJobFinished;
-    else if (kept) finding = kCupsJobPending;
-    else if (seen) finding = kCupsJobMissing;
+    JobsSeen seen = jobsCarrying(response, identity);
+    if (seen.finished) finding = kCupsJobFinished;
+    else if (seen.kept) finding = kCupsJobPending;
+    else if (seen.seen) finding = kCupsJobMissing;
     else finding = keepsJobHistory(http) ? kCupsJobMissing : kCupsJobNoHistory;
     // Cancelled so that it does not hold the queue until the scheduler
     // gives up on it.
-    if (!kept)
-      for (int id : empty) cancelJob(name, id);
+    if (!seen.kept)
+      for (int id : seen.empty) cancelJob(name, id);
   }
   ippDelete(response);
   httpClose(http);

@@ -179,8 +179,10 @@ std::vector<std::pair<std::string, std::string>> sentPrintouts(const std::string
 
 void resolveHandOver(const HandOver& handOver) {
   if (!plainIdentity(handOver.identity)) return;
+  // Not synced: a record that a power cut brings back only makes the next
+  // start ask the printer, or sweep it when its printout is gone. Its
+  // printout's own fate (deleted, queued) is made durable before this.
   fsDeleteFile(recordPath(handOver.identity));
-  fsSyncFolder(kHandOverFolder);
 }
 
 void sweepHandOvers(const std::vector<std::string>& spoolNames) {

@@ -358,8 +358,10 @@ void confirmSent(int slotNumber, WatcherMemory& memory, unsigned long long now) 
     switch (findDelivered(h.printer, h.identity, h.began)) {
       case kFinished:
       case kDeliveryUnknown:
+        // Neither deletion is synced: should a power cut bring the printout
+        // back, it is asked about again (with its record) or, without one,
+        // deleted as handed over; it is never printed again.
         fsDeleteFile(path);
-        fsSyncFolder(kSentFolder);
         resolveHandOver(h);
         break;
       case kNotDelivered:
@@ -367,6 +369,10 @@ void confirmSent(int slotNumber, WatcherMemory& memory, unsigned long long now) 
         openSpoolFile(path);
         if (lastError() == 0) queueSpoolFile(slot.filename);
         if (lastError() == 0) {
+          // The move into the queue is made durable before the record goes:
+          // a printout left in "sent" without its record counts as handed
+          // over, so losing the move would lose the printout.
+          fsSyncFolder(kWaitingFolder);
           resolveHandOver(h);
           memory.queueMayHold = true;
           writeOutputLine(slotText(slotNumber) + printerText(h.printer) + " lost a printout of " + slot.filename +
