@@ -464,9 +464,13 @@ int fsCreateFolder(const std::string& name) {
   return error == EEXIST ? kErrorAccess : codeForPathError(error, name);
 }
 
-int fsListFolder(const std::string& folder, std::vector<std::string>* names, bool withHidden) {
+namespace {
+
+// The names in the folder whose entries (links not followed) are folders
+// (wantFolders) or regular files; names beginning with a dot only when
+// withHidden. A link in the folder's place is not followed.
+int listEntries(const std::string& folder, std::vector<std::string>* names, bool wantFolders, bool withHidden) {
   names->clear();
-  // A link in the folder's place is not followed.
   struct stat folderStat;
   if (!lstatPath(folder, &folderStat)) return kErrorPathNotFound;
   if (!S_ISDIR(folderStat.st_mode)) return kErrorLinkRefused;
@@ -475,12 +479,19 @@ int fsListFolder(const std::string& folder, std::vector<std::string>* names, boo
   if (code != 0) return code;
   std::string found;
   while (nextName(&listing, &found)) {
-    if (found[0] == '.' && !withHidden) continue;
+    if (found[0] == '.' && (!withHidden || found == "." || found == "..")) continue;
     struct stat st;
-    if (lstatPath(folder + "/" + found, &st) && S_ISREG(st.st_mode)) names->push_back(found);
+    if (lstatPath(folder + "/" + found, &st) && (wantFolders ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode)))
+      names->push_back(found);
   }
   closeListing(&listing);
   return 0;
+}
+
+}  // namespace
+
+int fsListFolder(const std::string& folder, std::vector<std::string>* names, bool withHidden) {
+  return listEntries(folder, names, false, withHidden);
 }
 
 // --- Files ferrin writes itself ------------------------------------------------
@@ -597,21 +608,7 @@ int fsRemoveFolder(const std::string& name) {
 }
 
 int fsListSubfolders(const std::string& folder, std::vector<std::string>* names) {
-  names->clear();
-  struct stat folderStat;
-  if (!lstatPath(folder, &folderStat)) return kErrorPathNotFound;
-  if (!S_ISDIR(folderStat.st_mode)) return kErrorLinkRefused;
-  FolderListing listing;
-  int code = openListing(folder, &listing);
-  if (code != 0) return code;
-  std::string found;
-  while (nextName(&listing, &found)) {
-    if (found[0] == '.') continue;
-    struct stat st;
-    if (lstatPath(folder + "/" + found, &st) && S_ISDIR(st.st_mode)) names->push_back(found);
-  }
-  closeListing(&listing);
-  return 0;
+  return listEntries(folder, names, true, false);
 }
 
 // --- Small records that must survive a crash ------------------------------

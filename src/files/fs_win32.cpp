@@ -404,19 +404,33 @@ int fsCreateFolder(const std::string& name) {
 
 // Nothing of ferrin's is hidden on Windows (a spool file is held, not renamed,
 // while it prints): hidden files are never listed.
-int fsListFolder(const std::string& folder, std::vector<std::string>* names, bool) {
+namespace {
+
+// The names in the folder that are folders (wantFolders) or files; hidden and
+// system entries and reparse points (links) are left out.
+int listEntries(const std::string& folder, std::vector<std::string>* names, bool wantFolders) {
   names->clear();
   WIN32_FIND_DATAA found;
   DWORD error;
   HANDLE search = findFirst(folder + "\\*", &found, &error);
   if (search == INVALID_HANDLE_VALUE) return error == ERROR_FILE_NOT_FOUND ? 0 : codeForError(error);
-  const DWORD skipped =
-      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  const DWORD skipped = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT;
   do {
-    if ((found.dwFileAttributes & skipped) == 0) names->push_back(found.cFileName);
+    std::string name = found.cFileName;
+    bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (isFolder == wantFolders && (found.dwFileAttributes & skipped) == 0 && name != "." && name != "..")
+      names->push_back(name);
   } while (findNext(search, &found));
   findClose(search);
   return 0;
+}
+
+}  // namespace
+
+// Windows marks hidden files by an attribute, not by a leading dot: files
+// whose names begin with one are always listed.
+int fsListFolder(const std::string& folder, std::vector<std::string>* names, bool) {
+  return listEntries(folder, names, false);
 }
 
 // --- Files ferrin writes itself ------------------------------------------------
@@ -517,20 +531,7 @@ int fsRemoveFolder(const std::string& name) {
 }
 
 int fsListSubfolders(const std::string& folder, std::vector<std::string>* names) {
-  names->clear();
-  WIN32_FIND_DATAA found;
-  DWORD error;
-  HANDLE search = findFirst(folder + "\\*", &found, &error);
-  if (search == INVALID_HANDLE_VALUE) return error == ERROR_FILE_NOT_FOUND ? 0 : codeForError(error);
-  const DWORD skipped = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT;
-  do {
-    std::string name = found.cFileName;
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && (found.dwFileAttributes & skipped) == 0 &&
-        name != "." && name != "..")
-      names->push_back(name);
-  } while (findNext(search, &found));
-  findClose(search);
-  return 0;
+  return listEntries(folder, names, true);
 }
 
 // --- Small records that must survive a crash ------------------------------
