@@ -128,7 +128,34 @@ done
 # corpus in the repository stays as it is). A crash, leak, sanitizer report
 # or failed property fails the run; the input that did it is copied into the
 # seed corpus as a regression case, to be committed with the fix.
-note "fuzzing, $FUZZ_SECONDS s per target"
+# Two targets run at a time (each fuzzer uses one core); each writes its
+# summary line, and a failure mark, into the log folder.
+fuzz_one() {
+  local name=$1 program=$2 seeds=$3
+  local work=$LOGS/fuzz-$name log=$LOGS/fuzz-$name.log execs a
+  mkdir -p "$work/corpus" "$work/artifacts"
+  cp "$seeds"/* "$work/corpus/"
+  if (cd "$work" && ASAN_OPTIONS=detect_leaks=1 "$program" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
+        -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$work/artifacts/" "$work/corpus" >"$log" 2>&1); then
+    execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    printf 'fuzz %-8s %12s executions in %s s, no failures\n' "$name" "${execs:-?}" "$FUZZ_SECONDS" > "$LOGS/fuzz-$name.summary"
+  else
+    {
+      grep -E -A30 'ERROR|property failed|SUMMARY' "$log" | head -60 || tail -40 "$log"
+      for a in "$work"/artifacts/*; do
+        [ -e "$a" ] || continue
+        cp "$a" "$seeds/regression-$(basename "$a")"
+        echo "kept the failing input as $seeds/regression-$(basename "$a")"
+      done
+    } > "$LOGS/fuzz-$name.failure" 2>&1
+    execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    printf 'fuzz %-8s %12s executions, FAILED\n' "$name" "${execs:-?}" > "$LOGS/fuzz-$name.summary"
+  fi
+}
+
+note "fuzzing, $FUZZ_SECONDS s per target, $JOBS at a time"
+t0=$SECONDS
+fuzz_names=()
 for source in tests/fuzz/fuzz_*.cpp; do
   target=$(basename "$source" .cpp)
   name=${target#fuzz_}
@@ -136,26 +163,20 @@ for source in tests/fuzz/fuzz_*.cpp; do
   seeds=$ROOT/tests/fuzz/corpus/$name
   if [ ! -x "$program" ]; then failed "fuzz $name: $program was not built"; continue; fi
   if [ ! -d "$seeds" ] || [ -z "$(ls -A "$seeds")" ]; then failed "fuzz $name: no seed corpus in $seeds"; continue; fi
-  work=$LOGS/fuzz-$name
-  mkdir -p "$work/corpus" "$work/artifacts"
-  cp "$seeds"/* "$work/corpus/"
-  log=$LOGS/fuzz-$name.log
-  if (cd "$work" && ASAN_OPTIONS=detect_leaks=1 "$program" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
-        -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$work/artifacts/" "$work/corpus" >"$log" 2>&1); then
-    execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-    summary+=("$(printf 'fuzz %-8s %12s executions in %s s, no failures' "$name" "${execs:-?}" "$FUZZ_SECONDS")")
-  else
-    grep -E -A30 'ERROR|property failed|SUMMARY' "$log" | head -60 >&2 || tail -40 "$log" >&2
-    for a in "$work"/artifacts/*; do
-      [ -e "$a" ] || continue
-      cp "$a" "$seeds/regression-$(basename "$a")"
-      echo "kept the failing input as $seeds/regression-$(basename "$a")" >&2
-    done
-    execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-    summary+=("$(printf 'fuzz %-8s %12s executions, FAILED' "$name" "${execs:-?}")")
+  while [ "$(jobs -rp | wc -l)" -ge "$JOBS" ]; do wait -n || true; done
+  fuzz_one "$name" "$program" "$seeds" &
+  fuzz_names+=("$name")
+done
+wait
+for name in "${fuzz_names[@]}"; do
+  if [ -s "$LOGS/fuzz-$name.summary" ]; then summary+=("$(cat "$LOGS/fuzz-$name.summary")")
+  else summary+=("fuzz $name: no result"); failed "fuzz $name: no result"; continue; fi
+  if [ -e "$LOGS/fuzz-$name.failure" ]; then
+    cat "$LOGS/fuzz-$name.failure" >&2
     failed "fuzz $name"
   fi
 done
+echo "took $((SECONDS - t0)) s"
 
 # --- static analysis ----------------------------------------------------------
 
