@@ -15,10 +15,7 @@ source "$(dirname "$0")/lib.sh"
 need pdfinfo pdftotext
 e2e_begin
 start_cupsd
-add_pdf_queue Receipts
-# A queue set up long before: the scheduler writes its configuration lazily,
-# and a killed one that had not yet done so comes back without the queue.
-restart_cupsd
+add_lasting_pdf_queue Receipts
 
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
 TAKEN=$(taken_copy "$SPOOL")

@@ -173,6 +173,14 @@ add_pdf_queue() {
     || fail "could not add the CUPS queue $queue"
 }
 
+# A PDF queue that survives the scheduler being killed: the scheduler writes
+# its configuration lazily, and a killed one that had not yet done so comes
+# back without the queue; a restart saves it.
+add_lasting_pdf_queue() {
+  add_pdf_queue "$1"
+  restart_cupsd
+}
+
 # Waits until the queue has finished every job, then moves its PDF to $2.
 cups_collect() {
   local queue=$1 target=$2
