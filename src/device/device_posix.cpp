@@ -413,6 +413,7 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
   dc->documentOpen = false;
   dc->fd = -1;
   dc->writeFailed = false;
+  dc->writeErrno = 0;
   dc->surface = nullptr;
   dc->pagesDone = 0;
   dc->digest = kDigestStart;
