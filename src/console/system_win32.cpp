@@ -78,8 +78,12 @@ struct FolderWatch {
   bool failed = false;
   bool opened = false;
   std::string folder;  // the spool file's folder, "." for ferrin's own
+  std::string spool;   // the spool file's name
   ChangeWatch watches[2];
   int count = 0;
+  // The spool file may be there: it was when last looked at, or a change of
+  // it was announced since. Only then is it looked at before a wait.
+  bool spoolMayBeThere = true;
 };
 thread_local FolderWatch folderWatch;
 
@@ -243,24 +247,32 @@ std::wstring wideText(const std::string& text) {
 
 }  // namespace
 
-void waitCycleOrChange(CycleEvent event, unsigned milliseconds, const std::string& spoolName) {
+void waitCycleOrChange(CycleEvent event, unsigned milliseconds, const std::string& spoolName,
+                       unsigned idleMilliseconds) {
   std::string::size_type cut = spoolName.find_last_of("/\\");
   std::string folder = cut == std::string::npos ? "." : spoolName.substr(0, cut);
   if (spoolName.empty() || folder.empty() || !watchFolders(folder)) {
     waitCycleEvent(event, milliseconds);
     return;
   }
+  if (spoolName != folderWatch.spool) {
+    folderWatch.spool = spoolName;
+    folderWatch.spoolMayBeThere = true;
+  }
   std::wstring spoolBase = wideText(cut == std::string::npos ? spoolName : spoolName.substr(cut + 1));
   bool spoolHere[2] = {folder == ".", true};
   // A change of the spool file ends the wait once the file has been still
   // for kQuietMilliseconds (see there). Other changes mean a cycle after the
-  // usual pause; no change at all, a cycle after kIdleCycleMilliseconds,
+  // usual pause; no change at all, a cycle after idleMilliseconds,
   // unless a spool file is there (its writer held it at the last cycle, and
   // the end of its writing need not be announced): then the usual pause.
   unsigned long long start = GetTickCount64();
   unsigned long long cycleAt = start + milliseconds;
-  unsigned long long idleUntil = start + (kIdleCycleMilliseconds > milliseconds ? kIdleCycleMilliseconds : milliseconds);
-  if (lookAt(spoolName).there) idleUntil = cycleAt;
+  unsigned long long idleUntil = start + (idleMilliseconds > milliseconds ? idleMilliseconds : milliseconds);
+  if (folderWatch.spoolMayBeThere) {
+    folderWatch.spoolMayBeThere = lookAt(spoolName).there;
+    if (folderWatch.spoolMayBeThere) idleUntil = cycleAt;
+  }
   bool changed = false, spoolChanged = false;
   unsigned long long quietAt = 0;
   Look last;
@@ -277,7 +289,10 @@ void waitCycleOrChange(CycleEvent event, unsigned milliseconds, const std::strin
       // Still for long enough; it must also look as it did at the last
       // announcement, or an announcement is still on its way.
       Look now = lookAt(spoolName);
-      if (now == last) return;
+      if (now == last) {
+        folderWatch.spoolMayBeThere = true;
+        return;
+      }
       last = now;
       quietAt = GetTickCount64() + kQuietMilliseconds;
       continue;
