@@ -118,6 +118,27 @@ cpu_per_minute=$(awk -v d=$((t1 - t0)) -v s="$idle_seconds" 'BEGIN { printf "%.0
 send_keys x
 wait_exit >/dev/null
 
+# The wineserver's cost of its own: the same over a Windows program that only
+# sleeps (the test writer holding a file open), for comparison.
+if [ -n "$server" ]; then
+  writer=$(dirname "$FERRIN_WIN32")/spoolwriter.exe
+  [ -f "$writer" ] || fail "$writer is missing: build the win$FERRIN_WINE_BITS preset"
+  timeout 20 wineserver -w || true
+  (cd "$WORK" && "$FERRIN_WINE" "$writer" sleeper $(( (idle_seconds + 5) * 1000 )) x >/dev/null 2>&1) &
+  sleeper=$!
+  sleep 3
+  server=""
+  for p in $(pgrep wineserver || true); do
+    [ "$(basename "$(readlink "/proc/$p/cwd" 2>/dev/null)")" = "$server_dir" ] && server=$p
+  done
+  [ -n "$server" ] || fail "cannot find the wineserver of $WINEPREFIX for the sleeping program"
+  s0=$(cpu_ns "$server")
+  sleep "$idle_seconds"
+  s1=$(cpu_ns "$server")
+  sleeping_idle=$(percent $((s1 - s0)))
+  wait "$sleeper" || true
+fi
+
 echo "pickup on $platform over $files receipts each way, from the end of the write"
 echo "  to taken (ferrin holds the file and has noted its hand-over):"
 echo "    renamed into place: $renamed_taken"
@@ -127,4 +148,4 @@ echo "    renamed into place: $renamed_printed"
 echo "    written in place:   $inplace_printed (target on posix: 20 / 50 ms)"
 echo "idle with both watchers over ${idle_seconds} s:"
 echo "  ${idle}% of one core, ${cpu_per_minute} ms of CPU per minute (target: under 0.1%)"
-[ -z "$server" ] || echo "  the wineserver meanwhile: ${server_idle}% of one core"
+[ -z "$server" ] || echo "  the wineserver meanwhile: ${server_idle}% of one core (over a Windows program that only sleeps: ${sleeping_idle}%)"
