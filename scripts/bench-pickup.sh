@@ -119,12 +119,13 @@ send_keys x
 wait_exit >/dev/null
 
 # The wineserver's cost of its own: the same over a Windows program that only
-# sleeps (the test writer holding a file open), for comparison.
+# sleeps (the test writer holding a file open between its two lines), for
+# comparison.
 if [ -n "$server" ]; then
   writer=$(dirname "$FERRIN_WIN32")/spoolwriter.exe
   [ -f "$writer" ] || fail "$writer is missing: build the win$FERRIN_WINE_BITS preset"
   timeout 20 wineserver -w || true
-  (cd "$WORK" && "$FERRIN_WINE" "$writer" sleeper $(( (idle_seconds + 5) * 1000 )) x >/dev/null 2>&1) &
+  (cd "$WORK" && "$FERRIN_WINE" "$writer" sleeper $(( (idle_seconds + 5) * 1000 )) first second >/dev/null 2>&1) &
   sleeper=$!
   sleep 3
   server=""

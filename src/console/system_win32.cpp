@@ -90,7 +90,8 @@ thread_local FolderWatch folderWatch;
 const DWORD kChangeFilter = FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_FILE_NAME;
 
 // Changes on network drives made by other machines are not announced
-// reliably: there the plain cycle stays.
+// reliably, and a look at a removable drive without its disk could bring up
+// the system's box: there the plain cycle stays.
 bool onLocalDrive(const std::string& folder) {
   char full[MAX_PATH + 1];
   DWORD length = GetFullPathNameA(folder.c_str(), sizeof full, full, NULL);
@@ -98,7 +99,7 @@ bool onLocalDrive(const std::string& folder) {
   if (full[0] == '\\' && full[1] == '\\') return false;  // a share, \\server\share
   char root[4] = {full[0], ':', '\\', '\0'};
   UINT type = GetDriveTypeA(root);
-  return type == DRIVE_FIXED || type == DRIVE_RAMDISK || type == DRIVE_REMOVABLE;
+  return type == DRIVE_FIXED || type == DRIVE_RAMDISK;
 }
 
 bool startRead(ChangeWatch& w) {
