@@ -89,7 +89,7 @@ renamed_taken=$taken renamed_printed=$printed
 measure in-place
 inplace_taken=$taken inplace_printed=$printed
 
-# Idle: both watchers cycling, nothing to print.
+# Idle: both watchers running, nothing to print.
 sleep 2
 # CPU time in nanoseconds, summed over the process's threads (schedstat is
 # exact where the tick counts of /proc/<pid>/stat are 10 ms steps).
