@@ -16,7 +16,6 @@ HANDLE keyboardHandle = INVALID_HANDLE_VALUE;
 bool scrollPending = false;
 
 const WORD kCellAttribute = 0x07;
-const DWORD kKeyWaitMilliseconds = 1000;
 
 // How long closing the window, logging off or shutting down waits for the
 // printout in hand: Windows ends a process about five seconds after it was
@@ -218,9 +217,12 @@ void eraseLastScreenCell() {
 std::string readKey() {
   for (;;) {
     // The console's input handle is signalled while input waits: an idle
-    // ferrin sleeps here instead of looking a thousand times a second. A
-    // handle that cannot be waited on is looked at every millisecond.
-    if (WaitForSingleObject(keyboardHandle, kKeyWaitMilliseconds) == WAIT_FAILED) Sleep(1);
+    // ferrin sleeps here until a key comes, instead of looking a thousand
+    // times a second (under Wine each look costs a round trip to the
+    // console). Nothing else needs this thread: the window's close, log-off
+    // and shut-down are heard on threads of their own. A handle that cannot
+    // be waited on is looked at every millisecond.
+    if (WaitForSingleObject(keyboardHandle, INFINITE) == WAIT_FAILED) Sleep(1);
     INPUT_RECORD record;
     DWORD count = 0;
     if (!PeekConsoleInputA(keyboardHandle, &record, 1, &count) || count == 0) continue;

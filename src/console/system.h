@@ -15,15 +15,21 @@ void closeCycleEvent(CycleEvent event);
 
 // The cycle's wait for a watcher whose spool file is `spoolName`: where the
 // platform can watch the file's folder, a wait that a finished spool file
-// ends at once and that otherwise lasts until the folder changes, at most
-// kIdleCycleMilliseconds. Linux (inotify, local file systems) wakes when a
-// file in the folder (or in ferrin's own folder) is closed after writing or
-// moved in, and otherwise after the given milliseconds once anything changed.
-// Elsewhere (Windows, and network file systems, whose remote changes are not
-// announced) it is the plain wait of the given milliseconds. Each thread has
-// its own watch.
-void waitCycleOrChange(CycleEvent event, unsigned milliseconds, const std::string& spoolName);
+// ends soon and that otherwise lasts until the folder changes, at most
+// `idleMilliseconds`. Linux (inotify, local file systems) wakes at once when
+// a file in the folder (or in ferrin's own folder) is closed after writing or
+// moved in. Windows (ReadDirectoryChangesW, local drives) wakes when the
+// spool file changes and takes it once it has been still for a moment (see
+// system_win32.cpp). Other changes mean a cycle after the given
+// milliseconds. Where changes are not announced (network file systems and
+// shares, whose remote changes are not seen) it is the plain wait of the
+// given milliseconds. Each thread has its own watch.
+void waitCycleOrChange(CycleEvent event, unsigned milliseconds, const std::string& spoolName,
+                       unsigned idleMilliseconds);
+// The longest idle wait of a watcher with printouts waiting, to retry or to
+// confirm, whose timers need their cycles; and of one with nothing of the kind.
 const unsigned kIdleCycleMilliseconds = 1000;
+const unsigned kRestCycleMilliseconds = 2000;
 
 // Starts body(argument) on a new thread with the default stack. False when
 // the thread could not be created.

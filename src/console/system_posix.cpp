@@ -147,7 +147,8 @@ bool pollChanges(int fd, unsigned long long until) {
 
 }  // namespace
 
-void waitCycleOrChange(CycleEvent event, unsigned milliseconds, const std::string& spoolName) {
+void waitCycleOrChange(CycleEvent event, unsigned milliseconds, const std::string& spoolName,
+                       unsigned idleMilliseconds) {
   std::string::size_type cut = spoolName.find_last_of('/');
   if (!watchFolders(cut == std::string::npos ? "." : spoolName.substr(0, cut))) {
     waitCycleEvent(event, milliseconds);
@@ -156,10 +157,10 @@ void waitCycleOrChange(CycleEvent event, unsigned milliseconds, const std::strin
   // A file finished in the folder ends the wait at once: a spool file is
   // taken the moment its writer closes it. Other changes (a file created,
   // still being written) mean a cycle after the usual pause; no change at
-  // all, a cycle after kIdleCycleMilliseconds.
+  // all, a cycle after idleMilliseconds.
   unsigned long long start = monotonicMilliseconds();
   unsigned long long cycleAt = start + milliseconds;
-  unsigned long long idleUntil = start + (kIdleCycleMilliseconds > milliseconds ? kIdleCycleMilliseconds : milliseconds);
+  unsigned long long idleUntil = start + (idleMilliseconds > milliseconds ? idleMilliseconds : milliseconds);
   bool changed = false;
   while (pollChanges(folderWatch.fd, changed ? cycleAt : idleUntil)) {
     Changes changes = drainChanges(folderWatch.fd);

@@ -667,7 +667,11 @@ void runWatcher(int slotNumber) {
     // The 50 ms pause after a cycle and the 100 ms wait before the next, in
     // one sleep: an idle watcher wakes once per cycle.
     // On a local file system an idle watcher sleeps on until its folder
-    // changes (at most a second); a new spool file still wakes it at once.
-    waitCycleOrChange(cycleEvent, 150, slotSnapshot(slotNumber).filename);
+    // changes (a new spool file still wakes it at once): at most a second
+    // while printouts wait, are retried or wait for their printer's
+    // confirmation, whose timers need the cycles; otherwise longer.
+    bool timersRun = memory.queueMayHold || memory.waitingToRetry || memory.sentMayHold || memory.outage;
+    waitCycleOrChange(cycleEvent, 150, slotSnapshot(slotNumber).filename,
+                      timersRun ? kIdleCycleMilliseconds : kRestCycleMilliseconds);
   }
 }
