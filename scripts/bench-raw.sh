@@ -15,9 +15,7 @@ e2e_begin
 cmake --preset posix >/dev/null
 cmake --build --preset posix --target bench_raw >/dev/null
 start_cupsd
-python3 "$root/tests/e2e/tools/listener.py" "$WORK/jobs" 300 &
-wait_until 10 "the job listener" test -s "$WORK/jobs/port"
-lpadmin -p Drawer -E -v "socket://127.0.0.1:$(cat "$WORK/jobs/port")" -m raw 2>/dev/null || fail "could not add the raw queue"
+add_listener_queue Drawer "$WORK/jobs" 300 raw
 {
   printf '\033@\033a\001\035!\021SHOP\035!\000\n\033a\000'
   for i in $(seq 1 30); do printf 'Item %02d                      %3d.%02d\n' "$i" $((i * 3)) $((i % 100)); done

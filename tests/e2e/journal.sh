@@ -11,12 +11,7 @@ e2e_begin
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
 JOBS="$WORK/jobs"
 start_cupsd
-python3 "$FERRIN_SOURCE/tests/e2e/tools/listener.py" "$JOBS" 900 &
-LISTENER_PID=$!
-wait_until 10 "the job listener" test -s "$JOBS/port"
-lpadmin -p Till -E -v "socket://127.0.0.1:$(cat "$JOBS/port")" \
-  -P /usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd -o PageSize=A4 2>/dev/null \
-  || fail "could not add the CUPS queue Till"
+add_listener_queue Till "$JOBS" 900
 
 job_count() { find "$JOBS" -maxdepth 1 -name 'job-*.bin' | wc -l; }
 newest_job() { find "$JOBS" -maxdepth 1 -name 'job-*.bin' | sort | tail -n 1; }

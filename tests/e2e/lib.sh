@@ -173,6 +173,21 @@ add_pdf_queue() {
     || fail "could not add the CUPS queue $queue"
 }
 
+# add_listener_queue <queue> <folder> <seconds> [raw]: a queue whose device is
+# a loopback listener (tools/listener.py) that keeps every job, for <seconds>,
+# in a file of its own in <folder>, numbered in the order the jobs arrive.
+# Without "raw" the queue turns each job into PDF first. LISTENER_PID is the
+# listener's process.
+add_listener_queue() {
+  local queue=$1 folder=$2 seconds=$3 model=(-P /usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd -o PageSize=A4)
+  [ "${4:-}" = raw ] && model=(-m raw)
+  python3 "$FERRIN_SOURCE/tests/e2e/tools/listener.py" "$folder" "$seconds" &
+  LISTENER_PID=$!
+  wait_until 10 "the job listener" test -s "$folder/port"
+  lpadmin -p "$queue" -E -v "socket://127.0.0.1:$(cat "$folder/port")" "${model[@]}" 2>/dev/null \
+    || fail "could not add the CUPS queue $queue"
+}
+
 # A PDF queue that survives the scheduler being killed: the scheduler writes
 # its configuration lazily, and a killed one that had not yet done so comes
 # back without the queue; a restart saves it.

@@ -13,14 +13,8 @@ e2e_begin
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
 JOBS="$WORK/jobs"
 start_cupsd
-# The queue's device is a loopback listener that keeps every job in a file
-# of its own, numbered in the order the jobs arrive.
-python3 "$FERRIN_SOURCE/tests/e2e/tools/listener.py" "$JOBS" 900 &
-LISTENER_PID=$!
-wait_until 10 "the job listener" test -s "$JOBS/port"
-lpadmin -p Till -E -v "socket://127.0.0.1:$(cat "$JOBS/port")" \
-  -P /usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd -o PageSize=A4 2>/dev/null \
-  || fail "could not add the CUPS queue Till"
+# Every job the queue prints is kept, in the order the jobs arrive.
+add_listener_queue Till "$JOBS" 900
 
 jobs_done() { find "$JOBS" -maxdepth 1 -name 'job-*.bin' | sort; }
 

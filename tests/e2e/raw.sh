@@ -11,11 +11,7 @@ e2e_begin
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
 JOBS="$WORK/jobs"
 start_cupsd
-python3 "$FERRIN_SOURCE/tests/e2e/tools/listener.py" "$JOBS" 600 &
-LISTENER_PID=$!
-wait_until 10 "the job listener" test -s "$JOBS/port"
-lpadmin -p Drawer -E -v "socket://127.0.0.1:$(cat "$JOBS/port")" -m raw 2>/dev/null ||
-  fail "could not add the raw CUPS queue Drawer"
+add_listener_queue Drawer "$JOBS" 600 raw
 
 # A receipt as a point-of-sale program sends it: a logo whose data holds NUL,
 # FF, Ctrl-Z and CR LF, the text, the cut and the drawer kick.
