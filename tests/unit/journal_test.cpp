@@ -25,6 +25,7 @@
 #include "spool/cycle.h"
 #include "spool/reprint.h"
 #include "unit/fsfault.h"
+#include "unit/oldfile.h"
 #include "unit/tempdir.h"
 
 namespace {
@@ -32,15 +33,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const char kSpool[] = "WLSDFKJN.DRY";
-
-void writeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  out.close();
-  // Old enough to be taken where leases are unavailable.
-  struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
-  utimensat(AT_FDCWD, path.c_str(), times, 0);
-}
 
 std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -40,20 +40,12 @@
 #include "spool/handover.h"
 #include "spool/queue.h"
 #include "unit/fsfault.h"
+#include "unit/oldfile.h"
 #include "unit/tempdir.h"
 
 namespace {
 
 const char kSpool[] = "WLSDFKJN.DRY";
-
-void writeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-  out.close();
-  // Old enough to be taken where leases are unavailable.
-  struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
-  utimensat(AT_FDCWD, path.c_str(), times, 0);
-}
 
 bool exists(const std::string& path) { return std::filesystem::exists(std::filesystem::symlink_status(path)); }
 
