@@ -458,7 +458,13 @@ int fsCreateFolder(const std::string& name) {
     result = sys.mkdir(name.c_str(), 0775);
     error = errno;
   }
-  if (result == 0) return 0;
+  if (result == 0) {
+    // The new folder is made durable in its parent: what is synced inside it
+    // later (a hand-over record, say) would otherwise be lost with it in a
+    // power cut.
+    std::string::size_type slash = name.find_last_of('/');
+    return fsSyncFolder(slash == std::string::npos ? std::string(".") : name.substr(0, slash));
+  }
   struct stat st;
   if (error == EEXIST && lstatPath(name, &st) && S_ISDIR(st.st_mode)) return 0;
   return error == EEXIST ? kErrorAccess : codeForPathError(error, name);
@@ -541,6 +547,8 @@ int fsCreateNewFile(const std::string& name, FsFile* file) {
   int result;
   {
     LockGuard lock(FileSystemLock);
+    // Held while it is written: fsDeleteLeftover leaves it alone.
+    sys.flock(fd, LOCK_EX | LOCK_NB);
     result = sys.fstat(fd, &st);
   }
   *file = new FsFileObject{fd, name, name, false, result == 0 ? st.st_dev : 0, result == 0 ? st.st_ino : 0};
@@ -716,6 +724,41 @@ int fsSyncFolder(const std::string& folder) {
   {
     LockGuard lock(FileSystemLock);
     if (sys.fsync(fd) != 0 && errno != EINVAL && errno != EROFS) code = codeForErrno(errno);
+  }
+  return closeOwn(fd, code);
+}
+
+int fsDeleteLeftover(const std::string& name) {
+  int fd, result, error;
+  {
+    LockGuard lock(FileSystemLock);
+    fd = sys.open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+    error = errno;
+  }
+  if (fd < 0) return codeForPathError(error, name);
+  struct stat st;
+  {
+    LockGuard lock(FileSystemLock);
+    result = sys.fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && sys.flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : -1;
+    // Deleted while it is held, so that no other process takes it up between.
+    if (result == 0) result = sys.unlink(name.c_str());
+    error = errno;
+  }
+  return closeOwn(fd, result == 0 ? 0 : error == EWOULDBLOCK ? kErrorAccess : codeForPathError(error, name));
+}
+
+int fsSyncFileByName(const std::string& path) {
+  int fd, error;
+  {
+    LockGuard lock(FileSystemLock);
+    fd = sys.open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0);
+    error = errno;
+  }
+  if (fd < 0) return codeForPathError(error, path);
+  int code = 0;
+  {
+    LockGuard lock(FileSystemLock);
+    if (sys.fsync(fd) != 0) code = codeForErrno(errno);
   }
   return closeOwn(fd, code);
 }
