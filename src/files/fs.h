@@ -101,6 +101,11 @@ int fsAppendToFile(const std::string& name, const std::string& text);
 // Deletes a file by name.
 int fsDeleteFile(const std::string& name);
 
+// Deletes a file that a run cut off while writing it left behind (made by
+// fsCreateNewFile and never closed): not while another process still has it
+// open for writing (70 then).
+int fsDeleteLeftover(const std::string& name);
+
 // Removes an empty folder.
 int fsRemoveFolder(const std::string& name);
 
@@ -118,6 +123,10 @@ int fsWriteFileSafely(const std::string& path, const std::string& bytes);
 
 // The whole content of a small file (at most `limit` bytes are read).
 int fsReadSmallFile(const std::string& path, std::size_t limit, std::string* bytes);
+
+// Waits until what was written to the file of that name, by whichever
+// process, is on the disk.
+int fsSyncFileByName(const std::string& path);
 
 // Makes the renames and deletions done in the folder durable (POSIX: fsync
 // of the folder; Windows commits them with each call: nothing to do).

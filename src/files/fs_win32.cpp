@@ -524,6 +524,10 @@ int fsAppendToFile(const std::string& name, const std::string& text) {
 
 int fsDeleteFile(const std::string& name) { return deleteFound(name); }
 
+// A file another process still writes is open without delete sharing: the
+// deletion fails while it is held.
+int fsDeleteLeftover(const std::string& name) { return deleteFound(name); }
+
 int fsRemoveFolder(const std::string& name) {
   PlatformCall call;
   if (sys.RemoveDirectoryA(name.c_str())) return 0;
@@ -599,3 +603,17 @@ int fsReadSmallFile(const std::string& path, std::size_t limit, std::string* byt
 }
 
 int fsSyncFolder(const std::string&) { return 0; }
+
+int fsSyncFileByName(const std::string& path) {
+  DWORD error;
+  HANDLE handle = createOwnFile(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, &error);
+  if (handle == INVALID_HANDLE_VALUE) return codeForError(error);
+  BOOL ok;
+  {
+    PlatformCall call;
+    ok = sys.FlushFileBuffers(handle);
+    error = GetLastError();
+    sys.CloseHandle(handle);
+  }
+  return ok ? 0 : codeForError(error);
+}

@@ -52,7 +52,7 @@ std::string recordText(const HandOver& h) {
                      std::to_string(static_cast<long long>(h.file.modified));
   return "identity=" + h.identity + "\nprinter=" + h.printer + "\nfile=" + file + "\ncontent=" +
          std::to_string(static_cast<long long>(h.content)) + "\nbegan=" +
-         std::to_string(static_cast<long long>(h.began)) + "\n";
+         std::to_string(static_cast<long long>(h.began)) + "\n" + (h.journal.empty() ? "" : "journal=" + h.journal + "\n");
 }
 
 bool parseRecord(const std::string& text, HandOver* h) {
@@ -69,6 +69,7 @@ bool parseRecord(const std::string& text, HandOver* h) {
     std::string key = line.substr(0, eq), value = line.substr(eq + 1);
     if (key == "identity") h->identity = value;
     else if (key == "printer") h->printer = value;
+    else if (key == "journal") h->journal = value;
     else if (key == "file") {
       haveFile = parseNumbers(value, 3, &numbers);
       if (haveFile)

@@ -28,6 +28,7 @@ struct HandOver {
   FileStamp file = {0, 0, 0, 0};  // the printout's file
   std::uint64_t content = 0;      // a digest of its first bytes (see contentDigest)
   std::int64_t began = 0;  // seconds since 1970
+  std::string journal;     // the printout's copy in the journal, when it has one
 };
 
 // A new identity, unique to this hand-over: time, process and a counter,

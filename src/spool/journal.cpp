@@ -1,6 +1,7 @@
 #include "spool/journal.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <set>
 
@@ -10,6 +11,7 @@
 #include "files/errors.h"
 #include "files/fs.h"
 #include "files/spoolfile.h"
+#include "spool/handover.h"
 
 namespace {
 
@@ -51,6 +53,12 @@ struct KeptInPlace {
   std::uint64_t bytes = 0;
 };
 KeptInPlace keptInPlace[kSlotCount];
+
+// Copies without an index line, found at the start: a crash cut their
+// printouts off before they were written down. Such a printout is taken
+// again after the restart and takes up its copy instead of getting a second
+// one. Under JournalLock.
+std::vector<std::string> unindexedCopies;
 
 std::string twoDigits(int n) { return (n < 10 ? "0" : "") + numberText(n); }
 
@@ -282,6 +290,53 @@ std::string writeRecord(const char* kind, int slotNumber, const std::string& cop
   return std::string();
 }
 
+bool copyNameAllowed(const std::string& copy);
+
+// The pending record of a printout that has printed goes, durably: one that
+// a power cut brought back would tie the copy to the next printout of the
+// same bytes. Under JournalLock.
+void dropPrinted(JournalEntry& entry) {
+  if (entry.pending.empty()) return;
+  if (fsDeleteFile(entry.pending) == 0) fsSyncFolder(journalPath(kPendingFolder));
+  entry.pending.clear();
+}
+
+std::string dayOfCopy(const std::string& copy) { return copy.substr(0, copy.find('/')); }
+
+// True when the day's index names the copy.
+bool indexNames(const std::string& copy) {
+  std::string index;
+  return readWhole(journalPath(dayOfCopy(copy) + "/" + kJournalIndex), &index, kMaxIndexBytes) &&
+         index.find("\t" + copy + kLineEnd) != std::string::npos;
+}
+
+// A copy kept of this very printout by a run that a crash cut off: named by
+// the record of its hand-over, or left without an index line. True when the
+// entry takes it up.
+bool takeUpEarlierCopy(JournalEntry* entry) {
+  std::vector<std::string> candidates;
+  for (const HandOver& h : handOversOf(entry->stamp, contentDigest(peekSpoolFile(kDigestBytes))))
+    if (!h.journal.empty()) candidates.push_back(h.journal);
+  {
+    LockGuard lock(JournalLock);
+    candidates.insert(candidates.end(), unindexedCopies.begin(), unindexedCopies.end());
+  }
+  for (const std::string& copy : candidates) {
+    if (!copyNameAllowed(copy) || !spoolFileEquals(copy)) continue;
+    {
+      LockGuard lock(JournalLock);
+      unindexedCopies.erase(std::remove(unindexedCopies.begin(), unindexedCopies.end(), copy), unindexedCopies.end());
+    }
+    entry->kept = true;
+    entry->copy = copy;
+    entry->bytes = spoolFileLength();
+    entry->flushCopy = true;
+    entry->indexed = indexNames(copy);
+    return true;
+  }
+  return false;
+}
+
 void removeDay(const std::string& day) {
   std::vector<std::string> names;
   fsListFolder(journalPath(day), &names);
@@ -308,6 +363,7 @@ JournalEntry keepInJournal(int slotNumber, const PrinterSlot& slot) {
     entry.bytes = before.bytes;
     return entry;
   }
+  if (stamped && takeUpEarlierCopy(&entry)) return entry;
   int code;
   {
     LockGuard lock(JournalLock);
@@ -344,10 +400,13 @@ JournalEntry findInJournal(int slotNumber, const PrinterSlot& slot) {
 void recordInJournal(JournalEntry& entry, JournalOutcome outcome, int pages) {
   if (!entry.kept) return;
   // On the disk before the spool file goes: the copy outlives a power cut too.
-  if (entry.unsynced != nullptr) {
-    int code = fsSyncFile(entry.unsynced);
-    fsCloseFile(entry.unsynced);
+  if (entry.unsynced != nullptr || entry.flushCopy) {
+    int code = entry.unsynced != nullptr ? fsSyncFile(entry.unsynced) : fsSyncFileByName(journalPath(entry.copy));
+    if (entry.unsynced != nullptr) fsCloseFile(entry.unsynced);
     entry.unsynced = nullptr;
+    entry.flushCopy = false;
+    // Its name too: it was renamed into place.
+    if (code == 0) code = fsSyncFolder(journalPath(dayOfCopy(entry.copy)));
     if (code != 0) {
       noteResult(entry.slotNumber, code);
       return;
@@ -364,6 +423,12 @@ void recordInJournal(JournalEntry& entry, JournalOutcome outcome, int pages) {
     inPlace.bytes = entry.bytes;
     if (entry.keptBefore) return;
   }
+  // Taken up from a run cut off after it was written down as printed.
+  if (entry.indexed && (outcome == kJournalPrinted || outcome == kJournalReprinted)) {
+    LockGuard lock(JournalLock);
+    dropPrinted(entry);
+    return;
+  }
   std::string pagesText = outcome == kJournalWaiting || outcome == kJournalRefused ? "0"
                           : pages < 0                                               ? "-"
                                                                                     : numberText(pages);
@@ -378,10 +443,7 @@ void recordInJournal(JournalEntry& entry, JournalOutcome outcome, int pages) {
       entry.pending = writeRecord(kWaitingRecord, entry.slotNumber, entry.copy);
       if (entry.pending.empty()) code = kErrorAccess;
     }
-    if ((outcome == kJournalPrinted || outcome == kJournalReprinted) && !entry.pending.empty()) {
-      fsDeleteFile(entry.pending);
-      entry.pending.clear();
-    }
+    if (outcome == kJournalPrinted || outcome == kJournalReprinted) dropPrinted(entry);
   }
   noteResult(entry.slotNumber, code);
 }
@@ -414,6 +476,37 @@ void tidyJournal(int days) {
     if (!readRecord(name, &record)) continue;
     int code = fsFileStamp(journalPath(record.copy), &stamp);
     if (code == kErrorFileNotFound || code == kErrorPathNotFound) fsDeleteFile(record.path);
+  }
+}
+
+void removeJournalLeftovers() {
+  LockGuard lock(JournalLock);
+  // A new start: the journal is tidied at its first cycle.
+  tidiedDay.clear();
+  numberedDay.clear();
+  unindexedCopies.clear();
+  std::vector<std::string> days, names;
+  fsListSubfolders(kJournalFolder, &days);
+  const std::size_t ending = std::strlen(kTempEnding);
+  for (const std::string& day : days) {
+    long long number;
+    if (!dayNumber(day, &number) || fsListFolder(journalPath(day), &names) != 0) continue;
+    std::string index;
+    if (!readWhole(journalPath(day + "/" + kJournalIndex), &index, kMaxIndexBytes)) index.clear();
+    for (const std::string& name : names) {
+      if (name.size() > ending && name.compare(name.size() - ending, ending, kTempEnding) == 0)
+        fsDeleteLeftover(journalPath(day + "/" + name));
+      std::string copy = day + "/" + name;
+      if (name.size() > 4 && name.compare(name.size() - 4, 4, kCopyEnding) == 0 &&
+          index.find("\t" + copy + kLineEnd) == std::string::npos)
+        unindexedCopies.push_back(copy);
+    }
+  }
+  // A pending record whose writing was cut off ties nothing.
+  fsListFolder(journalPath(kPendingFolder), &names);
+  for (const std::string& name : names) {
+    PendingRecord record;
+    if (!readRecord(name, &record)) fsDeleteLeftover(pendingPath(name));
   }
 }
 

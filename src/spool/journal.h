@@ -44,6 +44,8 @@ struct JournalEntry {
   FsFile unsynced = nullptr;  // the new copy, still open until it is flushed by recordInJournal
   FileStamp stamp = {0, 0, 0, 0};  // of the spool file, when it was kept
   bool keptBefore = false;         // kept by an earlier try that could not print it or queue it
+  bool flushCopy = false;          // taken up from a run cut off by a crash: flushed by recordInJournal
+  bool indexed = false;            // that run wrote it down already
 };
 
 // For the open spool file (files/spoolfile.h) of a slot with a journal, before
@@ -65,6 +67,12 @@ void recordInJournal(JournalEntry& entry, JournalOutcome outcome, int pages);
 // at least `days`): at the first call and then once a day. Nothing is removed
 // while no slot keeps a journal.
 void tidyJournal(int days);
+
+// Removes what copies cut off by a crash left behind (a copy under its
+// temporary name, never renamed) and notes the copies a crash kept from
+// being written down: for the start, before any watcher runs. The journal is
+// tidied again at the next cycle.
+void removeJournalLeftovers();
 
 // --- Reading the journal back --------------------------------------------------
 

@@ -202,7 +202,7 @@ bool retryIsDue(const WatcherMemory& memory, const PrinterSlot& slot, unsigned l
 // file is deleted; otherwise the records stay only when the hand-over was
 // left open.
 PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory, const std::string& name,
-                             int* code, std::vector<HandOver>* settle, bool* handedNow) {
+                             const JournalEntry& kept, int* code, std::vector<HandOver>* settle, bool* handedNow) {
   settle->clear();
   *handedNow = false;
   *code = 0;
@@ -242,6 +242,7 @@ PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMem
   now.file = stamp;
   now.content = content;
   now.began = static_cast<std::int64_t>(std::time(nullptr));
+  if (kept.kept) now.journal = kept.copy;
   int recordError = stamped ? recordHandOver(now) : kErrorOther;
   bool recorded = recordError == 0;
   if (!recorded) {
@@ -436,7 +437,7 @@ CycleOutcome printWaiting(int slotNumber, WatcherMemory& memory, unsigned long l
     std::vector<HandOver> settle;
     // Said by its spool name, as an outage is.
     bool handedNow;
-    PrintResult result = handOverOpenFile(slot, slotNumber, memory, slot.filename, &code, &settle, &handedNow);
+    PrintResult result = handOverOpenFile(slot, slotNumber, memory, slot.filename, kept, &code, &settle, &handedNow);
     if (result == kPrintDone) {
       recordInJournal(kept, kept.reprint ? kJournalReprinted : kJournalPrinted, lastDocumentPages());
       if (!keepUntilConfirmed(memory, slot, settle, handedNow)) {
@@ -581,7 +582,7 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
   int code;
   std::vector<HandOver> settle;
   bool handedNow;
-  PrintResult result = handOverOpenFile(slot, slotNumber, memory, name, &code, &settle, &handedNow);
+  PrintResult result = handOverOpenFile(slot, slotNumber, memory, name, kept, &code, &settle, &handedNow);
   if (result == kPrintDone) {
     memory.keptStampValid = false;
     memory.reportedFailure.clear();
@@ -648,6 +649,7 @@ void cleanUpAtStart() {
     names.push_back(slotSnapshot(slot).filename);
   }
   sweepHandOvers(names);
+  removeJournalLeftovers();
 }
 
 bool slotIsWatched(int slotNumber) {
