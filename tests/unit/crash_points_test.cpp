@@ -1,0 +1,520 @@
+// Every point at which a crash or a power cut can stop a printout, tried in
+// turn: whole printouts (fresh and from the waiting queue, laid out and raw,
+// with and without the journal, with and without delivery confirmation) are
+// run through the watcher and the recording printer device, and the run is
+// ended at its Nth file-system call for every N until the printout is done.
+// Then a new start with nothing but what is on the disk: each run must end
+// with exactly one printout at the printer, one journal copy where the
+// journal is on, and nothing left behind in ".handover", "sent", "waiting"
+// or scratch files.
+//
+// A power cut is a crash after which the disk forgets what was not flushed:
+// a small model of a disk keeps, per folder, the entries as they were when
+// the folder was last synced, and per file the bytes it had when it was last
+// synced; before the restart the run's folder is put back to that state.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FERRIN_LEAK_CHECKS 1
+#endif
+#elif defined(__SANITIZE_ADDRESS__)
+#define FERRIN_LEAK_CHECKS 1
+#endif
+#ifdef FERRIN_LEAK_CHECKS
+#include <sanitizer/lsan_interface.h>
+#endif
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "config/slots.h"
+#include "console/console.h"
+#include "console/system.h"
+#include "fake/device_fake.h"
+#include "files/errors.h"
+#include "files/fs_calls_posix.h"
+#include "files/spoolfile.h"
+#include "print/printer_state.h"
+#include "spool/cycle.h"
+#include "spool/handover.h"
+#include "spool/journal.h"
+#include "spool/watcher.h"
+#include "unit/oldfile.h"
+#include "unit/tempdir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kSpool[] = "WLSDFKJN.DRY";
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+// --- A disk that forgets what was not flushed ------------------------------
+
+struct DurableFile {
+  std::string bytes;
+  struct timespec modified;
+};
+
+struct DurableEntry {
+  bool folder;
+  ino_t inode;
+};
+
+// What the disk would hold after a power cut, and the calls made since the
+// run began. Removed or replaced files are kept alive by a hard link in
+// `kept`, so that a power cut brings them back as themselves (inode and
+// modification time, which hand-over records go by).
+struct ModelDisk {
+  std::string root;  // the run's folder, absolute
+  std::string kept;  // beside it
+  std::map<std::string, std::map<std::string, DurableEntry>> folders;  // "." for the root
+  std::map<ino_t, DurableFile> files;
+  std::set<int> openFiles;
+  std::set<DIR*> openFolders;
+  long calls = 0;
+  long crashAt = 0;  // the call that ends the run; 0: none
+  std::string log;   // the calls of the run, a line each
+};
+
+ModelDisk disk;
+
+std::string relativeOf(const std::string& absolute) {
+  if (absolute == disk.root) return ".";
+  if (absolute.compare(0, disk.root.size() + 1, disk.root + "/") == 0) return absolute.substr(disk.root.size() + 1);
+  return std::string();
+}
+
+std::string absoluteOf(const std::string& relative) {
+  return relative == "." ? disk.root : disk.root + "/" + relative;
+}
+
+std::string pathOfDescriptor(int fd) {
+  char link[PATH_MAX + 1];
+  ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, PATH_MAX);
+  return n > 0 ? std::string(link, static_cast<std::size_t>(n)) : std::string();
+}
+
+void noteFileFlushed(const std::string& absolute) {
+  struct stat st;
+  if (stat(absolute.c_str(), &st) != 0) return;
+  disk.files[st.st_ino] = DurableFile{readAll(absolute), st.st_mtim};
+}
+
+std::map<std::string, DurableEntry> listingNow(const std::string& relative) {
+  std::map<std::string, DurableEntry> entries;
+  std::error_code error;
+  for (const fs::directory_entry& e : fs::directory_iterator(absoluteOf(relative), error)) {
+    struct stat st;
+    if (lstat(e.path().c_str(), &st) != 0) continue;
+    entries[e.path().filename().string()] = DurableEntry{S_ISDIR(st.st_mode), st.st_ino};
+  }
+  return entries;
+}
+
+// A synced folder: its entries as they are now. A file moved in from another
+// folder or out to one is moved on the disk as one change, so both folders'
+// entries change with it.
+void noteFolderFlushed(const std::string& relative) {
+  std::map<std::string, DurableEntry> now = listingNow(relative);
+  std::map<std::string, DurableEntry>& before = disk.folders[relative];
+  std::set<ino_t> inodesNow, inodesBefore;
+  for (const auto& e : now) inodesNow.insert(e.second.inode);
+  for (const auto& e : before) inodesBefore.insert(e.second.inode);
+  for (auto& other : disk.folders) {
+    if (other.first == relative) continue;
+    // Moved in from there: gone there.
+    for (auto it = other.second.begin(); it != other.second.end();)
+      it = !it->second.folder && inodesNow.count(it->second.inode) && !inodesBefore.count(it->second.inode)
+               ? other.second.erase(it)
+               : std::next(it);
+  }
+  // Moved out to a folder: there now.
+  for (const auto& e : before) {
+    if (e.second.folder || inodesNow.count(e.second.inode)) continue;
+    for (const auto& other : disk.folders) {
+      if (other.first == relative) continue;
+      for (const auto& now2 : listingNow(other.first))
+        if (now2.second.inode == e.second.inode) disk.folders[other.first][now2.first] = now2.second;
+    }
+  }
+  before = now;
+}
+
+void keepAlive(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return;
+  std::string keep = disk.kept + "/" + std::to_string(st.st_ino);
+  if (link(path.c_str(), keep.c_str()) != 0) return;  // kept already
+}
+
+void noteEverythingDurable() {
+  disk.folders.clear();
+  disk.files.clear();
+  std::vector<std::string> pending{"."};
+  while (!pending.empty()) {
+    std::string folder = pending.back();
+    pending.pop_back();
+    disk.folders[folder] = listingNow(folder);
+    for (const auto& e : disk.folders[folder]) {
+      std::string inside = folder == "." ? e.first : folder + "/" + e.first;
+      if (e.second.folder) pending.push_back(inside);
+      else noteFileFlushed(absoluteOf(inside));
+    }
+  }
+}
+
+// Puts the run's folder back to what the disk would hold after a power cut.
+void cutPower() {
+  // Every file there is now stays reachable by its inode.
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(disk.root))
+    if (!e.is_directory()) keepAlive(e.path().string());
+  for (const fs::directory_entry& e : fs::directory_iterator(disk.root)) fs::remove_all(e.path());
+  std::vector<std::string> pending{"."};
+  while (!pending.empty()) {
+    std::string folder = pending.back();
+    pending.pop_back();
+    for (const auto& e : disk.folders[folder]) {
+      std::string inside = folder == "." ? e.first : folder + "/" + e.first;
+      std::string path = absoluteOf(inside);
+      if (e.second.folder) {
+        mkdir(path.c_str(), 0755);
+        pending.push_back(inside);
+        continue;
+      }
+      if (link((disk.kept + "/" + std::to_string(e.second.inode)).c_str(), path.c_str()) != 0) continue;
+      auto content = disk.files.find(e.second.inode);
+      std::string bytes = content == disk.files.end() ? std::string() : content->second.bytes;
+      if (readAll(path) == bytes) continue;
+      int fd = open(path.c_str(), O_WRONLY | O_TRUNC);
+      if (fd < 0) continue;
+      if (!bytes.empty() && write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) ADD_FAILURE();
+      if (content != disk.files.end()) {
+        struct timespec times[2] = {{0, UTIME_OMIT}, content->second.modified};
+        futimens(fd, times);
+      }
+      close(fd);
+    }
+  }
+}
+
+// --- The file-system calls, counted; the Nth one ends the run -------------
+
+void countCall(const char* call, const std::string& what) {
+  ++disk.calls;
+  disk.log += std::to_string(disk.calls) + " " + call + " " + what + "\n";
+  if (disk.crashAt != 0 && disk.calls == disk.crashAt) throw FakeCrash();
+}
+
+int modelOpen(const char* p, int flags, mode_t mode) {
+  countCall("open", p);
+  int fd = posixFileCallsDefault.open(p, flags, mode);
+  if (fd >= 0) disk.openFiles.insert(fd);
+  return fd;
+}
+// Closing never ends a run: it is called where nothing may throw.
+int modelClose(int fd) {
+  disk.openFiles.erase(fd);
+  return posixFileCallsDefault.close(fd);
+}
+ssize_t modelPread(int fd, void* b, size_t n, off_t o) {
+  countCall("pread", pathOfDescriptor(fd));
+  return posixFileCallsDefault.pread(fd, b, n, o);
+}
+int modelFstat(int fd, struct stat* st) {
+  countCall("fstat", pathOfDescriptor(fd));
+  return posixFileCallsDefault.fstat(fd, st);
+}
+int modelLstat(const char* p, struct stat* st) {
+  countCall("lstat", p);
+  return posixFileCallsDefault.lstat(p, st);
+}
+int modelRenameNoReplace(const char* from, const char* to) {
+  countCall("rename-no-replace", std::string(from) + " " + to);
+  return posixFileCallsDefault.renameNoReplace(from, to);
+}
+int modelRename(const char* from, const char* to) {
+  countCall("rename", std::string(from) + " " + to);
+  keepAlive(to);
+  return posixFileCallsDefault.rename(from, to);
+}
+int modelUnlink(const char* p) {
+  countCall("unlink", p);
+  keepAlive(p);
+  return posixFileCallsDefault.unlink(p);
+}
+int modelMkdir(const char* p, mode_t m) {
+  countCall("mkdir", p);
+  return posixFileCallsDefault.mkdir(p, m);
+}
+int modelFlock(int fd, int operation) {
+  if (!(operation & LOCK_UN)) countCall("flock", pathOfDescriptor(fd));
+  return posixFileCallsDefault.flock(fd, operation);
+}
+DIR* modelOpendir(const char* p) {
+  countCall("opendir", p);
+  DIR* dir = posixFileCallsDefault.opendir(p);
+  if (dir != nullptr) disk.openFolders.insert(dir);
+  return dir;
+}
+struct dirent* modelReaddir(DIR* dir) {
+  countCall("readdir", "");
+  return posixFileCallsDefault.readdir(dir);
+}
+int modelClosedir(DIR* dir) {
+  disk.openFolders.erase(dir);
+  return posixFileCallsDefault.closedir(dir);
+}
+ssize_t modelWrite(int fd, const void* b, size_t n) {
+  countCall("write", pathOfDescriptor(fd));
+  return posixFileCallsDefault.write(fd, b, n);
+}
+int modelFsync(int fd) {
+  countCall("fsync", pathOfDescriptor(fd));
+  // The model is the disk's memory: the real disk is not waited for.
+  struct stat st;
+  if (fstat(fd, &st) != 0) return -1;
+  std::string path = pathOfDescriptor(fd);
+  std::string relative = relativeOf(path);
+  if (!relative.empty()) {
+    if (S_ISDIR(st.st_mode)) noteFolderFlushed(relative);
+    else noteFileFlushed(path);
+  }
+  return 0;
+}
+int modelRmdir(const char* p) {
+  countCall("rmdir", p);
+  return posixFileCallsDefault.rmdir(p);
+}
+
+void installModelCalls(long crashAt) {
+  disk.calls = 0;
+  disk.crashAt = crashAt;
+  disk.log.clear();
+  posixFileCalls = PosixFileCalls{modelOpen,    modelClose,    modelPread,   modelFstat,  modelLstat,  modelRenameNoReplace,
+                                  modelUnlink,  modelMkdir,    modelFlock,   modelOpendir, modelReaddir, modelClosedir,
+                                  modelWrite,   modelFsync,    modelRmdir,   modelRename};
+}
+
+// The process is gone: what it held open is closed, the real calls are back.
+void endProcess() {
+  for (int fd : disk.openFiles) close(fd);
+  for (DIR* dir : disk.openFolders) closedir(dir);
+  disk.openFiles.clear();
+  disk.openFolders.clear();
+  closeSpoolFile();
+  endWork();
+  printerState = PrinterState();
+}
+
+// While it lives, what is allocated is not reported as leaked by the leak
+// checker of a sanitizer build: for a run cut off by a simulated crash.
+#ifdef FERRIN_LEAK_CHECKS
+struct LeaksOfACrashedRun {
+  LeaksOfACrashedRun() { __lsan_disable(); }
+  ~LeaksOfACrashedRun() { __lsan_enable(); }
+};
+#else
+struct LeaksOfACrashedRun {
+  LeaksOfACrashedRun() {}
+};
+#endif
+
+// --- Whole printouts -------------------------------------------------------
+
+struct Printout {
+  bool queued;   // it waited in the queue before this run
+  bool raw;      // mode=raw
+  bool journal;  // journal=30
+  bool confirm;  // the printer confirms delivery (the copy waits in "sent")
+  std::string name() const {
+    return std::string(queued ? "from the queue" : "fresh") + (raw ? ", raw" : ", laid out") +
+           (journal ? ", journal" : "") + (confirm ? ", confirmed" : "");
+  }
+};
+
+const char kText[] = "Total 12.50\r\n";
+
+void writeSettings(const Printout& p, const char* printer) {
+  std::ofstream ini("ferrin.ini", std::ios::binary | std::ios::trunc);
+  ini << "[printer 0]\r\nprintername=" << printer << "\r\nfilename=" << kSpool << "\r\nfontname=Courier New\r\n"
+      << "fontsize=10\r\n" << (p.raw ? "mode=raw\r\n" : "") << (p.journal ? "journal=30\r\n" : "");
+}
+
+struct Session {
+  WatcherMemory memory;
+  unsigned long long now = 1000000;
+};
+
+// Cycles until everything is settled; every timer is due at each cycle.
+void runCycles(Session& run, int cycles) {
+  for (int i = 0; i < cycles; ++i) {
+    loadSlot(0);
+    runWatcherCycle(0, run.memory, run.now);
+    run.now += 60000;
+  }
+}
+
+void start(Session& run) {
+  run.memory = WatcherMemory();
+  cleanUpAtStart();
+}
+
+// The folder before the run: the spool file written, and for a queued
+// printout, the run that queued it while its printer was missing.
+void prepare(const Printout& p, Session& run) {
+  installModelCalls(0);
+  resetFakeDevice();
+  fakeDevice.confirmsDelivery = p.confirm;
+  writeSettings(p, p.queued ? "Nobody" : "Receipt");
+  writeFile(kSpool, kText);
+  if (p.queued) {
+    start(run);
+    runCycles(run, 1);
+    writeSettings(p, "Receipt");
+  }
+}
+
+// Every document or raw job the printer has, as its text.
+std::vector<std::string> reachedTexts() {
+  std::vector<std::string> out, texts(fakeDevice.documents.size());
+  for (const FakeText& t : fakeDevice.texts)
+    if (t.document >= 1 && static_cast<std::size_t>(t.document) <= texts.size()) texts[t.document - 1] += t.text + "|";
+  auto lost = [](const std::string& identity) {
+    for (const std::string& l : fakeDevice.lostIdentities)
+      if (l == identity) return true;
+    return false;
+  };
+  for (std::size_t i = 0; i < fakeDevice.documents.size(); ++i)
+    if (fakeDevice.documents[i].reached && !lost(fakeDevice.documents[i].identity)) out.push_back(texts[i]);
+  for (const FakeRawJob& job : fakeDevice.rawJobs)
+    if (job.reached && !lost(job.identity)) out.push_back(job.data);
+  return out;
+}
+
+// What is left in the folder, apart from ferrin.ini, the journal's own files
+// and empty folders.
+std::vector<std::string> leftBehind() {
+  std::vector<std::string> left;
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(".")) {
+    std::string path = e.path().lexically_relative(".").string();
+    if (e.is_directory() || path == "ferrin.ini") continue;
+    if (path.compare(0, 8, "journal/") == 0 && path.compare(0, 16, "journal/pending/") != 0) {
+      std::string ending = path.size() > 4 ? path.substr(path.size() - 4) : path;
+      if (ending == ".prn" || path.size() > 9 && path.compare(path.size() - 9, 9, "index.tsv") == 0) continue;
+    }
+    left.push_back(path);
+  }
+  return left;
+}
+
+std::vector<std::string> journalCopies() {
+  std::vector<std::string> copies;
+  if (!fs::exists(kJournalFolder)) return copies;
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(kJournalFolder))
+    if (e.path().extension() == ".prn") copies.push_back(e.path().string());
+  return copies;
+}
+
+// Checks what one run left, with a trace of where it was cut off.
+void expectOnePrintout(const Printout& p, const std::string& output, const std::string& where) {
+  std::vector<std::string> printed = reachedTexts();
+  ASSERT_EQ(printed.size(), 1u) << where << "\n" << output << fakeCallLog();
+  EXPECT_EQ(printed[0], p.raw ? std::string(kText) : std::string("Total 12.50|")) << where;
+  EXPECT_EQ(leftBehind(), std::vector<std::string>()) << where << "\n" << output;
+  if (p.journal) {
+    std::vector<std::string> copies = journalCopies();
+    ASSERT_EQ(copies.size(), 1u) << where << "\n" << output;
+    EXPECT_EQ(readAll(copies[0]), kText) << where;
+  }
+}
+
+class CrashPointsTest : public ::testing::Test {
+ public:
+  std::string output, echo;
+  void SetUp() override { captureConsole(&output, &echo); }
+  void TearDown() override {
+    captureConsole(nullptr, nullptr);
+    posixFileCalls = posixFileCallsDefault;
+    // The tests after this one begin as a fresh start would.
+    TempWorkDir fresh;
+    removeJournalLeftovers();
+  }
+};
+
+// One run of a printout, ended at its Nth file call (with a power cut after
+// it, or not), then started again and run until settled. False when the run
+// made fewer than n calls: it was not cut off, and is checked as it stands.
+bool cutOffAt(const Printout& p, long n, bool power, std::string& output) {
+  std::string where = p.name() + (power ? ": power cut" : ": crash") + " at file call " + std::to_string(n);
+  TempWorkDir dir;
+  disk.root = fs::canonical(dir.path).string();
+  disk.kept = disk.root + ".kept";
+  fs::create_directory(disk.kept);
+  output.clear();
+  Session run;
+  prepare(p, run);
+  start(run);
+  noteEverythingDurable();
+  installModelCalls(n);
+  bool crashed = false;
+  try {
+    LeaksOfACrashedRun ignored;
+    runCycles(run, 6);
+  } catch (const FakeCrash&) {
+    crashed = true;
+  }
+  endProcess();
+  std::string calls = disk.log;
+  if (crashed) {
+    posixFileCalls = posixFileCallsDefault;
+    if (power) cutPower();
+    // The next start, with nothing remembered but the files.
+    installModelCalls(0);
+    Session again;
+    start(again);
+    runCycles(again, 6);
+  }
+  expectOnePrintout(p, output + calls, crashed ? where : p.name() + ", not cut off");
+  fs::remove_all(disk.kept);
+  return crashed;
+}
+
+TEST_F(CrashPointsTest, ACrashOrPowerCutAtEveryFileCallEndsInExactlyOnePrintout) {
+  long points = 0, powerCuts = 0;
+  for (int bits = 0; bits < 16; ++bits) {
+    Printout p{(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0};
+    long n = 1;
+    // Every call in turn, until the printout completes before its Nth call.
+    for (; cutOffAt(p, n, false, output) && !HasFailure(); ++n) {
+      ASSERT_TRUE(cutOffAt(p, n, true, output));
+      points += 2;
+      ++powerCuts;
+      if (HasFailure()) return;
+    }
+    if (HasFailure()) return;
+    EXPECT_GT(n, 40) << p.name() << ": a printout makes more file calls than that";
+  }
+  std::printf("crash points covered: %ld, %ld of them power cuts\n", points, powerCuts);
+}
+
+}  // namespace
