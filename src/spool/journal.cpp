@@ -587,6 +587,19 @@ int copyFromJournal(const std::string& copy, const std::string& target) {
   return code;
 }
 
+void keepCopyForRequeued(int slotNumber, const std::string& copy) {
+  if (!copyNameAllowed(copy)) return;
+  LockGuard lock(JournalLock);
+  // Tied already by a run that a crash cut off after it wrote the record.
+  std::vector<std::string> names;
+  fsListFolder(journalPath(kPendingFolder), &names);
+  for (const std::string& name : names) {
+    PendingRecord record;
+    if (readRecord(name, &record) && record.slotNumber == slotNumber && record.copy == copy) return;
+  }
+  if (!writeRecord(kWaitingRecord, slotNumber, copy).empty()) fsSyncFolder(journalPath(kPendingFolder));
+}
+
 std::string markReprint(int slotNumber, const std::string& copy) {
   LockGuard lock(JournalLock);
   return writeRecord(kReprintRecord, slotNumber, copy);

@@ -98,6 +98,11 @@ bool readJournalCopy(const std::string& copy, std::string* bytes, std::uint64_t 
 // 0 or the error code, and nothing left behind on a failure.
 int copyFromJournal(const std::string& copy, const std::string& target);
 
+// A printout whose job its printer lost goes back into the queue and keeps
+// the copy it was kept with (named by its hand-over record): a pending
+// record ties the two, durably, before the hand-over record goes.
+void keepCopyForRequeued(int slotNumber, const std::string& copy);
+
 // Marks the copy as to be printed again on the slot: the record that
 // findInJournal finds once the copy's bytes reach the slot's queue. Returns
 // the record's path, empty when it could not be written.

@@ -216,9 +216,11 @@ PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMem
   if (stamped) earlier = handOversOf(stamp, content);
   if (!earlier.empty()) {
     bool delivered = false, unanswered = false, unknown = false;
+    const HandOver* pending = nullptr;
     for (const HandOver& h : earlier) {
       Delivery found = findDelivered(h.printer, h.identity, h.began);
       delivered = delivered || found == kDelivered || found == kFinished;
+      if (found == kDelivered) pending = &h;
       unanswered = unanswered || found == kNoAnswer;
       unknown = unknown || found == kDeliveryUnknown;
     }
@@ -226,7 +228,16 @@ PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMem
       writeOutputLine(slotText(slotNumber) + "a printout of " + name + " had reached " +
                       printerText(earlier.back().printer) + " before its hand-over was cut off, so it is not"
                       " printed again.");
-      *settle = earlier;
+      if (pending == nullptr || !printerConfirmsDelivery(pending->printer)) {
+        *settle = earlier;
+        return kPrintDone;
+      }
+      // Its job is still waiting at the printer, which may yet lose it: the
+      // printout is kept until the job is finished, as if just handed over.
+      for (const HandOver& h : earlier)
+        if (h.identity != pending->identity) resolveHandOver(h);
+      settle->push_back(*pending);
+      *handedNow = true;
       return kPrintDone;
     }
     if (unanswered) return kPrintAsk;
@@ -370,6 +381,7 @@ void confirmSent(int slotNumber, WatcherMemory& memory, unsigned long long now) 
         openSpoolFile(path);
         if (lastError() == 0) queueSpoolFile(slot.filename);
         if (lastError() == 0) {
+          if (!h.journal.empty()) keepCopyForRequeued(slotNumber, h.journal);
           // The move into the queue is made durable before the record goes:
           // a printout left in "sent" without its record counts as handed
           // over, so losing the move would lose the printout.
