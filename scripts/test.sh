@@ -7,6 +7,8 @@ bash scripts/install-deps.sh
 
 cmake --preset posix -DFERRIN_TESTS=ON
 cmake --build --preset posix
+# The Windows builds make ferrin.exe and the unit tests for Windows, which
+# e2e_unit_win32 runs under Wine.
 cmake --preset win32
 cmake --build --preset win32
 # The Windows end-to-end tests run the shipped 32-bit program under 32-bit

@@ -18,6 +18,7 @@
 
 #include "console/system.h"
 #include "files/errors.h"
+#include "files/fs_calls_win32.h"
 
 struct FsFileObject {
   HANDLE handle;
@@ -25,33 +26,13 @@ struct FsFileObject {
   bool byHandle;  // opened with DELETE access: removed and moved through the handle
 };
 
-struct Win32FileCalls {
-  HANDLE(WINAPI* CreateFileA)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
-  BOOL(WINAPI* ReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
-  DWORD(WINAPI* SetFilePointer)(HANDLE, LONG, PLONG, DWORD);
-  DWORD(WINAPI* GetFileSize)(HANDLE, LPDWORD);
-  BOOL(WINAPI* GetFileInformationByHandle)(HANDLE, LPBY_HANDLE_FILE_INFORMATION);
-  BOOL(WINAPI* SetFileInformationByHandle)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
-  BOOL(WINAPI* CloseHandle)(HANDLE);
-  HANDLE(WINAPI* FindFirstFileA)(LPCSTR, LPWIN32_FIND_DATAA);
-  BOOL(WINAPI* FindNextFileA)(HANDLE, LPWIN32_FIND_DATAA);
-  BOOL(WINAPI* FindClose)(HANDLE);
-  BOOL(WINAPI* DeleteFileA)(LPCSTR);
-  BOOL(WINAPI* CreateDirectoryA)(LPCSTR, LPSECURITY_ATTRIBUTES);
-  DWORD(WINAPI* GetFullPathNameA)(LPCSTR, DWORD, LPSTR, LPSTR*);
-  DWORD(WINAPI* GetFinalPathNameByHandleA)(HANDLE, LPSTR, DWORD, DWORD);
-  BOOL(WINAPI* WriteFile)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
-  BOOL(WINAPI* FlushFileBuffers)(HANDLE);
-  BOOL(WINAPI* RemoveDirectoryA)(LPCSTR);
-  BOOL(WINAPI* MoveFileExA)(LPCSTR, LPCSTR, DWORD);
-};
-
-Win32FileCalls win32FileCalls = {
+const Win32FileCalls win32FileCallsDefault = {
     ::CreateFileA, ::ReadFile,       ::SetFilePointer, ::GetFileSize, ::GetFileInformationByHandle,
     ::SetFileInformationByHandle, ::CloseHandle, ::FindFirstFileA, ::FindNextFileA, ::FindClose,
     ::DeleteFileA, ::CreateDirectoryA, ::GetFullPathNameA, ::GetFinalPathNameByHandleA,
     ::WriteFile, ::FlushFileBuffers, ::RemoveDirectoryA, ::MoveFileExA,
 };
+Win32FileCalls win32FileCalls = win32FileCallsDefault;
 
 namespace {
 

@@ -7,7 +7,20 @@
 
 #include "files/fs_calls_posix.h"
 
-enum FileCall { kCallOpen, kCallPread, kCallRename, kCallUnlink, kCallMkdir, kCallLstat, kCallWrite, kFileCallCount };
+// kCallRename is the rename that never replaces (a take, a move into another
+// folder); kCallReplace the rename over a file (fsWriteFileSafely's).
+enum FileCall {
+  kCallOpen,
+  kCallPread,
+  kCallRename,
+  kCallUnlink,
+  kCallMkdir,
+  kCallLstat,
+  kCallWrite,
+  kCallFsync,
+  kCallReplace,
+  kFileCallCount
+};
 
 struct FileCallFault {
   int countdown = 0;  // calls left before the failing one; 0: not armed
@@ -50,6 +63,10 @@ inline int faultyLstat(const char* p, struct stat* st) {
 inline ssize_t faultyWrite(int fd, const void* b, size_t n) {
   return fileCallFails(kCallWrite) ? -1 : posixFileCallsDefault.write(fd, b, n);
 }
+inline int faultyFsync(int fd) { return fileCallFails(kCallFsync) ? -1 : posixFileCallsDefault.fsync(fd); }
+inline int faultyReplace(const char* from, const char* to) {
+  return fileCallFails(kCallReplace) ? -1 : posixFileCallsDefault.rename(from, to);
+}
 
 // The Nth call of `call` from now on (1 = the next one) fails with `error`;
 // with persist, every call from then on does.
@@ -62,6 +79,8 @@ inline void failFileCall(FileCall call, int nth, int error, bool persist = false
   posixFileCalls.mkdir = faultyMkdir;
   posixFileCalls.lstat = faultyLstat;
   posixFileCalls.write = faultyWrite;
+  posixFileCalls.fsync = faultyFsync;
+  posixFileCalls.rename = faultyReplace;
 }
 
 // The real calls again, nothing armed.

@@ -3,12 +3,8 @@
 // old days tidied away, a reprint printed once more through the queue, and a
 // journal that cannot be written said once while printing goes on, and a
 // printout tried again and again kept and written down once.
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -24,7 +20,7 @@
 #include "files/errors.h"
 #include "spool/cycle.h"
 #include "spool/reprint.h"
-#include "unit/fsfault.h"
+#include "unit/filefaults.h"
 #include "unit/oldfile.h"
 #include "unit/tempdir.h"
 
@@ -56,7 +52,11 @@ void setSlot(const std::string& printer, int journalDays) {
 std::string dayName(std::time_t when) {
   char name[16];
   std::tm local;
+#ifdef _WIN32
+  localtime_s(&local, &when);
+#else
   localtime_r(&when, &local);
+#endif
   std::strftime(name, sizeof name, "%Y-%m-%d", &local);
   return name;
 }
@@ -65,6 +65,11 @@ std::vector<std::vector<std::string>> indexLines(const std::string& day) {
   std::vector<std::vector<std::string>> lines;
   std::stringstream in(readFile(fs::path("journal") / day / "index.tsv"));
   for (std::string line; std::getline(in, line);) {
+#ifdef _WIN32
+    // Windows' index ends its lines in CR LF, for Notepad.
+    EXPECT_EQ(line.empty() ? '\0' : line.back(), '\r') << line;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+#endif
     std::vector<std::string> fields;
     std::stringstream cells(line);
     for (std::string cell; std::getline(cells, cell, '\t');) fields.push_back(cell);
@@ -186,7 +191,7 @@ TEST(Journal, KeepsEveryPrintoutOnceByteForByteReprintsItAndPrintsOnWhenItCannot
   // written down once as refused, then printed from the same copy.
   setSlot("Nobody", 30);
   writeFile(kSpool, "Kept\r\n");
-  failFileCall(kCallRename, 3, EACCES, true);  // after taking it and naming its copy
+  failFileOperation(kFailMove, kMovesOfATake + 2, kFaultRefused, true);  // after taking it and naming its copy
   cycles(30);
   restoreFileCalls();
   EXPECT_EQ(fakeDevice.documents.size(), 4u);
@@ -202,7 +207,7 @@ TEST(Journal, KeepsEveryPrintoutOnceByteForByteReprintsItAndPrintsOnWhenItCannot
   EXPECT_EQ(lines[7][5] + " " + lines[7][6], "printed " + today + "/" + copies[2]);
 
   // A disk that takes no more: said once, and printouts print all the same.
-  failFileCall(kCallWrite, 1, ENOSPC, true);
+  failFileOperation(kFailWrite, 1, kFaultDiskFull, true);
   for (const char* text : {"Third\r\n", "Fourth\r\n"}) {
     writeFile(kSpool, text);
     cycles(1);

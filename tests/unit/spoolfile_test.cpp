@@ -1,34 +1,30 @@
 // Spool file access over real files: DOS line ends across the 128-byte
 // refill, Ctrl-Z, the error codes by cause, how a file is held, taken and
 // removed, and deletion by pattern.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "files/errors.h"
 #include "files/spoolfile.h"
-#include "unit/fsfault.h"
+#include "unit/filefaults.h"
+#include "unit/oldfile.h"
+#include "unit/otherthread.h"
 #include "unit/tempdir.h"
 
 namespace {
 
-void writeFile(const std::string& path, const std::string& bytes) {
+void writeWhole(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << bytes;
   ASSERT_TRUE(out.good()) << path;
 }
 
-bool exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
+bool exists(const std::string& path) { return std::filesystem::exists(std::filesystem::symlink_status(path)); }
 
 // The next whole line.
 std::string readLine() {
@@ -56,9 +52,8 @@ typedef std::vector<std::string> Lines;
 
 // A file that is old enough to be taken even where leases are unavailable.
 void writeSettled(const std::string& path, const std::string& bytes) {
-  writeFile(path, bytes);
-  struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
-  utimensat(AT_FDCWD, path.c_str(), times, 0);
+  writeWhole(path, bytes);
+  dateLongAgo(path);
 }
 
 class SpoolFileTest : public ::testing::Test {
@@ -203,7 +198,7 @@ TEST_F(SpoolFileTest, ErrorCodeBelongsToTheThread) {
   openSpoolFile("missing");
   ASSERT_EQ(lastError(), kErrorFileNotFound);
   int seen = -1;
-  std::thread other([&] { seen = lastError(); });
+  OtherThread other([&] { seen = lastError(); });
   other.join();
   EXPECT_EQ(seen, 0);
 }
@@ -227,7 +222,7 @@ TEST_F(SpoolFileTest, ASecondReaderIsRefused) {
   openSpoolFile("WLSDFKJN.DRY");
   ASSERT_EQ(lastError(), 0);
   int code = -1;
-  std::thread other([&] {
+  OtherThread other([&] {
     clearError();
     openSpoolFile("WLSDFKJN.DRY");
     code = lastError();
@@ -238,6 +233,11 @@ TEST_F(SpoolFileTest, ASecondReaderIsRefused) {
   EXPECT_EQ(readLine(), "A");
 }
 
+// POSIX takes a spool file by renaming it to an in-progress name, which a
+// crash leaves behind, and a file renamed over an open one is a new file.
+// Windows holds the file by its exclusive open instead, which nothing can
+// replace (file_faults_test.cpp).
+#ifndef _WIN32
 TEST_F(SpoolFileTest, TakenFileFreesTheNameAndIsRemovedAlone) {
   writeSettled("WLSDFKJN.DRY", "OLD\r\n");
   clearError();
@@ -279,11 +279,12 @@ TEST_F(SpoolFileTest, ReplacedFileIsNotRemoved) {
   removeSpoolFile();
   EXPECT_EQ(readAll("WLSDFKJN.DRY"), (Lines{"NEW"}));
 }
+#endif
 
 TEST_F(SpoolFileTest, RefusedDeleteIs70) {
   // Deletes and renames refused as for an immutable file.
-  failFileCall(kCallUnlink, 1, EPERM, true);
-  failFileCall(kCallRename, 1, EPERM, true);
+  failFileOperation(kFailDelete, 1, kFaultRefused, true);
+  failFileOperation(kFailMove, 1, kFaultRefused, true);
   // The printed spool file: the remove fails and the file stays.
   writeSettled("WLSDFKJN.DRY", "A\r\n");
   clearError();

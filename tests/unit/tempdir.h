@@ -1,8 +1,8 @@
 // A fresh working directory for one test, removed afterwards.
 #pragma once
 
-#include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <string>
 
 struct TempWorkDir {
@@ -10,8 +10,10 @@ struct TempWorkDir {
   std::filesystem::path previous;
   TempWorkDir() {
     previous = std::filesystem::current_path();
-    std::string pattern = (std::filesystem::temp_directory_path() / "ferrin-unit.XXXXXX").string();
-    path = mkdtemp(&pattern[0]);
+    // A new name until one is free: creating the folder is what claims it.
+    std::random_device random;
+    do path = std::filesystem::temp_directory_path() / ("ferrin-unit." + std::to_string(random()));
+    while (!std::filesystem::create_directory(path));
     std::filesystem::current_path(path);
   }
   ~TempWorkDir() {
