@@ -12,6 +12,9 @@
 // a small model of a disk keeps, per folder, the entries as they were when
 // the folder was last synced, and per file the bytes it had when it was last
 // synced; before the restart the run's folder is put back to that state.
+// It drives the POSIX file layer's table of system calls and models a POSIX
+// disk; the Windows file layer's failures are tried by file_faults_test.
+#ifndef _WIN32
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -550,3 +553,5 @@ TEST_F(CrashPointsTest, ACrashOrPowerCutAtEveryFileCallEndsInExactlyOnePrintout)
 }
 
 }  // namespace
+
+#endif  // _WIN32
