@@ -61,6 +61,23 @@ std::string dayName(std::time_t when) {
   return name;
 }
 
+// The day so many calendar days before today (at noon, so that no change of
+// summer time moves it).
+std::string daysAgo(int days) {
+  std::time_t now = std::time(nullptr);
+  std::tm local;
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  local.tm_mday -= days;
+  local.tm_hour = 12;
+  local.tm_min = local.tm_sec = 0;
+  local.tm_isdst = -1;
+  return dayName(std::mktime(&local));
+}
+
 std::vector<std::vector<std::string>> indexLines(const std::string& day) {
   std::vector<std::vector<std::string>> lines;
   std::stringstream in(readFile(fs::path("journal") / day / "index.tsv"));
@@ -115,11 +132,12 @@ TEST(Journal, KeepsEveryPrintoutOnceByteForByteReprintsItAndPrintsOnWhenItCannot
   EXPECT_FALSE(reprintPrintout(0, &message));
   EXPECT_EQ(message.find("There is nothing to print again"), 0u) << message;
 
-  // Days from before: one long past, one from yesterday, and a folder that is
-  // not a day.
+  // Days from before: one long past, the last day a 30-day journal keeps
+  // and the first it does not, one from yesterday, and a folder that is not
+  // a day.
   const std::string today = dayName(std::time(nullptr));
-  const std::string yesterday = dayName(std::time(nullptr) - 24 * 3600);
-  for (const std::string& folder : {std::string("2001-01-01"), yesterday, std::string("notes")}) {
+  const std::string yesterday = daysAgo(1), lastKept = daysAgo(30), firstGone = daysAgo(31);
+  for (const std::string& folder : {std::string("2001-01-01"), firstGone, lastKept, yesterday, std::string("notes")}) {
     fs::create_directories(fs::path("journal") / folder);
     writeFile((fs::path("journal") / folder / "000000-000001.prn").string(), "old\r\n");
   }
@@ -131,6 +149,8 @@ TEST(Journal, KeepsEveryPrintoutOnceByteForByteReprintsItAndPrintsOnWhenItCannot
   cycles(1);
   ASSERT_EQ(fakeDevice.documents.size(), 1u);
   EXPECT_FALSE(fs::exists("journal/2001-01-01")) << "older than 30 days";
+  EXPECT_FALSE(fs::exists(fs::path("journal") / firstGone)) << "31 days old";
+  EXPECT_TRUE(fs::exists(fs::path("journal") / lastKept / "000000-000001.prn")) << "30 days old: kept";
   EXPECT_TRUE(fs::exists(fs::path("journal") / yesterday / "000000-000001.prn"));
   EXPECT_TRUE(fs::exists("journal/notes/000000-000001.prn"));
   std::vector<std::string> copies = copiesOf(today);
