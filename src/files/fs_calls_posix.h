@@ -26,6 +26,9 @@ struct PosixFileCalls {
   int (*fsync)(int fd);
   int (*rmdir)(const char* path);
   int (*rename)(const char* from, const char* to);
+  // fcntl(F_SETLEASE): a read lease (F_RDLCK) fails with EAGAIN while any
+  // process has the file open for writing; EINVAL where there are no leases.
+  int (*setLease)(int fd, int type);
 };
 
 // The entries in use; posixFileCallsDefault holds the real calls.

@@ -58,11 +58,22 @@ int realRenameNoReplace(const char* from, const char* to) {
   return 0;
 }
 
+int realSetLease(int fd, int type) {
+#ifdef F_SETLEASE
+  return ::fcntl(fd, F_SETLEASE, type);
+#else
+  (void)fd;
+  (void)type;
+  errno = EINVAL;
+  return -1;
+#endif
+}
+
 }  // namespace
 
 const PosixFileCalls posixFileCallsDefault = {
     realOpen, ::close, ::pread, ::fstat, ::lstat, realRenameNoReplace, ::unlink, ::mkdir, ::flock,
-    ::opendir, ::readdir, ::closedir, ::write, ::fsync, ::rmdir, ::rename,
+    ::opendir, ::readdir, ::closedir, ::write, ::fsync, ::rmdir, ::rename, realSetLease,
 };
 PosixFileCalls posixFileCalls = posixFileCallsDefault;
 
@@ -143,23 +154,17 @@ long long millisecondsOf(const struct timespec& ts) {
 int checkNoWriter(int fd, const struct stat& st) {
   pthread_once(&leaseSignalOnce, ignoreLeaseSignal);
   int result, error;
-#ifdef F_SETLEASE
   {
     LockGuard lock(FileSystemLock);
-    result = fcntl(fd, F_SETLEASE, F_RDLCK);
+    result = sys.setLease(fd, F_RDLCK);
     error = errno;
   }
   if (result == 0) {
     LockGuard lock(FileSystemLock);
-    fcntl(fd, F_SETLEASE, F_UNLCK);
+    sys.setLease(fd, F_UNLCK);
     return 0;
   }
   if (error == EAGAIN || error == EWOULDBLOCK) return kErrorAccess;
-#else
-  (void)fd;
-  (void)result;
-  (void)error;
-#endif
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   if (millisecondsOf(now) - millisecondsOf(st.st_mtim) < kQuietMilliseconds) return kErrorAccess;

@@ -329,7 +329,7 @@ void installModelCalls(long crashAt) {
   disk.before.clear();
   posixFileCalls = PosixFileCalls{modelOpen,    modelClose,    modelPread,   modelFstat,  modelLstat,  modelRenameNoReplace,
                                   modelUnlink,  modelMkdir,    modelFlock,   modelOpendir, modelReaddir, modelClosedir,
-                                  modelWrite,   modelFsync,    modelRmdir,   modelRename};
+                                  modelWrite,   modelFsync,    modelRmdir,   modelRename, posixFileCallsDefault.setLease};
 }
 
 // The process is gone: what it held open is closed, the real calls are back.

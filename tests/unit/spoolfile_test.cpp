@@ -216,6 +216,31 @@ TEST_F(SpoolFileTest, FileOpenForWritingIsNotTaken) {
   EXPECT_EQ(readAll("WLSDFKJN.DRY"), (Lines{"A", "B"}));
 }
 
+#ifndef _WIN32
+int noLeases(int, int) {
+  errno = EINVAL;
+  return -1;
+}
+
+// Where leases are unavailable (some network and user-space file systems), a
+// writer's open cannot be seen: a file is taken only once it has rested.
+TEST_F(SpoolFileTest, WithoutLeasesOnlyAFileAtRestIsTaken) {
+  posixFileCalls.setLease = noLeases;
+  writeWhole("WLSDFKJN.DRY", "A\r\n");
+  clearError();
+  openSpoolFile("WLSDFKJN.DRY");
+  EXPECT_EQ(lastError(), kErrorAccess) << "written a moment ago";
+  closeSpoolFile();
+  dateLongAgo("WLSDFKJN.DRY");
+  clearError();
+  openSpoolFile("WLSDFKJN.DRY");
+  EXPECT_EQ(lastError(), 0) << "at rest";
+  EXPECT_EQ(readLine(), "A");
+  closeSpoolFile();
+  posixFileCalls = posixFileCallsDefault;
+}
+#endif
+
 TEST_F(SpoolFileTest, ASecondReaderIsRefused) {
   writeSettled("WLSDFKJN.DRY", "A\r\n");
   clearError();
