@@ -372,7 +372,6 @@ thread_local DocumentStarted documentStarted = nullptr;
 thread_local void* documentStartedContext = nullptr;
 
 Delivery findSpooledJob(const std::string& printerName, std::uint32_t job, std::int64_t since) {
-  if (job == 0) return kNotDelivered;
   PrinterHandle printer = nullptr;
   if (!deviceOpenPrinter(printerName.c_str(), &printer)) return kNoAnswer;
   DeviceJobInfo info;
@@ -412,7 +411,7 @@ bool printerFindsPrintedDocuments(const std::string& printerName) {
 
 Delivery findDelivered(const std::string& printerName, const std::string& identity, std::int64_t since,
                        std::uint32_t job) {
-  if (!printerFindsPrintedDocuments(printerName)) return findSpooledJob(printerName, job, since);
+  if (job != 0 && !printerFindsPrintedDocuments(printerName)) return findSpooledJob(printerName, job, since);
   switch (deviceFindDocument(printerName.c_str(), identity.c_str(), since)) {
     case kDeviceDocumentFound: return kDelivered;
     case kDeviceDocumentFinished: return kFinished;

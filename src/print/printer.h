@@ -115,17 +115,18 @@ enum Delivery {
 };
 // Whether the document of that identity, handed over no earlier than
 // `since` (seconds since 1970), reached the printer. A printer that forgets
-// printed jobs is asked instead for its job of the number `job`, the
-// document's "Print job" submitted no earlier than `since`:
+// printed jobs, given the number of the document's job (not 0), is asked
+// for that job instead: the document's "Print job", submitted no earlier
+// than `since`:
 //   kDelivered     the spooler still has it, its document ended: it prints,
 //                  or has printed, from there
 //   kNotDelivered  it has no such job (or has one of the number that is not
-//                  this document's), or no job was noted (0: cut off before
-//                  the first page); or the job's document never ended, and
+//                  this document's); or the job's document never ended, and
 //                  the job is deleted so that what was spooled of it never
 //                  prints
 //   kNoAnswer      the printer cannot be opened, or the spooler asked fails
 //                  otherwise (or will not delete the cut-off job): ask again
+// Without a job number such a printer cannot say (kDeliveryUnknown).
 Delivery findDelivered(const std::string& printerName, const std::string& identity, std::int64_t since,
                        std::uint32_t job);
 // Whether the printer can tell later that a document reached it, even once

@@ -50,12 +50,12 @@ std::string recordText(const HandOver& h) {
   std::string file = std::to_string(static_cast<long long>(h.file.identity)) + " " +
                      std::to_string(static_cast<long long>(h.file.size)) + " " +
                      std::to_string(static_cast<long long>(h.file.modified));
-  // The job and the end are written only once noted, so that a record
-  // without them reads as it did before they existed.
+  // A record that notes no job has no job line, and reads as it did before
+  // records noted jobs.
   return "identity=" + h.identity + "\nprinter=" + h.printer + "\nfile=" + file + "\ncontent=" +
          std::to_string(static_cast<long long>(h.content)) + "\nbegan=" +
          std::to_string(static_cast<long long>(h.began)) + "\n" +
-         (h.job != 0 ? "job=" + std::to_string(h.job) + "\n" : std::string()) + (h.ended ? "ended=1\n" : "");
+         (h.byJob ? "job=" + std::to_string(h.job) + "\n" : std::string()) + (h.ended ? "ended=1\n" : "");
 }
 
 bool parseRecord(const std::string& text, HandOver* h) {
@@ -86,7 +86,8 @@ bool parseRecord(const std::string& text, HandOver* h) {
     } else if (key == "job") {
       // A job number that does not read as one is no job: the record then
       // says only what it said before the document started.
-      if (parseNumbers(value, 1, &numbers) && numbers[0] > 0 && numbers[0] <= 0xFFFFFFFFll)
+      h->byJob = true;
+      if (parseNumbers(value, 1, &numbers) && numbers[0] >= 0 && numbers[0] <= 0xFFFFFFFFll)
         h->job = static_cast<std::uint32_t>(numbers[0]);
     } else if (key == "ended") {
       h->ended = value == "1";

@@ -30,9 +30,12 @@ struct HandOver {
   std::int64_t began = 0;  // seconds since 1970
   // For a printer that forgets a job once it printed it (a Windows printer,
   // see printerFindsPrintedDocuments), which cannot be asked later by the
-  // identity: the spooler's number of the job, noted once the document
-  // started and before its first page (0 until then), and whether the end
-  // of the document returned, noted before the printed copy is deleted.
+  // identity, the record notes (byJob) the spooler's number of the job, once
+  // the document started and before its first page (0 until then), and
+  // whether the end of the document returned, noted before the printed copy
+  // is deleted. A record without byJob (another printer's, or one written
+  // before records noted jobs) has neither.
+  bool byJob = false;
   std::uint32_t job = 0;
   bool ended = false;
 };

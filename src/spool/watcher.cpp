@@ -196,10 +196,14 @@ bool retryIsDue(const WatcherMemory& memory, const PrinterSlot& slot, unsigned l
 }
 
 // Whether an earlier hand-over's document reached its printer. A record
-// noted as ended says so itself: its printer forgets printed jobs, so that
-// asking it could not tell a printed job from one that never arrived.
+// that notes the job (its printer forgets printed jobs, so that asking it
+// could not tell a printed job from one that never arrived) says so itself
+// when the end of the document is noted, and says that it did not when no
+// job is: the hand-over was cut off before the document's first page.
 Delivery deliveryOf(const HandOver& h) {
-  return h.ended ? kFinished : findDelivered(h.printer, h.identity, h.began, h.job);
+  if (h.ended) return kFinished;
+  if (h.byJob && h.job == 0) return kNotDelivered;
+  return findDelivered(h.printer, h.identity, h.began, h.job);
 }
 
 enum EarlierOutcome {
@@ -294,13 +298,14 @@ PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMem
   now.file = stamp;
   now.content = content;
   now.began = static_cast<std::int64_t>(std::time(nullptr));
-  int recordError = stamped ? recordHandOver(now) : kErrorOther;
-  bool recorded = recordError == 0;
-  if (!recorded) sayRecording(memory, slotNumber, recordError);
   // Where the printer cannot tell later that a document reached it, the
   // record notes the document's job and its end (POSIX printers can tell,
   // and pay for neither).
-  bool noteEnd = recorded && !printerFindsPrintedDocuments(now.printer);
+  now.byJob = !printerFindsPrintedDocuments(now.printer);
+  int recordError = stamped ? recordHandOver(now) : kErrorOther;
+  bool recorded = recordError == 0;
+  if (!recorded) sayRecording(memory, slotNumber, recordError);
+  bool noteEnd = recorded && now.byJob;
   JobNote jobNote = {&now, 0};
   nameNextDocument(recorded ? now.identity : std::string(), noteEnd ? noteStartedJob : nullptr, &jobNote);
   PrintResult result = printOpenFile(slot, slotNumber, memory, code);
@@ -407,7 +412,7 @@ void confirmSent(int slotNumber, WatcherMemory& memory, unsigned long long now) 
       fsDeleteFile(path);
       continue;
     }
-    switch (findDelivered(h.printer, h.identity, h.began, h.job)) {
+    switch (deliveryOf(h)) {
       case kFinished:
       case kDeliveryUnknown:
         // Neither deletion is synced: should a power cut bring the printout

@@ -52,7 +52,7 @@ kill_and_restart() {
 jobs=0
 restart
 echo "-- killed before the document ends"
-EXPECT_RECORD='job=[0-9]+ $'
+EXPECT_RECORD='job=[1-9][0-9]* $'
 kill_and_restart "the end of the document" "Before the end" "break deviceEndDoc" continue
 [ "$JOBS_AT_KILL" = $jobs ] || fail "a job reached the spooler before the document ended"
 jobs=$((jobs + 1))
@@ -72,7 +72,7 @@ cups_collect Receipt "$WORK/window.pdf"
 [ "$(count_output "$REACHED")" = 0 ] || fail "Wine's spooler cannot know the job, yet it was taken for printed"
 
 echo "-- killed after the end is noted, before the printed copy is deleted"
-EXPECT_RECORD='job=[0-9]+ ended=1 $'
+EXPECT_RECORD='job=[1-9][0-9]* ended=1 $'
 kill_and_restart "the deletion of the printed copy" "After the note" "break removeSpoolFile" continue
 jobs=$((jobs + 1))
 [ "$JOBS_AT_KILL" = $jobs ] || fail "the receipt had not reached CUPS before the kill"

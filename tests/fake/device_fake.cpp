@@ -872,7 +872,6 @@ void deviceSetNextDocumentIdentity(const char* identity) {
 bool deviceLastHandOverUncertain() { return lastEndUncertain; }
 
 DeviceFinding deviceFindDocument(const char* printerName, const char* identity, std::int64_t) {
-  if (fakeDevice.forgetsPrinted) misuse("FindDocument asked of a printer that forgets printed jobs");
   DeviceFinding finding = kDeviceDocumentNotFound;
   std::string wanted = identity != nullptr ? identity : "";
   for (const FakeDocument& d : fakeDevice.documents)
@@ -883,7 +882,7 @@ DeviceFinding deviceFindDocument(const char* printerName, const char* identity, 
   for (const std::string& lost : fakeDevice.lostIdentities)
     if (lost == wanted) finding = kDeviceDocumentNotFound;
   // Its jobs are finished at once and forgotten.
-  if (fakeDevice.noHistory) finding = kDeviceCannotSay;
+  if (fakeDevice.noHistory || fakeDevice.forgetsPrinted) finding = kDeviceCannotSay;
   if (fakeDevice.noAnswer) finding = kDeviceNoAnswer;
   logCall("FindDocument(" + quoted(printerName) + "," + quoted(identity) + ")=" + std::to_string(finding));
   return finding;

@@ -100,7 +100,7 @@ struct FakeDevice {
   bool jobsPending = false;           // FindDocument finds reached documents not finished yet
   std::vector<std::string> lostIdentities;  // reached, but the printer lost them: FindDocument finds nothing
   // A Windows spooler: it forgets a job once printed, so FindsPrintedDocuments
-  // says no (and FindDocument must not be asked); GetJob finds the jobs begun
+  // says no (and FindDocument cannot say); GetJob finds the jobs begun
   // since the reset by their numbers (StartDoc's and StartDocPrinter's, one
   // count for both), as they stand: one whose document never ended (cut off
   // by a crash) as JOB_STATUS_SPOOLING; SetJob deletes it.

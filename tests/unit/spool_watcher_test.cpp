@@ -22,6 +22,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -657,6 +658,8 @@ TEST_F(WatcherCycleTest, CrashAtEveryStepOfAHandOverEndsInExactlyOnePrintoutAfte
           // spooler that still has it, so that no part of it prints.
           EXPECT_EQ(fakeCallsOf("SetJob").size(), kind == kWindows && asked && !step.reached ? 1u : 0u)
               << fakeCallLog();
+          // A Windows printer is asked for the job, never for the identity.
+          if (kind != kAskedLater) EXPECT_TRUE(fakeCallsOf("FindDocument").empty()) << fakeCallLog();
           for (const std::string& wrong : fakeDevice.misuse) EXPECT_EQ(wrong.find(" asked of "), std::string::npos);
         }
       }
@@ -703,6 +706,28 @@ TEST_F(WatcherCycleTest, HandOverLeftOpenIsLookedUpBeforeItIsSentAgain) {
                          " twice."),
             1)
       << out;
+  EXPECT_TRUE(std::filesystem::is_empty(kHandOverFolder));
+
+  // A Windows printer and a record that notes no job (written before
+  // records noted jobs): it cannot say either, as before.
+  fakeDevice.noHistory = false;
+  fakeDevice.forgetsPrinted = true;
+  memory = WatcherMemory();
+  writeFile(kSpool, "D\r\n");
+  HandOver old;
+  old.identity = newHandOverIdentity();
+  old.printer = "Receipt";
+  old.file = fileStamp(kSpool);
+  old.content = contentDigest("D\r\n");
+  old.began = static_cast<std::int64_t>(std::time(nullptr));
+  ASSERT_EQ(recordHandOver(old), 0);
+  cycle(&out);
+  EXPECT_EQ(reachedTexts().back(), "D|");
+  EXPECT_EQ(reachedTexts().size(), 6u);
+  EXPECT_EQ(countOf(out, "keeps no record of finished jobs, so it cannot say whether a printout of WLSDFKJN.DRY"),
+            2)
+      << out;
+  EXPECT_TRUE(fakeCallsOf("GetJob").empty()) << "no job to ask for";
   EXPECT_TRUE(std::filesystem::is_empty(kHandOverFolder));
 }
 
