@@ -6,6 +6,7 @@
 #include <new>
 
 #include "console/codepage.h"
+#include "console/system.h"
 #include "files/errors.h"
 #include "print/printer_state.h"
 
@@ -206,7 +207,7 @@ DeviceContext startDocument(const char* name, unsigned fileMode, int receiptPape
     deviceDeleteDC(dc);
     return nullptr;
   }
-  reportDocumentStarted(static_cast<std::uint32_t>(job));
+  reportDocumentStarted(name, static_cast<std::uint32_t>(job));
   return dc;
 }
 
@@ -371,7 +372,19 @@ namespace {
 thread_local DocumentStarted documentStarted = nullptr;
 thread_local void* documentStartedContext = nullptr;
 
+const std::size_t kStartedJobsKept = 256;
+
+bool startedHere(const std::string& printerName, std::uint32_t job) {
+  for (const auto& started : printerState.startedJobs)
+    if (started.second == job && started.first == printerName) return true;
+  return false;
+}
+
 Delivery findSpooledJob(const std::string& printerName, std::uint32_t job, std::int64_t since) {
+  // No job of this run starts meanwhile (each starts under the lock), so
+  // that one of them cannot take the number between the two looks.
+  LockGuard printing(PrinterLock);
+  if (startedHere(printerName, job)) return kNotDelivered;
   PrinterHandle printer = nullptr;
   if (!deviceOpenPrinter(printerName.c_str(), &printer)) return kNoAnswer;
   DeviceJobInfo info;
@@ -397,7 +410,10 @@ void nameNextDocument(const std::string& identity, DocumentStarted started, void
   documentStartedContext = context;
 }
 
-void reportDocumentStarted(std::uint32_t job) {
+void reportDocumentStarted(const std::string& printerName, std::uint32_t job) {
+  std::vector<std::pair<std::string, std::uint32_t>>& jobs = printerState.startedJobs;
+  if (jobs.size() >= kStartedJobsKept) jobs.erase(jobs.begin());
+  jobs.push_back(std::make_pair(printerName, job));
   DocumentStarted started = documentStarted;
   documentStarted = nullptr;
   if (started != nullptr) started(job, documentStartedContext);

@@ -100,9 +100,11 @@ void noteRawDocument();
 // printerFindsPrintedDocuments), the caller notes the job to ask about.
 typedef void (*DocumentStarted)(std::uint32_t job, void* context);
 void nameNextDocument(const std::string& identity, DocumentStarted started = nullptr, void* context = nullptr);
-// For the printing layer and raw printing: the next document has started as
-// that job (calls what nameNextDocument was given, once).
-void reportDocumentStarted(std::uint32_t job);
+// For the printing layer and raw printing, its caller holding the printer
+// alone: the next document has started as that job of the printer. Calls
+// what nameNextDocument was given, once; the job is remembered as this
+// run's (see findDelivered).
+void reportDocumentStarted(const std::string& printerName, std::uint32_t job);
 // True when the last document of this thread failed in a way that leaves
 // open whether it reached the printer.
 bool lastHandOverUncertain();
@@ -121,9 +123,10 @@ enum Delivery {
 //   kDelivered     the spooler still has it, its document ended: it prints,
 //                  or has printed, from there
 //   kNotDelivered  it has no such job (or has one of the number that is not
-//                  this document's); or the job's document never ended, and
-//                  the job is deleted so that what was spooled of it never
-//                  prints
+//                  this document's: another name, submitted before `since`,
+//                  or a job this run started); or the job's document never
+//                  ended, and the job is deleted so that what was spooled of
+//                  it never prints
 //   kNoAnswer      the printer cannot be opened, or the spooler asked fails
 //                  otherwise (or will not delete the cut-off job): ask again
 // Without a job number such a printer cannot say (kDeliveryUnknown).

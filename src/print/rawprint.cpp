@@ -49,7 +49,7 @@ void printRawDocument(const std::string& printerName, const std::string& bytes) 
     setError(refused ? kPrinterRawRefused : kPrinterOpenError);
     return;
   }
-  reportDocumentStarted(job);
+  reportDocumentStarted(printerName, job);
   // A job cut short is deleted rather than ended: ending it would print part
   // of the printout, and the whole of it again when it is sent once more.
   bool sent = deviceStartPagePrinter(printer) && writeAll(printer, bytes) && deviceEndPagePrinter(printer);

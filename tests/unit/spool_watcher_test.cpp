@@ -708,19 +708,23 @@ TEST_F(WatcherCycleTest, HandOverLeftOpenIsLookedUpBeforeItIsSentAgain) {
       << out;
   EXPECT_TRUE(std::filesystem::is_empty(kHandOverFolder));
 
-  // A Windows printer and a record that notes no job (written before
-  // records noted jobs): it cannot say either, as before.
+  // A Windows printer, and records an earlier run left for the spool file.
   fakeDevice.noHistory = false;
   fakeDevice.forgetsPrinted = true;
   memory = WatcherMemory();
-  writeFile(kSpool, "D\r\n");
-  HandOver old;
-  old.identity = newHandOverIdentity();
-  old.printer = "Receipt";
-  old.file = fileStamp(kSpool);
-  old.content = contentDigest("D\r\n");
-  old.began = static_cast<std::int64_t>(std::time(nullptr));
-  ASSERT_EQ(recordHandOver(old), 0);
+  const auto leftRecord = [](const std::string& text) {
+    writeFile(kSpool, text);
+    HandOver left;
+    left.identity = newHandOverIdentity();
+    left.printer = "Receipt";
+    left.file = fileStamp(kSpool);
+    left.content = contentDigest(text);
+    left.began = static_cast<std::int64_t>(std::time(nullptr)) - 60;
+    return left;
+  };
+  // One that notes no job (written before records noted jobs): the printer
+  // cannot say, as before.
+  ASSERT_EQ(recordHandOver(leftRecord("D\r\n")), 0);
   cycle(&out);
   EXPECT_EQ(reachedTexts().back(), "D|");
   EXPECT_EQ(reachedTexts().size(), 6u);
@@ -728,6 +732,19 @@ TEST_F(WatcherCycleTest, HandOverLeftOpenIsLookedUpBeforeItIsSentAgain) {
             2)
       << out;
   EXPECT_TRUE(fakeCallsOf("GetJob").empty()) << "no job to ask for";
+  // One whose job is gone (printed and forgotten) and whose number the
+  // spooler gave out again, to a job of this run: that job is not taken for
+  // the record's, and the printout prints once more rather than never.
+  const int reachedSaid = countOf(out, "before its hand-over was cut off, so it is not printed again.");
+  writeFile(kSpool, "E\r\n");
+  cycle(&out);
+  HandOver reused = leftRecord("F\r\n");
+  reused.byJob = true;
+  reused.job = fakeDevice.documents.back().job;
+  ASSERT_EQ(recordHandOver(reused), 0);
+  cycle(&out);
+  EXPECT_EQ(reachedTexts().back(), "F|");
+  EXPECT_EQ(countOf(out, "before its hand-over was cut off, so it is not printed again."), reachedSaid) << out;
   EXPECT_TRUE(std::filesystem::is_empty(kHandOverFolder));
 }
 
