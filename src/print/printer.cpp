@@ -411,9 +411,12 @@ void nameNextDocument(const std::string& identity, DocumentStarted started, void
 }
 
 void reportDocumentStarted(const std::string& printerName, std::uint32_t job) {
+  // Only a printer that is asked for jobs by number needs them remembered.
   std::vector<std::pair<std::string, std::uint32_t>>& jobs = printerState.startedJobs;
-  if (jobs.size() >= kStartedJobsKept) jobs.erase(jobs.begin());
-  jobs.push_back(std::make_pair(printerName, job));
+  if (!printerFindsPrintedDocuments(printerName)) {
+    if (jobs.size() >= kStartedJobsKept) jobs.erase(jobs.begin());
+    jobs.push_back(std::make_pair(printerName, job));
+  }
   DocumentStarted started = documentStarted;
   documentStarted = nullptr;
   if (started != nullptr) started(job, documentStartedContext);
