@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
     Delivery found;
     for (int tries = 0;; ++tries) {
       auto one = std::chrono::steady_clock::now();
-      found = findDelivered(h.printer, h.identity, h.began);
+      found = findDelivered(h.printer, h.identity, h.began, h.job);
       ask.push_back(since(one));
       if (found == kFinished || tries == 500) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));

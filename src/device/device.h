@@ -136,11 +136,37 @@ DeviceFinding deviceFindDocument(const char* printerName, const char* identity, 
 // accepted on disk).
 bool deviceConfirmsDelivery(const char* printerName);
 
+// Not a Windows call: whether deviceFindDocument can tell that a document
+// reached the printer even after it was printed. POSIX: always (a CUPS
+// queue's jobs, finished ones included; the PDFs "Save as PDF" saved).
+// Windows: never, as its spooler forgets a job once it is printed and knows
+// no identity of ours; a job it still has is asked for by its number
+// instead (deviceGetJob).
+bool deviceFindsPrintedDocuments(const char* printerName);
+
+// The parts of JOB_INFO_1A the printing layer reads.
+struct DeviceJobInfo {
+  char document[64];       // pDocument, cut to fit; "" for none
+  std::uint32_t status;    // Status: JOB_STATUS_* bits
+  std::int64_t submitted;  // Submitted as seconds since 1970 (UTC); 0 when the spooler leaves it unset
+};
+const std::uint32_t kDeviceJobStatusSpooling = 0x8;  // JOB_STATUS_SPOOLING: its document has not ended
+// GetJobA(handle, job, 1, ...): false on failure. A spooler that has no job
+// of that number fails with ERROR_INVALID_PARAMETER (Wine's leaves the last
+// error at 0).
+bool deviceGetJob(PrinterHandle handle, std::uint32_t job, DeviceJobInfo* info);
+const std::uint32_t kDeviceErrorInvalidParameter = 87;
+// SetJobA(handle, job, 0, NULL, command): with kDeviceJobControlDelete
+// (JOB_CONTROL_DELETE) the job is deleted and never printed.
+bool deviceSetJob(PrinterHandle handle, std::uint32_t job, std::uint32_t command);
+const std::uint32_t kDeviceJobControlDelete = 5;
+
 // Removes what a run cut off by a crash or a kill left of its documents
 // (POSIX: the scratch files of PDFs being laid out). Windows: nothing.
 void deviceRemoveLeftovers();
 
-// StartDocA with the given document name: greater than 0 on success.
+// StartDocA with the given document name: on success the spooler's number
+// of the job (greater than 0), which deviceGetJob takes.
 int deviceStartDoc(DeviceContext dc, const char* documentName);
 int deviceGetDeviceCaps(DeviceContext dc, int index);
 FontHandle deviceCreateFontIndirect(const LogFont* logicalFont);

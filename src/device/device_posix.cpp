@@ -385,6 +385,19 @@ void deviceRemoveLeftovers() { removeStaleScratchFiles(); }
 
 bool deviceConfirmsDelivery(const char* printerName) { return printerName != nullptr && !isSaveAsPdf(printerName); }
 
+bool deviceFindsPrintedDocuments(const char*) { return true; }
+
+// Every printer here is asked by the identity its documents carry
+// (deviceFindDocument), so none is asked for a job by its number: there is
+// no such job (ERROR_NOT_SUPPORTED), and none to delete.
+namespace {
+const std::uint32_t kErrorNotSupported = 50;  // ERROR_NOT_SUPPORTED
+}  // namespace
+
+bool deviceGetJob(PrinterHandle, std::uint32_t, DeviceJobInfo*) { return rawFailure(kErrorNotSupported); }
+
+bool deviceSetJob(PrinterHandle, std::uint32_t, std::uint32_t) { return rawFailure(kErrorNotSupported); }
+
 DeviceFinding deviceFindDocument(const char* printerName, const char* identity, std::int64_t since) {
   if (printerName == nullptr || identity == nullptr || *identity == '\0') return kDeviceDocumentNotFound;
   if (isSaveAsPdf(printerName))

@@ -31,6 +31,9 @@ static_assert(kDeviceTaBaseline == TA_BASELINE, "TA_BASELINE");
 static_assert(kDeviceFwBold == FW_BOLD, "FW_BOLD");
 static_assert(kDeviceAlignError == GDI_ERROR, "GDI_ERROR");
 static_assert(kDeviceErrorInvalidDatatype == ERROR_INVALID_DATATYPE, "ERROR_INVALID_DATATYPE");
+static_assert(kDeviceErrorInvalidParameter == ERROR_INVALID_PARAMETER, "ERROR_INVALID_PARAMETER");
+static_assert(kDeviceJobStatusSpooling == JOB_STATUS_SPOOLING, "JOB_STATUS_SPOOLING");
+static_assert(kDeviceJobControlDelete == JOB_CONTROL_DELETE, "JOB_CONTROL_DELETE");
 static_assert(sizeof(LogFont) == sizeof(LOGFONTA), "LogFont has LOGFONTA's layout");
 static_assert(sizeof(LogFont::lfFaceName) == LF_FACESIZE, "face name field");
 
@@ -280,8 +283,9 @@ bool deviceDeleteDC(DeviceContext dc) { return DeleteDC(toDC(dc)) != 0; }
 
 bool deviceDeleteObject(FontHandle font) { return DeleteObject(toObject(font)) != 0; }
 
-// The Windows spooler keeps every job it accepted on disk, and its job list
-// names no identity of ours: nothing to carry, and nothing to look up.
+// The Windows spooler keeps every job it accepted on disk until it is
+// printed, and its job list names no identity of ours: nothing to carry, and
+// nothing to look up by it. A job it still has is asked for by its number.
 void deviceSetNextDocumentIdentity(const char*) {}
 
 bool deviceLastHandOverUncertain() { return false; }
@@ -291,3 +295,42 @@ DeviceFinding deviceFindDocument(const char*, const char*, std::int64_t) { retur
 void deviceRemoveLeftovers() {}
 
 bool deviceConfirmsDelivery(const char*) { return false; }
+
+bool deviceFindsPrintedDocuments(const char*) { return false; }
+
+namespace {
+
+// SYSTEMTIME (UTC) as seconds since 1970; 0 for a time left unset.
+std::int64_t secondsSince1970(const SYSTEMTIME& time) {
+  FILETIME file;
+  if (time.wYear == 0 || !SystemTimeToFileTime(&time, &file)) return 0;
+  ULARGE_INTEGER ticks;  // 100 ns since 1601
+  ticks.LowPart = file.dwLowDateTime;
+  ticks.HighPart = file.dwHighDateTime;
+  const unsigned long long kTicksTo1970 = 116444736000000000ull;
+  if (ticks.QuadPart < kTicksTo1970) return 0;
+  return static_cast<std::int64_t>((ticks.QuadPart - kTicksTo1970) / 10000000ull);
+}
+
+}  // namespace
+
+bool deviceGetJob(PrinterHandle handle, std::uint32_t job, DeviceJobInfo* info) {
+  // The record's strings follow it in the same buffer: asked for its size
+  // first, then read whole.
+  DWORD needed = 0;
+  if (!GetJobA(toPrinter(handle), job, 1, nullptr, 0, &needed) && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+    return false;
+  if (needed < sizeof(JOB_INFO_1A)) return false;
+  std::vector<BYTE> buffer(needed);
+  if (!GetJobA(toPrinter(handle), job, 1, buffer.data(), needed, &needed)) return false;
+  const JOB_INFO_1A* found = reinterpret_cast<const JOB_INFO_1A*>(buffer.data());
+  std::memset(info->document, 0, sizeof info->document);
+  if (found->pDocument != nullptr) std::strncpy(info->document, found->pDocument, sizeof info->document - 1);
+  info->status = found->Status;
+  info->submitted = secondsSince1970(found->Submitted);
+  return true;
+}
+
+bool deviceSetJob(PrinterHandle handle, std::uint32_t job, std::uint32_t command) {
+  return SetJobA(toPrinter(handle), job, 0, nullptr, command) != 0;
+}

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "console/codepage.h"
+#include "console/system.h"
 #include "files/errors.h"
 #include "print/printer_state.h"
 
@@ -199,11 +200,14 @@ DeviceContext startDocument(const char* name, unsigned fileMode, int receiptPape
   if (dc == nullptr) return nullptr;
   // A printer that keeps its own paper says no: nothing to do.
   if (receiptPaperMm > 0) deviceSetRollPaper(dc, receiptPaperMm * 100, receiptPrintableWidth(receiptPaperMm));
-  if ((fileMode != kAnyFileMode && !deviceSetDocumentFileMode(dc, fileMode & kAnyFileMode)) ||
-      deviceStartDoc(dc, kPrintJobName) <= 0) {
+  int job = fileMode != kAnyFileMode && !deviceSetDocumentFileMode(dc, fileMode & kAnyFileMode)
+                ? 0
+                : deviceStartDoc(dc, kPrintJobName);
+  if (job <= 0) {
     deviceDeleteDC(dc);
     return nullptr;
   }
+  reportDocumentStarted(name, static_cast<std::uint32_t>(job));
   return dc;
 }
 
@@ -364,11 +368,69 @@ int lastDocumentPages() { return documentPages; }
 
 void noteRawDocument() { documentPages = -1; }
 
-void nameNextDocument(const std::string& identity) { deviceSetNextDocumentIdentity(identity.c_str()); }
+namespace {
+thread_local DocumentStarted documentStarted = nullptr;
+thread_local void* documentStartedContext = nullptr;
+
+const std::size_t kStartedJobsKept = 256;
+
+bool startedHere(const std::string& printerName, std::uint32_t job) {
+  for (const auto& started : printerState.startedJobs)
+    if (started.second == job && started.first == printerName) return true;
+  return false;
+}
+
+Delivery findSpooledJob(const std::string& printerName, std::uint32_t job, std::int64_t since) {
+  // No job of this run starts meanwhile (each starts under the lock), so
+  // that one of them cannot take the number between the two looks.
+  LockGuard printing(PrinterLock);
+  if (startedHere(printerName, job)) return kNotDelivered;
+  PrinterHandle printer = nullptr;
+  if (!deviceOpenPrinter(printerName.c_str(), &printer)) return kNoAnswer;
+  DeviceJobInfo info;
+  Delivery found = kDelivered;
+  if (!deviceGetJob(printer, job, &info)) {
+    std::uint32_t error = deviceLastError();
+    found = error == kDeviceErrorInvalidParameter || error == 0 ? kNotDelivered : kNoAnswer;
+  } else if (std::strcmp(info.document, kPrintJobName) != 0 || (info.submitted != 0 && info.submitted < since)) {
+    found = kNotDelivered;  // another job, under a number given out again
+  } else if ((info.status & kDeviceJobStatusSpooling) != 0) {
+    // The run that spooled it ended before its document did. Deleted, it
+    // cannot print a part of the printout beside the whole one sent again.
+    found = deviceSetJob(printer, job, kDeviceJobControlDelete) ? kNotDelivered : kNoAnswer;
+  }
+  deviceClosePrinter(printer);
+  return found;
+}
+}  // namespace
+
+void nameNextDocument(const std::string& identity, DocumentStarted started, void* context) {
+  deviceSetNextDocumentIdentity(identity.c_str());
+  documentStarted = started;
+  documentStartedContext = context;
+}
+
+void reportDocumentStarted(const std::string& printerName, std::uint32_t job) {
+  // Only a printer that is asked for jobs by number needs them remembered.
+  std::vector<std::pair<std::string, std::uint32_t>>& jobs = printerState.startedJobs;
+  if (!printerFindsPrintedDocuments(printerName)) {
+    if (jobs.size() >= kStartedJobsKept) jobs.erase(jobs.begin());
+    jobs.push_back(std::make_pair(printerName, job));
+  }
+  DocumentStarted started = documentStarted;
+  documentStarted = nullptr;
+  if (started != nullptr) started(job, documentStartedContext);
+}
 
 bool lastHandOverUncertain() { return deviceLastHandOverUncertain(); }
 
-Delivery findDelivered(const std::string& printerName, const std::string& identity, std::int64_t since) {
+bool printerFindsPrintedDocuments(const std::string& printerName) {
+  return deviceFindsPrintedDocuments(printerName.c_str());
+}
+
+Delivery findDelivered(const std::string& printerName, const std::string& identity, std::int64_t since,
+                       std::uint32_t job) {
+  if (job != 0 && !printerFindsPrintedDocuments(printerName)) return findSpooledJob(printerName, job, since);
   switch (deviceFindDocument(printerName.c_str(), identity.c_str(), since)) {
     case kDeviceDocumentFound: return kDelivered;
     case kDeviceDocumentFinished: return kFinished;

@@ -93,8 +93,18 @@ void noteRawDocument();
 // --- Accounting for a printout across a crash ---
 
 // The identity the next document of this thread (attached or raw) carries to
-// the printer, where findDelivered can look for it later.
-void nameNextDocument(const std::string& identity);
+// the printer, where findDelivered can look for it later. With `started`,
+// that is called on this thread once the spooler has started the document,
+// with the job's number and `context`, before anything of the document is
+// drawn or sent: where the printer forgets printed jobs (see
+// printerFindsPrintedDocuments), the caller notes the job to ask about.
+typedef void (*DocumentStarted)(std::uint32_t job, void* context);
+void nameNextDocument(const std::string& identity, DocumentStarted started = nullptr, void* context = nullptr);
+// For the printing layer and raw printing, its caller holding the printer
+// alone: the next document has started as that job of the printer. Calls
+// what nameNextDocument was given, once; the job is remembered as this
+// run's (see findDelivered).
+void reportDocumentStarted(const std::string& printerName, std::uint32_t job);
 // True when the last document of this thread failed in a way that leaves
 // open whether it reached the printer.
 bool lastHandOverUncertain();
@@ -106,8 +116,28 @@ enum Delivery {
   kNoAnswer         // the printer cannot be asked now
 };
 // Whether the document of that identity, handed over no earlier than
-// `since` (seconds since 1970), reached the printer.
-Delivery findDelivered(const std::string& printerName, const std::string& identity, std::int64_t since);
+// `since` (seconds since 1970), reached the printer. A printer that forgets
+// printed jobs, given the number of the document's job (not 0), is asked
+// for that job instead: the document's "Print job", submitted no earlier
+// than `since`:
+//   kDelivered     the spooler still has it, its document ended: it prints,
+//                  or has printed, from there
+//   kNotDelivered  it has no such job (or has one of the number that is not
+//                  this document's: another name, submitted before `since`,
+//                  or a job this run started); or the job's document never
+//                  ended, and the job is deleted so that what was spooled of
+//                  it never prints
+//   kNoAnswer      the printer cannot be opened, or the spooler asked fails
+//                  otherwise (or will not delete the cut-off job): ask again
+// Without a job number such a printer cannot say (kDeliveryUnknown).
+Delivery findDelivered(const std::string& printerName, const std::string& identity, std::int64_t since,
+                       std::uint32_t job);
+// Whether the printer can tell later that a document reached it, even once
+// it is printed (on POSIX every printer, by the identity). A Windows
+// printer cannot: its spooler forgets a job once it is printed. A hand-over
+// to it notes its job's number and the end of its document in its record
+// instead (spool/handover.h).
+bool printerFindsPrintedDocuments(const std::string& printerName);
 // Whether the printer can be asked later whether a document it took was
 // printed: printouts handed to it are then kept until it says so.
 bool printerConfirmsDelivery(const std::string& printerName);

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "device/device.h"
@@ -29,6 +31,11 @@ struct PrinterState {
   std::int32_t pageHeight;                // printable height in dots, read at attach; 0 when unknown
   int codePage;                           // of the document's text; 0: bytes drawn as they are
   std::uint32_t textAlign;                // set on the device: TA_UPDATECP for lines, TA_BASELINE for the canvas
+  // The jobs this run's documents got (printer, job number), newest last, a
+  // few hundred at most; kept across attachments. A spooler gives a number
+  // out again once its job is gone: a job of one of these numbers is this
+  // run's, not that of a hand-over an earlier run left.
+  std::vector<std::pair<std::string, std::uint32_t>> startedJobs;
 };
 
 // The process's one printer state.

@@ -42,12 +42,14 @@ void printRawDocument(const std::string& printerName, const std::string& bytes) 
     setError(kPrinterOpenError);
     return;
   }
-  if (deviceStartDocPrinter(printer, kPrintJobName, kRawDatatype) == 0) {
+  std::uint32_t job = deviceStartDocPrinter(printer, kPrintJobName, kRawDatatype);
+  if (job == 0) {
     bool refused = deviceLastError() == kDeviceErrorInvalidDatatype;
     deviceClosePrinter(printer);
     setError(refused ? kPrinterRawRefused : kPrinterOpenError);
     return;
   }
+  reportDocumentStarted(printerName, job);
   // A job cut short is deleted rather than ended: ending it would print part
   // of the printout, and the whole of it again when it is sent once more.
   bool sent = deviceStartPagePrinter(printer) && writeAll(printer, bytes) && deviceEndPagePrinter(printer);

@@ -50,9 +50,12 @@ std::string recordText(const HandOver& h) {
   std::string file = std::to_string(static_cast<long long>(h.file.identity)) + " " +
                      std::to_string(static_cast<long long>(h.file.size)) + " " +
                      std::to_string(static_cast<long long>(h.file.modified));
+  // A record that notes no job has no job line, and reads as it did before
+  // records noted jobs.
   return "identity=" + h.identity + "\nprinter=" + h.printer + "\nfile=" + file + "\ncontent=" +
          std::to_string(static_cast<long long>(h.content)) + "\nbegan=" +
-         std::to_string(static_cast<long long>(h.began)) + "\n" + (h.journal.empty() ? "" : "journal=" + h.journal + "\n");
+         std::to_string(static_cast<long long>(h.began)) + "\n" + (h.journal.empty() ? "" : "journal=" + h.journal + "\n") +
+         (h.byJob ? "job=" + std::to_string(h.job) + "\n" : std::string()) + (h.ended ? "ended=1\n" : "");
 }
 
 bool parseRecord(const std::string& text, HandOver* h) {
@@ -81,6 +84,14 @@ bool parseRecord(const std::string& text, HandOver* h) {
     } else if (key == "began") {
       haveBegan = parseNumbers(value, 1, &numbers);
       if (haveBegan) h->began = numbers[0];
+    } else if (key == "job") {
+      // A job number that does not read as one is no job: the record then
+      // says only what it said before the document started.
+      h->byJob = true;
+      if (parseNumbers(value, 1, &numbers) && numbers[0] >= 0 && numbers[0] <= 0xFFFFFFFFll)
+        h->job = static_cast<std::uint32_t>(numbers[0]);
+    } else if (key == "ended") {
+      h->ended = value == "1";
     }
   }
   return haveFile && haveBegan && haveContent && plainIdentity(h->identity) && !h->printer.empty();
@@ -124,6 +135,29 @@ int recordHandOver(const HandOver& handOver) {
   int code = fsCreateFolder(kHandOverFolder);
   if (code != 0) return code;
   return fsWriteFileSafely(recordPath(handOver.identity), recordText(handOver));
+}
+
+namespace {
+int rewriteHandOver(const HandOver& handOver) {
+  if (!plainIdentity(handOver.identity)) return kErrorBadName;
+  return fsWriteFileSafely(recordPath(handOver.identity), recordText(handOver));
+}
+}  // namespace
+
+int noteHandOverJob(HandOver* handOver, std::uint32_t job) {
+  HandOver noted = *handOver;
+  noted.job = job;
+  int code = rewriteHandOver(noted);
+  if (code == 0) *handOver = noted;
+  return code;
+}
+
+int noteHandOverEnded(HandOver* handOver) {
+  HandOver noted = *handOver;
+  noted.ended = true;
+  int code = rewriteHandOver(noted);
+  if (code == 0) *handOver = noted;
+  return code;
 }
 
 std::uint64_t contentDigest(const std::string& head) {

@@ -29,6 +29,16 @@ struct HandOver {
   std::uint64_t content = 0;      // a digest of its first bytes (see contentDigest)
   std::int64_t began = 0;  // seconds since 1970
   std::string journal;     // the printout's copy in the journal, when it has one
+  // For a printer that forgets a job once it printed it (a Windows printer,
+  // see printerFindsPrintedDocuments), which cannot be asked later by the
+  // identity, the record notes (byJob) the spooler's number of the job, once
+  // the document started and before its first page (0 until then), and
+  // whether the end of the document returned, noted before the printed copy
+  // is deleted. A record without byJob (another printer's, or one written
+  // before records noted jobs) has neither.
+  bool byJob = false;
+  std::uint32_t job = 0;
+  bool ended = false;
 };
 
 // A new identity, unique to this hand-over: time, process and a counter,
@@ -38,6 +48,13 @@ std::string newHandOverIdentity();
 // Notes the hand-over on disk, durably, before it begins. 0 or the error
 // code of the write (61: the disk is full).
 int recordHandOver(const HandOver& handOver);
+
+// Notes the job number the document of the hand-over got, or that the end
+// of its document returned, in its record: rewritten whole and synced, as
+// recordHandOver writes it. 0 or the error code of the write; on an error
+// the record stays as it was.
+int noteHandOverJob(HandOver* handOver, std::uint32_t job);
+int noteHandOverEnded(HandOver* handOver);
 
 // A digest of a printout's first bytes (64-bit FNV-1a).
 std::uint64_t contentDigest(const std::string& head);

@@ -195,6 +195,79 @@ bool retryIsDue(const WatcherMemory& memory, const PrinterSlot& slot, unsigned l
   return !memory.waitingToRetry || slot.printername != memory.retryPrinter || now >= memory.retryAt;
 }
 
+// Whether an earlier hand-over's document reached its printer. A record
+// that notes the job (its printer forgets printed jobs, so that asking it
+// could not tell a printed job from one that never arrived) says so itself
+// when the end of the document is noted, and says that it did not when no
+// job is: the hand-over was cut off before the document's first page.
+Delivery deliveryOf(const HandOver& h) {
+  if (h.ended) return kFinished;
+  if (h.byJob && h.job == 0) return kNotDelivered;
+  return findDelivered(h.printer, h.identity, h.began, h.job);
+}
+
+enum EarlierOutcome {
+  kEarlierReached,     // one of them reached its printer (said): not printed again
+  kEarlierUnanswered,  // a printer cannot be asked now: ask again later
+  kEarlierNotReached   // none did (or a printer cannot tell, said once): print
+};
+
+// Looks up the earlier hand-overs of the open file, cut off before their
+// outcome was known.
+// *pending gets the one whose job its printer holds, not finished yet.
+EarlierOutcome lookUpEarlier(const std::vector<HandOver>& earlier, int slotNumber, WatcherMemory& memory,
+                             const std::string& name, const HandOver** pending) {
+  bool delivered = false, unanswered = false, unknown = false;
+  *pending = nullptr;
+  for (const HandOver& h : earlier) {
+    Delivery found = deliveryOf(h);
+    delivered = delivered || found == kDelivered || found == kFinished;
+    if (found == kDelivered) *pending = &h;
+    unanswered = unanswered || found == kNoAnswer;
+    unknown = unknown || found == kDeliveryUnknown;
+  }
+  if (delivered) {
+    writeOutputLine(slotText(slotNumber) + "a printout of " + name + " had reached " +
+                    printerText(earlier.back().printer) + " before its hand-over was cut off, so it is not"
+                    " printed again.");
+    return kEarlierReached;
+  }
+  if (unanswered) return kEarlierUnanswered;
+  if (unknown)
+    sayOnce(memory.saidHandOver, "unknown\n" + earlier.back().printer,
+            slotText(slotNumber) + printerText(earlier.back().printer) +
+                " keeps no record of finished jobs, so it cannot say whether a printout of " + name +
+                " whose hand-over was cut off has already reached it. It is printed again and may print twice.");
+  return kEarlierNotReached;
+}
+
+// Says once that hand-overs cannot be noted (the record, or the job of a
+// printer that forgets printed jobs), or that they can again.
+void sayRecording(WatcherMemory& memory, int slotNumber, int recordError) {
+  if (recordError == 0) {
+    if (memory.saidHandOver == "record") memory.saidHandOver.clear();
+    return;
+  }
+  bool full = recordError == kErrorDiskFull;
+  sayOnce(memory.saidHandOver, "record",
+          slotText(slotNumber) + "ferrin cannot note its hand-overs in the folder " + kHandOverFolder + ", since " +
+              (full ? "the disk is full" : "it cannot write there") + errorText(recordError) +
+              ", so a printout whose hand-over is cut off by a crash may print twice. " +
+              (full ? "Make room on the disk." : "Check that ferrin may write its folder."));
+}
+
+// The job a document got, noted in its record before the first page, for a
+// printer that forgets printed jobs (see printerFindsPrintedDocuments).
+struct JobNote {
+  HandOver* record;
+  int code;
+};
+
+void noteStartedJob(std::uint32_t job, void* context) {
+  JobNote* note = static_cast<JobNote*>(context);
+  note->code = noteHandOverJob(note->record, job);
+}
+
 // Hands the open file over with a record of the hand-over on disk (see
 // spool/handover.h). A file whose earlier hand-over was cut off is first
 // looked for at its printer: found there, it is done (kPrintDone without
@@ -215,23 +288,9 @@ PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMem
   std::vector<HandOver> earlier;
   if (stamped) earlier = handOversOf(stamp, content);
   if (!earlier.empty()) {
-    bool delivered = false, unanswered = false, unknown = false;
     const HandOver* pending = nullptr;
-    for (const HandOver& h : earlier) {
-      Delivery found = findDelivered(h.printer, h.identity, h.began);
-      delivered = delivered || found == kDelivered || found == kFinished;
-      if (found == kDelivered) pending = &h;
-      unanswered = unanswered || found == kNoAnswer;
-      unknown = unknown || found == kDeliveryUnknown;
-    }
-    if (delivered) {
-      writeOutputLine(slotText(slotNumber) + "a printout of " + name + " had reached " +
-                      printerText(earlier.back().printer) + " before its hand-over was cut off, so it is not"
-                      " printed again.");
-      if (pending == nullptr || !printerConfirmsDelivery(pending->printer)) {
-        *settle = earlier;
-        return kPrintDone;
-      }
+    EarlierOutcome outcome = lookUpEarlier(earlier, slotNumber, memory, name, &pending);
+    if (outcome == kEarlierReached && pending != nullptr && printerConfirmsDelivery(pending->printer)) {
       // Its job is still waiting at the printer, which may yet lose it: the
       // printout is kept until the job is finished, as if just handed over.
       for (const HandOver& h : earlier)
@@ -240,12 +299,11 @@ PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMem
       *handedNow = true;
       return kPrintDone;
     }
-    if (unanswered) return kPrintAsk;
-    if (unknown)
-      sayOnce(memory.saidHandOver, "unknown\n" + earlier.back().printer,
-              slotText(slotNumber) + printerText(earlier.back().printer) +
-                  " keeps no record of finished jobs, so it cannot say whether a printout of " + name +
-                  " whose hand-over was cut off has already reached it. It is printed again and may print twice.");
+    if (outcome == kEarlierReached) {
+      *settle = earlier;
+      return kPrintDone;
+    }
+    if (outcome == kEarlierUnanswered) return kPrintAsk;
   }
   HandOver now;
   now.identity = newHandOverIdentity();
@@ -254,26 +312,27 @@ PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMem
   now.content = content;
   now.began = static_cast<std::int64_t>(std::time(nullptr));
   if (kept.kept) now.journal = kept.copy;
+  // Where the printer cannot tell later that a document reached it, the
+  // record notes the document's job and its end (POSIX printers can tell,
+  // and pay for neither).
+  now.byJob = !printerFindsPrintedDocuments(now.printer);
   int recordError = stamped ? recordHandOver(now) : kErrorOther;
   bool recorded = recordError == 0;
-  if (!recorded) {
-    bool full = recordError == kErrorDiskFull;
-    sayOnce(memory.saidHandOver, "record",
-            slotText(slotNumber) + "ferrin cannot note its hand-overs in the folder " + kHandOverFolder + ", since " +
-                (full ? "the disk is full" : "it cannot write there") + errorText(recordError) +
-                ", so a printout whose hand-over is cut off by a crash may print twice. " +
-                (full ? "Make room on the disk." : "Check that ferrin may write its folder."));
-  } else if (memory.saidHandOver == "record") {
-    memory.saidHandOver.clear();
-  }
-  nameNextDocument(recorded ? now.identity : std::string());
+  if (!recorded) sayRecording(memory, slotNumber, recordError);
+  bool noteEnd = recorded && now.byJob;
+  JobNote jobNote = {&now, 0};
+  nameNextDocument(recorded ? now.identity : std::string(), noteEnd ? noteStartedJob : nullptr, &jobNote);
   PrintResult result = printOpenFile(slot, slotNumber, memory, code);
   nameNextDocument(std::string());
+  if (recorded) sayRecording(memory, slotNumber, jobNote.code);
   // The new record stands for the file from here on: the earlier ones are
   // settled (their documents never arrived).
   for (const HandOver& h : earlier) resolveHandOver(h);
   if (!recorded) return result;
   if (result == kPrintDone) {
+    // Before the printed copy is deleted: from here on a crash cannot
+    // print it again.
+    if (noteEnd) noteHandOverEnded(&now);
     settle->push_back(now);
     *handedNow = true;
   } else if (result != kPrintHandOver || !lastHandOverUncertain()) {
@@ -367,7 +426,7 @@ void confirmSent(int slotNumber, WatcherMemory& memory, unsigned long long now) 
       fsDeleteFile(path);
       continue;
     }
-    switch (findDelivered(h.printer, h.identity, h.began)) {
+    switch (deliveryOf(h)) {
       case kFinished:
       case kDeliveryUnknown:
         // Neither deletion is synced: should a power cut bring the printout

@@ -19,28 +19,6 @@ SPOOL="$RUN_DIR/WLSDFKJN.DRY"
 TAKEN=$(taken_copy "$SPOOL")
 REACHED='before its hand-over was cut off, so it is not printed again.'
 
-# Attaches the debugger to the running ferrin; it stops the program where the
-# gdb commands given lead it and kills it there. Waits until it is attached.
-kill_at() {
-  local pid
-  pid=$(ferrin_pid)
-  local args=(-q -batch -p "$pid" -ex "set pagination off" -ex "set confirm off")
-  local command
-  for command in "$@"; do args+=(-ex "$command"); done
-  args+=(-ex "kill")
-  rm -f "$WORK/gdb.log"
-  gdb "${args[@]}" > "$WORK/gdb.log" 2>&1 &
-  GDB_PID=$!
-  wait_until 30 "the debugger to attach" grep -q "^Breakpoint 1 at" "$WORK/gdb.log"
-}
-
-# Waits for the kill and checks that ferrin was killed, not ended.
-killed() {
-  wait_until 60 "ferrin to be killed at $1" test -s "$RUN_DIR/rc.txt"
-  wait "$GDB_PID" || true
-  [ "$(cat "$RUN_DIR/rc.txt")" = 137 ] || { cat "$WORK/gdb.log" >&2; fail "ferrin was not killed at $1"; }
-}
-
 restart() {
   start_ferrin posix
   wait_started

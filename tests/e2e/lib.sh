@@ -596,6 +596,51 @@ ferrin_pid() {
   echo "$pid"
 }
 
+# --- killed at an aimed moment ----------------------------------------------
+
+# Attaches a debugger to the running ferrin (started by start_ferrin); it
+# stops the program where the gdb commands given lead it ("break f" then
+# "continue", say) and kills it there with SIGKILL. Waits until it is
+# attached and its first breakpoint is set; killed waits for the kill. The
+# Windows program is debugged in the Wine process that runs it: Wine's own
+# signals pass unseen, and the symbols are those of the program's file, which
+# Wine maps at the addresses it was linked for.
+kill_at() {
+  need gdb
+  local pid command
+  pid=$(ferrin_pid)
+  local args=(-q -batch -p "$pid" -ex "set pagination off" -ex "set confirm off")
+  if [ "${FERRIN_PLATFORM:-}" = win32 ]; then
+    args+=(-ex "handle all nostop noprint pass" -ex "add-symbol-file $FERRIN_WIN32")
+  fi
+  for command in "$@"; do args+=(-ex "$command"); done
+  args+=(-ex "kill")
+  rm -f "$WORK/gdb.log"
+  gdb "${args[@]}" > "$WORK/gdb.log" 2>&1 &
+  GDB_PID=$!
+  wait_until 30 "the debugger to attach" grep -q "^Breakpoint 1 at" "$WORK/gdb.log"
+}
+
+# Waits for the kill that kill_at aimed at the moment named, and checks that
+# ferrin was killed, not ended.
+killed() {
+  wait_until 60 "ferrin to be killed at $1" test -s "$RUN_DIR/rc.txt"
+  wait "$GDB_PID" || true
+  [ "$(cat "$RUN_DIR/rc.txt")" = 137 ] || { cat "$WORK/gdb.log" >&2; fail "ferrin was not killed at $1"; }
+}
+
+# The hand-over records in $RUN_DIR/.handover, each as one line of its
+# keys (identity=... printer=... job=... ended=1).
+handover_records() {
+  local record
+  for record in "$RUN_DIR"/.handover/*; do
+    [ -f "$record" ] || continue
+    case $record in *.new) continue ;; esac
+    tr -d '\r' < "$record" | tr '\n' ' '
+    echo
+  done
+}
+
 # Peak resident memory of a process in KiB (VmHWM).
 peak_memory_kb() {
   awk '/^VmHWM:/ { print $2 }' "/proc/$1/status" 2>/dev/null || fail "cannot read /proc/$1/status"

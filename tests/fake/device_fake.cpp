@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 
 #include "device/device.h"
@@ -246,12 +247,15 @@ std::string takeIdentity() {
 }
 
 bool lastEndUncertain = false;
+// The last job number StartDoc or StartDocPrinter gave out.
+std::uint32_t lastJob = 0;
 }  // namespace
 
 void resetFakeDevice() {
   fakeDevice = FakeDevice();
   nextIdentity.clear();
   lastEndUncertain = false;
+  lastJob = 0;
   fakeDevice.printers = {"Receipt", "Report"};
   fakeDevice.dotsPerInch = 600;
   fakeDevice.pageWidth = 4960;
@@ -348,8 +352,9 @@ std::uint32_t deviceStartDocPrinter(PrinterHandle handle, const char* documentNa
       fakeDevice.rawJobs.push_back(FakeRawJob{p->name, documentName ? documentName : "", datatype ? datatype : "",
                                               "", 0, false, false});
       fakeDevice.rawJobs.back().identity = takeIdentity();
+      fakeDevice.rawJobs.back().job = job = ++lastJob;
+      fakeDevice.rawJobs.back().submitted = static_cast<long long>(std::time(nullptr));
       p->rawJob = static_cast<int>(fakeDevice.rawJobs.size());
-      job = static_cast<std::uint32_t>(p->rawJob);
     }
   }
   logCall(format("StartDocPrinter(%s,1,%s,null,%s)=%u", printerName(handle).c_str(), quoted(documentName).c_str(),
@@ -403,6 +408,7 @@ bool deviceEndPagePrinter(PrinterHandle handle) {
     ++job->pages;
   }
   logCall("EndPagePrinter(" + printerName(handle) + ")=" + yesNo(ok));
+  crashIfAsked("EndPagePrinter");
   return ok;
 }
 
@@ -495,10 +501,12 @@ int deviceStartDoc(DeviceContext dc, const char* documentName) {
       fakeDevice.documents.push_back(
           FakeDocument{c->printer, documentName ? documentName : "", 0, false, false, c->fileMode});
       fakeDevice.documents.back().identity = takeIdentity();
+      fakeDevice.documents.back().job = ++lastJob;
+      fakeDevice.documents.back().submitted = static_cast<long long>(std::time(nullptr));
       c->documentOpen = true;
       c->document = static_cast<int>(fakeDevice.documents.size());
       c->page = 0;
-      result = c->document;
+      result = static_cast<int>(lastJob);
     }
   }
   logCall("StartDoc(" + contextName(dc) + "," + quoted(documentName) + ")=" + std::to_string(result));
@@ -781,6 +789,7 @@ int deviceEndPage(DeviceContext dc) {
     }
   }
   logCall("EndPage(" + contextName(dc) + ")=" + std::to_string(result));
+  crashIfAsked("EndPage");
   return result;
 }
 
@@ -873,7 +882,7 @@ DeviceFinding deviceFindDocument(const char* printerName, const char* identity, 
   for (const std::string& lost : fakeDevice.lostIdentities)
     if (lost == wanted) finding = kDeviceDocumentNotFound;
   // Its jobs are finished at once and forgotten.
-  if (fakeDevice.noHistory) finding = kDeviceCannotSay;
+  if (fakeDevice.noHistory || fakeDevice.forgetsPrinted) finding = kDeviceCannotSay;
   if (fakeDevice.noAnswer) finding = kDeviceNoAnswer;
   logCall("FindDocument(" + quoted(printerName) + "," + quoted(identity) + ")=" + std::to_string(finding));
   return finding;
@@ -882,3 +891,71 @@ DeviceFinding deviceFindDocument(const char* printerName, const char* identity, 
 void deviceRemoveLeftovers() { logCall("RemoveLeftovers()"); }
 
 bool deviceConfirmsDelivery(const char*) { return fakeDevice.confirmsDelivery; }
+
+bool deviceFindsPrintedDocuments(const char*) { return !fakeDevice.forgetsPrinted; }
+
+namespace {
+
+// The spooler's view of a job begun on the printer: its name, when it was
+// submitted, whether its document is still being spooled; nullptr for a
+// job it does not have (never begun, deleted, or forgotten).
+struct SpooledJob {
+  std::string name;
+  long long submitted;
+  bool spooling;
+  bool* deleted;
+};
+
+bool findSpooledJob(const std::string& printer, std::uint32_t job, SpooledJob* found) {
+  if (fakeDevice.forgetsHanded) return false;
+  for (FakeDocument& d : fakeDevice.documents)
+    if (d.job == job && d.printer == printer && !d.abandoned) {
+      *found = SpooledJob{d.name, d.submitted, !d.ended, &d.abandoned};
+      return true;
+    }
+  for (FakeRawJob& j : fakeDevice.rawJobs)
+    if (j.job == job && j.printer == printer && !j.aborted) {
+      *found = SpooledJob{j.name, j.submitted, !j.ended, &j.aborted};
+      return true;
+    }
+  return false;
+}
+
+// The last error of a GetJob that finds no job: ERROR_INVALID_PARAMETER on
+// Windows, none under Wine.
+std::uint32_t noSuchJobError() { return fakeDevice.forgetsHanded ? 0 : kDeviceErrorInvalidParameter; }
+
+}  // namespace
+
+bool deviceGetJob(PrinterHandle handle, std::uint32_t job, DeviceJobInfo* info) {
+  Printer* p = findPrinter(handle, "GetJob");
+  if (!fakeDevice.forgetsPrinted) misuse("GetJob asked of a printer that finds printed documents");
+  SpooledJob found;
+  bool ok = p != nullptr && !shouldFail("GetJob");
+  if (ok && !findSpooledJob(p->name, job, &found)) {
+    ok = false;
+    lastErrorCode = noSuchJobError();
+  }
+  if (ok) {
+    std::memset(info->document, 0, sizeof info->document);
+    std::strncpy(info->document, found.name.c_str(), sizeof info->document - 1);
+    info->status = found.spooling ? kDeviceJobStatusSpooling : 0;
+    info->submitted = found.submitted;
+  }
+  logCall(format("GetJob(%s,%u)=%s", printerName(handle).c_str(), job, yesNo(ok).c_str()) +
+          (ok ? format(" status=0x%X", info->status) : format(" error=%u", lastErrorCode)));
+  return ok;
+}
+
+bool deviceSetJob(PrinterHandle handle, std::uint32_t job, std::uint32_t command) {
+  Printer* p = findPrinter(handle, "SetJob");
+  SpooledJob found;
+  bool ok = p != nullptr && !shouldFail("SetJob");
+  if (ok && (command != kDeviceJobControlDelete || !findSpooledJob(p->name, job, &found))) {
+    ok = false;
+    lastErrorCode = kDeviceErrorInvalidParameter;
+  }
+  if (ok) *found.deleted = true;
+  logCall(format("SetJob(%s,%u,%u)=%s", printerName(handle).c_str(), job, command, yesNo(ok).c_str()));
+  return ok;
+}

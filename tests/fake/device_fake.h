@@ -56,6 +56,8 @@ struct FakeDocument {
   unsigned fileMode; // set by SetDocumentFileMode before StartDoc: 0777 when not
   std::string identity = std::string();  // set by SetNextDocumentIdentity before StartDoc
   bool reached = false;  // the printer has it: ended, or failed with the hand-over left open
+  std::uint32_t job = 0;        // the job number StartDoc returned
+  long long submitted = 0;      // when it started, seconds since 1970
 };
 
 // One raw job begun by StartDocPrinter.
@@ -69,6 +71,8 @@ struct FakeRawJob {
   bool aborted;      // AbortPrinter succeeded: the job was deleted
   std::string identity = std::string();
   bool reached = false;
+  std::uint32_t job = 0;        // the job number StartDocPrinter returned
+  long long submitted = 0;
 };
 
 // Thrown by the operation named in FakeDevice::crashAt, after it has done
@@ -95,7 +99,18 @@ struct FakeDevice {
   bool confirmsDelivery = false;      // printouts are kept until FindDocument says they are finished
   bool jobsPending = false;           // FindDocument finds reached documents not finished yet
   std::vector<std::string> lostIdentities;  // reached, but the printer lost them: FindDocument finds nothing
-  std::string crashAt;                // StartDoc, EndDoc, StartDocPrinter or EndDocPrinter: throw FakeCrash once
+  // A Windows spooler: it forgets a job once printed, so FindsPrintedDocuments
+  // says no (and FindDocument cannot say); GetJob finds the jobs begun
+  // since the reset by their numbers (StartDoc's and StartDocPrinter's, one
+  // count for both), as they stand: one whose document never ended (cut off
+  // by a crash) as JOB_STATUS_SPOOLING; SetJob deletes it.
+  bool forgetsPrinted = false;
+  // With forgetsPrinted: the spooler is Wine's, which has a job only until
+  // it hands it on, and only in the process that spooled it: GetJob never
+  // finds one (and leaves the last error at 0, as Wine's does).
+  bool forgetsHanded = false;
+  std::string crashAt;                // StartDoc, EndPage, EndDoc, StartDocPrinter, EndPagePrinter or
+                                      // EndDocPrinter: throw FakeCrash once
 
   // What happened.
   std::vector<std::string> calls;     // one line per call
@@ -118,7 +133,7 @@ void resetFakeDevice();
 // with persist, that call and every later one do. Names are those of the log:
 // OpenPrinter, DocumentProperties, ClosePrinter, CreateDC, SetDocumentFileMode, SetOrientation, StartDoc,
 // StartDocPrinter, StartPagePrinter, WritePrinter, EndPagePrinter,
-// EndDocPrinter, AbortPrinter, GetDeviceCaps, CreateFontIndirect, SelectObject, GetTextMetrics, ResetDC,
+// EndDocPrinter, AbortPrinter, GetJob, SetJob, GetDeviceCaps, CreateFontIndirect, SelectObject, GetTextMetrics, ResetDC,
 // SetTextColor, SetBkColor, SetBkMode, StartPage, SetTextAlign, MoveToEx,
 // TextOut, TextOutW, ExtTextOutW, StretchDIBits, GetCurrentPositionEx, EndPage, EndDoc, AbortDoc,
 // DeleteDC, DeleteObject.

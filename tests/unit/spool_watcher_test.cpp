@@ -22,6 +22,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -548,87 +549,126 @@ std::vector<std::string> reachedTexts() {
 }
 
 // A crash (the run ends at that call) at each step of a hand-over, for a
-// laid-out and a raw printout, fresh and from the waiting queue; then a new
-// start with nothing remembered but the files.
+// laid-out and a raw printout, fresh and from the waiting queue, on three
+// printers: one that can be asked later (a CUPS queue); a Windows printer,
+// whose spooler keeps a job until it is printed; and a Windows printer under
+// Wine, whose spooler forgets a job once it handed it on. Then a new start
+// with nothing remembered but the files. A Windows spooler cannot be asked
+// at first after the restart: the printout waits, said once, and is looked
+// up again.
 #ifndef _WIN32
 TEST_F(WatcherCycleTest, CrashAtEveryStepOfAHandOverEndsInExactlyOnePrintoutAfterTheRestart) {
+  enum PrinterKind { kAskedLater, kWindows, kWine };
+  enum FileCall { kNoFileCall, kUnlink, kRename };
   struct Step {
     const char* where;
     std::string deviceCall;  // the device call that ends the run, or
-    int fileCall;            // 1: the Nth unlink, 2: the Nth rename of a record
+    FileCall fileCall;       // the Nth unlink, or the Nth rename of a record
     int nth;
+    bool windowsOnly;  // only a Windows hand-over has the step
+    bool reached;      // the printout had reached the printer: said, not printed again
+    bool jobAsked;     // on Windows the record has a job to ask the spooler about
   };
   const Step steps[] = {
-      {"writing the hand-over record", "", 2, 1},
-      {"starting the document", "StartDoc", 0, 0},
-      {"after the printer took it, before its answer", "EndDoc", 0, 0},
-      {"deleting the printed copy", "", 1, 1},
-      {"removing the record after the copy is deleted", "", 1, 2},
+      {"writing the hand-over record", "", kRename, 1, false, false, false},
+      {"starting the document", "StartDoc", kNoFileCall, 0, false, false, false},
+      {"noting the job", "", kRename, 2, true, false, false},
+      {"drawing, before the document ends", "EndPage", kNoFileCall, 0, false, false, true},
+      {"after the printer took it, before its answer or the note of its end", "EndDoc", kNoFileCall, 0, false, true,
+       true},
+      {"noting the end of the document", "", kRename, 3, true, true, true},
+      {"deleting the printed copy", "", kUnlink, 1, false, true, false},
+      {"removing the record after the copy is deleted", "", kUnlink, 2, false, false, false},
   };
-  for (bool raw : {false, true}) {
-    for (bool queued : {false, true}) {
-      for (const Step& step : steps) {
-        std::string what = std::string(step.where) + (raw ? ", raw" : ", laid out") +
-                           (queued ? ", from the waiting queue" : ", fresh");
-        SCOPED_TRACE(what);
-        TempWorkDir run;
-        resetFakeDevice();
-        memory = WatcherMemory();
-        SlotOptions options = SlotOptions();
-        if (raw) options.mode = kModeRaw;
-        const std::string text = "Total 12.50\r\n";
-        writeFile(kSpool, text);
-        if (queued) {
-          setSlot("Nobody", "Courier New", 10, options);
-          cycle();
-          ASSERT_TRUE(exists(waitingFile(1)));
+  const char* const kinds[] = {"a printer asked later", "Windows", "Wine"};
+  for (PrinterKind kind : {kAskedLater, kWindows, kWine}) {
+    for (bool raw : {false, true}) {
+      for (bool queued : {false, true}) {
+        for (const Step& step : steps) {
+          if (step.windowsOnly && kind == kAskedLater) continue;
+          // Wine's spooler has forgotten the job once the document ended:
+          // a crash before its end is noted is the window that remains
+          // (the Windows README says how long it is).
+          if (kind == kWine && step.reached && step.jobAsked) continue;
+          std::string what = std::string(step.where) + (raw ? ", raw" : ", laid out") +
+                             (queued ? ", from the waiting queue" : ", fresh") + ", " + kinds[kind];
+          SCOPED_TRACE(what);
+          TempWorkDir run;
+          resetFakeDevice();
+          fakeDevice.forgetsPrinted = kind != kAskedLater;
+          fakeDevice.forgetsHanded = kind == kWine;
           memory = WatcherMemory();
-        }
-        setSlot("Receipt", "Courier New", 10, options);
+          SlotOptions options = SlotOptions();
+          if (raw) options.mode = kModeRaw;
+          const std::string text = "Total 12.50\r\n";
+          writeFile(kSpool, text);
+          if (queued) {
+            setSlot("Nobody", "Courier New", 10, options);
+            cycle();
+            ASSERT_TRUE(exists(waitingFile(1)));
+            memory = WatcherMemory();
+          }
+          setSlot("Receipt", "Courier New", 10, options);
 
-        // The run that crashes.
-        std::string device = step.deviceCall;
-        if (raw && !device.empty()) device += "Printer";
-        fakeDevice.crashAt = device;
-        crashCountdown = step.nth;
-        if (step.fileCall == 1) posixFileCalls.unlink = crashingUnlink;
-        if (step.fileCall == 2) posixFileCalls.rename = crashingRename;
-        bool crashed = false;
-        try {
-          // What the cut-off run held when it ended (the open file's object,
-          // the fonts of its printer state) a real process would give back
-          // as it ends; it is not counted as leaked.
-          LeaksOfACrashedRun ignored;
-          for (int i = 0; i < 3; ++i) cycle();
-        } catch (const FakeCrash&) {
-          crashed = true;
-        }
-        ASSERT_TRUE(crashed);
-        // The process is gone: its open files (and their locks), its printer
-        // state, its memory.
-        restoreFileCalls();
-        closeDescriptorsUnder(std::filesystem::canonical(run.path));
-        closeSpoolFile();
-        endWork();
-        printerState = PrinterState();
-        memory = WatcherMemory();
+          // The run that crashes.
+          std::string device = step.deviceCall;
+          if (raw && !device.empty()) device += "Printer";
+          fakeDevice.crashAt = device;
+          crashCountdown = step.nth;
+          if (step.fileCall == kUnlink) posixFileCalls.unlink = crashingUnlink;
+          if (step.fileCall == kRename) posixFileCalls.rename = crashingRename;
+          bool crashed = false;
+          try {
+            // What the cut-off run held when it ended (the open file's object,
+            // the fonts of its printer state) a real process would give back
+            // as it ends; it is not counted as leaked.
+            LeaksOfACrashedRun ignored;
+            for (int i = 0; i < 3; ++i) cycle();
+          } catch (const FakeCrash&) {
+            crashed = true;
+          }
+          ASSERT_TRUE(crashed);
+          // The process is gone: its open files (and their locks), its printer
+          // state, its memory.
+          restoreFileCalls();
+          closeDescriptorsUnder(std::filesystem::canonical(run.path));
+          closeSpoolFile();
+          endWork();
+          printerState = PrinterState();
+          memory = WatcherMemory();
 
-        // The next start.
-        std::string out;
-        sweepHandOvers({kSpool});  // as cleanUpAtStart does, without reading ferrin.ini
-        setSlot("Receipt", "Courier New", 10, options);
-        for (int i = 0; i < 4; ++i) cycle(&out);
-        std::vector<std::string> printed = reachedTexts();
-        ASSERT_EQ(printed.size(), 1u) << out << fakeCallLog();
-        EXPECT_EQ(printed[0], raw ? text : "Total 12.50|");
-        EXPECT_FALSE(exists(kSpool) || exists(".WLSDFKJN.DRY.printing") || exists(waitingFile(1)) ||
-                     exists("waiting/.WLSDFKJN.DRY.000001.printing"));
-        EXPECT_TRUE(std::filesystem::is_empty(kHandOverFolder)) << "every record settled";
-        bool reachedBefore = step.deviceCall == "EndDoc" || (step.fileCall == 1 && step.nth == 1);
-        EXPECT_EQ(countOf(out, "had reached the printer \"Receipt\" before its hand-over was cut off, so it is not"
-                               " printed again."),
-                  reachedBefore ? 1 : 0)
-            << out;
+          // The next start.
+          std::string out;
+          sweepHandOvers({kSpool});  // as cleanUpAtStart does, without reading ferrin.ini
+          setSlot("Receipt", "Courier New", 10, options);
+          if (kind != kAskedLater) failDeviceCall("GetJob", 1);
+          for (int i = 0; i < 4; ++i) {
+            cycle(&out);
+            now += kHandOverRetryMilliseconds;
+          }
+          std::vector<std::string> printed = reachedTexts();
+          ASSERT_EQ(printed.size(), 1u) << out << fakeCallLog();
+          EXPECT_EQ(printed[0], raw ? text : "Total 12.50|");
+          EXPECT_FALSE(exists(kSpool) || exists(".WLSDFKJN.DRY.printing") || exists(waitingFile(1)) ||
+                       exists("waiting/.WLSDFKJN.DRY.000001.printing"));
+          EXPECT_TRUE(std::filesystem::is_empty(kHandOverFolder)) << "every record settled";
+          EXPECT_EQ(countOf(out, "had reached the printer \"Receipt\" before its hand-over was cut off, so it is not"
+                                 " printed again."),
+                    step.reached ? 1 : 0)
+              << out;
+          bool asked = kind != kAskedLater && step.jobAsked;
+          EXPECT_EQ(countOf(out, "the printer \"Receipt\" cannot be asked whether a printout of WLSDFKJN.DRY whose"
+                                 " hand-over was cut off has already reached it"),
+                    asked ? 1 : 0)
+              << out;
+          // A job cut off before its document ended is deleted from the
+          // spooler that still has it, so that no part of it prints.
+          EXPECT_EQ(fakeCallsOf("SetJob").size(), kind == kWindows && asked && !step.reached ? 1u : 0u)
+              << fakeCallLog();
+          // A Windows printer is asked for the job, never for the identity.
+          if (kind != kAskedLater) EXPECT_TRUE(fakeCallsOf("FindDocument").empty()) << fakeCallLog();
+          for (const std::string& wrong : fakeDevice.misuse) EXPECT_EQ(wrong.find(" asked of "), std::string::npos);
+        }
       }
     }
   }
@@ -674,6 +714,45 @@ TEST_F(WatcherCycleTest, HandOverLeftOpenIsLookedUpBeforeItIsSentAgain) {
                          " twice."),
             1)
       << out;
+  EXPECT_TRUE(std::filesystem::is_empty(kHandOverFolder));
+
+  // A Windows printer, and records an earlier run left for the spool file.
+  fakeDevice.noHistory = false;
+  fakeDevice.forgetsPrinted = true;
+  memory = WatcherMemory();
+  const auto leftRecord = [](const std::string& text) {
+    writeFile(kSpool, text);
+    HandOver left;
+    left.identity = newHandOverIdentity();
+    left.printer = "Receipt";
+    left.file = fileStamp(kSpool);
+    left.content = contentDigest(text);
+    left.began = static_cast<std::int64_t>(std::time(nullptr)) - 60;
+    return left;
+  };
+  // One that notes no job (written before records noted jobs): the printer
+  // cannot say, as before.
+  ASSERT_EQ(recordHandOver(leftRecord("D\r\n")), 0);
+  cycle(&out);
+  EXPECT_EQ(reachedTexts().back(), "D|");
+  EXPECT_EQ(reachedTexts().size(), 6u);
+  EXPECT_EQ(countOf(out, "keeps no record of finished jobs, so it cannot say whether a printout of WLSDFKJN.DRY"),
+            2)
+      << out;
+  EXPECT_TRUE(fakeCallsOf("GetJob").empty()) << "no job to ask for";
+  // One whose job is gone (printed and forgotten) and whose number the
+  // spooler gave out again, to a job of this run: that job is not taken for
+  // the record's, and the printout prints once more rather than never.
+  const int reachedSaid = countOf(out, "before its hand-over was cut off, so it is not printed again.");
+  writeFile(kSpool, "E\r\n");
+  cycle(&out);
+  HandOver reused = leftRecord("F\r\n");
+  reused.byJob = true;
+  reused.job = fakeDevice.documents.back().job;
+  ASSERT_EQ(recordHandOver(reused), 0);
+  cycle(&out);
+  EXPECT_EQ(reachedTexts().back(), "F|");
+  EXPECT_EQ(countOf(out, "before its hand-over was cut off, so it is not printed again."), reachedSaid) << out;
   EXPECT_TRUE(std::filesystem::is_empty(kHandOverFolder));
 }
 
