@@ -62,6 +62,21 @@ enum PrintResult {
   kPrintAsk        // the printer cannot be asked whether an earlier hand-over reached it
 };
 
+// What a step of a printout came to, with the platform's own code where it
+// failed: each step returns its own, never one an earlier call left behind.
+struct StepResult {
+  PrintResult result;
+  int code;
+};
+
+// What handing a printout over came to, and the hand-over records to settle
+// once its file is gone (on kPrintDone).
+struct HandOff {
+  StepResult step = {kPrintDone, 0};
+  std::vector<HandOver> settle;
+  bool handedNow = false;  // handed over by this run, not found from an earlier one
+};
+
 // Bar codes and 2D codes a receipt printer would not print, said once for
 // the printout: the rest of it printed.
 void sayCodesLeftOut(const PrintedCodes& codes, int slotNumber) {
@@ -78,42 +93,42 @@ void sayCodesLeftOut(const PrintedCodes& codes, int slotNumber) {
 // With mode=raw: the file's bytes go to the printer unchanged, its text is
 // echoed. kPrintLayOut when the printer takes no raw data ("Save as PDF") or
 // the file is too large to send whole: it is then laid out as pages.
-PrintResult sendRaw(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory, int* code) {
+StepResult sendRaw(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory) {
   std::string bytes;
+  clearError();
   if (!readRawPrintout(&bytes)) {
-    *code = lastError();
-    if (*code != 0) return kPrintRead;
+    int code = lastError();
+    if (code != 0) return StepResult{kPrintRead, code};
     sayOnce(memory.saidRaw, "size",
             slotText(slotNumber) + "a printout is too large to send raw, so it is laid out as pages.");
-    return kPrintLayOut;
+    return StepResult{kPrintLayOut, 0};
   }
   clearError();
   printRawDocument(slot.printername, bytes);
-  *code = lastError();
-  if (*code == kPrinterRawRefused) {
+  int code = lastError();
+  if (code == kPrinterRawRefused) {
     sayOnce(memory.saidRaw, slot.printername,
             slotText(slotNumber) + printerText(slot.printername) +
                 " takes no raw data, so printouts are laid out as pages instead. Choose a printer that takes raw data,"
                 " or remove mode=raw from ferrin.ini.");
-    return kPrintLayOut;
+    return StepResult{kPrintLayOut, 0};
   }
-  if (*code == kPrinterOpenError) return kPrintAttach;
-  if (*code != 0) return kPrintHandOver;
+  if (code == kPrinterOpenError) return StepResult{kPrintAttach, code};
+  if (code != 0) return StepResult{kPrintHandOver, code};
   echoRawPrintout(bytes);
-  return kPrintDone;
+  return StepResult{kPrintDone, 0};
 }
 
 // Prints the open file on the slot's printer as one job. A read failure
 // abandons the document, so that nothing of a printout goes out twice.
-PrintResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory, int* code) {
-  *code = 0;
+StepResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory) {
   std::string printer = slot.printername;
-  if (printer.empty()) return kPrintNoPrinter;
+  if (printer.empty()) return StepResult{kPrintNoPrinter, 0};
   // One print job at a time in the whole process: the printer state is shared.
   LockGuard printing(PrinterLock);
   if (slot.options.mode == kModeRaw) {
-    PrintResult raw = sendRaw(slot, slotNumber, memory, code);
-    if (raw != kPrintLayOut) return raw;
+    StepResult raw = sendRaw(slot, slotNumber, memory);
+    if (raw.result != kPrintLayOut) return raw;
   }
   JobOptions options;
   options.codePage = slotCodePage(slot);
@@ -121,10 +136,7 @@ PrintResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory
   if (slot.options.controls == kControlsEscPos) options.receiptPaperMm = slot.options.paperwidth;
   clearError();
   attachPrinter(printer, options);
-  if (lastError() != 0) {
-    *code = lastError();
-    return kPrintAttach;
-  }
+  if (lastError() != 0) return StepResult{kPrintAttach, lastError()};
   setSpoolReading(slotReading(slot));
   PrintLayout layout = slotLayout(slot);
   selectFont(layout.fontname, layout.fontsize);
@@ -133,13 +145,12 @@ PrintResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory
   sayCodesLeftOut(codes, slotNumber);
   if (readError != 0) {
     abandonDocument();
-    *code = readError;
-    return kPrintRead;
+    return StepResult{kPrintRead, readError};
   }
   clearError();
   detachPrinter();
-  *code = lastError();
-  return *code == 0 ? kPrintDone : kPrintHandOver;
+  int code = lastError();
+  return StepResult{code == 0 ? kPrintDone : kPrintHandOver, code};
 }
 
 // What happened, for the console: the cause of an outage, and what to do.
@@ -268,43 +279,34 @@ void noteStartedJob(std::uint32_t job, void* context) {
   note->code = noteHandOverJob(note->record, job);
 }
 
-// Hands the open file over with a record of the hand-over on disk (see
-// spool/handover.h). A file whose earlier hand-over was cut off is first
-// looked for at its printer: found there, it is done (kPrintDone without
-// printing). On kPrintDone, *settle receives the records to remove once the
-// file is deleted; otherwise the records stay only when the hand-over was
-// left open.
-PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory, const std::string& name,
-                             const JournalEntry& kept, int* code, std::vector<HandOver>* settle, bool* handedNow) {
-  settle->clear();
-  *handedNow = false;
-  *code = 0;
-  if (slot.printername[0] == '\0') return kPrintNoPrinter;
-  clearError();
-  FileStamp stamp = spoolFileStamp();
-  bool stamped = lastError() == 0;
-  clearError();
-  std::uint64_t content = contentDigest(peekSpoolFile(kDigestBytes));
-  std::vector<HandOver> earlier;
-  if (stamped) earlier = handOversOf(stamp, content);
-  if (!earlier.empty()) {
-    const HandOver* pending = nullptr;
-    EarlierOutcome outcome = lookUpEarlier(earlier, slotNumber, memory, name, &pending);
-    if (outcome == kEarlierReached && pending != nullptr && printerConfirmsDelivery(pending->printer)) {
-      // Its job is still waiting at the printer, which may yet lose it: the
-      // printout is kept until the job is finished, as if just handed over.
-      for (const HandOver& h : earlier)
-        if (h.identity != pending->identity) resolveHandOver(h);
-      settle->push_back(*pending);
-      *handedNow = true;
-      return kPrintDone;
-    }
-    if (outcome == kEarlierReached) {
-      *settle = earlier;
-      return kPrintDone;
-    }
-    if (outcome == kEarlierUnanswered) return kPrintAsk;
+// Settles the open file by its earlier hand-overs, cut off before their
+// outcome was known: true when that decides it (it reached its printer, or
+// its printer cannot be asked now), with *off saying how.
+bool settleByEarlier(const std::vector<HandOver>& earlier, int slotNumber, WatcherMemory& memory,
+                     const std::string& name, HandOff* off) {
+  const HandOver* pending = nullptr;
+  EarlierOutcome outcome = lookUpEarlier(earlier, slotNumber, memory, name, &pending);
+  if (outcome == kEarlierUnanswered) {
+    off->step = StepResult{kPrintAsk, 0};
+    return true;
   }
+  if (outcome != kEarlierReached) return false;
+  if (pending == nullptr || !printerConfirmsDelivery(pending->printer)) {
+    off->settle = earlier;
+    return true;
+  }
+  // Its job is still waiting at the printer, which may yet lose it: the
+  // printout is kept until the job is finished, as if just handed over.
+  for (const HandOver& h : earlier)
+    if (h.identity != pending->identity) resolveHandOver(h);
+  off->settle.push_back(*pending);
+  off->handedNow = true;
+  return true;
+}
+
+// The record of a new hand-over of the open file.
+HandOver newHandOver(const PrinterSlot& slot, const FileStamp& stamp, std::uint64_t content,
+                     const JournalEntry& kept) {
   HandOver now;
   now.identity = newHandOverIdentity();
   now.printer = slot.printername;
@@ -316,31 +318,61 @@ PrintResult handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMem
   // record notes the document's job and its end (POSIX printers can tell,
   // and pay for neither).
   now.byJob = !printerFindsPrintedDocuments(now.printer);
-  int recordError = stamped ? recordHandOver(now) : kErrorOther;
-  bool recorded = recordError == 0;
-  if (!recorded) sayRecording(memory, slotNumber, recordError);
+  return now;
+}
+
+// Hands the open file to the printer under the record `now` (not on disk
+// when `recorded` is false) and settles the records by the outcome: the new
+// one stands for the file from here on, and the earlier ones are settled
+// (their documents never arrived).
+HandOff handOverRecorded(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory, HandOver& now,
+                         bool recorded, const std::vector<HandOver>& earlier) {
+  HandOff off;
   bool noteEnd = recorded && now.byJob;
   JobNote jobNote = {&now, 0};
   nameNextDocument(recorded ? now.identity : std::string(), noteEnd ? noteStartedJob : nullptr, &jobNote);
-  PrintResult result = printOpenFile(slot, slotNumber, memory, code);
+  off.step = printOpenFile(slot, slotNumber, memory);
   nameNextDocument(std::string());
   if (recorded) sayRecording(memory, slotNumber, jobNote.code);
-  // The new record stands for the file from here on: the earlier ones are
-  // settled (their documents never arrived).
   for (const HandOver& h : earlier) resolveHandOver(h);
-  if (!recorded) return result;
-  if (result == kPrintDone) {
+  if (!recorded) return off;
+  if (off.step.result == kPrintDone) {
     // Before the printed copy is deleted: from here on a crash cannot
     // print it again.
     if (noteEnd) noteHandOverEnded(&now);
-    settle->push_back(now);
-    *handedNow = true;
-  } else if (result != kPrintHandOver || !lastHandOverUncertain()) {
+    off.settle.push_back(now);
+    off.handedNow = true;
+  } else if (off.step.result != kPrintHandOver || !lastHandOverUncertain()) {
     // Nothing of it reached the printer: the record goes. A hand-over left
     // open keeps it, for the next attempt to ask about.
     resolveHandOver(now);
   }
-  return result;
+  return off;
+}
+
+// Hands the open file over with a record of the hand-over on disk (see
+// spool/handover.h). A file whose earlier hand-over was cut off is first
+// looked for at its printer: found there, it is done (kPrintDone without
+// printing).
+HandOff handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory, const std::string& name,
+                         const JournalEntry& kept) {
+  HandOff off;
+  if (slot.printername[0] == '\0') {
+    off.step = StepResult{kPrintNoPrinter, 0};
+    return off;
+  }
+  clearError();
+  FileStamp stamp = spoolFileStamp();
+  bool stamped = lastError() == 0;
+  clearError();
+  std::uint64_t content = contentDigest(peekSpoolFile(kDigestBytes));
+  std::vector<HandOver> earlier;
+  if (stamped) earlier = handOversOf(stamp, content);
+  if (!earlier.empty() && settleByEarlier(earlier, slotNumber, memory, name, &off)) return off;
+  HandOver now = newHandOver(slot, stamp, content, kept);
+  int recordError = stamped ? recordHandOver(now) : kErrorOther;
+  if (recordError != 0) sayRecording(memory, slotNumber, recordError);
+  return handOverRecorded(slot, slotNumber, memory, now, recordError == 0, earlier);
 }
 
 // Deletes the open file after it was printed (or found empty). A file that
@@ -400,10 +432,66 @@ bool keepUntilConfirmed(WatcherMemory& memory, const PrinterSlot& slot, const st
   return true;
 }
 
-// Asks the printer about the printouts kept in "sent": one it finished (or
-// cannot tell about, as it keeps no finished jobs) is deleted with its record;
-// one it lost goes back into the waiting queue to be printed once more; the
-// others stay.
+// A printout kept in "sent" whose job its printer lost goes back into the
+// waiting queue, with its journal copy, to be printed once more.
+void requeueLost(int slotNumber, WatcherMemory& memory, const PrinterSlot& slot, const std::string& path,
+                 const HandOver& h) {
+  clearError();
+  openSpoolFile(path);
+  if (lastError() == 0) queueSpoolFile(slot.filename);
+  if (lastError() != 0) {
+    closeSpoolFile();
+    clearError();
+    return;
+  }
+  if (!h.journal.empty()) keepCopyForRequeued(slotNumber, h.journal);
+  // The move into the queue is made durable before the record goes: a
+  // printout left in "sent" without its record counts as handed over, so
+  // losing the move would lose the printout.
+  fsSyncFolder(kWaitingFolder);
+  resolveHandOver(h);
+  memory.queueMayHold = true;
+  writeOutputLine(slotText(slotNumber) + printerText(h.printer) + " lost a printout of " + slot.filename +
+                  " that it had taken, so it is printed once more.");
+}
+
+enum ConfirmStep {
+  kConfirmNext,        // settled, or left as it is: ask about the next one
+  kConfirmHeld,        // its job still waits at the printer: those after it wait too
+  kConfirmUnanswered   // its printer cannot be asked now
+};
+
+// Asks the printer about one printout kept in "sent": one it finished (or
+// cannot tell about, as it keeps no finished jobs) is deleted with its
+// record; one it lost goes back into the waiting queue.
+ConfirmStep confirmKept(int slotNumber, WatcherMemory& memory, const PrinterSlot& slot, const std::string& path,
+                        const std::string& identity, std::string* printer) {
+  HandOver h;
+  if (!readHandOver(identity, &h)) {
+    // Handed over, with nothing left to ask by.
+    fsDeleteFile(path);
+    return kConfirmNext;
+  }
+  switch (deliveryOf(h)) {
+    case kFinished:
+    case kDeliveryUnknown:
+      // Neither deletion is synced: should a power cut bring the printout
+      // back, it is asked about again (with its record) or, without one,
+      // deleted as handed over; it is never printed again.
+      fsDeleteFile(path);
+      resolveHandOver(h);
+      return kConfirmNext;
+    case kNotDelivered: requeueLost(slotNumber, memory, slot, path, h); return kConfirmNext;
+    case kNoAnswer: *printer = h.printer; return kConfirmUnanswered;
+    case kDelivered: return kConfirmHeld;
+  }
+  return kConfirmNext;
+}
+
+// Asks the printer about the printouts kept in "sent", oldest first
+// (identities begin with the time). A job still waiting holds up those sent
+// after it on the same queue: they are asked about once it is done, so that
+// a printer that is off costs one request per look.
 void confirmSent(int slotNumber, WatcherMemory& memory, unsigned long long now) {
   if (memory.sentLookedAt && now < memory.nextSentLook) return;
   memory.sentLookedAt = true;
@@ -411,64 +499,18 @@ void confirmSent(int slotNumber, WatcherMemory& memory, unsigned long long now) 
   PrinterSlot slot = slotSnapshot(slotNumber);
   std::vector<std::pair<std::string, std::string>> sent = sentPrintouts(slot.filename);
   memory.sentMayHold = !sent.empty();
-  std::size_t unanswered = 0;
   std::string unansweredPrinter;
-  // Oldest first (identities begin with the time). A job still waiting holds
-  // up those sent after it on the same queue: they are asked about once it
-  // is done, so that a printer that is off costs one request per look.
-  bool waitingJob = false;
-  for (const auto& item : sent) {
-    if (waitingJob || unanswered > 0) break;
-    const std::string& path = item.first;
-    HandOver h;
-    if (!readHandOver(item.second, &h)) {
-      // Handed over, with nothing left to ask by.
-      fsDeleteFile(path);
-      continue;
-    }
-    switch (deliveryOf(h)) {
-      case kFinished:
-      case kDeliveryUnknown:
-        // Neither deletion is synced: should a power cut bring the printout
-        // back, it is asked about again (with its record) or, without one,
-        // deleted as handed over; it is never printed again.
-        fsDeleteFile(path);
-        resolveHandOver(h);
-        break;
-      case kNotDelivered:
-        clearError();
-        openSpoolFile(path);
-        if (lastError() == 0) queueSpoolFile(slot.filename);
-        if (lastError() == 0) {
-          if (!h.journal.empty()) keepCopyForRequeued(slotNumber, h.journal);
-          // The move into the queue is made durable before the record goes:
-          // a printout left in "sent" without its record counts as handed
-          // over, so losing the move would lose the printout.
-          fsSyncFolder(kWaitingFolder);
-          resolveHandOver(h);
-          memory.queueMayHold = true;
-          writeOutputLine(slotText(slotNumber) + printerText(h.printer) + " lost a printout of " + slot.filename +
-                          " that it had taken, so it is printed once more.");
-        } else {
-          closeSpoolFile();
-        }
-        clearError();
-        break;
-      case kNoAnswer:
-        ++unanswered;
-        unansweredPrinter = h.printer;
-        break;
-      case kDelivered: waitingJob = true; break;
-    }
-  }
-  if (unanswered == 0) {
+  ConfirmStep step = kConfirmNext;
+  for (std::size_t i = 0; i < sent.size() && step == kConfirmNext; ++i)
+    step = confirmKept(slotNumber, memory, slot, sent[i].first, sent[i].second, &unansweredPrinter);
+  if (step != kConfirmUnanswered) {
     memory.saidConfirm.clear();
-  } else {
-    sayOnce(memory.saidConfirm, "ask\n" + unansweredPrinter,
-            slotText(slotNumber) + printerText(unansweredPrinter) + " cannot be asked whether the printouts handed"
-                " to it have been printed, so they are kept in the folder " + kSentFolder +
-                " until it says so. Check that the print spooler is running.");
+    return;
   }
+  sayOnce(memory.saidConfirm, "ask\n" + unansweredPrinter,
+          slotText(slotNumber) + printerText(unansweredPrinter) + " cannot be asked whether the printouts handed"
+              " to it have been printed, so they are kept in the folder " + kSentFolder +
+              " until it says so. Check that the print spooler is running.");
 }
 
 bool keptUndeletable(const WatcherMemory& memory, const std::string& name) {
@@ -476,6 +518,21 @@ bool keptUndeletable(const WatcherMemory& memory, const std::string& name) {
   clearError();
   FileStamp stamp = fileStamp(name);
   return lastError() == 0 && stamp == memory.undeletableStamp;
+}
+
+// A printout handed over (or found at its printer from an earlier run) is
+// written down in the journal, then kept in "sent" until its printer
+// confirms it, or deleted with its records.
+void settlePrinted(WatcherMemory& memory, const PrinterSlot& slot, int slotNumber, const std::string& path,
+                   JournalEntry& kept, JournalOutcome outcome, const HandOff& off) {
+  recordInJournal(kept, outcome, lastDocumentPages());
+  if (keepUntilConfirmed(memory, slot, off.settle, off.handedNow)) return;
+  if (removePrinted(memory, slotNumber, path, "was printed")) settleHandOvers(path, off.settle);
+}
+
+CycleOutcome cycleOutcomeOf(const StepResult& step) {
+  return step.result == kPrintDone || step.result == kPrintRead || step.result == kPrintHandOver ? CyclePrinted
+                                                                                                  : CycleIdle;
 }
 
 // The queue of a slot has been printed: said once, and the outage is over.
@@ -504,27 +561,21 @@ CycleOutcome printWaiting(int slotNumber, WatcherMemory& memory, unsigned long l
       return CycleIdle;
     }
     JournalEntry kept = findInJournal(slotNumber, slot);
-    int code;
-    std::vector<HandOver> settle;
     // Said by its spool name, as an outage is.
-    bool handedNow;
-    PrintResult result = handOverOpenFile(slot, slotNumber, memory, slot.filename, kept, &code, &settle, &handedNow);
-    if (result == kPrintDone) {
-      recordInJournal(kept, kept.reprint ? kJournalReprinted : kJournalPrinted, lastDocumentPages());
-      if (!keepUntilConfirmed(memory, slot, settle, handedNow)) {
-        if (removePrinted(memory, slotNumber, path, "was printed")) settleHandOvers(path, settle);
-      }
+    HandOff off = handOverOpenFile(slot, slotNumber, memory, slot.filename, kept);
+    if (off.step.result == kPrintDone) {
+      settlePrinted(memory, slot, slotNumber, path, kept, kept.reprint ? kJournalReprinted : kJournalPrinted, off);
       if (waitingPrintouts(slot.filename).empty()) endOutage(memory, slotNumber);
       else memory.waitingToRetry = false;
     } else {
       closeSpoolFile();
       recordInJournal(kept, kJournalWaiting, 0);
-      noteFailure(memory, result, slot, now);
+      noteFailure(memory, off.step.result, slot, now);
       // Named by its spool name, so that one outage is said once.
-      sayOutage(memory, result, code, slot, slotNumber, slot.filename, waiting.size());
+      sayOutage(memory, off.step.result, off.step.code, slot, slotNumber, slot.filename, waiting.size());
     }
     endWork();
-    return result == kPrintDone || result == kPrintRead || result == kPrintHandOver ? CyclePrinted : CycleIdle;
+    return cycleOutcomeOf(off.step);
   }
   return CycleIdle;
 }
@@ -533,8 +584,10 @@ CycleOutcome printWaiting(int slotNumber, WatcherMemory& memory, unsigned long l
 // it): it joins the queue. When it cannot be moved there it is kept under its
 // own name and tried again, as long as it is unchanged, after the retry delay.
 // True when it was queued.
-bool queueOrKeep(WatcherMemory& memory, PrintResult result, int code, int slotNumber, const std::string& name,
+bool queueOrKeep(WatcherMemory& memory, const StepResult& step, int slotNumber, const std::string& name,
                  unsigned long long now) {
+  PrintResult result = step.result;
+  int code = step.code;
   PrinterSlot slot = slotSnapshot(slotNumber);
   clearError();
   queueSpoolFile(name);
@@ -580,27 +633,33 @@ bool nameAllowed(int slotNumber, WatcherMemory& memory, const std::string& name)
   return false;
 }
 
-// Handles the slot's spool file, when there is one.
-CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned long long now, bool othersWaiting) {
-  std::string name = slotSnapshot(slotNumber).filename;
-  if (keptUndeletable(memory, name)) return CycleIdle;
-  memory.keepingUndeletable = memory.keepingUndeletable && name != memory.undeletableName;
+// Says once that the spool name holds what ferrin does not open.
+void sayRefusedFile(int slotNumber, WatcherMemory& memory, const std::string& name, int openError) {
+  std::string refused = name + (openError == kErrorLinkRefused ? "\nlink" : "\nnot a file");
+  if (memory.refusedFile == refused) return;
+  memory.refusedFile = refused;
+  writeOutputLine(slotText(slotNumber) + name +
+                  (openError == kErrorLinkRefused
+                       ? " is refused, since it is a symbolic link, which ferrin does not follow. Put a plain"
+                         " file in its place."
+                       : " is refused, since it is not a plain file but a folder, a pipe or a device, so the"
+                         " DOS program cannot print. Remove it."));
+}
 
+// Takes the first step of a printout: opens the slot's spool file when there
+// is one to print now. An empty file is deleted; one kept under its own name
+// waits for its retry unless it changed. True with the file open.
+bool openToPrint(int slotNumber, WatcherMemory& memory, const PrinterSlot& slot, unsigned long long now,
+                 bool othersWaiting) {
+  std::string name = slot.filename;
+  if (keptUndeletable(memory, name)) return false;
+  memory.keepingUndeletable = memory.keepingUndeletable && name != memory.undeletableName;
   clearError();
   openSpoolFile(name);
   int openError = lastError();
   if (openError == kErrorLinkRefused || openError == kErrorNotPlainFile) {
-    std::string refused = name + (openError == kErrorLinkRefused ? "\nlink" : "\nnot a file");
-    if (memory.refusedFile != refused) {
-      memory.refusedFile = refused;
-      writeOutputLine(slotText(slotNumber) + name +
-                      (openError == kErrorLinkRefused
-                           ? " is refused, since it is a symbolic link, which ferrin does not follow. Put a plain"
-                             " file in its place."
-                           : " is refused, since it is not a plain file but a folder, a pipe or a device, so the"
-                             " DOS program cannot print. Remove it."));
-    }
-    return CycleIdle;
+    sayRefusedFile(slotNumber, memory, name, openError);
+    return false;
   }
   // A busy file (held by its writer, or by another slot whose spool file is
   // the same file) says nothing new about the refusal: keep it said.
@@ -611,28 +670,33 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
       memory.reportedFailure.clear();
       memory.waitingToRetry = false;
     }
-    return CycleIdle;
+    return false;
   }
-
   clearError();
   std::uint64_t length = spoolFileLength();
   if (lastError() != 0) {
     closeSpoolFile();
-    return CycleIdle;
+    return false;
   }
   if (length == 0) {
     removePrinted(memory, slotNumber, name, "was empty");
-    return CycleIdle;
+    return false;
   }
-
-  // A file kept under its own name waits for its retry unless it changed.
-  PrinterSlot slot = slotSnapshot(slotNumber);
   clearError();
   FileStamp stamp = spoolFileStamp();
   if (memory.keptStampValid && stamp == memory.keptStamp && !retryIsDue(memory, slot, now)) {
     closeSpoolFile();
-    return CycleIdle;
+    return false;
   }
+  return true;
+}
+
+// Handles the slot's spool file, when there is one: taken, kept in the
+// journal, handed over with its record, then settled or queued.
+CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned long long now, bool othersWaiting) {
+  PrinterSlot slot = slotSnapshot(slotNumber);
+  std::string name = slot.filename;
+  if (!openToPrint(slotNumber, memory, slot, now, othersWaiting)) return CycleIdle;
   if (!beginWork()) {
     closeSpoolFile();
     return CycleIdle;
@@ -643,31 +707,21 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
   // on the next start).
   takeSpoolFile();
   JournalEntry kept = keepInJournal(slotNumber, slot);
-
-  if (othersWaiting) {
-    bool queued = queueOrKeep(memory, kPrintDone, 0, slotNumber, name, now);
-    recordInJournal(kept, queued ? kJournalWaiting : kJournalRefused, 0);
-    endWork();
-    return CycleIdle;
-  }
-  int code;
-  std::vector<HandOver> settle;
-  bool handedNow;
-  PrintResult result = handOverOpenFile(slot, slotNumber, memory, name, kept, &code, &settle, &handedNow);
-  if (result == kPrintDone) {
+  HandOff off;
+  if (!othersWaiting) off = handOverOpenFile(slot, slotNumber, memory, name, kept);
+  if (!othersWaiting && off.step.result == kPrintDone) {
     memory.keptStampValid = false;
     memory.reportedFailure.clear();
     memory.waitingToRetry = false;
-    recordInJournal(kept, kJournalPrinted, lastDocumentPages());
-    if (!keepUntilConfirmed(memory, slot, settle, handedNow)) {
-      if (removePrinted(memory, slotNumber, name, "was printed")) settleHandOvers(name, settle);
-    }
+    settlePrinted(memory, slot, slotNumber, name, kept, kJournalPrinted, off);
   } else {
-    bool queued = queueOrKeep(memory, result, code, slotNumber, name, now);
+    // Printouts waiting before it (its step says done: nothing failed), or
+    // it could not be printed now: it joins the queue.
+    bool queued = queueOrKeep(memory, off.step, slotNumber, name, now);
     recordInJournal(kept, queued ? kJournalWaiting : kJournalRefused, 0);
   }
   endWork();
-  return result == kPrintDone || result == kPrintRead || result == kPrintHandOver ? CyclePrinted : CycleIdle;
+  return othersWaiting ? CycleIdle : cycleOutcomeOf(off.step);
 }
 
 }  // namespace
