@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "console/system.h"
+#include "platform/system.h"
 
 int main(int argc, char** argv) {
   if (argc < 4) {

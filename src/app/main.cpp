@@ -2,7 +2,7 @@
 #include "app/autostart.h"
 #include "app/usage.h"
 #include "console/console.h"
-#include "console/system.h"
+#include "platform/system.h"
 
 int main(int argc, char** argv) {
   // --help and --version answer before the console is touched.

@@ -17,7 +17,7 @@
 
 #include "config/ini.h"
 #include "console/console.h"
-#include "console/system.h"
+#include "platform/system.h"
 
 namespace {
 

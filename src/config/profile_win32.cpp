@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "console/system.h"
+#include "platform/system.h"
 
 namespace {
 // The relative path keeps the file in the working directory; a bare name

@@ -7,8 +7,15 @@
 #include "config/profile.h"
 #include "console/codepage.h"
 #include "console/console.h"
-#include "console/system.h"
+#include "platform/system.h"
 #include "console/text.h"
+
+ProcessLock SlotLock;
+
+namespace {
+// What the settings have said once already (each slot's memory of it).
+ProcessLock SayLock;
+}  // namespace
 
 PrinterSlot printerSlots[kSlotCount];
 

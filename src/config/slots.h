@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/system.h"
+
 // Settings for real DOS output, each a key of its own in the slot's section.
 // Every default is the plain-text behaviour: an existing ferrin.ini prints as
 // it always did.
@@ -65,6 +67,7 @@ const std::size_t kProfileValueSize = 260;  // a value read or written holds at 
 // The slot table. Fields are copied in and out under SlotLock (storeSlot,
 // slotSnapshot), so a reader never sees a field half written.
 extern PrinterSlot printerSlots[kSlotCount];
+extern ProcessLock SlotLock;
 
 // "printer " followed by the slot number.
 std::string slotSection(int slotNumber);

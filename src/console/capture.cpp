@@ -1,6 +1,8 @@
 #include "console/console.h"
 #include "console/console_platform.h"
-#include "console/system.h"
+#include "platform/system.h"
+
+ProcessLock ScreenLock;
 
 namespace {
 

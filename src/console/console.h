@@ -5,6 +5,15 @@
 
 #include <string>
 
+// Restores the console (terminal modes) and ends the process with `code`,
+// cutting off every other thread wherever it stands.
+[[noreturn]] void endProcess(int code);
+
+// Lets no new printout begin and waits until the one in hand has ended, at
+// most the given time, saying why ferrin has not ended yet once the wait is
+// long. True when nothing was left in hand.
+bool stopWork(unsigned timeoutMilliseconds);
+
 // Sets up the console before the main procedure runs. argv is kept for
 // commandLineText() on platforms that have no command-line call.
 void consoleStartup(int argc, char** argv);

@@ -4,6 +4,11 @@
 
 #include <string>
 
+#include "platform/system.h"
+
+// One screen text plus its line end.
+extern ProcessLock ScreenLock;
+
 // The next key as waitKey gives it.
 std::string readKey();
 // One cell back with a blank written there (Backspace).

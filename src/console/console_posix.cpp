@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "console/cp437.h"
-#include "console/system.h"
+#include "platform/system.h"
 
 namespace {
 

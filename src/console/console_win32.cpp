@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "console/system.h"
+#include "platform/system.h"
 
 namespace {
 

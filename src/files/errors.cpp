@@ -1,6 +1,8 @@
 #include "files/errors.h"
 
-#include "console/system.h"
+#include "console/console.h"
+
+#include "platform/system.h"
 
 namespace {
 thread_local int threadError = 0;

@@ -29,7 +29,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "console/system.h"
+#include "platform/system.h"
 #include "files/errors.h"
 #include "files/fs_calls_posix.h"
 

@@ -16,7 +16,7 @@
 #include <cstring>
 #include <vector>
 
-#include "console/system.h"
+#include "platform/system.h"
 #include "files/errors.h"
 #include "files/fs_calls_win32.h"
 

@@ -6,9 +6,11 @@
 #include <new>
 
 #include "console/codepage.h"
-#include "console/system.h"
+#include "platform/system.h"
 #include "files/errors.h"
 #include "print/printer_state.h"
+
+ProcessLock PrinterLock;
 
 PrinterState printerState;
 

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/system.h"
+
 const int kPrinterOpenError = 68;
 const int kPrinterDeviceError = 57;
 const int kPrinterFontError = 5;
@@ -50,6 +52,10 @@ struct JobOptions {
   // paper and as long as the receipt; real printers keep their paper.
   int receiptPaperMm = 0;
 };
+
+// One print job at a time in the whole process, from attach to detach: the
+// printer state is one. A watcher holds it for its whole hand-over.
+extern ProcessLock PrinterLock;
 
 // Ends the document in progress, then opens the named printer and starts a
 // document named "Print job" with the given options. An empty name attaches

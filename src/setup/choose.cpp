@@ -1,7 +1,7 @@
 #include "setup/choose.h"
 
 #include "console/console.h"
-#include "console/system.h"
+#include "platform/system.h"
 #include "console/text.h"
 
 namespace {

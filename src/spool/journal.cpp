@@ -6,7 +6,7 @@
 #include <set>
 
 #include "console/console.h"
-#include "console/system.h"
+#include "platform/system.h"
 #include "console/text.h"
 #include "files/errors.h"
 #include "files/fs.h"
@@ -37,11 +37,14 @@ const int kNameAttempts = 50;
 // An index or a pending record larger than this is not read back.
 const std::uint64_t kMaxIndexBytes = 64ull * 1024 * 1024;
 
+// The journal's numbering, copies, index lines and what it said.
+ProcessLock JournalLock;
+
 // All under JournalLock.
 std::string numberedDay;          // the day the next number belongs to
 unsigned long long nextNumber = 0;
 std::string tidiedDay;            // the day the journal was last tidied
-bool failing = false;             // a failure has been said (under SayLock)
+bool failing = false;             // a failure has been said
 
 // A printout that could be neither printed nor queued stays under its own
 // name and is tried again: kept once, and written down once, while it is
@@ -130,7 +133,7 @@ std::string slotText(int slotNumber) { return "Printer #" + numberText(slotNumbe
 
 // A failure is said once, and so is the journal working again.
 void noteResult(int slotNumber, int code) {
-  LockGuard said(SayLock);
+  LockGuard said(JournalLock);
   if (code != 0 && !failing) {
     failing = true;
     const bool full = code == kErrorDiskFull;

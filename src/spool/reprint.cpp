@@ -4,7 +4,7 @@
 
 #include "config/slots.h"
 #include "console/console.h"
-#include "console/system.h"
+#include "platform/system.h"
 #include "console/text.h"
 #include "files/errors.h"
 #include "files/fs.h"

@@ -6,7 +6,7 @@
 #include "config/profile.h"
 #include "config/slots.h"
 #include "console/console.h"
-#include "console/system.h"
+#include "platform/system.h"
 #include "console/text.h"
 #include "files/confine.h"
 #include "files/errors.h"

@@ -2,7 +2,7 @@
 // files as they appear.
 #pragma once
 
-#include "console/system.h"
+#include "platform/system.h"
 
 // Paces every watcher cycle; the main procedure makes it at start-up and
 // closes it when the key loop ends.

@@ -17,7 +17,7 @@
 
 #include "config/slots.h"
 #include "console/console.h"
-#include "console/system.h"
+#include "platform/system.h"
 #include "fake/device_fake.h"
 #include "files/errors.h"
 #include "files/fs.h"

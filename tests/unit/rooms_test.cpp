@@ -50,13 +50,21 @@ TEST(Rooms, EachRoomIncludesWhatItMay) {
     EXPECT_TRUE(standard || name.rfind("\"lang/", 0) == 0) << line;
   }
   for (const std::string& line : includesOf("files")) EXPECT_EQ(line.find("\"lang/"), std::string::npos) << line;
+  // Threads, locks, clocks and folder watching lie below every room and
+  // include none of them: only the platform's and the standard headers.
+  const std::vector<std::string> platform = includesOf("platform");
+  ASSERT_FALSE(platform.empty());
+  for (const std::string& line : platform) {
+    const std::string name = includedName(line);
+    EXPECT_TRUE(name[0] == '<' || name.rfind("\"platform/", 0) == 0) << line;
+  }
   for (const std::string& line : includesOf("print")) {
     EXPECT_EQ(line.find("files/spoolfile.h"), std::string::npos) << line;
     EXPECT_EQ(line.find("\"spool/"), std::string::npos) << line;
   }
   // The device room is reached through its seam (device.h) and, by setup,
   // its printer list (printers.h); its backends' headers stay inside it.
-  for (const std::string room : {"app", "config", "console", "files", "lang", "print", "setup", "spool"}) {
+  for (const std::string room : {"app", "config", "console", "files", "lang", "platform", "print", "setup", "spool"}) {
     for (const std::string& line : includesOf(room)) {
       const std::string name = includedName(line);
       if (name.rfind("\"device/", 0) != 0) continue;

@@ -30,7 +30,7 @@
 
 #include "config/slots.h"
 #include "console/console.h"
-#include "console/system.h"
+#include "platform/system.h"
 #include "files/errors.h"
 #include "files/spoolfile.h"
 #include "device/device.h"

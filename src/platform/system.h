@@ -1,6 +1,9 @@
-// Threads, timing and locks. system_win32.cpp and system_posix.cpp implement it.
+// Threads, locks, timing, folder watching and the count of printouts in
+// hand: what ferrin asks of the operating system besides files, the screen
+// and the printers. system_win32.cpp and system_posix.cpp implement it.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 // Sleeps for the given number of milliseconds.
@@ -35,27 +38,30 @@ const unsigned kRestCycleMilliseconds = 2000;
 // the thread could not be created.
 bool startThread(void (*body)(int), int argument);
 
-// Process-wide locks, each a plain mutual exclusion (not recursive).
-enum ProcessLock {
-  FileSystemLock,  // every file-system call and standard-output write
-  PrinterLock,     // a watcher's print job, from attach to detach
-  SlotLock,        // copying a printer slot in or out of the slot table
-  ScreenLock,      // one screen text plus its line end
-  WorkLock,        // the count of printouts in hand (beginWork, endWork)
-  SayLock,         // what a watcher or the settings have said once already
-  JournalLock,     // the journal's numbering, copies and index lines
-  ProcessLockCount
+// A process-wide plain mutual exclusion (not recursive). Each is declared at
+// namespace scope by the room that takes it ("ProcessLock JournalLock;"),
+// usable from the program's start (the system's lock is made at the first
+// use) and kept for the life of the process.
+struct ProcessLock {
+  constexpr ProcessLock() : system(nullptr) {}
+  ProcessLock(const ProcessLock&) = delete;
+  ProcessLock& operator=(const ProcessLock&) = delete;
+  std::atomic<void*> system;
 };
-void acquireLock(ProcessLock lock);
-void releaseLock(ProcessLock lock);
+void acquireLock(ProcessLock& lock);
+void releaseLock(ProcessLock& lock);
+
+// Every file-system call and every standard-output write, one at a time: the
+// file layer and the console both take it, so it lives below both.
+extern ProcessLock FileSystemLock;
 
 // Holds a lock for the life of a scope.
 struct LockGuard {
-  explicit LockGuard(ProcessLock l) : lock(l) { acquireLock(lock); }
+  explicit LockGuard(ProcessLock& l) : lock(l) { acquireLock(lock); }
   ~LockGuard() { releaseLock(lock); }
   LockGuard(const LockGuard&) = delete;
   LockGuard& operator=(const LockGuard&) = delete;
-  ProcessLock lock;
+  ProcessLock& lock;
 };
 
 // An orderly stop. A watcher holds a printout in hand from the moment it takes
@@ -65,20 +71,15 @@ struct LockGuard {
 // beginWork: false once a stop has begun (the printout is then left alone).
 bool beginWork();
 void endWork();
-// Lets no new work begin and waits until the work in hand has ended, at most
-// the given time. True when nothing was left in hand.
-bool stopWork(unsigned timeoutMilliseconds);
+// Lets no new work begin; true when none is in hand. The console's stopWork
+// waits with it (and says why it waits).
+bool closeWork();
 // How long ending ferrin waits for a printout in hand: a long report laid
 // out on a slow machine, or a hand-over the spooler answers late (each call
 // to it is bounded well below this). Past kStopSayMilliseconds the wait is
 // said.
 const unsigned kStopWaitMilliseconds = 60000;
 const unsigned kStopSayMilliseconds = 1000;
-
-// Restores the console (terminal modes) and ends the process with `code`,
-// cutting off every other thread wherever it stands. Implemented beside the
-// console, which is what needs restoring.
-[[noreturn]] void endProcess(int code);
 
 // Monotonic milliseconds, for measuring and for bounding waits.
 unsigned long long monotonicMilliseconds();

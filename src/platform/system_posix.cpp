@@ -1,4 +1,4 @@
-#include "console/system.h"
+#include "platform/system.h"
 
 #include <poll.h>
 #include <pthread.h>
@@ -13,10 +13,18 @@
 
 namespace {
 
-pthread_mutex_t locks[ProcessLockCount] = {PTHREAD_MUTEX_INITIALIZER, PTHREAD_MUTEX_INITIALIZER,
-                                           PTHREAD_MUTEX_INITIALIZER, PTHREAD_MUTEX_INITIALIZER,
-                                           PTHREAD_MUTEX_INITIALIZER, PTHREAD_MUTEX_INITIALIZER,
-                                           PTHREAD_MUTEX_INITIALIZER};
+// The lock's mutex, made at its first use; of two threads that make one at
+// once, the first to store it wins.
+pthread_mutex_t* mutexOf(ProcessLock& lock) {
+  void* made = lock.system.load(std::memory_order_acquire);
+  if (made != nullptr) return static_cast<pthread_mutex_t*>(made);
+  pthread_mutex_t* mine = new pthread_mutex_t;
+  pthread_mutex_init(mine, nullptr);
+  if (lock.system.compare_exchange_strong(made, mine, std::memory_order_acq_rel)) return mine;
+  pthread_mutex_destroy(mine);
+  delete mine;
+  return static_cast<pthread_mutex_t*>(made);
+}
 
 struct ThreadStart {
   void (*body)(int);
@@ -180,9 +188,9 @@ bool startThread(void (*body)(int), int argument) {
   return true;
 }
 
-void acquireLock(ProcessLock lock) { pthread_mutex_lock(&locks[lock]); }
+void acquireLock(ProcessLock& lock) { pthread_mutex_lock(mutexOf(lock)); }
 
-void releaseLock(ProcessLock lock) { pthread_mutex_unlock(&locks[lock]); }
+void releaseLock(ProcessLock& lock) { pthread_mutex_unlock(mutexOf(lock)); }
 
 unsigned long long monotonicMilliseconds() {
   struct timespec ts;

@@ -1,4 +1,4 @@
-#include "console/system.h"
+#include "platform/system.h"
 
 #include <windows.h>
 
@@ -7,17 +7,18 @@
 namespace {
 
 // Critical sections made before main runs, so every thread finds them ready.
-struct Locks {
-  CRITICAL_SECTION sections[ProcessLockCount];
-  Locks() {
-    for (int i = 0; i < ProcessLockCount; ++i) InitializeCriticalSection(&sections[i]);
-  }
-};
-Locks& locks() {
-  static Locks instance;
-  return instance;
+// The lock's critical section, made at its first use; of two threads that
+// make one at once, the first to store it wins.
+CRITICAL_SECTION* sectionOf(ProcessLock& lock) {
+  void* made = lock.system.load(std::memory_order_acquire);
+  if (made != nullptr) return static_cast<CRITICAL_SECTION*>(made);
+  CRITICAL_SECTION* mine = new CRITICAL_SECTION;
+  InitializeCriticalSection(mine);
+  if (lock.system.compare_exchange_strong(made, mine, std::memory_order_acq_rel)) return mine;
+  DeleteCriticalSection(mine);
+  delete mine;
+  return static_cast<CRITICAL_SECTION*>(made);
 }
-const Locks& initialLocks = locks();
 
 struct ThreadStart {
   void (*body)(int);
@@ -318,9 +319,9 @@ bool startThread(void (*body)(int), int argument) {
   return true;
 }
 
-void acquireLock(ProcessLock lock) { EnterCriticalSection(&locks().sections[lock]); }
+void acquireLock(ProcessLock& lock) { EnterCriticalSection(sectionOf(lock)); }
 
-void releaseLock(ProcessLock lock) { LeaveCriticalSection(&locks().sections[lock]); }
+void releaseLock(ProcessLock& lock) { LeaveCriticalSection(sectionOf(lock)); }
 
 unsigned long long monotonicMilliseconds() { return GetTickCount64(); }
 
