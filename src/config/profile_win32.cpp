@@ -7,6 +7,9 @@
 #include "platform/system.h"
 
 namespace {
+
+// The profile's generation and the stamp it was counted from.
+ProcessLock GenerationLock;
 // The relative path keeps the file in the working directory; a bare name
 // would put it in the Windows folder.
 const char kFileName[] = ".\\ferrin.ini";
@@ -73,7 +76,7 @@ unsigned long profileGeneration() {
     now.written = data.ftLastWriteTime;
   }
   bool recent = now.present && ticksOf(clock) < ticksOf(now.written) + kUntrustedTicks;
-  LockGuard lock(SlotLock);
+  LockGuard lock(GenerationLock);
   if (!known || recent || !sameStamp(now, last)) {
     if (++generation == 0) generation = 1;
     last = now;
