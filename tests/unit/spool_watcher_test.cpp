@@ -805,6 +805,19 @@ TEST_F(WatcherCycleTest, PrintoutIsKeptUntilThePrinterConfirmsItAndSentOnceMoreW
   EXPECT_TRUE(sentPrintouts(kSpool).empty());
   EXPECT_TRUE(std::filesystem::is_empty(kHandOverFolder));
   EXPECT_EQ(reachedTexts().size(), 2u);
+  // A scheduler that keeps no finished jobs cannot say: the copy goes as
+  // handed over, and is never sent again.
+  writeFile(kSpool, "B\r\n");
+  cycle(&out);
+  ASSERT_EQ(sentPrintouts(kSpool).size(), 1u);
+  fakeDevice.noHistory = true;
+  for (int i = 0; i < 3; ++i) {
+    now += kConfirmMilliseconds;
+    cycle(&out);
+  }
+  EXPECT_TRUE(sentPrintouts(kSpool).empty());
+  EXPECT_TRUE(std::filesystem::is_empty(kHandOverFolder));
+  EXPECT_EQ(reachedTexts(), (std::vector<std::string>{"A|", "A|", "B|"}));
 }
 
 TEST_F(WatcherCycleTest, FullDiskIsSaidAsSuchWithWhere) {
