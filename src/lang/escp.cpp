@@ -375,11 +375,3 @@ std::vector<DrawOp> takeEscPOps(EscPState& state) {
   ops.swap(state.out);
   return ops;
 }
-
-std::vector<DrawOp> parseEscP(const std::string& bytes, const EscPSettings& settings) {
-  EscPState state;
-  beginEscP(state, settings);
-  interpretEscP(state, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), true);
-  finishEscP(state);
-  return takeEscPOps(state);
-}

@@ -440,19 +440,6 @@ std::vector<DrawOp> takeReceiptOps(ReceiptState& state) {
   return ops;
 }
 
-Receipt parseReceipt(const unsigned char* data, std::size_t size, const ReceiptSettings& settings) {
-  ReceiptState state;
-  beginReceipt(state, settings);
-  // All of the data is here: only a full batch stops the layout short.
-  if (layOutReceipt(state, data, size, true) < size) state.out.limited = true;
-  finishReceipt(state);
-  return std::move(state.out);
-}
-
-Receipt parseReceipt(const std::string& bytes, const ReceiptSettings& settings) {
-  return parseReceipt(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), settings);
-}
-
 DrawPaper receiptPaper() {
   DrawPaper paper;
   paper.unitsPerInch = kReceiptDpi;

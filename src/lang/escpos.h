@@ -28,7 +28,7 @@ const int kFontBWidth = 9;
 const int kFontBHeight = 17;
 
 // Bounds that no data can push past. A batch of operations (everything
-// parsed by parseReceipt, or laid out between two takeReceiptOps) stops
+// laid out between two takeReceiptOps) stops
 // growing once it holds kMaxReceiptOps operations or half of
 // kMaxReceiptImageBytes in images; an image that would take it past
 // kMaxReceiptImageBytes is dropped (its place on the paper stays). Graphics
@@ -79,17 +79,11 @@ struct ReceiptSettings {
   SymbolEncoder encodeSymbol = nullptr;
 };
 
+// A batch of the layout: its operations, and whether a bound was reached.
 struct Receipt {
   std::vector<DrawOp> ops;
   bool limited = false;  // a bound above was reached: something was left out
 };
-
-// Lays out the bytes as the receipt printer would. Every page with something
-// on it ends with a kDrawPageEnd, the last one too; pages with nothing
-// on them (feeds only) are left out. A printed line with text is followed by
-// a kDrawScreenLine: its runs' text, a blank between runs that stand apart. Never reads outside [data, data + size).
-Receipt parseReceipt(const unsigned char* data, std::size_t size, const ReceiptSettings& settings);
-Receipt parseReceipt(const std::string& bytes, const ReceiptSettings& settings);
 
 // How a receipt's operations sit on paper: dots of a 203 dpi receipt
 // printer, one long strip from cut to cut.

@@ -1016,20 +1016,3 @@ std::vector<DrawOp> takePclOps(PclState& state) {
   state.outBytes = 0;
   return ops;
 }
-
-std::vector<DrawOp> parsePcl(const std::string& bytes) {
-  PclState state;
-  beginPcl(state);
-  const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes.data());
-  std::size_t at = 0;
-  std::vector<DrawOp> ops;
-  do {
-    at += interpretPcl(state, data + at, bytes.size() - at, true);
-    std::vector<DrawOp> taken = takePclOps(state);
-    ops.insert(ops.end(), std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end()));
-  } while (at < bytes.size());
-  finishPcl(state);
-  std::vector<DrawOp> rest = takePclOps(state);
-  ops.insert(ops.end(), std::make_move_iterator(rest.begin()), std::make_move_iterator(rest.end()));
-  return ops;
-}

@@ -12,6 +12,7 @@
 #include "lang/escpos.h"
 #include "print/symbols.h"
 #include "unit/pieces.h"
+#include "whole/whole.h"
 
 namespace {
 

@@ -18,6 +18,7 @@
 #include "spool/printout.h"
 #include "unit/pieces.h"
 #include "unit/tempdir.h"
+#include "whole/whole.h"
 
 namespace {
 
