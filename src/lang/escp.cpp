@@ -314,11 +314,7 @@ void beginEscP(EscPState& state, const EscPSettings& settings) {
 
 std::size_t interpretEscP(EscPState& state, const unsigned char* data, std::size_t size, bool endOfData) {
   state.wanted = 0;
-  std::size_t at = 0;
-  if (state.skip > 0) {
-    at = state.skip < size ? static_cast<std::size_t>(state.skip) : size;
-    state.skip -= at;
-  }
+  std::size_t at = passSkipped(state.skip, size);
   if (state.passing) {
     at += passOn(state, data + at, size - at, endOfData);
     if (state.passing || state.skip > 0) return at;

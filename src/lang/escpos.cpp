@@ -368,11 +368,7 @@ void beginReceipt(ReceiptState& state, const ReceiptSettings& settings) {
 
 std::size_t layOutReceipt(ReceiptState& state, const unsigned char* data, std::size_t size, bool endOfData) {
   state.wanted = 0;
-  std::size_t at = 0;
-  if (state.skip > 0) {
-    at = state.skip < size ? static_cast<std::size_t>(state.skip) : size;
-    state.skip -= at;
-  }
+  std::size_t at = passSkipped(state.skip, size);
   while (at < size && !batchFull(state)) {
     const unsigned char byte = data[at];
     if (byte >= 0x20) {

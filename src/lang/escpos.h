@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "lang/codes.h"
 #include "lang/ops.h"
 
 const int kReceiptDpi = 203;
@@ -39,38 +40,6 @@ const std::size_t kMaxReceiptOps = 500000;
 const std::size_t kMaxReceiptImageBytes = std::size_t(32) << 20;
 const std::size_t kMaxStoredGraphicsBytes = std::size_t(4) << 20;
 const std::size_t kMaxHeldCommand = std::size_t(8) << 20;
-
-// The codes a receipt printer draws itself: the bar codes of GS k and the
-// two-dimensional codes of GS ( k.
-enum SymbolKind {
-  kSymbolUpcA, kSymbolUpcE, kSymbolEan13, kSymbolEan8, kSymbolCode39, kSymbolItf, kSymbolCodabar,
-  kSymbolCode93, kSymbolCode128, kSymbolQr, kSymbolPdf417
-};
-
-// What to encode, once the printer's own rules have passed the data.
-struct SymbolRequest {
-  SymbolKind kind = kSymbolCode128;
-  // The content: digits, characters or bytes as the symbol holds them (a
-  // CODE128's code-set prefixes already read, EAN and UPC digits without
-  // their check digit).
-  std::string data;
-  int errorLevel = 0;       // QR: 0-3 (L to H); PDF417: 0-8, or -1 to choose by size
-  int columns = 0;          // PDF417 data columns, 0 to choose
-  int rows = 0;             // PDF417 rows, 0 to choose
-  bool truncated = false;   // PDF417 without its right row indicators
-};
-
-// An encoded symbol: rows of modules (a bar code has one), and the line of
-// text a printer prints with a bar code.
-struct SymbolModules {
-  int width = 0;                       // modules across
-  int rows = 0;
-  std::vector<unsigned char> modules;  // rows x width, row by row, 1 = dark
-  std::string text;
-};
-
-// Encodes a symbol; false when the encoder refuses the data.
-typedef bool (*SymbolEncoder)(const SymbolRequest& request, SymbolModules& symbol);
 
 struct ReceiptSettings {
   int paperWidthMm = 80;  // 80, or 58 for narrow paper

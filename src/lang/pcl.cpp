@@ -933,9 +933,7 @@ std::size_t interpretPcl(PclState& s, const unsigned char* data, std::size_t siz
   std::size_t at = 0;
   while (at < size && s.outBytes < kMaxHeldBits) {
     if (s.skip > 0) {
-      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(s.skip, size - at));
-      at += n;
-      s.skip -= n;
+      at += passSkipped(s.skip, size - at);
       continue;
     }
     if (s.transparent > 0) {
