@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "lang/bytes.h"
+#include "lang/language.h"
 
 namespace {
 
@@ -371,3 +372,38 @@ std::vector<DrawOp> takeEscPOps(EscPState& state) {
   ops.swap(state.out);
   return ops;
 }
+
+// --- ESC/P in the list of printer languages (lang/language.h) ---------------
+
+namespace {
+
+EscPState& escPOf(void* state) { return *static_cast<EscPState*>(state); }
+
+// Any command at all that is neither a laser printer's nor a receipt
+// printer's (the list asks those first) makes a dot-matrix printout.
+bool recognisesEscP(const PrintoutProbe& probe) { return probe.commands; }
+
+void* beginEscPLanguage(const LanguageSettings& settings) {
+  EscPSettings escp;
+  escp.pageUnits = settings.pageUnits;
+  escp.pins24 = settings.probe.pins24;
+  EscPState* state = new EscPState;
+  beginEscP(*state, escp);
+  return state;
+}
+
+std::size_t feedEscP(void* state, const unsigned char* data, std::size_t size, bool endOfData, std::size_t* wanted) {
+  const std::size_t used = interpretEscP(escPOf(state), data, size, endOfData);
+  *wanted = escPOf(state).wanted;
+  return used;
+}
+
+std::vector<DrawOp> takeEscPLanguageOps(void* state) { return takeEscPOps(escPOf(state)); }
+void endEscP(void* state) { finishEscP(escPOf(state)); }
+void discardEscP(void* state) { delete static_cast<EscPState*>(state); }
+
+}  // namespace
+
+extern const PrinterLanguage kEscPLanguage = {"escp", recognisesEscP, escPPaper, true,
+                                              beginEscPLanguage, feedEscP, takeEscPLanguageOps, endEscP,
+                                              nullptr, discardEscP};

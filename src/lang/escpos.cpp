@@ -4,6 +4,7 @@
 
 #include "lang/bytes.h"
 #include "lang/escpos_layout.h"
+#include "lang/language.h"
 #include "lang/scan.h"
 
 namespace {
@@ -442,3 +443,47 @@ DrawPaper receiptPaper() {
   paper.roll = true;
   return paper;
 }
+
+// --- ESC/POS in the list of printer languages (lang/language.h) -------------
+
+namespace {
+
+ReceiptState& receiptOf(void* state) { return *static_cast<ReceiptState*>(state); }
+
+bool recognisesEscPos(const PrintoutProbe& probe) { return probe.language == kEscPos; }
+
+void* beginReceiptLanguage(const LanguageSettings& settings) {
+  ReceiptSettings receipt;
+  receipt.paperWidthMm = settings.paperWidthMm;
+  receipt.codePage = settings.codePage;
+  receipt.encodeSymbol = settings.encodeSymbol;
+  ReceiptState* state = new ReceiptState;
+  beginReceipt(*state, receipt);
+  return state;
+}
+
+std::size_t feedReceipt(void* state, const unsigned char* data, std::size_t size, bool endOfData,
+                        std::size_t* wanted) {
+  const std::size_t used = layOutReceipt(receiptOf(state), data, size, endOfData);
+  *wanted = receiptOf(state).wanted;
+  return used;
+}
+
+std::vector<DrawOp> takeReceiptLanguageOps(void* state) { return takeReceiptOps(receiptOf(state)); }
+void endReceipt(void* state) { finishReceipt(receiptOf(state)); }
+
+void tallyReceipt(const void* state, LanguageTally* tally) {
+  const ReceiptState& receipt = *static_cast<const ReceiptState*>(state);
+  tally->codesRefused += receipt.codesRefused;
+  tally->codesTooWide += receipt.codesTooWide;
+}
+
+void discardReceipt(void* state) { delete static_cast<ReceiptState*>(state); }
+
+}  // namespace
+
+// Receipts are drawn in the renderer's own font: a receipt printer has no
+// other.
+extern const PrinterLanguage kEscPosLanguage = {"escpos", recognisesEscPos, receiptPaper, false,
+                                                beginReceiptLanguage, feedReceipt, takeReceiptLanguageOps,
+                                                endReceipt, tallyReceipt, discardReceipt};

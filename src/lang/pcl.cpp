@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "lang/bytes.h"
+#include "lang/language.h"
 
 namespace {
 
@@ -1014,3 +1015,34 @@ std::vector<DrawOp> takePclOps(PclState& state) {
   state.outBytes = 0;
   return ops;
 }
+
+// --- PCL 5 in the list of printer languages (lang/language.h) ---------------
+
+namespace {
+
+PclState& pclOf(void* state) { return *static_cast<PclState*>(state); }
+
+bool recognisesPcl(const PrintoutProbe& probe) { return probe.laser; }
+
+// A LaserJet's page is its own: nothing of the slot's settings changes it.
+void* beginPclLanguage(const LanguageSettings&) {
+  PclState* state = new PclState;
+  beginPcl(*state);
+  return state;
+}
+
+std::size_t feedPcl(void* state, const unsigned char* data, std::size_t size, bool endOfData, std::size_t* wanted) {
+  const std::size_t used = interpretPcl(pclOf(state), data, size, endOfData);
+  *wanted = pclOf(state).wanted;
+  return used;
+}
+
+std::vector<DrawOp> takePclLanguageOps(void* state) { return takePclOps(pclOf(state)); }
+void endPcl(void* state) { finishPcl(pclOf(state)); }
+void discardPcl(void* state) { delete static_cast<PclState*>(state); }
+
+}  // namespace
+
+extern const PrinterLanguage kPclLanguage = {"pcl", recognisesPcl, pclPaper, true,
+                                             beginPclLanguage, feedPcl, takePclLanguageOps, endPcl,
+                                             nullptr, discardPcl};
