@@ -201,14 +201,21 @@ void setTabs(EscPState& p, const unsigned char* stops, std::size_t count) {
   }
 }
 
-// One whole command, `length` bytes from ESC, its parameters from byte 2.
-void obey(EscPState& p, const ControlScan& scan, const unsigned char* bytes, std::size_t length) {
-  if (scan.commandLength != 2) return;
-  const unsigned char* a = bytes + 2;
-  const std::size_t header = scan.headerLength;
-  const long feedUnit = p.pins24 ? kUnitsPerInch / 180 : kUnitsPerInch / 216;
-  switch (bytes[1]) {
-    case '@': flushRun(p); reset(p); break;
+// ESC ! n: pitch and style at once.
+void selectPrintMode(EscPState& p, unsigned char n) {
+  p.cpi = (n & 1) ? 12 : 10;
+  p.condensed = (n & 4) != 0;
+  p.bold = (n & 8) != 0;
+  p.doubleStrike = (n & 16) != 0;
+  p.doubleWidth = (n & 32) != 0;
+  p.italic = (n & 64) != 0;
+  p.underline = (n & 128) != 0;
+}
+
+// The commands of the characters' style and pitch, ESC `command` with its
+// parameters at `a`; false for any other command.
+bool setStyle(EscPState& p, unsigned char command, const unsigned char* a) {
+  switch (command) {
     case 'E': p.bold = true; break;
     case 'F': p.bold = false; break;
     case 'G': p.doubleStrike = true; break;
@@ -222,15 +229,21 @@ void obey(EscPState& p, const ControlScan& scan, const unsigned char* bytes, std
     case 'P': p.cpi = 10; break;
     case 'M': p.cpi = 12; break;
     case 'g': p.cpi = 15; break;
-    case '!':
-      p.cpi = (a[0] & 1) ? 12 : 10;
-      p.condensed = (a[0] & 4) != 0;
-      p.bold = (a[0] & 8) != 0;
-      p.doubleStrike = (a[0] & 16) != 0;
-      p.doubleWidth = (a[0] & 32) != 0;
-      p.italic = (a[0] & 64) != 0;
-      p.underline = (a[0] & 128) != 0;
-      break;
+    case '!': selectPrintMode(p, a[0]); break;
+    default: return false;
+  }
+  return true;
+}
+
+// One whole command, `length` bytes from ESC, its parameters from byte 2.
+void obey(EscPState& p, const ControlScan& scan, const unsigned char* bytes, std::size_t length) {
+  if (scan.commandLength != 2) return;
+  const unsigned char* a = bytes + 2;
+  if (setStyle(p, bytes[1], a)) return;
+  const std::size_t header = scan.headerLength;
+  const long feedUnit = p.pins24 ? kUnitsPerInch / 180 : kUnitsPerInch / 216;
+  switch (bytes[1]) {
+    case '@': flushRun(p); reset(p); break;
     case '0': p.lineSpacing = kUnitsPerInch / 8; break;
     case '2': p.lineSpacing = kUnitsPerInch / 6; break;
     case 'A': p.lineSpacing = a[0] * (p.pins24 ? kUnitsPerInch / 60 : kUnitsPerInch / 72); break;

@@ -252,12 +252,11 @@ std::size_t headerNeeded(std::uint32_t id) {
   }
 }
 
-void obey(ReceiptState& state, const ReceiptCommand& command) {
-  if (command.header < headerNeeded(command.id)) return;
+// The commands of the characters' style, ESC or GS `id` with its first
+// parameter `n`; false for any other command.
+bool setCharacterStyle(ReceiptState& state, std::uint32_t id, unsigned n) {
   ReceiptStyle& style = state.style;
-  const unsigned n = command.at(2);
-  switch (command.id) {
-    case kEscReset: resetPrinter(state); break;
+  switch (id) {
     case kEscMode:
       style.font = n & 1 ? kDrawFontB : kDrawFontA;
       style.emphasized = (n & 0x08) != 0;
@@ -266,32 +265,14 @@ void obey(ReceiptState& state, const ReceiptCommand& command) {
       style.underline = n & 0x80 ? 1 : 0;
       break;
     case kEscSpacing: style.spacing = static_cast<int>(n); break;
-    case kEscPosition: moveTo(state, static_cast<int>(command.word(2))); break;
-    case kEscRelative: {
-      const int step = static_cast<std::int16_t>(command.word(2));
-      moveTo(state, state.lineX + step);
-      break;
-    }
-    case kEscBitImage: layOutBitImage(state, command); break;
     case kEscUnderline:
       if (n <= 2 || (n >= 48 && n <= 50)) style.underline = static_cast<int>(n % 48);
       break;
-    case kEscSpacingDefault: state.lineSpacing = kDefaultLineSpacing; break;
-    case kEscLineSpacing: state.lineSpacing = static_cast<int>(n); break;
-    case kEscTabStops: setTabStops(state, command); break;
     case kEscEmphasis: style.emphasized = (n & 1) != 0; break;
     case kEscDoubleStrike: style.doubleStrike = (n & 1) != 0; break;
-    case kEscFeedDots: printLine(state, static_cast<int>(n)); break;
     case kEscFont:
       if (n <= 2 || (n >= 48 && n <= 50)) style.font = n % 48 == 0 ? kDrawFontA : kDrawFontB;
       break;
-    case kEscJustify:
-      // As on the printer, only at the start of a line.
-      if (lineEmpty(state) && (n <= 2 || (n >= 48 && n <= 50)))
-        state.justification = static_cast<ReceiptJustification>(n % 48);
-      break;
-    case kEscFeedLines: printLine(state, static_cast<int>(n) * state.lineSpacing); break;
-    case kEscCutFull: case kEscCutPartial: cutPaper(state, 0); break;
     case kEscCodeTable:
       if (n == 0) style.codePage = state.defaultCodePage;
       else if (codePageOf(n) != 0) style.codePage = codePageOf(n);
@@ -300,10 +281,15 @@ void obey(ReceiptState& state, const ReceiptCommand& command) {
       style.widthScale = static_cast<int>(n >> 4 & 7) + 1;
       style.heightScale = static_cast<int>(n & 7) + 1;
       break;
-    case kGsRaster: layOutRasterImage(state, command); break;
-    case kGsGraphics: case kGsGraphicsLong: layOutGraphics(state, command); break;
-    case kGsSymbol: layOutSymbol(state, command); break;
-    case kGsBarCode: layOutBarCode(state, command); break;
+    default: return false;
+  }
+  return true;
+}
+
+// How bar codes print: GS H, GS f, GS h and GS w with their parameter `n`;
+// false for any other command.
+bool setBarCodeStyle(ReceiptState& state, std::uint32_t id, unsigned n) {
+  switch (id) {
     case kGsBarText:
       if (n <= 3 || (n >= 48 && n <= 51)) state.barText = static_cast<int>(n % 48);
       break;
@@ -316,6 +302,39 @@ void obey(ReceiptState& state, const ReceiptCommand& command) {
     case kGsBarWidth:
       if (n >= 2 && n <= 6) state.barModule = static_cast<int>(n);
       break;
+    default: return false;
+  }
+  return true;
+}
+
+void obey(ReceiptState& state, const ReceiptCommand& command) {
+  if (command.header < headerNeeded(command.id)) return;
+  const unsigned n = command.at(2);
+  if (setCharacterStyle(state, command.id, n) || setBarCodeStyle(state, command.id, n)) return;
+  switch (command.id) {
+    case kEscReset: resetPrinter(state); break;
+    case kEscPosition: moveTo(state, static_cast<int>(command.word(2))); break;
+    case kEscRelative: {
+      const int step = static_cast<std::int16_t>(command.word(2));
+      moveTo(state, state.lineX + step);
+      break;
+    }
+    case kEscBitImage: layOutBitImage(state, command); break;
+    case kEscSpacingDefault: state.lineSpacing = kDefaultLineSpacing; break;
+    case kEscLineSpacing: state.lineSpacing = static_cast<int>(n); break;
+    case kEscTabStops: setTabStops(state, command); break;
+    case kEscFeedDots: printLine(state, static_cast<int>(n)); break;
+    case kEscJustify:
+      // As on the printer, only at the start of a line.
+      if (lineEmpty(state) && (n <= 2 || (n >= 48 && n <= 50)))
+        state.justification = static_cast<ReceiptJustification>(n % 48);
+      break;
+    case kEscFeedLines: printLine(state, static_cast<int>(n) * state.lineSpacing); break;
+    case kEscCutFull: case kEscCutPartial: cutPaper(state, 0); break;
+    case kGsRaster: layOutRasterImage(state, command); break;
+    case kGsGraphics: case kGsGraphicsLong: layOutGraphics(state, command); break;
+    case kGsSymbol: layOutSymbol(state, command); break;
+    case kGsBarCode: layOutBarCode(state, command); break;
     case kGsLeftMargin:
       if (lineEmpty(state)) setMargins(state, static_cast<int>(command.word(2)), state.areaWidth);
       break;
