@@ -19,7 +19,8 @@ enum FormFeedRule { kFormFeedLine, kFormFeedExact };     // "formfeed": line, ex
 // plain text printed).
 enum ControlCodes { kControlsPrint, kControlsStrip, kControlsEscP, kControlsEscPos, kControlsPcl, kControlsAuto };
 // The word ferrin.ini gives a controls value ("escp"), which for a printer
-// language is the name of its interpreter (lang/language.h).
+// language is the name of its interpreter (lang/language.h); auto is the
+// last value.
 const char* controlsWord(ControlCodes controls);
 enum PrintMode { kModePrint, kModeRaw };                  // "mode": print, raw
 struct SlotOptions {
