@@ -18,6 +18,7 @@
 
 #include "lang/escpos.h"
 #include "print/symbols.h"
+#include "whole/whole.h"
 
 namespace {
 

@@ -115,6 +115,10 @@ int knownOrDefault(int slotNumber, SlotKey key, const std::string& value, int ch
 
 }  // namespace
 
+const char* controlsWord(ControlCodes controls) {
+  return controls >= kControlsPrint && controls <= kControlsAuto ? kSlotKeys[kControls].choices[controls] : "";
+}
+
 void loadSlot(int slotNumber) {
   if (slotNumber < 0 || slotNumber >= kSlotCount) return;
   // Nothing to read again while the file reads as it did (the slot in the

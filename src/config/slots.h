@@ -20,6 +20,10 @@ enum FormFeedRule { kFormFeedLine, kFormFeedExact };     // "formfeed": line, ex
 // each printout as its first commands show it to be (escp, escpos, pcl, or
 // plain text printed).
 enum ControlCodes { kControlsPrint, kControlsStrip, kControlsEscP, kControlsEscPos, kControlsPcl, kControlsAuto };
+// The word ferrin.ini gives a controls value ("escp"), which for a printer
+// language is the name of its interpreter (lang/language.h); auto is the
+// last value.
+const char* controlsWord(ControlCodes controls);
 enum PrintMode { kModePrint, kModeRaw };                  // "mode": print, raw
 struct SlotOptions {
   int codePage;          // "codepage": 0 draws the bytes as the platform always has

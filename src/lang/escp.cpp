@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "lang/bytes.h"
+#include "lang/language.h"
 
 namespace {
 
@@ -200,14 +201,21 @@ void setTabs(EscPState& p, const unsigned char* stops, std::size_t count) {
   }
 }
 
-// One whole command, `length` bytes from ESC, its parameters from byte 2.
-void obey(EscPState& p, const ControlScan& scan, const unsigned char* bytes, std::size_t length) {
-  if (scan.commandLength != 2) return;
-  const unsigned char* a = bytes + 2;
-  const std::size_t header = scan.headerLength;
-  const long feedUnit = p.pins24 ? kUnitsPerInch / 180 : kUnitsPerInch / 216;
-  switch (bytes[1]) {
-    case '@': flushRun(p); reset(p); break;
+// ESC ! n: pitch and style at once.
+void selectPrintMode(EscPState& p, unsigned char n) {
+  p.cpi = (n & 1) ? 12 : 10;
+  p.condensed = (n & 4) != 0;
+  p.bold = (n & 8) != 0;
+  p.doubleStrike = (n & 16) != 0;
+  p.doubleWidth = (n & 32) != 0;
+  p.italic = (n & 64) != 0;
+  p.underline = (n & 128) != 0;
+}
+
+// The commands of the characters' style and pitch, ESC `command` with its
+// parameters at `a`; false for any other command.
+bool setStyle(EscPState& p, unsigned char command, const unsigned char* a) {
+  switch (command) {
     case 'E': p.bold = true; break;
     case 'F': p.bold = false; break;
     case 'G': p.doubleStrike = true; break;
@@ -221,15 +229,21 @@ void obey(EscPState& p, const ControlScan& scan, const unsigned char* bytes, std
     case 'P': p.cpi = 10; break;
     case 'M': p.cpi = 12; break;
     case 'g': p.cpi = 15; break;
-    case '!':
-      p.cpi = (a[0] & 1) ? 12 : 10;
-      p.condensed = (a[0] & 4) != 0;
-      p.bold = (a[0] & 8) != 0;
-      p.doubleStrike = (a[0] & 16) != 0;
-      p.doubleWidth = (a[0] & 32) != 0;
-      p.italic = (a[0] & 64) != 0;
-      p.underline = (a[0] & 128) != 0;
-      break;
+    case '!': selectPrintMode(p, a[0]); break;
+    default: return false;
+  }
+  return true;
+}
+
+// One whole command, `length` bytes from ESC, its parameters from byte 2.
+void obey(EscPState& p, const ControlScan& scan, const unsigned char* bytes, std::size_t length) {
+  if (scan.commandLength != 2) return;
+  const unsigned char* a = bytes + 2;
+  if (setStyle(p, bytes[1], a)) return;
+  const std::size_t header = scan.headerLength;
+  const long feedUnit = p.pins24 ? kUnitsPerInch / 180 : kUnitsPerInch / 216;
+  switch (bytes[1]) {
+    case '@': flushRun(p); reset(p); break;
     case '0': p.lineSpacing = kUnitsPerInch / 8; break;
     case '2': p.lineSpacing = kUnitsPerInch / 6; break;
     case 'A': p.lineSpacing = a[0] * (p.pins24 ? kUnitsPerInch / 60 : kUnitsPerInch / 72); break;
@@ -314,11 +328,7 @@ void beginEscP(EscPState& state, const EscPSettings& settings) {
 
 std::size_t interpretEscP(EscPState& state, const unsigned char* data, std::size_t size, bool endOfData) {
   state.wanted = 0;
-  std::size_t at = 0;
-  if (state.skip > 0) {
-    at = state.skip < size ? static_cast<std::size_t>(state.skip) : size;
-    state.skip -= at;
-  }
+  std::size_t at = passSkipped(state.skip, size);
   if (state.passing) {
     at += passOn(state, data + at, size - at, endOfData);
     if (state.passing || state.skip > 0) return at;
@@ -376,10 +386,37 @@ std::vector<DrawOp> takeEscPOps(EscPState& state) {
   return ops;
 }
 
-std::vector<DrawOp> parseEscP(const std::string& bytes, const EscPSettings& settings) {
-  EscPState state;
-  beginEscP(state, settings);
-  interpretEscP(state, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), true);
-  finishEscP(state);
-  return takeEscPOps(state);
+// --- ESC/P in the list of printer languages (lang/language.h) ---------------
+
+namespace {
+
+EscPState& escPOf(void* state) { return *static_cast<EscPState*>(state); }
+
+// Any command at all that is neither a laser printer's nor a receipt
+// printer's (the list asks those first) makes a dot-matrix printout.
+bool recognisesEscP(const PrintoutProbe& probe) { return probe.commands; }
+
+void* beginEscPLanguage(const LanguageSettings& settings) {
+  EscPSettings escp;
+  escp.pageUnits = settings.pageUnits;
+  escp.pins24 = settings.probe.pins24;
+  EscPState* state = new EscPState;
+  beginEscP(*state, escp);
+  return state;
 }
+
+std::size_t feedEscP(void* state, const unsigned char* data, std::size_t size, bool endOfData, std::size_t* wanted) {
+  const std::size_t used = interpretEscP(escPOf(state), data, size, endOfData);
+  *wanted = escPOf(state).wanted;
+  return used;
+}
+
+std::vector<DrawOp> takeEscPLanguageOps(void* state) { return takeEscPOps(escPOf(state)); }
+void endEscP(void* state) { finishEscP(escPOf(state)); }
+void discardEscP(void* state) { delete static_cast<EscPState*>(state); }
+
+}  // namespace
+
+extern const PrinterLanguage kEscPLanguage = {"escp", recognisesEscP, escPPaper, true,
+                                              beginEscPLanguage, feedEscP, takeEscPLanguageOps, endEscP,
+                                              nullptr, discardEscP};

@@ -89,6 +89,3 @@ void finishEscP(EscPState& state);
 
 // The operations so far, taken out of the state.
 std::vector<DrawOp> takeEscPOps(EscPState& state);
-
-// A whole printout at once.
-std::vector<DrawOp> parseEscP(const std::string& bytes, const EscPSettings& settings);

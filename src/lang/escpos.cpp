@@ -4,6 +4,7 @@
 
 #include "lang/bytes.h"
 #include "lang/escpos_layout.h"
+#include "lang/language.h"
 #include "lang/scan.h"
 
 namespace {
@@ -251,12 +252,11 @@ std::size_t headerNeeded(std::uint32_t id) {
   }
 }
 
-void obey(ReceiptState& state, const ReceiptCommand& command) {
-  if (command.header < headerNeeded(command.id)) return;
+// The commands of the characters' style, ESC or GS `id` with its first
+// parameter `n`; false for any other command.
+bool setCharacterStyle(ReceiptState& state, std::uint32_t id, unsigned n) {
   ReceiptStyle& style = state.style;
-  const unsigned n = command.at(2);
-  switch (command.id) {
-    case kEscReset: resetPrinter(state); break;
+  switch (id) {
     case kEscMode:
       style.font = n & 1 ? kDrawFontB : kDrawFontA;
       style.emphasized = (n & 0x08) != 0;
@@ -265,32 +265,14 @@ void obey(ReceiptState& state, const ReceiptCommand& command) {
       style.underline = n & 0x80 ? 1 : 0;
       break;
     case kEscSpacing: style.spacing = static_cast<int>(n); break;
-    case kEscPosition: moveTo(state, static_cast<int>(command.word(2))); break;
-    case kEscRelative: {
-      const int step = static_cast<std::int16_t>(command.word(2));
-      moveTo(state, state.lineX + step);
-      break;
-    }
-    case kEscBitImage: layOutBitImage(state, command); break;
     case kEscUnderline:
       if (n <= 2 || (n >= 48 && n <= 50)) style.underline = static_cast<int>(n % 48);
       break;
-    case kEscSpacingDefault: state.lineSpacing = kDefaultLineSpacing; break;
-    case kEscLineSpacing: state.lineSpacing = static_cast<int>(n); break;
-    case kEscTabStops: setTabStops(state, command); break;
     case kEscEmphasis: style.emphasized = (n & 1) != 0; break;
     case kEscDoubleStrike: style.doubleStrike = (n & 1) != 0; break;
-    case kEscFeedDots: printLine(state, static_cast<int>(n)); break;
     case kEscFont:
       if (n <= 2 || (n >= 48 && n <= 50)) style.font = n % 48 == 0 ? kDrawFontA : kDrawFontB;
       break;
-    case kEscJustify:
-      // As on the printer, only at the start of a line.
-      if (lineEmpty(state) && (n <= 2 || (n >= 48 && n <= 50)))
-        state.justification = static_cast<ReceiptJustification>(n % 48);
-      break;
-    case kEscFeedLines: printLine(state, static_cast<int>(n) * state.lineSpacing); break;
-    case kEscCutFull: case kEscCutPartial: cutPaper(state, 0); break;
     case kEscCodeTable:
       if (n == 0) style.codePage = state.defaultCodePage;
       else if (codePageOf(n) != 0) style.codePage = codePageOf(n);
@@ -299,10 +281,15 @@ void obey(ReceiptState& state, const ReceiptCommand& command) {
       style.widthScale = static_cast<int>(n >> 4 & 7) + 1;
       style.heightScale = static_cast<int>(n & 7) + 1;
       break;
-    case kGsRaster: layOutRasterImage(state, command); break;
-    case kGsGraphics: case kGsGraphicsLong: layOutGraphics(state, command); break;
-    case kGsSymbol: layOutSymbol(state, command); break;
-    case kGsBarCode: layOutBarCode(state, command); break;
+    default: return false;
+  }
+  return true;
+}
+
+// How bar codes print: GS H, GS f, GS h and GS w with their parameter `n`;
+// false for any other command.
+bool setBarCodeStyle(ReceiptState& state, std::uint32_t id, unsigned n) {
+  switch (id) {
     case kGsBarText:
       if (n <= 3 || (n >= 48 && n <= 51)) state.barText = static_cast<int>(n % 48);
       break;
@@ -315,6 +302,39 @@ void obey(ReceiptState& state, const ReceiptCommand& command) {
     case kGsBarWidth:
       if (n >= 2 && n <= 6) state.barModule = static_cast<int>(n);
       break;
+    default: return false;
+  }
+  return true;
+}
+
+void obey(ReceiptState& state, const ReceiptCommand& command) {
+  if (command.header < headerNeeded(command.id)) return;
+  const unsigned n = command.at(2);
+  if (setCharacterStyle(state, command.id, n) || setBarCodeStyle(state, command.id, n)) return;
+  switch (command.id) {
+    case kEscReset: resetPrinter(state); break;
+    case kEscPosition: moveTo(state, static_cast<int>(command.word(2))); break;
+    case kEscRelative: {
+      const int step = static_cast<std::int16_t>(command.word(2));
+      moveTo(state, state.lineX + step);
+      break;
+    }
+    case kEscBitImage: layOutBitImage(state, command); break;
+    case kEscSpacingDefault: state.lineSpacing = kDefaultLineSpacing; break;
+    case kEscLineSpacing: state.lineSpacing = static_cast<int>(n); break;
+    case kEscTabStops: setTabStops(state, command); break;
+    case kEscFeedDots: printLine(state, static_cast<int>(n)); break;
+    case kEscJustify:
+      // As on the printer, only at the start of a line.
+      if (lineEmpty(state) && (n <= 2 || (n >= 48 && n <= 50)))
+        state.justification = static_cast<ReceiptJustification>(n % 48);
+      break;
+    case kEscFeedLines: printLine(state, static_cast<int>(n) * state.lineSpacing); break;
+    case kEscCutFull: case kEscCutPartial: cutPaper(state, 0); break;
+    case kGsRaster: layOutRasterImage(state, command); break;
+    case kGsGraphics: case kGsGraphicsLong: layOutGraphics(state, command); break;
+    case kGsSymbol: layOutSymbol(state, command); break;
+    case kGsBarCode: layOutBarCode(state, command); break;
     case kGsLeftMargin:
       if (lineEmpty(state)) setMargins(state, static_cast<int>(command.word(2)), state.areaWidth);
       break;
@@ -368,11 +388,7 @@ void beginReceipt(ReceiptState& state, const ReceiptSettings& settings) {
 
 std::size_t layOutReceipt(ReceiptState& state, const unsigned char* data, std::size_t size, bool endOfData) {
   state.wanted = 0;
-  std::size_t at = 0;
-  if (state.skip > 0) {
-    at = state.skip < size ? static_cast<std::size_t>(state.skip) : size;
-    state.skip -= at;
-  }
+  std::size_t at = passSkipped(state.skip, size);
   while (at < size && !batchFull(state)) {
     const unsigned char byte = data[at];
     if (byte >= 0x20) {
@@ -440,22 +456,53 @@ std::vector<DrawOp> takeReceiptOps(ReceiptState& state) {
   return ops;
 }
 
-Receipt parseReceipt(const unsigned char* data, std::size_t size, const ReceiptSettings& settings) {
-  ReceiptState state;
-  beginReceipt(state, settings);
-  // All of the data is here: only a full batch stops the layout short.
-  if (layOutReceipt(state, data, size, true) < size) state.out.limited = true;
-  finishReceipt(state);
-  return std::move(state.out);
-}
-
-Receipt parseReceipt(const std::string& bytes, const ReceiptSettings& settings) {
-  return parseReceipt(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), settings);
-}
-
 DrawPaper receiptPaper() {
   DrawPaper paper;
   paper.unitsPerInch = kReceiptDpi;
   paper.roll = true;
   return paper;
 }
+
+// --- ESC/POS in the list of printer languages (lang/language.h) -------------
+
+namespace {
+
+ReceiptState& receiptOf(void* state) { return *static_cast<ReceiptState*>(state); }
+
+bool recognisesEscPos(const PrintoutProbe& probe) { return probe.language == kEscPos; }
+
+void* beginReceiptLanguage(const LanguageSettings& settings) {
+  ReceiptSettings receipt;
+  receipt.paperWidthMm = settings.paperWidthMm;
+  receipt.codePage = settings.codePage;
+  receipt.encodeSymbol = settings.encodeSymbol;
+  ReceiptState* state = new ReceiptState;
+  beginReceipt(*state, receipt);
+  return state;
+}
+
+std::size_t feedReceipt(void* state, const unsigned char* data, std::size_t size, bool endOfData,
+                        std::size_t* wanted) {
+  const std::size_t used = layOutReceipt(receiptOf(state), data, size, endOfData);
+  *wanted = receiptOf(state).wanted;
+  return used;
+}
+
+std::vector<DrawOp> takeReceiptLanguageOps(void* state) { return takeReceiptOps(receiptOf(state)); }
+void endReceipt(void* state) { finishReceipt(receiptOf(state)); }
+
+void tallyReceipt(const void* state, LanguageTally* tally) {
+  const ReceiptState& receipt = *static_cast<const ReceiptState*>(state);
+  tally->codesRefused += receipt.codesRefused;
+  tally->codesTooWide += receipt.codesTooWide;
+}
+
+void discardReceipt(void* state) { delete static_cast<ReceiptState*>(state); }
+
+}  // namespace
+
+// Receipts are drawn in the renderer's own font: a receipt printer has no
+// other.
+extern const PrinterLanguage kEscPosLanguage = {"escpos", recognisesEscPos, receiptPaper, false,
+                                                beginReceiptLanguage, feedReceipt, takeReceiptLanguageOps,
+                                                endReceipt, tallyReceipt, discardReceipt};

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "lang/codes.h"
 #include "lang/ops.h"
 
 const int kReceiptDpi = 203;
@@ -28,7 +29,7 @@ const int kFontBWidth = 9;
 const int kFontBHeight = 17;
 
 // Bounds that no data can push past. A batch of operations (everything
-// parsed by parseReceipt, or laid out between two takeReceiptOps) stops
+// laid out between two takeReceiptOps) stops
 // growing once it holds kMaxReceiptOps operations or half of
 // kMaxReceiptImageBytes in images; an image that would take it past
 // kMaxReceiptImageBytes is dropped (its place on the paper stays). Graphics
@@ -40,38 +41,6 @@ const std::size_t kMaxReceiptImageBytes = std::size_t(32) << 20;
 const std::size_t kMaxStoredGraphicsBytes = std::size_t(4) << 20;
 const std::size_t kMaxHeldCommand = std::size_t(8) << 20;
 
-// The codes a receipt printer draws itself: the bar codes of GS k and the
-// two-dimensional codes of GS ( k.
-enum SymbolKind {
-  kSymbolUpcA, kSymbolUpcE, kSymbolEan13, kSymbolEan8, kSymbolCode39, kSymbolItf, kSymbolCodabar,
-  kSymbolCode93, kSymbolCode128, kSymbolQr, kSymbolPdf417
-};
-
-// What to encode, once the printer's own rules have passed the data.
-struct SymbolRequest {
-  SymbolKind kind = kSymbolCode128;
-  // The content: digits, characters or bytes as the symbol holds them (a
-  // CODE128's code-set prefixes already read, EAN and UPC digits without
-  // their check digit).
-  std::string data;
-  int errorLevel = 0;       // QR: 0-3 (L to H); PDF417: 0-8, or -1 to choose by size
-  int columns = 0;          // PDF417 data columns, 0 to choose
-  int rows = 0;             // PDF417 rows, 0 to choose
-  bool truncated = false;   // PDF417 without its right row indicators
-};
-
-// An encoded symbol: rows of modules (a bar code has one), and the line of
-// text a printer prints with a bar code.
-struct SymbolModules {
-  int width = 0;                       // modules across
-  int rows = 0;
-  std::vector<unsigned char> modules;  // rows x width, row by row, 1 = dark
-  std::string text;
-};
-
-// Encodes a symbol; false when the encoder refuses the data.
-typedef bool (*SymbolEncoder)(const SymbolRequest& request, SymbolModules& symbol);
-
 struct ReceiptSettings {
   int paperWidthMm = 80;  // 80, or 58 for narrow paper
   int codePage = 437;     // the code page of the printer's first table (ESC t 0)
@@ -79,17 +48,11 @@ struct ReceiptSettings {
   SymbolEncoder encodeSymbol = nullptr;
 };
 
+// A batch of the layout: its operations, and whether a bound was reached.
 struct Receipt {
   std::vector<DrawOp> ops;
   bool limited = false;  // a bound above was reached: something was left out
 };
-
-// Lays out the bytes as the receipt printer would. Every page with something
-// on it ends with a kDrawPageEnd, the last one too; pages with nothing
-// on them (feeds only) are left out. A printed line with text is followed by
-// a kDrawScreenLine: its runs' text, a blank between runs that stand apart. Never reads outside [data, data + size).
-Receipt parseReceipt(const unsigned char* data, std::size_t size, const ReceiptSettings& settings);
-Receipt parseReceipt(const std::string& bytes, const ReceiptSettings& settings);
 
 // How a receipt's operations sit on paper: dots of a 203 dpi receipt
 // printer, one long strip from cut to cut.

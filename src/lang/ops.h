@@ -92,9 +92,6 @@ struct DrawPaper {
   int paperInset = -1;
 };
 
-// True when the dot at (column, row) of an image op is black.
-bool drawDotAt(const DrawOp& image, int column, int row);
-
 // Image data sent column by column, as both languages' bit images are: each
 // column of `height` dots is (height + 7) / 8 bytes, its top dot in the high
 // bit of the first. True when the dot at (column, row) is black; false past

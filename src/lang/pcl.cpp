@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "lang/bytes.h"
+#include "lang/language.h"
 
 namespace {
 
@@ -59,6 +60,33 @@ bool announcesData(const Command& c, char letter) {
          (letter == 'X' && c.kind == '&' && c.group == 'p');
 }
 
+// Reads a value field's sign and digits from data[at], no further than
+// `limit`: *negative tells its sign, *value its size (up to about
+// kMaxValue). Returns where the field's digits end.
+std::size_t readValue(const unsigned char* data, std::size_t at, std::size_t limit, Param& p, bool* negative,
+                      double* value) {
+  if (data[at] == '+' || data[at] == '-') {
+    p.sign = true;
+    *negative = data[at] == '-';
+    ++at;
+  }
+  double scale = 0;
+  while (at < limit && ((data[at] >= '0' && data[at] <= '9') || (data[at] == '.' && scale == 0))) {
+    if (data[at] == '.') {
+      scale = 1;
+    } else if (scale == 0) {
+      if (*value < kMaxValue) *value = *value * 10 + (data[at] - '0');
+      p.hasValue = true;
+    } else {
+      scale /= 10;
+      *value += (data[at] - '0') * scale;
+      p.hasValue = true;
+    }
+    ++at;
+  }
+  return at;
+}
+
 // Reads the sequence at data[0] (an ESC). Returns false when it goes on past
 // the data and more may come. A byte that fits no field ends the sequence
 // before it.
@@ -81,28 +109,10 @@ bool readCommand(const unsigned char* data, std::size_t size, bool endOfData, Co
   const std::size_t limit = std::min(size, kMaxCommand);
   while (at < limit) {
     Param p;
-    std::size_t start = at;
+    const std::size_t start = at;
     bool negative = false;
-    if (data[at] == '+' || data[at] == '-') {
-      p.sign = true;
-      negative = data[at] == '-';
-      ++at;
-    }
     double value = 0;
-    double scale = 0;
-    while (at < limit && ((data[at] >= '0' && data[at] <= '9') || (data[at] == '.' && scale == 0))) {
-      if (data[at] == '.') {
-        scale = 1;
-      } else if (scale == 0) {
-        if (value < kMaxValue) value = value * 10 + (data[at] - '0');
-        p.hasValue = true;
-      } else {
-        scale /= 10;
-        value += (data[at] - '0') * scale;
-        p.hasValue = true;
-      }
-      ++at;
-    }
+    at = readValue(data, at, limit, p, &negative, &value);
     if (at >= limit) break;
     const unsigned char letter = data[at];
     if (!isGroup(letter) && !isFinal(letter)) {
@@ -773,20 +783,79 @@ void cursorCommand(PclState& s, const Command& c, const Param& p) {
   }
 }
 
+void spacingCommand(PclState& s, const Param& p) {  // ESC &k
+  const int n = whole(p.value);
+  if (p.letter == 'H' && p.value >= 0 && p.value * 60 <= real(kLimit)) s.hmi = std::lround(p.value * 60);
+  if (p.letter == 'G' && n >= 0 && n <= 3) s.lineTermination = n;
+  if (p.letter == 'S') {  // pitch mode: 10, 16.67 or 12
+    font(s).pitchHundredths = n == 2 ? 1667 : n == 4 ? 1200 : 1000;
+    fontChanged(s);
+  }
+}
+
+void macroCommand(PclState& s, const Param& p) {  // ESC &f
+  const int n = whole(p.value);
+  if (p.letter == 'S') {
+    if (n == 0 && s.stack.size() < kMaxStack * 2) {
+      s.stack.push_back(s.x);
+      s.stack.push_back(s.y);
+    } else if (n == 1 && s.stack.size() >= 2) {
+      moveTo(s, s.stack[s.stack.size() - 2], s.stack.back());
+      s.stack.resize(s.stack.size() - 2);
+    }
+  } else if (p.letter == 'X' && n == 0) {
+    s.mode = kModeMacro;  // a macro's definition: kept by the printer, not printed
+  }
+}
+
+void rasterCommand(PclState& s, const Command& c, const Param& p) {  // ESC *t, ESC *r, ESC *b
+  const int n = whole(p.value);
+  if (c.group == 't' && p.letter == 'R') {
+    if (!s.raster.active && (n == 75 || n == 100 || n == 150 || n == 200 || n == 300 || n == 600))
+      s.raster.resolution = n;
+  } else if (c.group == 'r') {
+    switch (p.letter) {
+      case 'A': startRaster(s, n == 1 || n == 3); break;
+      case 'B': case 'C': finishRaster(s); break;
+      case 'S': if (!s.raster.active && n >= 0) s.raster.sourceWidth = std::min(long(n), kMaxRowBytes * 8); break;
+      case 'T': if (!s.raster.active && n >= 0) s.raster.sourceHeight = n; break;
+      default: break;
+    }
+  } else if (c.group == 'b') {
+    if (p.letter == 'M' && n >= 0 && n <= 3) s.raster.compression = n;
+    if (p.letter == 'Y') rasterSkip(s, n);
+  }
+}
+
+void rectangleCommand(PclState& s, const Param& p) {  // ESC *c
+  const double unit = static_cast<double>(s.unitsPerPclUnit), decipoint = kUnitsPerInch / 720.0;
+  switch (p.letter) {
+    case 'A': s.rectWidth = clampPlace(p.value * unit); break;
+    case 'B': s.rectHeight = clampPlace(p.value * unit); break;
+    case 'H': s.rectWidth = clampPlace(p.value * decipoint); break;
+    case 'V': s.rectHeight = clampPlace(p.value * decipoint); break;
+    case 'G': s.areaFill = whole(p.value); break;
+    case 'P': fillRectangle(s, whole(p.value)); break;
+    default: break;
+  }
+}
+
+void languageCommand(PclState& s, const Param& p) {  // ESC %
+  if (p.letter == 'X') {  // the universal exit: PJL may follow
+    reset(s);
+    s.mode = kModePjl;
+  } else if (p.letter == 'B') {
+    flushRun(s);
+    s.mode = kModeHpgl;
+  }
+}
+
 void obeyParam(PclState& s, const Command& c, const Param& p) {
   const int n = whole(p.value);
   const unsigned char kind = c.kind, group = c.group;
   if (kind == '&' && group == 'l') return pageCommand(s, p);
   if ((kind == '&' && group == 'a') || (kind == '*' && group == 'p')) return cursorCommand(s, c, p);
-  if (kind == '&' && group == 'k') {
-    if (p.letter == 'H' && p.value >= 0 && p.value * 60 <= real(kLimit)) s.hmi = std::lround(p.value * 60);
-    if (p.letter == 'G' && n >= 0 && n <= 3) s.lineTermination = n;
-    if (p.letter == 'S') {  // pitch mode: 10, 16.67 or 12
-      font(s).pitchHundredths = n == 2 ? 1667 : n == 4 ? 1200 : 1000;
-      fontChanged(s);
-    }
-    return;
-  }
+  if (kind == '&' && group == 'k') return spacingCommand(s, p);
   if ((kind == '(' || kind == ')') && group == 's') {
     fontParameter(s.fonts[kind == ')' ? 1 : 0], p);
     fontChanged(s);
@@ -802,66 +871,14 @@ void obeyParam(PclState& s, const Command& c, const Param& p) {
     s.underline = p.letter == 'D';
     return;
   }
-  if (kind == '&' && group == 'f' && p.letter == 'S') {
-    if (n == 0 && s.stack.size() < kMaxStack * 2) {
-      s.stack.push_back(s.x);
-      s.stack.push_back(s.y);
-    } else if (n == 1 && s.stack.size() >= 2) {
-      moveTo(s, s.stack[s.stack.size() - 2], s.stack.back());
-      s.stack.resize(s.stack.size() - 2);
-    }
-    return;
-  }
-  if (kind == '&' && group == 'f' && p.letter == 'X' && n == 0) {
-    s.mode = kModeMacro;  // a macro's definition: kept by the printer, not printed
-    return;
-  }
+  if (kind == '&' && group == 'f') return macroCommand(s, p);
   if (kind == '&' && group == 'u' && p.letter == 'D') {
     if (p.value > 0 && kUnitsPerInch % n == 0) s.unitsPerPclUnit = kUnitsPerInch / n;
     return;
   }
-  if (kind == '*' && group == 't' && p.letter == 'R') {
-    if (!s.raster.active && (n == 75 || n == 100 || n == 150 || n == 200 || n == 300 || n == 600))
-      s.raster.resolution = n;
-    return;
-  }
-  if (kind == '*' && group == 'r') {
-    switch (p.letter) {
-      case 'A': startRaster(s, n == 1 || n == 3); break;
-      case 'B': case 'C': finishRaster(s); break;
-      case 'S': if (!s.raster.active && n >= 0) s.raster.sourceWidth = std::min(long(n), kMaxRowBytes * 8); break;
-      case 'T': if (!s.raster.active && n >= 0) s.raster.sourceHeight = n; break;
-      default: break;
-    }
-    return;
-  }
-  if (kind == '*' && group == 'b') {
-    if (p.letter == 'M' && n >= 0 && n <= 3) s.raster.compression = n;
-    if (p.letter == 'Y') rasterSkip(s, n);
-    return;
-  }
-  if (kind == '*' && group == 'c') {
-    const double unit = static_cast<double>(s.unitsPerPclUnit), decipoint = kUnitsPerInch / 720.0;
-    switch (p.letter) {
-      case 'A': s.rectWidth = clampPlace(p.value * unit); break;
-      case 'B': s.rectHeight = clampPlace(p.value * unit); break;
-      case 'H': s.rectWidth = clampPlace(p.value * decipoint); break;
-      case 'V': s.rectHeight = clampPlace(p.value * decipoint); break;
-      case 'G': s.areaFill = n; break;
-      case 'P': fillRectangle(s, n); break;
-      default: break;
-    }
-    return;
-  }
-  if (kind == '%' && group == 0) {
-    if (p.letter == 'X') {  // the universal exit: PJL may follow
-      reset(s);
-      s.mode = kModePjl;
-    } else if (p.letter == 'B') {
-      flushRun(s);
-      s.mode = kModeHpgl;
-    }
-  }
+  if (kind == '*' && (group == 't' || group == 'r' || group == 'b')) return rasterCommand(s, c, p);
+  if (kind == '*' && group == 'c') return rectangleCommand(s, p);
+  if (kind == '%' && group == 0) languageCommand(s, p);
 }
 
 // Data announced by a command, held whole in [data, data + size).
@@ -928,14 +945,55 @@ void beginPcl(PclState& state) {
   state.out.clear();
 }
 
+// A byte where PJL may stand (after the universal exit): true when it is
+// part of a PJL line or a blank between them, which are passed over;
+// anything else goes back to PCL.
+bool passPjl(PclState& s, unsigned char c) {
+  if (s.mode != kModePjl && s.mode != kModePjlLine) return false;
+  if (s.mode == kModePjlLine || c == '@') {
+    s.mode = c == kLineFeed ? kModePjl : kModePjlLine;
+    return true;
+  }
+  if (c == kCarriageReturn || c == kLineFeed || c == ' ') return true;
+  s.mode = kModePcl;
+  return false;
+}
+
+// A command that announces data, read from data[0] of the `size` bytes
+// held. Data that PCL draws is obeyed once it is held whole (transparent
+// print data is printed as it comes, piece by piece); any other data is
+// passed over. Returns the bytes used; 0 with `wanted` set when the data
+// must be held first.
+std::size_t takeDataCommand(PclState& s, const Command& command, const unsigned char* data, std::size_t size,
+                            bool endOfData) {
+  const Param& p = command.params[command.count - 1];
+  const std::uint64_t length = p.value > 0 ? static_cast<std::uint64_t>(p.value) : 0;
+  if (s.mode == kModePcl && holdsData(command) && length <= kMaxPclData) {
+    const std::size_t whole = command.length + static_cast<std::size_t>(length);
+    if (size < whole && !endOfData) {
+      s.wanted = whole;
+      return 0;
+    }
+    obey(s, command);
+    if (command.kind == '&') {
+      s.transparent = length;
+      return command.length;
+    }
+    const std::size_t got = std::min(whole, size) - command.length;
+    obeyData(s, command, data + command.length, got);
+    return command.length + got;
+  }
+  if (s.mode == kModePcl) obey(s, command);
+  s.skip = length;
+  return command.length;
+}
+
 std::size_t interpretPcl(PclState& s, const unsigned char* data, std::size_t size, bool endOfData) {
   s.wanted = 0;
   std::size_t at = 0;
   while (at < size && s.outBytes < kMaxHeldBits) {
     if (s.skip > 0) {
-      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(s.skip, size - at));
-      at += n;
-      s.skip -= n;
+      at += passSkipped(s.skip, size - at);
       continue;
     }
     if (s.transparent > 0) {
@@ -944,17 +1002,9 @@ std::size_t interpretPcl(PclState& s, const unsigned char* data, std::size_t siz
       continue;
     }
     const unsigned char c = data[at];
-    if (s.mode == kModePjl || s.mode == kModePjlLine) {
-      if (s.mode == kModePjlLine || c == '@') {
-        s.mode = c == kLineFeed ? kModePjl : kModePjlLine;
-        ++at;
-        continue;
-      }
-      if (c == kCarriageReturn || c == kLineFeed || c == ' ') {
-        ++at;
-        continue;
-      }
-      s.mode = kModePcl;
+    if (passPjl(s, c)) {
+      ++at;
+      continue;
     }
     if (c != kEsc) {
       if (s.mode != kModePcl) {
@@ -973,28 +1023,8 @@ std::size_t interpretPcl(PclState& s, const unsigned char* data, std::size_t siz
       break;
     }
     if (command.hasData) {
-      const Param& p = command.params[command.count - 1];
-      const std::uint64_t length = p.value > 0 ? static_cast<std::uint64_t>(p.value) : 0;
-      if (s.mode == kModePcl && holdsData(command) && length <= kMaxPclData) {
-        const std::size_t whole = command.length + static_cast<std::size_t>(length);
-        if (size - at < whole && !endOfData) {
-          s.wanted = whole;
-          break;
-        }
-        obey(s, command);
-        if (command.kind == '&') {
-          s.transparent = length;  // printed as characters, piece by piece
-          at += command.length;
-          continue;
-        }
-        const std::size_t got = std::min(whole, size - at) - command.length;
-        obeyData(s, command, data + at + command.length, got);
-        at += command.length + got;
-        continue;
-      }
-      if (s.mode == kModePcl) obey(s, command);
-      s.skip = length;
-      at += command.length;
+      at += takeDataCommand(s, command, data + at, size - at, endOfData);
+      if (s.wanted != 0) break;
       continue;
     }
     at += command.length;
@@ -1017,19 +1047,33 @@ std::vector<DrawOp> takePclOps(PclState& state) {
   return ops;
 }
 
-std::vector<DrawOp> parsePcl(const std::string& bytes) {
-  PclState state;
-  beginPcl(state);
-  const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes.data());
-  std::size_t at = 0;
-  std::vector<DrawOp> ops;
-  do {
-    at += interpretPcl(state, data + at, bytes.size() - at, true);
-    std::vector<DrawOp> taken = takePclOps(state);
-    ops.insert(ops.end(), std::make_move_iterator(taken.begin()), std::make_move_iterator(taken.end()));
-  } while (at < bytes.size());
-  finishPcl(state);
-  std::vector<DrawOp> rest = takePclOps(state);
-  ops.insert(ops.end(), std::make_move_iterator(rest.begin()), std::make_move_iterator(rest.end()));
-  return ops;
+// --- PCL 5 in the list of printer languages (lang/language.h) ---------------
+
+namespace {
+
+PclState& pclOf(void* state) { return *static_cast<PclState*>(state); }
+
+bool recognisesPcl(const PrintoutProbe& probe) { return probe.laser; }
+
+// A LaserJet's page is its own: nothing of the slot's settings changes it.
+void* beginPclLanguage(const LanguageSettings&) {
+  PclState* state = new PclState;
+  beginPcl(*state);
+  return state;
 }
+
+std::size_t feedPcl(void* state, const unsigned char* data, std::size_t size, bool endOfData, std::size_t* wanted) {
+  const std::size_t used = interpretPcl(pclOf(state), data, size, endOfData);
+  *wanted = pclOf(state).wanted;
+  return used;
+}
+
+std::vector<DrawOp> takePclLanguageOps(void* state) { return takePclOps(pclOf(state)); }
+void endPcl(void* state) { finishPcl(pclOf(state)); }
+void discardPcl(void* state) { delete static_cast<PclState*>(state); }
+
+}  // namespace
+
+extern const PrinterLanguage kPclLanguage = {"pcl", recognisesPcl, pclPaper, true,
+                                             beginPclLanguage, feedPcl, takePclLanguageOps, endPcl,
+                                             nullptr, discardPcl};

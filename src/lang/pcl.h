@@ -132,6 +132,3 @@ void finishPcl(PclState& state);
 
 // The operations so far, taken out of the state.
 std::vector<DrawOp> takePclOps(PclState& state);
-
-// A whole printout at once.
-std::vector<DrawOp> parsePcl(const std::string& bytes);

@@ -334,6 +334,54 @@ unsigned itemNeed(const ControlScan& scan, const unsigned char* item, std::size_
   }
 }
 
+// A TIFF compression command of an ESC . 2 image: its size with its
+// parameters and data. EXIT ends the image.
+std::uint64_t tiffItemSize(ControlScan& scan, const unsigned char* item) {
+  const unsigned char code = item[0];
+  const unsigned group = code >> 5;
+  if (code == 0xE3) scan.remaining = 0;  // EXIT
+  std::uint64_t size = 1;
+  if (group >= 1 && group <= 4 && (code & 0x10) != 0) {
+    size += code & 0x0Fu;
+    if (group == 1) size += count(item + 1, code & 0x0Fu);  // XFER: data bytes
+  } else if (group == 1) {
+    size += code & 0x0Fu;
+  }
+  return size;
+}
+
+// The size of the walk's next item, which starts at `item` with `left`
+// bytes held (at least its itemNeed); the item is counted off those still
+// to come.
+std::uint64_t walkItem(ControlScan& scan, const unsigned char* item, std::size_t left) {
+  switch (scan.walk) {
+    case kWalkRunLength: {
+      // 0-127: that many plus one bytes follow; 128-255: one byte repeated
+      // 257 - counter times.
+      std::uint64_t made = item[0] < 128 ? item[0] + 1u : 257u - item[0];
+      scan.remaining -= made < scan.remaining ? made : scan.remaining;
+      return item[0] < 128 ? item[0] + 2u : 2u;
+    }
+    case kWalkTiff: return tiffItemSize(scan, item);
+    case kWalkUntil:
+      for (std::size_t i = 0; i < left; ++i)
+        if (item[i] == scan.itemSize && --scan.remaining == 0) return i + 1;
+      return left;
+    case kWalkEscPCharacters:
+      --scan.remaining;
+      return 3 + 3 * std::uint64_t(item[1]);
+    case kWalkPosCharacters:
+      --scan.remaining;
+      return 1 + std::uint64_t(scan.itemSize) * item[0];
+    case kWalkNvImages:
+      --scan.remaining;
+      return 4 + word(item) * word(item + 2) * 8;
+    default:
+      scan.remaining = 0;
+      return 0;
+  }
+}
+
 // Walks the items of the data that `bytes` (which start at scan.resumeAt)
 // show; asks for more where they end.
 ControlKind walkData(ControlScan& scan, const unsigned char* bytes, std::size_t available, bool endOfData) {
@@ -346,57 +394,7 @@ ControlKind walkData(ControlScan& scan, const unsigned char* bytes, std::size_t 
     const std::size_t left = available - local;
     const unsigned need = itemNeed(scan, item, left);
     if (left < need) return endOfData ? cutOff(scan, end) : needMore(scan, scan.position, need);
-
-    std::uint64_t size = 0;
-    switch (scan.walk) {
-      case kWalkRunLength: {
-        // 0-127: that many plus one bytes follow; 128-255: one byte repeated
-        // 257 - counter times.
-        std::uint64_t made = item[0] < 128 ? item[0] + 1u : 257u - item[0];
-        size = item[0] < 128 ? item[0] + 2u : 2u;
-        scan.remaining -= made < scan.remaining ? made : scan.remaining;
-        break;
-      }
-      case kWalkTiff: {
-        unsigned char code = item[0];
-        unsigned group = code >> 5;
-        if (code == 0xE3) scan.remaining = 0;  // EXIT
-        size = 1;
-        if (group >= 1 && group <= 4 && (code & 0x10) != 0) {
-          size += code & 0x0Fu;
-          if (group == 1) size += count(item + 1, code & 0x0Fu);  // XFER: data bytes
-        } else if (group == 1) {
-          size += code & 0x0Fu;
-        }
-        break;
-      }
-      case kWalkUntil: {
-        size = left;
-        for (std::size_t i = 0; i < left; ++i) {
-          if (item[i] == scan.itemSize && --scan.remaining == 0) {
-            size = i + 1;
-            break;
-          }
-        }
-        break;
-      }
-      case kWalkEscPCharacters:
-        size = 3 + 3 * std::uint64_t(item[1]);
-        --scan.remaining;
-        break;
-      case kWalkPosCharacters:
-        size = 1 + std::uint64_t(scan.itemSize) * item[0];
-        --scan.remaining;
-        break;
-      case kWalkNvImages:
-        size = 4 + word(item) * word(item + 2) * 8;
-        --scan.remaining;
-        break;
-      default:
-        scan.remaining = 0;
-        break;
-    }
-    scan.position = addCapped(scan.position, size, kMaxLength);
+    scan.position = addCapped(scan.position, walkItem(scan, item, left), kMaxLength);
   }
 }
 

@@ -97,7 +97,7 @@ bool selectCanvasFont(PrinterFont* font) {
 // The style's font, made on first use and selected. The width scale needs
 // the natural width of the font first: that font is made and measured, and
 // the scaled one made from it (GDI's lfWidth is an average character width).
-// False with 5 set on failure.
+// False with kPrinterFontError set on failure.
 bool selectStyle(const CanvasStyle& style) {
   int dpi = deviceGetDeviceCaps(printerState.deviceContext, kDeviceLogPixelsY);
   LogFont natural = logicalFontOf(style, dpi > 0 ? dpi : 600);

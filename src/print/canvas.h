@@ -17,9 +17,10 @@
 // unbounded memory on the device.
 //
 // Failures set the calling thread's error code like the rest of the printing
-// layer: 57 when no printer is attached or the device refuses to begin a page
-// or to draw, 5 when the style's font cannot be made or selected. A call that
-// fails draws nothing further; later calls try again.
+// layer: kPrinterDeviceError when no printer is attached or the device
+// refuses to begin a page or to draw, kPrinterFontError when the style's
+// font cannot be made or selected (print/printer.h). A call that fails
+// draws nothing further; later calls try again.
 //
 // Text: the bytes are in the document's code page (JobOptions::codePage),
 // converted and drawn as wide text (ExtTextOutW) with a fixed advance per
@@ -90,7 +91,8 @@ struct CanvasBitmap {
   int rowScale = 1;  // each of the `height` rows is drawn this many of its dots tall
 };
 
-// The printable area and resolution; false (57) when no printer is attached.
+// The printable area and resolution; false (kPrinterDeviceError) when no
+// printer is attached.
 bool canvasPage(CanvasPage* page);
 
 // Where the printable area begins on the paper: dots from the paper's top
@@ -98,8 +100,8 @@ bool canvasPage(CanvasPage* page);
 bool canvasPaperOffset(int* x, int* y);
 
 // The style's font measured on the device (makes and keeps the font); false
-// with nothing filled in when the font cannot be made (5) or no printer is
-// attached (57).
+// with nothing filled in when the font cannot be made (kPrinterFontError) or
+// no printer is attached (kPrinterDeviceError).
 bool canvasMeasure(const CanvasStyle& style, CanvasMetrics* metrics);
 
 // Draws the text with its first character's left edge at x and its baseline

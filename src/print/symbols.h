@@ -3,7 +3,7 @@
 // printer dots, so that a code looks the same on every printer.
 #pragma once
 
-#include "lang/escpos.h"
+#include "lang/codes.h"
 
-// A SymbolEncoder (lang/escpos.h): false when the library refuses the data.
+// A SymbolEncoder (lang/codes.h): false when the library refuses the data.
 bool encodeSymbol(const SymbolRequest& request, SymbolModules& symbol);

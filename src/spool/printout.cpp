@@ -5,14 +5,11 @@
 #include "console/console.h"
 #include "files/errors.h"
 #include "files/spoolfile.h"
-#include "lang/escp.h"
-#include "lang/escpos.h"
-#include "lang/pcl.h"
+#include "lang/language.h"
 #include "lang/probe.h"
 #include "lang/scan.h"
+#include "print/interpret.h"
 #include "print/printer.h"
-#include "print/symbols.h"
-#include "print/render.h"
 
 namespace {
 
@@ -23,8 +20,6 @@ const char kPageFeedEcho[] = "----Page Feed----";
 // in memory, and the rest is only echoed as it is read.
 const std::size_t kMaxLineBytes = 1024 * 1024;
 const std::size_t kEchoChunkBytes = 64 * 1024;
-// A printer language's bytes are read this much at a time.
-const std::size_t kReadPiece = 64 * 1024;
 
 // --- Printing the lines of the open file ------------------------------------
 
@@ -127,105 +122,29 @@ void echoPrintoutText(const std::string& text, bool pageFeed) { echoLine(pageFee
 
 // --- Printer languages ---------------------------------------------------------
 
-// The interpreter a slot's controls name, fed from one read loop.
-struct Interpreter {
-  bool receipt = false;
-  bool laser = false;
-  EscPState escp;
-  ReceiptState escpos;
-  PclState pcl;
-};
+// The interpreter a controls value names; nullptr for plain text.
+const PrinterLanguage* languageOf(ControlCodes controls) { return findLanguage(controlsWord(controls)); }
 
-std::size_t interpret(Interpreter& in, const std::vector<unsigned char>& held, bool endOfData) {
-  if (in.laser) return interpretPcl(in.pcl, held.data(), held.size(), endOfData);
-  return in.receipt ? layOutReceipt(in.escpos, held.data(), held.size(), endOfData)
-                    : interpretEscP(in.escp, held.data(), held.size(), endOfData);
+// The controls value that names a language.
+ControlCodes controlsOf(const PrinterLanguage& language) {
+  for (int controls = kControlsPrint; controls <= kControlsAuto; ++controls)
+    if (languageOf(static_cast<ControlCodes>(controls)) == &language) return static_cast<ControlCodes>(controls);
+  return kControlsPrint;
 }
 
-std::size_t wantedBy(const Interpreter& in) {
-  if (in.laser) return in.pcl.wanted;
-  return in.receipt ? in.escpos.wanted : in.escp.wanted;
-}
-
-std::vector<DrawOp> takeOps(Interpreter& in) {
-  if (in.laser) return takePclOps(in.pcl);
-  return in.receipt ? takeReceiptOps(in.escpos) : takeEscPOps(in.escp);
-}
-
-void finish(Interpreter& in) {
-  if (in.laser) finishPcl(in.pcl);
-  else if (in.receipt) finishReceipt(in.escpos);
-  else finishEscP(in.escp);
-}
-
-// Reads on from the open file: at least `want` more bytes after those held,
-// unless it ends first. The thread's error code stays the drawing's: a
-// read failure goes to *readError instead.
-void readOn(std::vector<unsigned char>& held, std::size_t want, bool* atEnd, int* readError) {
-  const std::size_t start = held.size();
-  held.resize(start + want);
-  const int drawingError = lastError();
-  clearError();
-  const std::size_t got = readSpoolBytes(held.data() + start, want);
-  if (lastError() != 0) *readError = lastError();
-  clearError();
-  if (drawingError != 0) setError(drawingError);
-  held.resize(start + got);
-  if (got < want) *atEnd = true;
-}
-
-// Reads the open file from its current position to its end, a bounded piece
-// at a time, interprets it in the slot's printer language and draws it on
-// the attached printer, its text lines echoed. Returns 0, or the error code
-// of a read that failed.
-int printInterpreted(const PrintLayout& layout, PrintedCodes* codes) {
-  std::vector<unsigned char> held;
-  bool atEnd = false;
-  int readError = 0;
-  // The printout's start, read once: the probe looks at it, and it is the
-  // first piece interpreted.
-  readOn(held, kProbeBytes, &atEnd, &readError);
-  const PrintoutProbe probe = probePrintout(held.data(), held.size());
-
-  Interpreter in;
-  in.receipt = layout.controls == kControlsEscPos;
-  in.laser = layout.controls == kControlsPcl;
-  RenderState render;
-  if (in.laser) {
-    beginRender(render, pclPaper(), layout.fontname, echoPrintoutText);
-    beginPcl(in.pcl);
-  } else if (in.receipt) {
-    ReceiptSettings settings;
-    settings.paperWidthMm = layout.paperWidthMm;
-    settings.codePage = layout.codePage;
-    settings.encodeSymbol = encodeSymbol;
-    beginReceipt(in.escpos, settings);
-    beginRender(render, receiptPaper(), std::string(), echoPrintoutText);
-  } else {
-    beginRender(render, escPPaper(), layout.fontname, echoPrintoutText);
-    EscPSettings settings;
-    settings.pageUnits = render.pageUnits;
-    settings.pins24 = probe.pins24;
-    beginEscP(in.escp, settings);
-  }
-  while (readError == 0) {
-    // Read on when everything held was used, or the interpreter wants more;
-    // a full batch is drawn and interpreted on from the same bytes.
-    const std::size_t wanted = wantedBy(in);
-    if (!atEnd && (held.empty() || held.size() < wanted)) {
-      readOn(held, std::max(kReadPiece, wanted - std::min(wanted, held.size())), &atEnd, &readError);
-      if (readError != 0) break;
-    }
-    const std::size_t used = interpret(in, held, atEnd);
-    renderOps(render, takeOps(in));
-    held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(used));
-    if (atEnd && held.empty()) break;
-  }
-  finish(in);
-  renderOps(render, takeOps(in));
-  if (codes != nullptr && in.receipt) {
-    codes->refused = in.escpos.codesRefused;
-    codes->tooWide = in.escpos.codesTooWide;
+// Reads the open file from its current position to its end and draws it in
+// the printer language on the attached printer, its text lines echoed.
+// Returns 0, or the error code of a read that failed.
+int printInterpreted(const PrinterLanguage& language, const PrintLayout& layout, PrintedCodes* codes) {
+  InterpretSettings settings;
+  settings.face = layout.fontname;
+  settings.paperWidthMm = layout.paperWidthMm;
+  settings.codePage = layout.codePage;
+  LanguageTally tally;
+  const int readError = drawInterpreted(language, settings, readSpoolBytes, echoPrintoutText, &tally);
+  if (codes != nullptr) {
+    codes->refused = tally.codesRefused;
+    codes->tooWide = tally.codesTooWide;
   }
   return readError;
 }
@@ -233,9 +152,9 @@ int printInterpreted(const PrintLayout& layout, PrintedCodes* codes) {
 }  // namespace
 
 int printSpoolLines(const PrintLayout& layout, int* printError, PrintedCodes* codes) {
-  if (layout.controls == kControlsEscP || layout.controls == kControlsEscPos || layout.controls == kControlsPcl) {
+  if (const PrinterLanguage* language = languageOf(layout.controls)) {
     clearError();
-    int error = printInterpreted(layout, codes);
+    int error = printInterpreted(*language, layout, codes);
     if (printError != nullptr && *printError == 0) *printError = lastError();
     return error;
   }
@@ -348,16 +267,13 @@ PrintLayout slotLayout(const PrinterSlot& slot) {
 
 ControlCodes slotControls(const PrinterSlot& slot) {
   if (slot.options.controls != kControlsAuto) return slot.options.controls;
-  const PrintoutProbe probe = probeBytes(peekSpoolFile(kProbeBytes));
-  if (probe.laser) return kControlsPcl;
-  if (probe.language == kEscPos) return kControlsEscPos;
-  return probe.commands ? kControlsEscP : kControlsPrint;
+  // controls=auto: the printout's start chooses the language.
+  const PrinterLanguage* language = languageOfPrintout(probeBytes(peekSpoolFile(kProbeBytes)));
+  return language != nullptr ? controlsOf(*language) : kControlsPrint;
 }
 
 int slotCodePage(const PrinterSlot& slot) {
-  const ControlCodes controls = slotControls(slot);
-  if (slot.options.codePage == 0 && (controls == kControlsEscP || controls == kControlsEscPos || controls == kControlsPcl))
-    return 437;
+  if (slot.options.codePage == 0 && languageOf(slotControls(slot)) != nullptr) return 437;
   return slot.options.codePage;
 }
 

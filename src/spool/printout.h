@@ -40,10 +40,10 @@ bool readRawPrintout(std::string* bytes);
 // Echoes a raw printout's text lines, its control codes left out.
 void echoRawPrintout(const std::string& bytes);
 
-// Reads the open spool file to its end. With controls=escp or escpos the
-// printer language is interpreted and drawn on the attached printer, its text
-// lines echoed without control codes. Otherwise each line is echoed on the screen and
-// printed. With the form feed rule "line", a line loses its form feeds and,
+// Reads the open spool file to its end. With controls naming a printer
+// language (escp, escpos, pcl) the printout is interpreted in it and drawn
+// on the attached printer (print/interpret.h), its text lines echoed without
+// control codes. Otherwise each line is echoed on the screen and printed. With the form feed rule "line", a line loses its form feeds and,
 // when it carried one, ends the page (unless the file ends there) and selects
 // the font again; with "exact", pages break where the form feeds stand. At
 // most 1 MiB of a line is kept; the rest is only echoed. Returns 0, or the

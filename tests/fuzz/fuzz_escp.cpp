@@ -15,6 +15,7 @@
 #include "lang/escp.h"
 #include "print/printer.h"
 #include "print/render.h"
+#include "whole/whole.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include "fuzz/check.h"
 #include "lang/escpos.h"
 #include "print/symbols.h"
+#include "whole/whole.h"
 
 namespace {
 

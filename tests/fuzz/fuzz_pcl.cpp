@@ -16,6 +16,7 @@
 #include "lang/pcl.h"
 #include "print/printer.h"
 #include "print/render.h"
+#include "whole/whole.h"
 
 namespace {
 

@@ -16,6 +16,7 @@
 #include "print/printer.h"
 #include "print/render.h"
 #include "unit/pieces.h"
+#include "whole/whole.h"
 
 namespace {
 

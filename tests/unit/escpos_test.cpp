@@ -1,17 +1,23 @@
 // Receipts in ESC/POS laid out as the receipt printer would: a whole sample
 // receipt checked operation by operation (positions in dots, styles, images
 // and their dots, the page end at the cut), the layout rules of lines and
-// feeds, and the bounds that hostile data meets.
+// feeds, and the bounds that hostile data meets; then receipts printed
+// through the print loop onto the recording device: one longer than a page,
+// and the text of bar codes on either side of the bars.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lang/escpos.h"
 #include "print/symbols.h"
 #include "unit/pieces.h"
+#include "unit/printspool.h"
+#include "whole/whole.h"
 
 namespace {
 
@@ -372,4 +378,98 @@ TEST(EscPos, BarCodesPlacedAsThePrinterPlacesThem) {
   Receipt pieces;
   pieces.ops = layOutInPieces(r, 5);
   EXPECT_EQ(describe(pieces), describe(Receipt{all, false}));
+}
+
+namespace {
+
+// A drawn text as "page:text".
+std::vector<std::string> pagesAndTexts() {
+  std::vector<std::string> drawn;
+  for (const FakeText& t : fakeDevice.texts) drawn.push_back(std::to_string(t.page) + ":" + t.text);
+  return drawn;
+}
+
+}  // namespace
+
+// A receipt longer than the printer's page, printed through the print loop:
+// it goes on over the next pages, broken between lines, each line drawn
+// once and whole, and the next page's first line at the top as the first
+// page's was. A logo taller than a page is drawn in strips, one at the
+// bottom of a page and the rest at the top of the next, none of its rows
+// lost or drawn twice. The fake's page is 7016 dots at 600 dpi: 2373 dots
+// of the receipt printer's 203 dpi. Lines are 34 dots apart and 24 tall, so
+// 70 of them fit (the 70th ends at 69 x 34 + 24 = 2370) and the 71st begins
+// the next page.
+TEST(EscPos, ReceiptLongerThanAPageGoesOnOverTheNext) {
+  std::string r = bytes({ESC, '@'});
+  std::vector<std::string> want;
+  for (int line = 1; line <= 150; ++line) {
+    char text[16];
+    std::snprintf(text, sizeof text, "Line %03d", line);
+    r += text + bytes({LF});
+    want.push_back(std::to_string(line <= 70 ? 1 : line <= 140 ? 2 : 3) + ":" + text);
+  }
+  // A logo 8 dots wide and 3000 tall, every dot black, then one more line and the cut.
+  r += bytes({GS, 'v', '0', 0, 1, 0, 3000 & 0xFF, 3000 >> 8}) + std::string(3000, '\xFF');
+  r += "End" + bytes({LF, GS, 'V', 0});
+  want.push_back("4:End");
+
+  const SpoolPrinted printed = printThroughSpool(r, kControlsEscPos, "Receipt");
+  EXPECT_EQ(printed.openError, 0);
+  EXPECT_EQ(printed.readError, 0);
+  EXPECT_EQ(printed.printError, 0);
+  EXPECT_EQ(pagesAndTexts(), want);
+  ASSERT_EQ(fakeDevice.texts.size(), want.size());
+  // Each page's first line at the top, where the receipt's first line was.
+  EXPECT_EQ(fakeDevice.texts[70].y, fakeDevice.texts[0].y);
+  EXPECT_EQ(fakeDevice.texts[140].y, fakeDevice.texts[0].y);
+  for (const FakeText& t : fakeDevice.texts) EXPECT_LE(t.y, fakeDevice.pageHeight) << t.text;
+
+  ASSERT_EQ(fakeDevice.images.size(), 2u);
+  const FakeImage& first = fakeDevice.images[0];
+  const FakeImage& rest = fakeDevice.images[1];
+  EXPECT_EQ(first.page, 3);
+  EXPECT_EQ(rest.page, 4);
+  EXPECT_EQ(first.height + rest.height, 3000);
+  EXPECT_EQ(first.inked + rest.inked, 8 * 3000);
+  EXPECT_NEAR(first.y + first.destHeight, fakeDevice.pageHeight, 3);
+  EXPECT_EQ(rest.y, 0);
+  EXPECT_LT(rest.y + rest.destHeight, fakeDevice.texts.back().y) << "the last line after the logo";
+
+  ASSERT_EQ(fakeDevice.documents.size(), 1u);
+  EXPECT_EQ(fakeDevice.documents[0].pages, 4);
+  EXPECT_TRUE(fakeDevice.misuse.empty()) << fakeCallLog();
+}
+
+// The text of a bar code printed where GS H puts it: above the bars, below
+// them, on both sides, or nowhere; everything on the receipt in order from
+// its top, through the print loop onto the printer.
+TEST(EscPos, BarCodeTextAboveBelowOrOnBothSides) {
+  std::string r = bytes({ESC, '@', GS, 'h', 60});
+  const char* const kPlaces[] = {"Above", "Below", "Both", "None"};
+  const int kTextPlace[] = {1, 2, 3, 0};
+  for (int i = 0; i < 4; ++i) {
+    r += std::string(kPlaces[i]) + bytes({LF, GS, 'H', kTextPlace[i]});
+    r += bytes({GS, 'k', 67, 12}) + "400638133393";  // EAN-13, its check digit added: 4006381333931
+  }
+  r += "End" + bytes({LF, GS, 'V', 0});
+
+  const SpoolPrinted printed = printThroughSpool(r, kControlsEscPos, "Receipt");
+  EXPECT_EQ(printed.readError, 0);
+  EXPECT_EQ(printed.printError, 0);
+  EXPECT_EQ(printed.codes.refused, 0u);
+  // Top to bottom: texts by their baseline, the bars by their top edge.
+  std::vector<std::pair<int, std::string>> down;
+  for (const FakeText& t : fakeDevice.texts) down.push_back({t.y, t.text});
+  for (const FakeImage& image : fakeDevice.images) down.push_back({image.y, "[bars]"});
+  std::sort(down.begin(), down.end());
+  std::vector<std::string> order;
+  for (const auto& item : down) order.push_back(item.second);
+  const std::string code = "4006381333931";
+  EXPECT_EQ(order, (std::vector<std::string>{"Above", code, "[bars]",          //
+                                             "Below", "[bars]", code,          //
+                                             "Both", code, "[bars]", code,     //
+                                             "None", "[bars]", "End"}));
+  for (const FakeText& t : fakeDevice.texts) EXPECT_EQ(t.page, 1) << t.text;
+  EXPECT_TRUE(fakeDevice.misuse.empty()) << fakeCallLog();
 }

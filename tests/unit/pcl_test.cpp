@@ -1,8 +1,10 @@
 // PCL 5 drawn on a printer: laser printer reports interpreted from memory,
 // whole and in pieces, for each group of commands (text, cursor and fonts;
 // raster graphics and rectangles; what is passed over), then one drawn on
-// the recording fake device with a landscape page; and controls=auto
-// telling PCL from the other languages.
+// the recording fake device with a landscape page, and reports printed
+// through the print loop whose pages end at the text length and by the
+// paper source command; and controls=auto telling PCL from the other
+// languages.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -17,7 +19,9 @@
 #include "print/render.h"
 #include "spool/printout.h"
 #include "unit/pieces.h"
+#include "unit/printspool.h"
 #include "unit/tempdir.h"
+#include "whole/whole.h"
 
 namespace {
 
@@ -258,6 +262,73 @@ TEST(Pcl, LandscapePageDrawnOnThePrinter) {
   ASSERT_EQ(fakeDevice.documents.size(), 1u);
   EXPECT_EQ(fakeDevice.documents[0].pages, 2);
   EXPECT_TRUE(fakeDevice.documents[0].ended);
+  EXPECT_TRUE(fakeDevice.misuse.empty()) << fakeCallLog();
+}
+
+namespace {
+
+// `count` lines "<prefix>01", "<prefix>02" ..., each ended by CR LF.
+std::string numberedLines(const std::string& prefix, int count) {
+  std::string lines;
+  for (int n = 1; n <= count; ++n) lines += prefix + (n < 10 ? "0" : "") + std::to_string(n) + "\r\n";
+  return lines;
+}
+
+// Each drawn text as "page:text".
+std::vector<std::string> pagesAndTexts() {
+  std::vector<std::string> drawn;
+  for (const FakeText& t : fakeDevice.texts) drawn.push_back(std::to_string(t.page) + ":" + t.text);
+  return drawn;
+}
+
+// "page:<prefix>NN" for lines `from` to `to` of that page.
+void expectLines(std::vector<std::string>& want, int page, const std::string& prefix, int from, int to) {
+  for (int n = from; n <= to; ++n)
+    want.push_back(std::to_string(page) + ":" + prefix + (n < 10 ? "0" : "") + std::to_string(n));
+}
+
+}  // namespace
+
+// A report through the print loop onto the printer, its pages ended by the
+// printer itself: a Letter page's default text length at 6 lines per inch
+// is 10 inches, 60 lines, and the 61st begins the next page; a text length
+// set to 10 lines (ESC &l10F, below a top margin of one line) holds 10, and
+// the 11th and the 21st begin pages. Choosing the paper source ejects the
+// page (ESC &l0H) only for source 0; a tray (ESC &l1H) leaves the page as
+// it is. A page's first line lands where the first page's did.
+TEST(Pcl, PagesEndAtTheTextLengthAndByThePaperSource) {
+  SpoolPrinted printed = printThroughSpool(kEsc + "E" + numberedLines("D", 61) + kEsc + "E", kControlsPcl, "Report");
+  EXPECT_EQ(printed.readError, 0);
+  EXPECT_EQ(printed.printError, 0);
+  std::vector<std::string> want;
+  expectLines(want, 1, "D", 1, 60);
+  expectLines(want, 2, "D", 61, 61);
+  EXPECT_EQ(pagesAndTexts(), want);
+  ASSERT_EQ(fakeDevice.texts.size(), 61u);
+  EXPECT_EQ(fakeDevice.texts[60].y, fakeDevice.texts[0].y);
+  ASSERT_EQ(fakeDevice.documents.size(), 1u);
+  EXPECT_EQ(fakeDevice.documents[0].pages, 2);
+
+  const std::string setUp = kEsc + "E" + kEsc + "&l6D" + kEsc + "&l1E" + kEsc + "&l10F";
+  printed = printThroughSpool(setUp + numberedLines("L", 25) + kEsc + "&l1H" + "Tray" + kEsc + "&l0H" + "Next\r\n" +
+                                  kEsc + "E",
+                              kControlsPcl, "Report");
+  EXPECT_EQ(printed.readError, 0);
+  EXPECT_EQ(printed.printError, 0);
+  want.clear();
+  expectLines(want, 1, "L", 1, 10);
+  expectLines(want, 2, "L", 11, 20);
+  expectLines(want, 3, "L", 21, 25);
+  want.push_back("3:Tray");
+  want.push_back("4:Next");
+  EXPECT_EQ(pagesAndTexts(), want);
+  ASSERT_EQ(fakeDevice.texts.size(), 27u);
+  EXPECT_EQ(fakeDevice.texts[10].y, fakeDevice.texts[0].y);
+  EXPECT_EQ(fakeDevice.texts[20].y, fakeDevice.texts[0].y);
+  EXPECT_EQ(fakeDevice.texts[26].y, fakeDevice.texts[0].y);
+  ASSERT_EQ(fakeDevice.documents.size(), 1u);
+  EXPECT_EQ(fakeDevice.documents[0].pages, 4);
+  EXPECT_NE(printed.screen.find("----Page Feed----"), std::string::npos) << printed.screen;
   EXPECT_TRUE(fakeDevice.misuse.empty()) << fakeCallLog();
 }
 
