@@ -16,17 +16,6 @@
 // synced; before the restart the run's folder is put back to that state.
 #include <gtest/gtest.h>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define FERRIN_LEAK_CHECKS 1
-#endif
-#elif defined(__SANITIZE_ADDRESS__)
-#define FERRIN_LEAK_CHECKS 1
-#endif
-#ifdef FERRIN_LEAK_CHECKS
-#include <sanitizer/lsan_interface.h>
-#endif
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -48,6 +37,7 @@
 #include "spool/journal.h"
 #include "spool/watcher.h"
 #include "unit/oldfile.h"
+#include "unit/crashedrun.h"
 #include "unit/tempdir.h"
 
 #ifdef _WIN32
@@ -484,18 +474,6 @@ const int kMixes = 24;
 
 #endif
 
-// While it lives, what is allocated is not reported as leaked by the leak
-// checker of a sanitizer build: for a run cut off by a simulated crash.
-#ifdef FERRIN_LEAK_CHECKS
-struct LeaksOfACrashedRun {
-  LeaksOfACrashedRun() { __lsan_disable(); }
-  ~LeaksOfACrashedRun() { __lsan_enable(); }
-};
-#else
-struct LeaksOfACrashedRun {
-  LeaksOfACrashedRun() {}
-};
-#endif
 
 // --- Whole printouts -------------------------------------------------------
 

@@ -8,17 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define FERRIN_LEAK_CHECKS 1
-#endif
-#elif defined(__SANITIZE_ADDRESS__)
-#define FERRIN_LEAK_CHECKS 1
-#endif
-#ifdef FERRIN_LEAK_CHECKS
-#include <sanitizer/lsan_interface.h>
-#endif
-
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -42,6 +31,7 @@
 #include "spool/queue.h"
 #include "unit/filefaults.h"
 #include "unit/oldfile.h"
+#include "unit/crashedrun.h"
 #include "unit/tempdir.h"
 
 namespace {
@@ -500,18 +490,6 @@ TEST_F(WatcherCycleTest, NamesLeavingTheFolderAndLinksAreRefusedAndSaidOnce) {
 // --- Hand-overs cut off by a crash -----------------------------------------
 
 #ifndef _WIN32  // crashes thrown from the POSIX table of calls; the files closed through /proc
-// While it lives, what is allocated is not reported as leaked by the leak
-// checker of a sanitizer build: for a run cut off by a simulated crash.
-#ifdef FERRIN_LEAK_CHECKS
-struct LeaksOfACrashedRun {
-  LeaksOfACrashedRun() { __lsan_disable(); }
-  ~LeaksOfACrashedRun() { __lsan_enable(); }
-};
-#else
-struct LeaksOfACrashedRun {
-  LeaksOfACrashedRun() {}
-};
-#endif
 
 // A file-layer call that ends the run, once, the Nth time it is made.
 int crashCountdown = 0;
