@@ -25,7 +25,7 @@ bool operator==(const FileStamp& a, const FileStamp& b);
 inline bool operator!=(const FileStamp& a, const FileStamp& b) { return !(a == b); }
 
 // Opens an existing spool file for reading so that no other process writes it
-// while it is read. Fails with 70 while another process still has the file
+// while it is read. Fails with kErrorAccess while another process still has the file
 // open for writing. On POSIX a copy left half printed (see fsTakeFile) is
 // opened in preference to the file of that name.
 int fsOpenSpoolFile(const std::string& name, FsFile* file);
@@ -57,12 +57,12 @@ int fsRemoveFile(FsFile file);
 void fsCloseFile(FsFile file);
 
 // The stamp of what fsOpenSpoolFile would open by this name, without opening
-// it. 53 when there is nothing.
+// it. kErrorFileNotFound when there is nothing.
 int fsFileStamp(const std::string& name, FileStamp* stamp);
 
 // Moves the open file to `target` (a path in the same folder tree, on the
 // same volume) without copying and without replacing a file already there
-// (70 when one is). The file stays open either way. On Windows the rename
+// (kErrorAccess when one is). The file stays open either way. On Windows the rename
 // goes through the open handle, so that no other file can be moved in its
 // place.
 int fsMoveFile(FsFile file, const std::string& target);
@@ -75,12 +75,13 @@ bool fsFolderInside(const std::string& name);
 int fsCreateFolder(const std::string& name);
 
 // The names of the regular files in the folder (no hidden files unless
-// asked for, no folders, no links). 76 when the folder is missing.
+// asked for, no folders, no links). kErrorPathNotFound when the folder is missing.
 int fsListFolder(const std::string& folder, std::vector<std::string>* names, bool withHidden = false);
 
 // --- Files ferrin writes itself (the journal) ------------------------------
 
-// Creates a new file for writing; 70 when one of that name is there already.
+// Creates a new file for writing; kErrorAccess when one of that name is there
+// already.
 // The file can be moved with fsMoveFile and is closed with fsCloseFile.
 int fsCreateNewFile(const std::string& name, FsFile* file);
 
@@ -103,14 +104,14 @@ int fsDeleteFile(const std::string& name);
 
 // Deletes a file that a run cut off while writing it left behind (made by
 // fsCreateNewFile and never closed): not while another process still has it
-// open for writing (70 then).
+// open for writing (kErrorAccess then).
 int fsDeleteLeftover(const std::string& name);
 
 // Removes an empty folder.
 int fsRemoveFolder(const std::string& name);
 
-// The names of the folders in the folder (no hidden ones, no links). 76 when
-// the folder is missing.
+// The names of the folders in the folder (no hidden ones, no links).
+// kErrorPathNotFound when the folder is missing.
 int fsListSubfolders(const std::string& folder, std::vector<std::string>* names);
 
 // --- Small files of ferrin's own (records that must survive a crash) ---
@@ -118,7 +119,8 @@ int fsListSubfolders(const std::string& folder, std::vector<std::string>* names)
 // Writes the bytes as the whole content of path so that a crash at any
 // moment leaves either the old content or the new one, never a part: they go
 // into the file path + ".new", which is synced and then renamed over path,
-// and the folder is synced after the rename (POSIX). 61 when the disk is full.
+// and the folder is synced after the rename (POSIX). kErrorDiskFull when the
+// disk is full.
 int fsWriteFileSafely(const std::string& path, const std::string& bytes);
 
 // The whole content of a small file (at most `limit` bytes are read).

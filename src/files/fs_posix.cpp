@@ -122,7 +122,8 @@ bool directoryExists(const std::string& path) {
   return result == 0 && S_ISDIR(st.st_mode);
 }
 
-// A missing file is 53 when its directory is there and 76 when it is not.
+// A missing file is kErrorFileNotFound when its directory is there and
+// kErrorPathNotFound when it is not.
 int codeForPathError(int error, const std::string& name) {
   // The working folder itself is always there: no need to look.
   if (error == ENOENT && name.find('/') != std::string::npos && !directoryExists(directoryOf(name)))
@@ -150,7 +151,7 @@ long long millisecondsOf(const struct timespec& ts) {
   return static_cast<long long>(ts.tv_sec) * 1000LL + ts.tv_nsec / 1000000L;
 }
 
-// 0 when no other process has the file open for writing, else 70.
+// 0 when no other process has the file open for writing, else kErrorAccess.
 int checkNoWriter(int fd, const struct stat& st) {
   pthread_once(&leaseSignalOnce, ignoreLeaseSignal);
   int result, error;

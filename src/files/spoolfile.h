@@ -72,5 +72,5 @@ std::string peekSpoolFile(std::size_t size);
 unsigned spoolFileMode();
 // The stamp of the open file.
 FileStamp spoolFileStamp();
-// The stamp of what openSpoolFile(name) would open; error 53 when none.
+// The stamp of what openSpoolFile(name) would open; kErrorFileNotFound when none.
 FileStamp fileStamp(const std::string& name);

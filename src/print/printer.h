@@ -3,11 +3,11 @@
 // printer only through device/device.h.
 //
 // Failures set the calling thread's error code (files/errors.h) and return
-// normally: 68 when attachPrinter cannot open the printer or start the
-// document (the device refusing the document's file mode included), 57 when
-// no printer is attached or the device refuses to begin a page, draw text,
-// end a page or take the finished document, 5 when selectFont cannot make or
-// select its font. A successful call leaves the code as it was.
+// normally: kPrinterOpenError when attachPrinter cannot open the printer or
+// start the document (the device refusing the document's file mode
+// included), kPrinterDeviceError when no printer is attached or the device
+// refuses to begin a page, draw text, end a page or take the finished
+// document, kPrinterFontError when selectFont cannot make or select its font. A successful call leaves the code as it was.
 //
 // There is one printer state for the whole process (print/printer_state.h,
 // private to this room) and no lock: a caller holds it alone from its

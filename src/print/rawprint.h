@@ -16,10 +16,12 @@ const int kPrinterRawRefused = 73;
 // Sends the bytes unchanged to the named printer as one job named "Print
 // job". An empty name or no bytes sends nothing and is no error. Failures
 // set the calling thread's error code and return normally:
-//   68  the printer cannot be opened or the job cannot be started; nothing
-//       reached the printer
-//   73  the printer takes no raw data; nothing reached the printer
-//   57  the device refused the page, some bytes or the finished job; the
-//       job was deleted (or, when the spooler refused only the finished
-//       job, not handed over), so sending it again prints it once
+//   kPrinterOpenError   the printer cannot be opened or the job cannot be
+//                       started; nothing reached the printer
+//   kPrinterRawRefused  the printer takes no raw data; nothing reached the
+//                       printer
+//   kPrinterDeviceError the device refused the page, some bytes or the
+//                       finished job; the job was deleted (or, when the
+//                       spooler refused only the finished job, not handed
+//                       over), so sending it again prints it once
 void printRawDocument(const std::string& printerName, const std::string& bytes);

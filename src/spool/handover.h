@@ -46,7 +46,7 @@ struct HandOver {
 std::string newHandOverIdentity();
 
 // Notes the hand-over on disk, durably, before it begins. 0 or the error
-// code of the write (61: the disk is full).
+// code of the write (kErrorDiskFull: the disk is full).
 int recordHandOver(const HandOver& handOver);
 
 // Notes the job number the document of the hand-over got, or that the end

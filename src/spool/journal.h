@@ -94,7 +94,7 @@ std::vector<JournalListing> journalPrintouts(const std::string& day);
 // The bytes of a copy (at most `limit`); false when it cannot be read.
 bool readJournalCopy(const std::string& copy, std::string* bytes, std::uint64_t limit);
 
-// Copies a kept printout into a new file `target` (70 when one is there);
+// Copies a kept printout into a new file `target` (kErrorAccess when one is there);
 // 0 or the error code, and nothing left behind on a failure.
 int copyFromJournal(const std::string& copy, const std::string& target);
 

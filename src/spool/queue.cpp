@@ -86,7 +86,7 @@ void queueSpoolFile(const std::string& spoolName) {
     if (number.size() < 6) number.insert(0, 6 - number.size(), '0');
     clearError();
     moveSpoolFile(waitingPath(base + "." + number));
-    // 70: another watcher took that number first (or the file is refused).
+    // kErrorAccess: another watcher took that number first (or the file is refused).
     if (lastError() != kErrorAccess || !spoolFileIsOpen()) return;
   }
 }

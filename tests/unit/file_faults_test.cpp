@@ -5,7 +5,7 @@
 // leaves no ".new" file. On Windows: the spool file held by its exclusive
 // open and deleted and moved through its handle, a folder that refuses the
 // delete access read all the same and the file deleted by name, and an open
-// refused for sharing taken as busy (70): left alone without a word and
+// refused for sharing taken as busy (kErrorAccess): left alone without a word and
 // printed once when free.
 #include <gtest/gtest.h>
 
@@ -151,7 +151,7 @@ TEST_F(FileFaultsTest, FileWithoutDeleteAccessIsReadAndDeletedByName) {
   EXPECT_EQ(lastError(), 0);
   EXPECT_FALSE(exists(kSpool));
 
-  // And when the delete by name is refused as well: 70, and the file stays.
+  // And when the delete by name is refused as well: kErrorAccess, and the file stays.
   writeFile(kSpool, "C\r\n");
   failWin32Call(kWinCreateFile, 1, ERROR_ACCESS_DENIED);
   clearError();

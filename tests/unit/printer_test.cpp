@@ -250,7 +250,7 @@ TEST_F(PrinterTest, TextIsPassedOnByteForByte) {
   EXPECT_EQ(fakeCallsOf("TextOut")[0], "TextOut(dc1,0,0,\"a\\x09b\\x0Dc\\x1Bd\\x00e\\xC4\",10)=1");
 }
 
-TEST_F(PrinterTest, DetachedCallsFailWith57AndTouchNothing) {
+TEST_F(PrinterTest, DetachedCallsFailWithDeviceErrorAndTouchNothing) {
   selectFont("Courier New", 10);
   EXPECT_EQ(lastError(), 57);
   clearError();
@@ -269,7 +269,7 @@ TEST_F(PrinterTest, DetachedCallsFailWith57AndTouchNothing) {
 }
 
 TEST_F(PrinterTest, BadPrinterNames) {
-  // No such printer: 68, then the layer behaves as detached.
+  // No such printer: kPrinterOpenError, then the layer behaves as detached.
   attachPrinter("Nowhere");
   EXPECT_EQ(lastError(), 68);
   expectDetached();
@@ -378,7 +378,7 @@ TEST_F(PrinterTest, FontsMadeDuringAnAttachmentLiveUntilDetach) {
 }
 
 TEST_F(PrinterTest, PageThatCannotBeBegun) {
-  // ResetDC or the font selection failing: 57, no page; the next request tries again.
+  // ResetDC or the font selection failing: kPrinterDeviceError, no page; the next request tries again.
   for (const char* operation : {"ResetDC", "SelectObject"}) {
     resetFakeDevice();
     clearError();
@@ -399,7 +399,7 @@ TEST_F(PrinterTest, PageThatCannotBeBegun) {
 }
 
 TEST_F(PrinterTest, PageRefusedByTheDeviceStillCountsAsOpen) {
-  // StartPage or SetTextAlign failing: 57, and the page counts as begun, so
+  // StartPage or SetTextAlign failing: kPrinterDeviceError, and the page counts as begun, so
   // later requests draw without beginning it and the form feed ends it.
   for (const char* operation : {"StartPage", "SetTextAlign"}) {
     resetFakeDevice();
@@ -481,7 +481,7 @@ TEST_F(PrinterTest, FontThatCannotBeMadeOrSelected) {
 }
 
 TEST_F(PrinterTest, DefaultFontThatCannotBeMade) {
-  // Not reported at attach; every page request then fails with 57.
+  // Not reported at attach; every page request then fails with kPrinterDeviceError.
   for (const char* operation : {"CreateFontIndirect", "SelectObject"}) {
     resetFakeDevice();
     clearError();
@@ -618,7 +618,7 @@ TEST_F(PrinterTest, CodePageLinesAreDrawnAsWideCharacters) {
     EXPECT_TRUE(fakeCallsOf("TextOutW").empty());
   }
 
-  // A refused wide call is 57, and the next line goes on below it.
+  // A refused wide call is kPrinterDeviceError, and the next line goes on below it.
   resetFakeDevice();
   clearError();
   JobOptions options;
@@ -701,7 +701,7 @@ TEST_F(PrinterTest, AutomaticPageBreakEdgeCases) {
   EXPECT_EQ(fakeDevice.texts[1].page, 2);
   EXPECT_EQ(fakeDevice.texts[1].y, 0);
 
-  // The page that cannot be ended: 57, the line is not drawn off the page.
+  // The page that cannot be ended: kPrinterDeviceError, the line is not drawn off the page.
   failDeviceCall("EndPage", 1);
   printLine("C");
   EXPECT_EQ(lastError(), 57);

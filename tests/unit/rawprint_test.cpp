@@ -60,7 +60,7 @@ TEST_F(RawPrintTest, BytesGoOutUnchangedAsOneJob) {
   EXPECT_TRUE(fakeDevice.rawJobs[0].data == big);
   EXPECT_TRUE(fakeDevice.rawJobs[0].ended);
 
-  // Nothing to send, or no printer: no call, no error. A bad name: 68.
+  // Nothing to send, or no printer: no call, no error. A bad name: kPrinterOpenError.
   resetFakeDevice();
   printRawDocument("Receipt", "");
   printRawDocument("", "x");
@@ -102,7 +102,7 @@ TEST_F(RawPrintTest, FailuresSayWhatReachedThePrinter) {
     EXPECT_EQ(fakeDevice.openPrinters, 0) << which;
   }
 
-  // The spooler refusing the finished job: 57, and it is not deleted (there
+  // The spooler refusing the finished job: kPrinterDeviceError, and it is not deleted (there
   // is no job left to delete).
   resetFakeDevice();
   clearError();
