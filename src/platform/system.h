@@ -43,7 +43,7 @@ bool startThread(void (*body)(int), int argument);
 // usable from the program's start (the system's lock is made at the first
 // use) and kept for the life of the process.
 struct ProcessLock {
-  constexpr ProcessLock() : system(nullptr) {}
+  constexpr ProcessLock() noexcept : system(nullptr) {}
   ProcessLock(const ProcessLock&) = delete;
   ProcessLock& operator=(const ProcessLock&) = delete;
   std::atomic<void*> system;
