@@ -73,6 +73,10 @@ struct DrawOp {
   // Laser printers' fonts and pages.
   std::string face;        // text runs: the typeface; empty: the slot's font
   bool landscape = false;  // page setup
+  // Page ends: the page is ejected even with nothing drawn on it, as a
+  // laser printer's form feed ejects a blank sheet. Otherwise a page with
+  // nothing on it is no page.
+  bool blank = false;
 };
 
 // How a printout's operations sit on paper.

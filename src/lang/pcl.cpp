@@ -292,21 +292,50 @@ void marginsChanged(PclState& s) {
   if (s.homed) homeCursor(s);
 }
 
-void ejectPage(PclState& s) {
+// The page ends and the next one begins; `blank`: the page is ejected even
+// with nothing on it, as a form feed ejects a blank sheet.
+void ejectPage(PclState& s, bool blank) {
   flushRun(s);
   endRaster(s);
   screenLine(s);
   DrawOp op;
   op.kind = kDrawPageEnd;
+  op.blank = blank;
   s.out.push_back(std::move(op));
   s.marked = false;
   s.pageImageBytes = 0;
+  if (s.duplex) s.side = 1 - s.side;
   homeCursor(s);
 }
 
-// A page ends where a new setting of the page would change it under what is drawn.
+bool pageMarked(const PclState& s) { return s.marked || !s.run.text.empty() || s.raster.strip.height > 0; }
+
+// A page ends where a new setting of the page would change it under what
+// is drawn; a page with nothing on it is not ejected, as the printer does
+// not eject unneeded blank sheets.
 void ejectIfMarked(PclState& s) {
-  if (s.marked || !s.run.text.empty() || s.raster.strip.height > 0) ejectPage(s);
+  if (pageMarked(s)) ejectPage(s, true);
+}
+
+// ESC &a#G: the side the next page goes on (0 the next, 1 the front, 2 the
+// back). The page is ejected when marked; in duplex, blank sides follow
+// until the side asked for is the one to come.
+void pageSide(PclState& s, int value) {
+  if (value < 0 || value > 2) return;
+  const bool marked = pageMarked(s);
+  ejectIfMarked(s);
+  if (!s.duplex) return;
+  if (value == 0 && !marked) ejectPage(s, true);
+  if (value != 0 && s.side != value - 1) ejectPage(s, true);
+}
+
+// ESC &l#S: simplex (0) or duplex (1 long edge, 2 short edge); the next page
+// is a sheet's front.
+void duplexMode(PclState& s, int value) {
+  if (value < 0 || value > 2) return;
+  ejectIfMarked(s);
+  s.duplex = value != 0;
+  s.side = 0;
 }
 
 void defaultMargins(PclState& s) {
@@ -350,6 +379,8 @@ void reset(PclState& s) {
   s.secondary = false;
   s.underline = false;
   s.stack.clear();
+  s.duplex = false;
+  s.side = 0;
   s.raster = PclRaster();
   s.rectWidth = s.rectHeight = 0;
   s.areaFill = 0;
@@ -432,7 +463,7 @@ void lineFeed(PclState& s) {
   screenLine(s);
   s.y = clampPlace(real(s.y) + real(s.vmi));
   const long bottom = s.perforationSkip ? s.topMargin + s.textLength : s.pageLength;
-  if (s.y > bottom + s.vmi / 4 || s.y > s.pageLength) ejectPage(s);
+  if (s.y > bottom + s.vmi / 4 || s.y > s.pageLength) ejectPage(s, true);
 }
 
 void tab(PclState& s) {
@@ -461,7 +492,7 @@ void control(PclState& s, unsigned char c) {
       break;
     case kFormFeed:
       if (lfcr) carriageReturn(s);
-      ejectPage(s);
+      ejectPage(s, true);
       break;
     case kTab: tab(s); break;
     case kBackspace: backspace(s); break;
@@ -750,9 +781,10 @@ void pageCommand(PclState& s, const Param& p) {  // ESC &l
       break;
     case 'L': s.perforationSkip = n != 0; break;
     case 'H':
-      if (n == 0) ejectPage(s);  // 0 ejects the page; any other paper source is the printer's
+      if (n == 0) ejectIfMarked(s);  // 0 prints the page; any other paper source is the printer's
       break;
-    default: break;  // copies, duplex, offsets, paper type: the printer's, not the page's
+    case 'S': duplexMode(s, n); break;
+    default: break;  // copies, offsets, paper type: the printer's, not the page's
   }
   if (p.letter == 'E' || p.letter == 'D' || p.letter == 'C') marginsChanged(s);
 }
@@ -774,6 +806,7 @@ void cursorCommand(PclState& s, const Command& c, const Param& p) {
         marginsChanged(s);
         break;
       case 'M': if (p.value >= 0) s.rightMargin = std::max(clampPlace((p.value + 1) * real(s.hmi)), s.leftMargin); break;
+      case 'G': pageSide(s, whole(p.value)); break;
       default: break;
     }
   } else if (c.group == 'p' && c.kind == '*') {  // ESC *p

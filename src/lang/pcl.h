@@ -23,8 +23,17 @@
 // print data; raster graphics with compression 0 to 3 and ESC *b#Y, drawn
 // at their resolution; rectangles, black, shaded or hatched.
 //
+// Pages end as a LaserJet ejects them: a form feed, and a line feed past
+// the text length, eject the page even when nothing is on it (a blank
+// sheet); a reset, the universal exit, a change of page size, orientation
+// or duplex mode, and the end of the printout eject it only when something
+// is drawn on it, so a printout ending in FF and ESC E ends with its last
+// page. ESC &a#G, the side of the sheet, ejects the page when something is
+// on it and, in duplex, blank sides until the side asked for is next.
+//
 // Accepted and ignored: copies (each page prints once), paper source,
-// duplex and the other job controls, font selection by ID, colour.
+// the binding edge and the other job controls, font selection by ID,
+// colour.
 //
 // Bounds: a page holds at most 12 MB of images (more could only be drawn
 // over what is there), a raster row at most 32,760 dots, a rectangle at most
@@ -89,6 +98,8 @@ struct PclState {
   bool secondary = false;
   bool underline = false;
   bool marked = false;  // something is drawn on the page
+  bool duplex = false;  // ESC &l1S or 2S: pages on both sides of the sheet
+  int side = 0;         // duplex: 0 the front of the sheet, 1 its back
   long x = 0;
   long y = 0;  // the baseline
   bool homed = true;  // at the page's first line, not moved since

@@ -245,6 +245,11 @@ void canvasPageBreak() {
   if (printerState.pageOpen) formFeed();
 }
 
+void canvasBlankPage() {
+  if (!attached()) return;
+  if (printerState.pageOpen || beginPrinterPage()) formFeed();
+}
+
 bool canvasOrientation(bool landscape) {
   if (!attached()) return false;
   if (printerState.pageOpen) formFeed();

@@ -119,6 +119,10 @@ void canvasBitmap(int x, int y, const CanvasBitmap& bitmap);
 // Ends the open page, if any: the next drawing begins a new one.
 void canvasPageBreak();
 
+// Ends the page, a blank one when none is open: a sheet the printer
+// ejects with nothing on it.
+void canvasBlankPage();
+
 // Turns the pages from the next one on: landscape (the paper's long edge
 // across) or portrait, as the printer's settings allow. canvasPage tells
 // the new printable area at once. A printer that cannot turn its pages

@@ -121,7 +121,8 @@ void drawRollBits(RenderState& s, int x, int y, int width, int height, int strid
 
 void endPage(RenderState& s, const DrawOp& op) {
   if (op.kind == kDrawPageEnd && s.echo != nullptr) s.echo(std::string(), true);
-  if (s.drawing) canvasPageBreak();
+  if (s.drawing && op.blank) canvasBlankPage();
+  else if (s.drawing) canvasPageBreak();
   s.top = 0;
 }
 

@@ -363,3 +363,82 @@ TEST(Pcl, AutoTellsTheLanguagesApart) {
   slot.options.controls = kControlsPcl;
   EXPECT_EQ(slotControls(slot), kControlsPcl);  // a slot's own language is never second-guessed
 }
+
+namespace {
+
+// "page:what" for every text and image drawn, in the order drawn.
+std::vector<std::string> pagesAndDrawings() {
+  std::vector<std::string> drawn = pagesAndTexts();
+  for (const FakeImage& image : fakeDevice.images) drawn.push_back(std::to_string(image.page) + ":image");
+  return drawn;
+}
+
+// A soft font as a Windows driver downloads it: its header, then each
+// character's code and data, the data holding bytes of ESC, FF and letters.
+std::string softFont() {
+  std::string font = kEsc + "*c7D" + kEsc + ")s64W" + std::string(64, '\x0c');
+  for (char c = '!'; c <= '%'; ++c)
+    font += kEsc + "*c" + std::to_string(static_cast<int>(c)) + "E" + kEsc + "(s20W" + "\x1b" "E\x0c\x0c" "FF\x1b&l1Sabcdefghi";
+  return font + kEsc + "*c7d2F" + kEsc + "(7X";
+}
+
+// A 64 x 8 picture at 300 dpi in delta rows: the first row given whole, the
+// next ones repeat it (empty rows), the last changes one byte.
+std::string deltaRaster() {
+  std::string raster = kEsc + "*t300R" + kEsc + "*r64S" + kEsc + "*r1A" + kEsc + "*b3M";
+  raster += kEsc + "*b9W" + std::string(1, '\xe0') + std::string(8, '\xff');
+  for (int row = 1; row < 7; ++row) raster += kEsc + "*b0W";
+  raster += kEsc + "*b2W" + std::string("\x03\x0f", 2);
+  return raster + kEsc + "*rC";
+}
+
+}  // namespace
+
+// Pages as the printer ejects them, through the print loop onto the
+// printer. A word processor's one-page letter, its heading in 36 point
+// type, ended by FF, a reset and PJL, is one page. A Windows driver's
+// duplex job (PJL, reset, page set-up, a downloaded soft font whose data
+// holds FF and ESC, text by dots, delta-row raster, FF between pages) has
+// exactly the sheets' sides the printer ejects: a blank page the document
+// holds (FF after FF), a page of raster only, a chapter begun on a front
+// side (ESC &a1G on a back side ejects it blank), and ESC &a1G on a front
+// side ejects nothing; the trailing reset and PJL add no page. A page
+// setting (duplex mode, orientation, page size, source 0) or a reset ends
+// a page with something on it and is nothing on a blank one.
+TEST(Pcl, PagesAsTheLaserPrinterEjectsThem) {
+  const std::string pjlEnd = kEsc + "E" + kEsc + "%-12345X@PJL EOJ\r\n" + kEsc + "%-12345X";
+  const std::string letter = kEsc + "%-12345X@PJL ENTER LANGUAGE=PCL\r\n" + kEsc + "E" + kEsc + "&l2a0o0E" +
+                             kEsc + "(s1p36v0s3b4101T" + "Heading\r\n" + kEsc + "(s0p10h12v0s0b3T" +
+                             numberedLines("Body", 40) + kEsc + "*p0x3000Y" + "Footer" + "\x0c" + pjlEnd;
+  SpoolPrinted printed = printThroughSpool(letter, kControlsPcl, "Report");
+  EXPECT_EQ(printed.printError, 0);
+  ASSERT_EQ(fakeDevice.documents.size(), 1u);
+  EXPECT_EQ(fakeDevice.documents[0].pages, 1);
+  ASSERT_EQ(fakeDevice.texts.size(), 42u);
+  EXPECT_EQ(fakeDevice.texts.back().text, "Footer");
+  EXPECT_EQ(fakeDevice.texts.back().page, 1);
+
+  std::string job = kEsc + "%-12345X@PJL JOB NAME=\"Report\"\r\n@PJL SET DUPLEX=ON\r\n@PJL ENTER LANGUAGE=PCL\r\n" +
+                    kEsc + "E" + kEsc + "&u600D" + kEsc + "&l26a0o1s0E" + kEsc + "&l1H" + softFont();
+  auto text = [](const std::string& what) { return kEsc + "*p600x600Y" + what + kEsc + "*p600x700Y!\"#"; };
+  job += text("P1") + "\x0c" + text("P2") + "\x0c" + text("P3") + "\x0c";
+  job += kEsc + "*p300x300Y" + deltaRaster() + "\x0c";           // side 4: raster only
+  job += text("P5") + "\x0c" + "\x0c";                            // side 6: blank
+  job += kEsc + "&a1G" + text("P7") + "\x0c" + kEsc + "&a1G";     // side 7 a front; side 8 ejected blank
+  job += kEsc + "&l26A" + kEsc + "&l1S" + text("P9") + "\x0c" + kEsc + "*p0x0Y" + deltaRaster() + "\x0c";
+  job += kEsc + "&l0H" + kEsc + "&l0S" + kEsc + "&l26A" + text("P11");
+  job += kEsc + "&l1O" + text("P12") + kEsc + "&l0H" + text("P13") + kEsc + "&a0G" + text("P14") + pjlEnd;
+  printed = printThroughSpool(job, kControlsPcl, "Report");
+  EXPECT_EQ(printed.printError, 0);
+  ASSERT_EQ(fakeDevice.documents.size(), 1u);
+  EXPECT_EQ(fakeDevice.documents[0].pages, 14);
+  std::vector<std::string> want;
+  for (int page : {1, 2, 3, 5, 7, 9, 11, 12, 13, 14}) {
+    want.push_back(std::to_string(page) + ":P" + std::to_string(page));
+    want.push_back(std::to_string(page) + ":!\"#");
+  }
+  want.push_back("4:image");
+  want.push_back("10:image");
+  EXPECT_EQ(pagesAndDrawings(), want);
+  EXPECT_TRUE(fakeDevice.misuse.empty()) << fakeCallLog();
+}
