@@ -11,7 +11,8 @@
 # Then a receipt with a bar code of every kind the printer draws (both forms
 # of GS k, text above and below, both fonts), a QR code and a PDF417 code,
 # and two codes the printer would refuse: every code is read back from the
-# printed page by a decoder, and the refused ones are said once.
+# printed page by a decoder, and the refused ones are said once. Then a
+# receipt of every code table in every size: every line arrives.
 source "$(dirname "$0")/lib.sh"
 need pdftotext pdfinfo pdfimages pdffonts pdftoppm zbarimg ZXingReader
 e2e_begin
@@ -97,6 +98,48 @@ PDF417:$PDF417_TEXT
 QR-Code:$QR_TEXT
 UPC-A:012345678905
 UPC-E:01234572"
+
+# Every code table the printer knows (ESC t) in every size it prints: each
+# table in each style of ESC ! (font A and B, double height, width and both),
+# then every size of GS ! (widths and heights 1 to 8), each line a label and
+# a letter of its table, four characters (they fit at width 8 on 58 mm
+# paper). Every line must arrive in the PDF with its letter.
+SIZES_LETTERS=(0:£:234 2:ø:233 3:ã:204 4:Â:204 5:ø:233 16:€:200 17:А:200 18:č:237 19:€:325)
+# The label of line $1: "#" and two letters.
+label() { printf '#\\%03o\\%03o' $((65 + $1 / 26)) $((65 + $1 % 26)); }
+sizes_receipt() {
+  local n=0 entry table letter byte mode size
+  printf '\033@'
+  for entry in "${SIZES_LETTERS[@]}"; do
+    IFS=: read -r table letter byte <<< "$entry"
+    for mode in 000 001 020 040 060 061 210; do
+      n=$((n + 1))
+      printf "\\033t\\$(printf '%03o' "$table")\\033!\\${mode}$(label $n)\\${byte}\\n"
+    done
+  done
+  printf '\033!\000'
+  for size in $(seq 0 63); do
+    entry=${SIZES_LETTERS[$((size % ${#SIZES_LETTERS[@]}))]}
+    IFS=: read -r table letter byte <<< "$entry"
+    n=$((n + 1))
+    printf "\\033t\\$(printf '%03o' "$table")\\035!\\$(printf '%03o' $(((size / 8) << 4 | size % 8)))$(label $n)\\${byte}\\n"
+  done
+  printf '\035!\000\033t\000End\n\035VA\000'
+}
+sizes_receipt > "$WORK/sizes.bin"
+# The lines, label and letter, the sizes receipt must print.
+sizes_expected() {
+  local n=0 entry table letter byte mode size
+  for entry in "${SIZES_LETTERS[@]}"; do
+    IFS=: read -r table letter byte <<< "$entry"
+    for mode in 1 2 3 4 5 6 7; do n=$((n + 1)); printf "$(label $n)%s\n" "$letter"; done
+  done
+  for size in $(seq 0 63); do
+    entry=${SIZES_LETTERS[$((size % ${#SIZES_LETTERS[@]}))]}
+    IFS=: read -r table letter byte <<< "$entry"
+    n=$((n + 1)); printf "$(label $n)%s\n" "$letter"
+  done
+}
 
 # Every code on a page as "kind:text" lines, sorted: zbarimg reads the bar
 # codes and QR codes, ZXingReader the PDF417 codes (it is asked for that
@@ -198,6 +241,20 @@ $CODES_EXPECTED"
   wait_output "Printer #0: 2 codes of the printout were left out, since they are not data the printer takes."
   [ "$(count_output "codes of the printout were left out")" = 1 ] || fail "$platform: the refused codes were not said once"
   screen_has "*FERRIN-42*" || fail "$platform: the bar code's text was not echoed"
+
+  # Every code table in every size: each line in the PDF, with its letter.
+  before=$( [ "$platform" = posix ] && pdf_count || cups_job_count Receipt )
+  cp "$WORK/sizes.bin" "$WORK/next" && mv "$WORK/next" "$SPOOL"
+  wait_until 60 "$platform: the receipt of every table and size to be printed" gone
+  sizes="$WORK/$platform-sizes.pdf"
+  if [ "$platform" = posix ]; then
+    wait_until 10 "the receipt of every table and size" count_is pdf_count $((before + 1))
+    cp "$(newest_pdf)" "$sizes"
+  else
+    cups_collect Receipt "$sizes"
+  fi
+  got=$(pdftotext "$sizes" - | tr -d ' \f' | grep '^#' || true)
+  [ "$got" = "$(sizes_expected)" ] || { diff <(sizes_expected) <(echo "$got") >&2 || true; fail "$platform: lines of the tables and sizes are missing or wrong"; }
   send_keys x
   [ "$(wait_exit 30)" = 0 ] || fail "$platform: ferrin did not end with 0"
 done
