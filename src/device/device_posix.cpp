@@ -884,6 +884,14 @@ int endRollPage(DeviceContext dc) {
 int deviceEndPage(DeviceContext dc) {
   if (dc == nullptr || dc->cr == nullptr) return 0;
   if (dc->page != nullptr) return endRollPage(dc);
+  // A page begun and ended is a page, as StartPage and EndPage make one on
+  // Windows; cairo leaves out a page nothing was drawn on, so a dot of the
+  // paper's own white keeps a blank sheet in the document.
+  cairo_save(dc->cr);
+  cairo_set_source_rgb(dc->cr, 1, 1, 1);
+  cairo_rectangle(dc->cr, 0, 0, 1, 1);
+  cairo_fill(dc->cr);
+  cairo_restore(dc->cr);
   cairo_show_page(dc->cr);
   bool ok = cairo_status(dc->cr) == CAIRO_STATUS_SUCCESS && !dc->writeFailed;
   cairo_destroy(dc->cr);

@@ -62,18 +62,64 @@ job += b'\x0c' + E + b'E' + E + b'%-12345X@PJL EOJ\r\n' + E + b'%-12345X'
 open(sys.argv[1], 'wb').write(job)
 EOF
 
+# A word processor's one-page letter: a heading at 72 and 48 points in the
+# proportional faces, the body in Courier, a footer line in 24 point near
+# the page's foot; ended by FF, a reset and PJL, as such programs end.
+LETTER="$WORK/letter.pcl"
+python3 - "$LETTER" <<'EOF2'
+import sys
+E = b'\x1b'
+job = E + b'%-12345X@PJL ENTER LANGUAGE=PCL\r\n' + E + b'E' + E + b'&l26a0o0e6D'
+job += E + b'*p0x300Y' + E + b'(s1p72v0s3b4101T' + b'Harbour' + E + b'*p0x500Y' + E + b'(s1p48v0s0b16602T' + b'Freight'
+job += E + b'*p0x600Y' + E + b'(s0p10h12v0s0b3T\r\n'
+for n in range(1, 31):
+    job += b'Body line %02d of the letter\r\n' % n
+job += E + b'*p0x3100Y' + E + b'(s1p24v1s0b4101T' + b'Footnote' + E + b'(s1p72v0s3b16602T' + b' Closing'
+job += b'\x0c' + E + b'E' + E + b'%-12345X@PJL EOJ\r\n' + E + b'%-12345X'
+open(sys.argv[1], 'wb').write(job)
+EOF2
+
+# A Windows driver's duplex job: PJL, a reset, page set-up, a soft font
+# downloaded (its data holding FF and ESC bytes), text placed by dots,
+# raster in delta rows, FF between pages. The printer ejects 7 sides: P1,
+# P2, a page of raster only, a blank page (FF after FF), P5 on a front side,
+# a blank back (ESC &a1G asks for the next front), and P7; the trailing
+# reset and PJL eject nothing.
+DRIVER="$WORK/driver.pcl"
+python3 - "$DRIVER" <<'EOF2'
+import sys
+E = b'\x1b'
+job = E + b'%-12345X@PJL JOB NAME="Sheets"\r\n@PJL SET DUPLEX=ON\r\n@PJL ENTER LANGUAGE=PCL\r\n'
+job += E + b'E' + E + b'&u600D' + E + b'&l26a0o1s0E' + E + b'*c9D' + E + b')s64W' + b'\x0c\x1bE' * 21 + b'\x0c'
+for code in range(33, 40):
+    job += E + b'*c%dE' % code + E + b'(s13W' + b'\x1bE\x0c\x0cFF\x1b&a1Gxx'
+job += E + b'*c9d2F'
+def page(name):
+    return E + b'*p600x600Y' + E + b'(s0p10h12v0s0b3T' + name
+raster = E + b'*p600x1200Y' + E + b'*t300R' + E + b'*r96S' + E + b'*r1A' + E + b'*b3M'
+raster += E + b'*b13W' + b'\xe0' + b'\xff' * 8 + b'\xa0' + b'\xff' * 3
+for row in range(47):
+    raster += E + b'*b0W'
+raster += E + b'*rC'
+job += page(b'P1') + b'\x0c' + page(b'P2') + b'\x0c' + raster + b'\x0c' + b'\x0c'
+job += page(b'P5') + b'\x0c' + E + b'&a1G' + page(b'P7') + b'\x0c'
+job += E + b'E' + E + b'%-12345X@PJL EOJ\r\n' + E + b'%-12345X'
+open(sys.argv[1], 'wb').write(job)
+EOF2
+
 write_ini() {
   printf '[printer 1]\r\nprintername=%s\r\nfilename=WLSDFKJN.DR2\r\ncontrols=pcl\r\n' "$PRINTER1" > "$RUN_DIR/ferrin.ini.new"
   mv "$RUN_DIR/ferrin.ini.new" "$RUN_DIR/ferrin.ini"
 }
 
 print_report() {
-  cp "$SAMPLE" "$WORK/next"
+  local sample=${1:-$SAMPLE} name=${2:-report}
+  cp "$sample" "$WORK/next"
   mv "$WORK/next" "$SPOOL"
   wait_until 30 "the report to be printed" bash -c "[ ! -e '$SPOOL' ]"
-  PDF="$WORK/$FERRIN_PLATFORM-report.pdf"
+  PDF="$WORK/$FERRIN_PLATFORM-$name.pdf"
   if [ "$PRINTER1" = "Save as PDF" ]; then
-    wait_until 10 "the report in printed" bash -c "[ -n \"\$(find '$PRINTED' -maxdepth 1 -name 'print-*.pdf')\" ]"
+    wait_until 10 "the $name in printed" bash -c "[ -n \"\$(find '$PRINTED' -maxdepth 1 -name 'print-*.pdf')\" ]"
     mv "$(find "$PRINTED" -maxdepth 1 -name 'print-*.pdf' | head -n 1)" "$PDF"
   else
     cups_collect Report "$PDF"
@@ -206,6 +252,27 @@ EOF
   rm -f "$WORK"/page*.pgm
 
   wait_screen "Landscape listing" 10
+
+  echo "-- a letter: one page, every size of its type on it"
+  print_report "$LETTER" letter
+  [ "$(pdfinfo "$PDF" | awk '/^Pages:/ { print $2 }')" = 1 ] || fail "the letter has $(pdfinfo "$PDF" | grep Pages), expected 1"
+  text=$(pdftotext "$PDF" - | tr -s ' \n' ' ')
+  for want in Harbour Freight "Body line 01" "Body line 30" Footnote Closing; do
+    grep -qF "$want" <<<"$text" || fail "the letter lacks '$want': $text"
+  done
+  # The footer below the last body line, the heading above the first.
+  awk -v f="$(field "$(need_box "$PDF" 1 Footnote)" 2)" -v b="$(field "$(need_box "$PDF" 1 30)" 4)" \
+    -v h="$(field "$(need_box "$PDF" 1 Harbour)" 4)" -v o="$(field "$(need_box "$PDF" 1 01)" 2)" \
+    'BEGIN { exit !(f > b && h < o) }' || fail "the letter's heading and footer are out of their places"
+
+  echo "-- a Windows driver's duplex job: the sides the printer ejects"
+  print_report "$DRIVER" driver
+  [ "$(pdfinfo "$PDF" | awk '/^Pages:/ { print $2 }')" = 7 ] || fail "the driver's job has $(pdfinfo "$PDF" | grep Pages), expected 7"
+  local pages=()
+  for n in 1 2 3 4 5 6 7; do pages+=("$(pdftotext -f $n -l $n "$PDF" - | tr -d ' \n\f')"); done
+  [ "${pages[*]}" = "P1 P2   P5  P7" ] || fail "the driver's pages read '${pages[*]}'"
+  pdfimages -list -f 3 -l 3 "$PDF" | awk 'NR > 2 { print $4 "x" $5 }' | grep -qx 96x48 ||
+    { pdfimages -list "$PDF" >&2; fail "no 96 x 48 raster on page 3"; }
   send_keys x
   [ "$(wait_exit 30)" = 0 ] || fail "ferrin on $platform did not end with 0"
 }
