@@ -427,13 +427,13 @@ TEST(Pcl, PagesAsTheLaserPrinterEjectsThem) {
   job += kEsc + "&a1G" + text("P7") + "\x0c" + kEsc + "&a1G";     // side 7 a front; side 8 ejected blank
   job += kEsc + "&l26A" + kEsc + "&l1S" + text("P9") + "\x0c" + kEsc + "*p0x0Y" + deltaRaster() + "\x0c";
   job += kEsc + "&l0H" + kEsc + "&l0S" + kEsc + "&l26A" + text("P11");
-  job += kEsc + "&l1O" + text("P12") + kEsc + "&l0H" + text("P13") + kEsc + "&a0G" + text("P14") + pjlEnd;
+  job += kEsc + "&l1O" + text("P12") + kEsc + "&l0H" + text("P13") + kEsc + "&l1S" + text("P14") + kEsc + "&a0G" + text("P15") + pjlEnd;
   printed = printThroughSpool(job, kControlsPcl, "Report");
   EXPECT_EQ(printed.printError, 0);
   ASSERT_EQ(fakeDevice.documents.size(), 1u);
-  EXPECT_EQ(fakeDevice.documents[0].pages, 14);
+  EXPECT_EQ(fakeDevice.documents[0].pages, 15);
   std::vector<std::string> want;
-  for (int page : {1, 2, 3, 5, 7, 9, 11, 12, 13, 14}) {
+  for (int page : {1, 2, 3, 5, 7, 9, 11, 12, 13, 14, 15}) {
     want.push_back(std::to_string(page) + ":P" + std::to_string(page));
     want.push_back(std::to_string(page) + ":!\"#");
   }
