@@ -303,6 +303,7 @@ void ejectPage(PclState& s, bool blank) {
   op.blank = blank;
   s.out.push_back(std::move(op));
   s.marked = false;
+  s.fedOn = false;
   s.pageImageBytes = 0;
   if (s.duplex) s.side = 1 - s.side;
   homeCursor(s);
@@ -463,7 +464,21 @@ void lineFeed(PclState& s) {
   screenLine(s);
   s.y = clampPlace(real(s.y) + real(s.vmi));
   const long bottom = s.perforationSkip ? s.topMargin + s.textLength : s.pageLength;
-  if (s.y > bottom + s.vmi / 4 || s.y > s.pageLength) ejectPage(s, true);
+  if (s.y > bottom + s.vmi / 4 || s.y > s.pageLength) {
+    ejectPage(s, true);
+    s.fedOn = true;
+  }
+}
+
+// A form feed ejects the page, blank or not; on a page that a line feed
+// past the text length has just begun, with nothing on it yet, it only
+// finishes that feed: the page the lines filled is out already.
+void formFeed(PclState& s) {
+  if (s.fedOn && !pageMarked(s)) {
+    s.fedOn = false;
+    return;
+  }
+  ejectPage(s, true);
 }
 
 void tab(PclState& s) {
@@ -492,7 +507,7 @@ void control(PclState& s, unsigned char c) {
       break;
     case kFormFeed:
       if (lfcr) carriageReturn(s);
-      ejectPage(s, true);
+      formFeed(s);
       break;
     case kTab: tab(s); break;
     case kBackspace: backspace(s); break;

@@ -25,7 +25,8 @@
 //
 // Pages end as a LaserJet ejects them: a form feed, and a line feed past
 // the text length, eject the page even when nothing is on it (a blank
-// sheet); a reset, the universal exit, a change of page size, orientation
+// sheet), except that a form feed on a page the line feed has just begun
+// only finishes that feed (60 lines and FF are one page); a reset, the universal exit, a change of page size, orientation
 // or duplex mode, and the end of the printout eject it only when something
 // is drawn on it, so a printout ending in FF and ESC E ends with its last
 // page. ESC &a#G, the side of the sheet, ejects the page when something is
@@ -100,6 +101,7 @@ struct PclState {
   bool marked = false;  // something is drawn on the page
   bool duplex = false;  // ESC &l1S or 2S: pages on both sides of the sheet
   int side = 0;         // duplex: 0 the front of the sheet, 1 its back
+  bool fedOn = false;   // the page was begun by a line feed past the last one's text length
   long x = 0;
   long y = 0;  // the baseline
   bool homed = true;  // at the page's first line, not moved since

@@ -396,7 +396,8 @@ std::string deltaRaster() {
 
 // Pages as the printer ejects them, through the print loop onto the
 // printer. A word processor's one-page letter, its heading in 36 point
-// type, ended by FF, a reset and PJL, is one page. A Windows driver's
+// type, ended by FF, a reset and PJL, is one page; a DOS report of full
+// pages of lines, each ended by FF, has no blank pages. A Windows driver's
 // duplex job (PJL, reset, page set-up, a downloaded soft font whose data
 // holds FF and ESC, text by dots, delta-row raster, FF between pages) has
 // exactly the sheets' sides the printer ejects: a blank page the document
@@ -417,6 +418,19 @@ TEST(Pcl, PagesAsTheLaserPrinterEjectsThem) {
   ASSERT_EQ(fakeDevice.texts.size(), 42u);
   EXPECT_EQ(fakeDevice.texts.back().text, "Footer");
   EXPECT_EQ(fakeDevice.texts.back().page, 1);
+
+  // A DOS report's pages of 60 lines, each ended by FF: the 60th line's
+  // feed runs past the text length and begins the next page, and the FF
+  // after it adds no blank one.
+  printed = printThroughSpool(kEsc + "E" + numberedLines("A", 60) + "\x0c" + numberedLines("B", 60) + "\x0c" + kEsc + "E",
+                              kControlsPcl, "Report");
+  EXPECT_EQ(printed.printError, 0);
+  ASSERT_EQ(fakeDevice.documents.size(), 1u);
+  EXPECT_EQ(fakeDevice.documents[0].pages, 2);
+  std::vector<std::string> lines;
+  expectLines(lines, 1, "A", 1, 60);
+  expectLines(lines, 2, "B", 1, 60);
+  EXPECT_EQ(pagesAndTexts(), lines);
 
   std::string job = kEsc + "%-12345X@PJL JOB NAME=\"Report\"\r\n@PJL SET DUPLEX=ON\r\n@PJL ENTER LANGUAGE=PCL\r\n" +
                     kEsc + "E" + kEsc + "&u600D" + kEsc + "&l26a0o1s0E" + kEsc + "&l1H" + softFont();
