@@ -7,7 +7,10 @@
 # Windows (under Wine) to a private CUPS PDF queue. Checked in the PDF: the
 # text in its columns and nothing of the commands, words at their places
 # against each other, the second page landscape, the logo at its pixel
-# size and place.
+# size and place. Then a word processor's letter with headings at 48 and
+# 72 points and a footer near the page's foot: one page, every line on it;
+# and a Windows driver's duplex job: exactly the sides the printer ejects,
+# blank ones included.
 source "$(dirname "$0")/lib.sh"
 need pdfinfo pdftotext pdfimages pdftoppm python3
 e2e_begin

@@ -3,8 +3,9 @@
 // raster graphics and rectangles; what is passed over), then one drawn on
 // the recording fake device with a landscape page, and reports printed
 // through the print loop whose pages end at the text length and by the
-// paper source command; and controls=auto telling PCL from the other
-// languages.
+// paper source command, and whole jobs with exactly the pages the printer
+// ejects (blank ones, duplex sides, no page added by a reset or the end);
+// and controls=auto telling PCL from the other languages.
 #include <gtest/gtest.h>
 
 #include <fstream>
