@@ -288,6 +288,8 @@ bool deviceDeleteObject(FontHandle font) { return DeleteObject(toObject(font)) !
 // nothing to look up by it. A job it still has is asked for by its number.
 void deviceSetNextDocumentIdentity(const char*) {}
 
+void deviceSetPdfFile(const char*) {}
+
 bool deviceLastHandOverUncertain() { return false; }
 
 DeviceFinding deviceFindDocument(const char*, const char*, std::int64_t) { return kDeviceCannotSay; }

@@ -135,6 +135,18 @@ int openScratchFile(bool inFolder, std::string* path) {
   return fd;
 }
 
+int openScratchBeside(const std::string& target, std::string* path) {
+  path->clear();
+  if (target.empty()) return -1;
+  std::string name = target + ".XXXXXX";
+  std::vector<char> buffer(name.begin(), name.end());
+  buffer.push_back('\0');
+  int fd = mkostemp(buffer.data(), O_CLOEXEC);
+  if (fd < 0) return -1;
+  *path = buffer.data();
+  return fd;
+}
+
 bool publishPdf(int fd, const std::string& scratchPath, unsigned fileMode, std::string* finalPath) {
   // Set before the file gets its name, so that it is never seen wider.
   const mode_t mode = static_cast<mode_t>(fileMode) & 0666 & ~processUmask;

@@ -21,6 +21,11 @@ void localePaper(CupsMedia* media);
 // the temporary folder and *path is empty. -1 when no file can be made.
 int openScratchFile(bool inFolder, std::string* path);
 
+// A file to write a document into that is to become `target`: made
+// private, beside it (so that it can be renamed into place), with its name in
+// *path. -1 when it cannot be made.
+int openScratchBeside(const std::string& target, std::string* path);
+
 // Puts a finished document into the folder under a new name that no earlier
 // file has: the scratch file is renamed when it is already there, otherwise
 // its content is copied first. Never overwrites a file. The file gets the

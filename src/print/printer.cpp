@@ -284,6 +284,19 @@ void attachPrinter(const std::string& printerName, const JobOptions& options) {
   s.pageHeight = deviceGetDeviceCaps(dc, kDeviceVertRes);
 }
 
+void attachPdfFile(const std::string& path, const JobOptions& options) {
+  // The device takes the file's name from the calling thread, as it takes
+  // a NUL-terminated one.
+  if (path.empty() || path.find('\0') != std::string::npos) {
+    endDocument(DocumentEnd::HandOverQuietly);
+    setError(kPrinterOpenError);
+    return;
+  }
+  deviceSetPdfFile(path.c_str());
+  attachPrinter(kDevicePdfFilePrinter, options);
+  deviceSetPdfFile(nullptr);
+}
+
 void selectFont(const std::string& faceName, std::int16_t pointSize) {
   PrinterState& s = printerState;
   if (!ensurePage()) return;

@@ -23,10 +23,28 @@ const std::size_t kEchoChunkBytes = 64 * 1024;
 
 // --- Printing the lines of the open file ------------------------------------
 
-void echoLine(const std::string& text) {
-  writeScreenText(text);
-  endScreenLine();
+// Whether this thread's printout is echoed on the screen (PrintLayout::echo).
+thread_local bool echoing = true;
+
+void showText(const std::string& text) {
+  if (echoing) writeScreenText(text);
 }
+
+void endShownLine() {
+  if (echoing) endScreenLine();
+}
+
+void echoLine(const std::string& text) {
+  showText(text);
+  endShownLine();
+}
+
+// Sets the echo for one printout and puts it back afterwards.
+struct EchoFor {
+  bool before;
+  explicit EchoFor(bool echo) : before(echoing) { echoing = echo; }
+  ~EchoFor() { echoing = before; }
+};
 
 void removeFormFeeds(std::string* text) { text->erase(std::remove(text->begin(), text->end(), kFormFeed), text->end()); }
 
@@ -43,7 +61,7 @@ int readBoundedLine(std::string* line, bool* moreFormFeeds, bool* echoed) {
   if (ended) return 0;
   std::string shown = *line;
   removeFormFeeds(&shown);
-  writeScreenText(shown);
+  showText(shown);
   *echoed = true;
   while (!ended) {
     std::string rest;
@@ -51,7 +69,7 @@ int readBoundedLine(std::string* line, bool* moreFormFeeds, bool* echoed) {
     if (lastError() != 0) return lastError();
     if (rest.find(kFormFeed) != std::string::npos) *moreFormFeeds = true;
     removeFormFeeds(&rest);
-    writeScreenText(rest);
+    showText(rest);
   }
   return 0;
 }
@@ -152,6 +170,7 @@ int printInterpreted(const PrinterLanguage& language, const PrintLayout& layout,
 }  // namespace
 
 int printSpoolLines(const PrintLayout& layout, int* printError, PrintedCodes* codes) {
+  EchoFor echo(layout.echo);
   if (const PrinterLanguage* language = languageOf(layout.controls)) {
     clearError();
     int error = printInterpreted(*language, layout, codes);
@@ -173,7 +192,7 @@ int printSpoolLines(const PrintLayout& layout, int* printError, PrintedCodes* co
     } else {
       bool pageBreakPending = moreFormFeeds || lineText.find(kFormFeed) != std::string::npos;
       removeFormFeeds(&lineText);
-      if (echoed) endScreenLine();
+      if (echoed) endShownLine();
       else echoLine(lineText);
       printLine(lineText);
       drawn = true;

@@ -17,6 +17,7 @@ struct PrintLayout {
   ControlCodes controls = kControlsPrint;  // escp, escpos, pcl: the printer language is drawn
   int paperWidthMm = 80;                   // escpos: the receipt paper
   int codePage = 0;                        // escpos: the code page of the printer's first table
+  bool echo = true;                        // false: nothing of the printout is shown on the screen
 };
 
 // The printer language a slot's printouts are drawn in; with controls=auto,

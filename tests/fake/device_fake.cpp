@@ -865,6 +865,8 @@ bool deviceDeleteObject(FontHandle font) {
   return ok;
 }
 
+void deviceSetPdfFile(const char* path) { logCall("SetPdfFile(" + quoted(path) + ")"); }
+
 void deviceSetNextDocumentIdentity(const char* identity) {
   nextIdentity = identity != nullptr ? identity : "";
 }
