@@ -111,6 +111,15 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings);
 // more than these and its usual mode allow. Windows stores no documents of
 // its own and takes any mode. False on failure.
 bool deviceSetDocumentFileMode(DeviceContext dc, unsigned mode);
+// Not a Windows call: the name the next document gets where the printer
+// stores documents as files of its own (POSIX "Save as PDF"): relative to its
+// folder, folders separated by '/' (made as needed, never outside it),
+// without ".pdf", with kDeviceCounterMark where a counter goes (001, 002, ...
+// until the name is free; without one, a name taken gets "-002" and on). A
+// name that would leave the folder is refused. False where the printer names
+// its files itself, or stores none (every other printer; Windows).
+const char kDeviceCounterMark = '\x01';
+bool deviceSetDocumentName(DeviceContext dc, const char* name);
 // Not a Windows call: receipt paper, for a printer that stores documents as
 // files (POSIX "Save as PDF", and kDevicePdfFilePrinter): each page of the next document is as wide as
 // the paper and as long as what is drawn on it, the printable width

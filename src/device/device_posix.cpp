@@ -142,6 +142,7 @@ struct DeviceContextObject {
   std::vector<unsigned char> pending;
   std::string scratchPath;  // its name, when it already lies in "printed" or beside pdfFile
   std::string pdfFile;      // kDevicePdfFilePrinter: where the finished document goes
+  std::string savedName;    // "Save as PDF": the name the next document gets; empty: the usual
   bool writeFailed;
   cairo_surface_t* surface;
   int pagesDone;
@@ -483,6 +484,14 @@ bool deviceSetOrientation(void* settings, bool landscape) {
 bool deviceSetDocumentFileMode(DeviceContext dc, unsigned mode) {
   if (dc == nullptr) return false;
   dc->fileMode = mode & 0777;
+  return true;
+}
+
+bool deviceSetDocumentName(DeviceContext dc, const char* name) {
+  if (dc == nullptr || dc->documentOpen || !isSaveAsPdf(dc->printerName) || name == nullptr ||
+      !savedNameAllowed(name))
+    return false;
+  dc->savedName = name;
   return true;
 }
 
@@ -926,7 +935,8 @@ int deviceEndDoc(DeviceContext dc) {
   if (ok) {
     if (isSaveAsPdf(dc->printerName)) {
       std::string finalPath;
-      ok = publishPdf(dc->fd, dc->scratchPath, dc->fileMode, &finalPath);
+      ok = publishPdf(dc->fd, dc->scratchPath, dc->fileMode, dc->savedName, &finalPath);
+      dc->savedName.clear();
       dc->scratchPath.clear();  // moved into place, or removed on failure
     } else if (isPdfFile(dc->printerName)) {
       ok = fsync(dc->fd) == 0 && rename(dc->scratchPath.c_str(), dc->pdfFile.c_str()) == 0;

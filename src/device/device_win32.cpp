@@ -163,6 +163,9 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
 // The spooler keeps no file that others could read: nothing to narrow.
 bool deviceSetDocumentFileMode(DeviceContext dc, unsigned) { return dc != nullptr; }
 
+// No Windows printer stores documents as files of ferrin's naming.
+bool deviceSetDocumentName(DeviceContext, const char*) { return false; }
+
 // Windows printers keep their own paper.
 bool deviceSetRollPaper(DeviceContext dc, int paperWidth, int printableWidth) {
   return isPdfContext(dc) && setPdfRollPaper(dc, paperWidth, printableWidth);

@@ -32,12 +32,21 @@ int openScratchBeside(const std::string& target, std::string* path);
 // usual mode of new files (0666 less the umask) narrowed by fileMode, and
 // nothing more whatever the umask. True with the final name in *finalPath
 // when the whole document is in place.
-bool publishPdf(int fd, const std::string& scratchPath, unsigned fileMode, std::string* finalPath);
+// With a name (see deviceSetDocumentName) the file gets that name, its
+// folders made inside the folder as needed; where a folder cannot be made
+// or is not a plain folder of its own (a link, say), the usual name instead.
+bool publishPdf(int fd, const std::string& scratchPath, unsigned fileMode, const std::string& name,
+                std::string* finalPath);
+
+// Whether deviceSetDocumentName may take the name: inside the folder, no
+// empty, "." or ".." folder, no more than a few folders deep.
+bool savedNameAllowed(const std::string& name);
 
 // The PDF keywords that carry a printout's identity.
 std::string savedPdfKeywords(const std::string& identity);
 
-// True when a PDF in the folder, saved no earlier than `since` (seconds since
+// True when a PDF in the folder or the folders inside it (a few deep, a
+// bounded number of entries, passing over folders unchanged since), saved no earlier than `since` (seconds since
 // 1970, less a little for clocks), carries the identity.
 bool findSavedPdf(const std::string& identity, long long since);
 

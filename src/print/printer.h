@@ -51,6 +51,9 @@ struct JobOptions {
   // stores documents as files then makes each receipt a page as wide as the
   // paper and as long as the receipt; real printers keep their paper.
   int receiptPaperMm = 0;
+  // The name a printer that stores documents as files (POSIX "Save as PDF")
+  // gives this one, as deviceSetDocumentName takes it; empty: its usual name.
+  std::string savedName;
 };
 
 // One print job at a time in the whole process, from attach to detach: the

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "config/pdfname.h"
 #include "console/console.h"
 #include "files/errors.h"
 #include "files/spoolfile.h"
@@ -271,6 +272,28 @@ void echoRawPrintout(const std::string& bytes) {
     }
   }
   if (!line.empty()) echoLine(line);
+}
+
+std::string firstLineOfText(const std::string& bytes) {
+  std::string text = stripControlCodes(bytes, probeBytes(bytes).language);
+  std::string line;
+  for (char c : text) {
+    if (c == '\r' || c == '\n' || c == '\f' || c == '\x1a') {
+      if (line.find_first_not_of(' ') != std::string::npos) break;
+      line.clear();
+      if (c == '\x1a') break;
+    } else {
+      line += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+    }
+  }
+  std::string::size_type start = line.find_first_not_of(' ');
+  return start == std::string::npos ? std::string() : line.substr(start);
+}
+
+std::string savedPdfName(const PrinterSlot& slot, int slotNumber) {
+  if (slot.options.pdfName[0] == '\0' || std::string(slot.printername) != kSaveAsPdfName) return std::string();
+  const std::size_t kFirstLineBytes = 16 * 1024;
+  return expandPdfName(slot.options.pdfName, localTimeNow(), slotNumber, firstLineOfText(peekSpoolFile(kFirstLineBytes)));
 }
 
 PrintLayout slotLayout(const PrinterSlot& slot) {
