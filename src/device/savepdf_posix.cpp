@@ -304,12 +304,14 @@ bool findInFolder(const std::string& folder, const std::string& wanted, long lon
     if (name == "." || name == "..") continue;
     std::string path = folder + "/" + name;
     struct stat st;
-    // A PDF keeps the time it was put in place, and a folder the time a
-    // file was last put into it: only those since the hand-over began.
-    if (lstat(path.c_str(), &st) != 0 || static_cast<long long>(st.st_mtime) < since - kClockSlack) continue;
+    if (lstat(path.c_str(), &st) != 0) continue;
+    // Every folder is looked into (a file put deep inside changes the time
+    // of its own folder only); a PDF keeps the time it was put in place, so
+    // only those since the hand-over began are read.
     if (S_ISDIR(st.st_mode)) {
       if (depth > 0) inner.push_back(path);
-    } else if (S_ISREG(st.st_mode) && name.size() >= 4 && name.compare(name.size() - 4, 4, ".pdf") == 0) {
+    } else if (S_ISREG(st.st_mode) && static_cast<long long>(st.st_mtime) >= since - kClockSlack &&
+               name.size() >= 4 && name.compare(name.size() - 4, 4, ".pdf") == 0) {
       found = fileHolds(path, wanted);
     }
   }

@@ -46,7 +46,7 @@ bool savedNameAllowed(const std::string& name);
 std::string savedPdfKeywords(const std::string& identity);
 
 // True when a PDF in the folder or the folders inside it (a few deep, a
-// bounded number of entries, passing over folders unchanged since), saved no earlier than `since` (seconds since
+// bounded number of entries), saved no earlier than `since` (seconds since
 // 1970, less a little for clocks), carries the identity.
 bool findSavedPdf(const std::string& identity, long long since);
 

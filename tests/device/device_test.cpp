@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/un.h>
@@ -430,6 +431,15 @@ TEST_F(DeviceTest, NamedPdfsGoIntoTheirFoldersNeverOverAnotherAndAreFoundAgain) 
   ASSERT_GT(printPages("Save as PDF", {{"report two"}}, fixed).endDoc, 0);
   EXPECT_NE(run("pdftotext printed/a/b/c/report.pdf -").find("report one"), std::string::npos);
   EXPECT_NE(run("pdftotext printed/a/b/c/report-002.pdf -").find("report two"), std::string::npos);
+  // Folders made long ago: a PDF saved deep inside changes only the time of
+  // its own folder, and is found all the same.
+  for (const char* folder : {"printed/a", "printed/a/b", "printed/a/b/c"}) {
+    struct timeval old[2] = {{since - 7200, 0}, {since - 7200, 0}};
+    ASSERT_EQ(utimes(folder, old), 0);
+  }
+  deviceSetNextDocumentIdentity("named-deep");
+  ASSERT_GT(printPages("Save as PDF", {{"report three"}}, fixed).endDoc, 0);
+  EXPECT_EQ(deviceFindDocument("Save as PDF", "named-deep", since), kDeviceDocumentFinished);
 
   // Names that would leave the folder are refused at once.
   DeviceContext dc = deviceCreateDC("Save as PDF", nullptr);
