@@ -3,7 +3,8 @@
 # programs: the pdfcopy tool lays printouts out with a slot's settings from
 # ferrin.ini, on a thread of its own. A plain-text report of three pages
 # keeps its pages and lines, laid out while another printout is being
-# printed on "Save as PDF" (POSIX: each PDF holds only its own text); an
+# printed (on "Save as PDF", on Windows into a PDF file): each PDF holds only
+# its own text, whole; an
 # ESC/POS receipt with a bar code is a receipt-shaped page whose text reads
 # back and whose code decodes; a printout that cannot be read and a PDF that
 # cannot be written give their error codes and leave no PDF behind.
@@ -64,17 +65,17 @@ for platform in $(e2e_platforms); do
   rm -rf printed ./*.pdf
   if [ "$platform" = posix ]; then
     out=$(pdfcopy posix 1 report.txt report.pdf meanwhile.txt)
+    [ "$(pdf_count)" = 1 ] || fail "expected the one PDF printed meanwhile in printed/"
+    meanwhile=$(newest_pdf)
   else
-    out=$(pdfcopy win32 1 report.txt report.pdf)
+    out=$(pdfcopy win32 1 report.txt report.pdf meanwhile.txt meanwhile.pdf)
+    meanwhile=meanwhile.pdf
   fi
   [ "$out" = ok ] || fail "pdfcopy said '$out'"
   check_report report.pdf
   [ "$(lines_in report.pdf meanwhile)" = 0 ] || fail "the copy holds text of the printout printed meanwhile"
-  if [ "$platform" = posix ]; then
-    [ "$(pdf_count)" = 1 ] || fail "expected the one PDF printed meanwhile in printed/"
-    [ "$(lines_in "$(newest_pdf)" "Printed meanwhile")" = 8 ] || fail "the printout printed meanwhile is not whole"
-    [ "$(lines_in "$(newest_pdf)" Report)" = 0 ] || fail "the printout printed meanwhile holds text of the copy"
-  fi
+  [ "$(lines_in "$meanwhile" "Printed meanwhile")" = 8 ] || fail "the printout printed meanwhile is not whole"
+  [ "$(lines_in "$meanwhile" Report)" = 0 ] || fail "the printout printed meanwhile holds text of the copy"
 
   echo "-- $platform: an ESC/POS receipt with a bar code"
   out=$(pdfcopy "$platform" 0 receipt.bin receipt.pdf)
