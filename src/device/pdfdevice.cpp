@@ -42,7 +42,10 @@ PdfContext* contextOf(DeviceContext dc) {
 int paperWidthOf(const PdfContext& c) { return c.paper.landscape ? c.paper.length : c.paper.width; }
 int paperLengthOf(const PdfContext& c) { return c.paper.landscape ? c.paper.width : c.paper.length; }
 
-int dotsOf(int hundredthsMm) { return static_cast<int>(static_cast<long long>(hundredthsMm) * kPdfDotsPerInch / 2540); }
+// Rounded to the nearest dot, as the POSIX device rounds.
+int dotsOf(int hundredthsMm) {
+  return static_cast<int>((static_cast<long long>(hundredthsMm) * kPdfDotsPerInch + 1270) / 2540);
+}
 
 int printableWidthOf(const PdfContext& c) { return paperWidthOf(c) - c.marginLeft - c.marginRight; }
 int printableLengthOf(const PdfContext& c) { return paperLengthOf(c) - c.marginTop - c.marginBottom; }
@@ -117,8 +120,9 @@ int pdfDeviceCaps(DeviceContext dc, int index) {
   PdfContext* c = contextOf(dc);
   if (c == nullptr) return 0;
   switch (index) {
-    case kDeviceHorzRes: return dotsOf(printableWidthOf(*c));
-    case kDeviceVertRes: return dotsOf(printableLengthOf(*c));
+    // The paper less each border, every one in whole dots.
+    case kDeviceHorzRes: return dotsOf(paperWidthOf(*c)) - dotsOf(c->marginLeft) - dotsOf(c->marginRight);
+    case kDeviceVertRes: return dotsOf(paperLengthOf(*c)) - dotsOf(c->marginTop) - dotsOf(c->marginBottom);
     case kDeviceLogPixelsX:
     case kDeviceLogPixelsY: return kPdfDotsPerInch;
     default: return 0;
