@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "config/pdfname.h"
 #include "config/profile.h"
 #include "console/codepage.h"
 #include "console/console.h"
@@ -41,6 +42,8 @@ const SlotKeyInfo kSlotKeys[kSlotKeyCount] = {
     {"mode", {"print", "raw", nullptr}, nullptr, nullptr},
     {"paperwidth", {"80", "58", nullptr}, nullptr, nullptr},
     {"journal", {nullptr}, "a number of days, 0 to 36500", "0 (nothing is kept)"},
+    {"pdfname", {nullptr}, "a name template: %Y %m %d %H %M %S, %n, %p, %t; / makes folders",
+     "print-%Y%m%d-%H%M%S-%n"},
 };
 
 std::string slotKeyValues(const SlotKeyInfo& key) {
@@ -59,6 +62,7 @@ namespace {
 // Indices into kSlotKeys.
 enum SlotKey {
   kPrinterName, kFileName, kFontName, kFontSize, kCodePage, kLineEnds, kFormFeed, kControls, kMode, kPaperWidth, kJournal,
+  kPdfName,
   kKeyCount
 };
 static_assert(kKeyCount == kSlotKeyCount, "one entry of kSlotKeys per key");
@@ -113,6 +117,28 @@ int knownOrDefault(int slotNumber, SlotKey key, const std::string& value, int ch
   return 0;
 }
 
+// pdfname: a template that cannot name files safely gives the usual names,
+// and that is said once.
+void storePdfName(int slotNumber, const std::string& value, SlotOptions* options) {
+  std::string& said = saidUnknown[slotNumber][kPdfName];
+  std::string problem = pdfNameProblem(value);
+  if (value.empty() || !problem.empty()) {
+    options->pdfName[0] = '\0';
+  } else {
+    storeField(options->pdfName, sizeof options->pdfName, value);
+  }
+  if (problem.empty() || value.empty()) {
+    said.clear();
+  } else if (said != value) {
+    said = value;
+    std::string shown = value;
+    for (char& c : shown)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    writeOutputLine("Printer #" + numberText(slotNumber) + ": ferrin.ini sets pdfname to \"" + shown + "\", which " +
+                    problem + ", so the PDFs it saves get the usual names.");
+  }
+}
+
 }  // namespace
 
 const char* controlsWord(ControlCodes controls) {
@@ -159,6 +185,7 @@ void loadSlot(int slotNumber) {
     o.paperwidth = knownOrDefault(slotNumber, kPaperWidth, values[kPaperWidth],
                                   choiceOf(values[kPaperWidth], kPaperWidth)) == 1 ? 58 : 80;
     o.journalDays = knownOrDefault(slotNumber, kJournal, values[kJournal], journalDaysOf(values[kJournal]));
+    storePdfName(slotNumber, values[kPdfName], &o);
   }
 
   LockGuard lock(SlotLock);

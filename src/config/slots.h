@@ -33,6 +33,7 @@ struct SlotOptions {
   PrintMode mode;        // raw: the spool file's bytes go to the printer unchanged
   int paperwidth;        // "paperwidth": 80 or 58 (mm), the receipt paper of controls=escpos
   int journalDays;       // "journal": days a copy of every printout is kept; 0 keeps none
+  char pdfName[256];     // "pdfname": the names of the PDFs "Save as PDF" saves (config/pdfname.h); "": the usual
 };
 
 struct PrinterSlot {
@@ -55,7 +56,7 @@ struct SlotKeyInfo {
   const char* values;      // without choices: what the key takes
   const char* fallback;    // without choices: what a missing or empty key means
 };
-const int kSlotKeyCount = 11;
+const int kSlotKeyCount = 12;
 extern const SlotKeyInfo kSlotKeys[kSlotKeyCount];
 
 // The values of a key as the documents give them ("dos, any"), and its default.

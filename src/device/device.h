@@ -92,6 +92,18 @@ const std::uint32_t kDeviceErrorInvalidDatatype = 1804;
 // The document could not be stored: a disk is full (ERROR_DISK_FULL).
 const std::uint32_t kDeviceErrorDiskFull = 112;
 
+// Not a printer of the system: a device context made for this name writes
+// its document as a PDF into the file deviceSetPdfFile named on the calling
+// thread, laid out as "Save as PDF" lays it out (its paper, receipt paper
+// included), and prints nothing. The file is written aside and put in place
+// (replacing a file of that name) only when the document ends whole; a
+// document without a page is one blank page. No printer setup lists it, and
+// no user-made printer name begins with a control character.
+const char kDevicePdfFilePrinter[] = "\x01PDF file";
+// The file the next device context this thread makes for
+// kDevicePdfFilePrinter writes into; without one it cannot be made.
+void deviceSetPdfFile(const char* path);
+
 // CreateDCA(NULL, name, NULL, settings): NULL on failure.
 DeviceContext deviceCreateDC(const char* printerName, const void* settings);
 // Not a Windows call: the permission bits (0 to 0777) the next document may
@@ -99,8 +111,17 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings);
 // more than these and its usual mode allow. Windows stores no documents of
 // its own and takes any mode. False on failure.
 bool deviceSetDocumentFileMode(DeviceContext dc, unsigned mode);
+// Not a Windows call: the name the next document gets where the printer
+// stores documents as files of its own (POSIX "Save as PDF"): relative to its
+// folder, folders separated by '/' (made as needed, never outside it),
+// without ".pdf", with kDeviceCounterMark where a counter goes (001, 002, ...
+// until the name is free; without one, a name taken gets "-002" and on). A
+// name that would leave the folder is refused. False where the printer names
+// its files itself, or stores none (every other printer; Windows).
+const char kDeviceCounterMark = '\x01';
+bool deviceSetDocumentName(DeviceContext dc, const char* name);
 // Not a Windows call: receipt paper, for a printer that stores documents as
-// files (POSIX "Save as PDF"): each page of the next document is as wide as
+// files (POSIX "Save as PDF", and kDevicePdfFilePrinter): each page of the next document is as wide as
 // the paper and as long as what is drawn on it, the printable width
 // centred. Both widths in hundredths of a mm. False where the printer keeps
 // its own paper: every other printer, and every printer on Windows.

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -69,11 +70,18 @@ void settingsFromMedia(const CupsMedia& media, DeviceSettings* s) {
 }
 
 bool isSaveAsPdf(const std::string& name) { return name == SAVE_AS_PDF_PRINTER; }
+bool isPdfFile(const std::string& name) { return name == kDevicePdfFilePrinter; }
+// The printers that store their documents as PDF files themselves.
+bool storesPdf(const std::string& name) { return isSaveAsPdf(name) || isPdfFile(name); }
+
+// The file the next device context of this thread for kDevicePdfFilePrinter
+// writes into.
+thread_local std::string nextPdfFile;
 
 // The printer's default settings; false when no such printer exists.
 bool lookupPrinter(const std::string& name, DeviceSettings* s) {
   CupsMedia media;
-  if (isSaveAsPdf(name)) {
+  if (storesPdf(name)) {
     localePaper(&media);
   } else if (!findCupsQueue(name, &media)) {
     return false;
@@ -132,7 +140,9 @@ struct DeviceContextObject {
   // What cairo hands over in many small pieces, gathered here and written
   // in large ones (writeToScratch, flushScratch).
   std::vector<unsigned char> pending;
-  std::string scratchPath;  // its name, when it already lies in "printed"
+  std::string scratchPath;  // its name, when it already lies in "printed" or beside pdfFile
+  std::string pdfFile;      // kDevicePdfFilePrinter: where the finished document goes
+  std::string savedName;    // "Save as PDF": the name the next document gets; empty: the usual
   bool writeFailed;
   cairo_surface_t* surface;
   int pagesDone;
@@ -322,7 +332,7 @@ void dropRawJob(PrinterHandle handle) {
 std::uint32_t deviceStartDocPrinter(PrinterHandle handle, const char* documentName, const char* datatype) {
   if (handle == nullptr || hasRawJob(handle)) return rawFailure(kErrorInvalidHandle);
   // "Save as PDF" can only store what was laid out.
-  if (datatype == nullptr || strcasecmp(datatype, "RAW") != 0 || isSaveAsPdf(handle->name))
+  if (datatype == nullptr || strcasecmp(datatype, "RAW") != 0 || storesPdf(handle->name))
     return rawFailure(kDeviceErrorInvalidDatatype);
   std::string unnamed;
   handle->rawFd = openScratchFile(false, &unnamed);
@@ -383,7 +393,9 @@ bool deviceLastHandOverUncertain() { return lastHandOverUncertain; }
 
 void deviceRemoveLeftovers() { removeStaleScratchFiles(); }
 
-bool deviceConfirmsDelivery(const char* printerName) { return printerName != nullptr && !isSaveAsPdf(printerName); }
+bool deviceConfirmsDelivery(const char* printerName) { return printerName != nullptr && !storesPdf(printerName); }
+
+void deviceSetPdfFile(const char* path) { nextPdfFile = path != nullptr ? path : ""; }
 
 bool deviceFindsPrintedDocuments(const char*) { return true; }
 
@@ -420,8 +432,10 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
   } else if (!lookupPrinter(printerName, &chosen)) {
     return nullptr;
   }
+  if (isPdfFile(printerName) && nextPdfFile.empty()) return nullptr;
   DeviceContextObject* dc = new DeviceContextObject();
   dc->printerName = printerName;
+  if (isPdfFile(printerName)) dc->pdfFile = nextPdfFile;
   dc->settings = chosen;
   dc->documentOpen = false;
   dc->fd = -1;
@@ -473,8 +487,16 @@ bool deviceSetDocumentFileMode(DeviceContext dc, unsigned mode) {
   return true;
 }
 
+bool deviceSetDocumentName(DeviceContext dc, const char* name) {
+  if (dc == nullptr || dc->documentOpen || !isSaveAsPdf(dc->printerName) || name == nullptr ||
+      !savedNameAllowed(name))
+    return false;
+  dc->savedName = name;
+  return true;
+}
+
 bool deviceSetRollPaper(DeviceContext dc, int paperWidth, int printableWidth) {
-  if (dc == nullptr || dc->documentOpen || !isSaveAsPdf(dc->printerName) || printableWidth <= 0 ||
+  if (dc == nullptr || dc->documentOpen || !storesPdf(dc->printerName) || printableWidth <= 0 ||
       paperWidth <= printableWidth)
     return false;
   DeviceSettings& s = dc->settings;
@@ -493,7 +515,8 @@ int deviceStartDoc(DeviceContext dc, const char* documentName) {
   dc->title = documentName != nullptr ? documentName : "";
   dc->identity = takeNextIdentity();
   dc->writeErrno = 0;
-  dc->fd = openScratchFile(isSaveAsPdf(dc->printerName), &dc->scratchPath);
+  dc->fd = isPdfFile(dc->printerName) ? openScratchBeside(dc->pdfFile, &dc->scratchPath)
+                                      : openScratchFile(isSaveAsPdf(dc->printerName), &dc->scratchPath);
   if (dc->fd < 0) return 0;
   dc->writeFailed = false;
   dc->pagesDone = 0;
@@ -905,6 +928,8 @@ int deviceEndDoc(DeviceContext dc) {
   if (dc == nullptr || !dc->documentOpen) return 0;
   lastHandOverUncertain = false;
   if (dc->cr != nullptr) deviceEndPage(dc);
+  // A PDF file is made even of a printout with nothing on it.
+  if (dc->pagesDone == 0 && isPdfFile(dc->printerName) && deviceStartPage(dc) > 0) deviceEndPage(dc);
   // A document without a page is not handed over: there is nothing to print.
   if (dc->pagesDone == 0 && !dc->writeFailed) {
     discardDocument(dc);
@@ -918,8 +943,12 @@ int deviceEndDoc(DeviceContext dc) {
   if (ok) {
     if (isSaveAsPdf(dc->printerName)) {
       std::string finalPath;
-      ok = publishPdf(dc->fd, dc->scratchPath, dc->fileMode, &finalPath);
+      ok = publishPdf(dc->fd, dc->scratchPath, dc->fileMode, dc->savedName, &finalPath);
+      dc->savedName.clear();
       dc->scratchPath.clear();  // moved into place, or removed on failure
+    } else if (isPdfFile(dc->printerName)) {
+      ok = fsync(dc->fd) == 0 && rename(dc->scratchPath.c_str(), dc->pdfFile.c_str()) == 0;
+      if (ok) dc->scratchPath.clear();
     } else {
       ok = submitCupsJob(dc->printerName, dc->title, kCupsFormatPdf, dc->fd, dc->digest, dc->identity,
                          &lastHandOverUncertain);

@@ -1,13 +1,17 @@
 // The printer device on Windows: every operation is the winspool or GDI call
 // it is named after, with the caller's values passed straight through. The
-// opaque handle types of the seam are the Windows handles, cast.
+// opaque handle types of the seam are the Windows handles, cast. Windows has
+// no PDF printer: the calls of a device context for kDevicePdfFilePrinter
+// go to ferrin's own (device/pdfdevice.h).
 #include "device/device.h"
+#include "device/pdfdevice.h"
 
 #include <windows.h>
 #include <winspool.h>
 
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -37,9 +41,60 @@ static_assert(kDeviceJobControlDelete == JOB_CONTROL_DELETE, "JOB_CONTROL_DELETE
 static_assert(sizeof(LogFont) == sizeof(LOGFONTA), "LogFont has LOGFONTA's layout");
 static_assert(sizeof(LogFont::lfFaceName) == LF_FACESIZE, "face name field");
 
+// The printer handle of kDevicePdfFilePrinter: no spooler's handle is the
+// address of a variable of ours.
+char pdfFilePrinter;
+PrinterHandle pdfPrinterHandle() { return reinterpret_cast<PrinterHandle>(&pdfFilePrinter); }
+bool isPdfFilePrinter(const char* name) { return name != nullptr && std::strcmp(name, kDevicePdfFilePrinter) == 0; }
+
+// The file the next PDF device context of this thread writes into.
+thread_local std::string nextPdfFile;
+
+// The user's paper (Letter where the locale says so, A4 otherwise) as the
+// settings record of the PDF printer.
+void pdfPrinterSettings(DEVMODEA* mode) {
+  std::memset(mode, 0, sizeof *mode);
+  std::strcpy(reinterpret_cast<char*>(mode->dmDeviceName), "PDF file");
+  mode->dmSpecVersion = DM_SPECVERSION;
+  mode->dmSize = sizeof *mode;
+  mode->dmFields = DM_ORIENTATION | DM_PAPERWIDTH | DM_PAPERLENGTH;
+  mode->dmOrientation = DMORIENT_PORTRAIT;
+  char size[8] = "";
+  bool letter = GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_IPAPERSIZE, size, sizeof size) > 0 &&
+                std::strcmp(size, "1") == 0;
+  mode->dmPaperWidth = letter ? 2159 : 2100;  // tenths of a mm
+  mode->dmPaperLength = letter ? 2794 : 2970;
+}
+
+PdfPaper pdfPaperOf(const void* settings) {
+  DEVMODEA mode;
+  if (settings == nullptr || static_cast<const DEVMODEA*>(settings)->dmSize != sizeof mode)
+    pdfPrinterSettings(&mode);
+  else
+    std::memcpy(&mode, settings, sizeof mode);
+  PdfPaper paper;
+  if (mode.dmPaperWidth > 0 && mode.dmPaperLength > 0) {
+    paper.width = mode.dmPaperWidth * 10;
+    paper.length = mode.dmPaperLength * 10;
+  }
+  paper.landscape = (mode.dmFields & DM_ORIENTATION) != 0 && mode.dmOrientation == DMORIENT_LANDSCAPE;
+  return paper;
+}
+
+bool logicalFontOf(HGDIOBJ font, LogFont* logical) {
+  LOGFONTA lf;
+  if (font == nullptr || GetObjectA(font, sizeof lf, &lf) != sizeof lf) return false;
+  std::memcpy(logical, &lf, sizeof lf);
+  return true;
+}
+
 }  // namespace
 
 bool deviceOpenPrinter(const char* printerName, PrinterHandle* handle) {
+  if (isPdfFilePrinter(printerName)) {
+    *handle = pdfPrinterHandle();
+    return true;
+  }
   HANDLE printer = nullptr;
   // OpenPrinterA takes a non-const name but does not write to it.
   BOOL ok = OpenPrinterA(const_cast<char*>(printerName), &printer, nullptr);
@@ -48,13 +103,26 @@ bool deviceOpenPrinter(const char* printerName, PrinterHandle* handle) {
 }
 
 std::int32_t deviceDocumentProperties(PrinterHandle handle, const char* printerName, void* output, int mode) {
+  if (handle == pdfPrinterHandle()) {
+    if (mode == 0) return sizeof(DEVMODEA);
+    if (output == nullptr) return -1;
+    pdfPrinterSettings(static_cast<DEVMODEA*>(output));
+    return 1;
+  }
   return DocumentPropertiesA(nullptr, toPrinter(handle), const_cast<char*>(printerName),
                              static_cast<DEVMODEA*>(output), nullptr, static_cast<DWORD>(mode));
 }
 
-bool deviceClosePrinter(PrinterHandle handle) { return ClosePrinter(toPrinter(handle)) != 0; }
+bool deviceClosePrinter(PrinterHandle handle) {
+  return handle == pdfPrinterHandle() || ClosePrinter(toPrinter(handle)) != 0;
+}
 
 std::uint32_t deviceStartDocPrinter(PrinterHandle handle, const char* documentName, const char* datatype) {
+  // The PDF file stores only what was laid out.
+  if (handle == pdfPrinterHandle()) {
+    SetLastError(ERROR_INVALID_DATATYPE);
+    return 0;
+  }
   // DOC_INFO_1A takes non-const strings but does not write to them.
   DOC_INFO_1A info;
   info.pDocName = const_cast<char*>(documentName);
@@ -80,15 +148,28 @@ bool deviceAbortPrinter(PrinterHandle handle) { return AbortPrinter(toPrinter(ha
 
 std::uint32_t deviceLastError() { return GetLastError(); }
 
+void deviceSetPdfFile(const char* path) { nextPdfFile = path != nullptr ? path : ""; }
+
 DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
+  if (isPdfFilePrinter(printerName)) {
+    HGDIOBJ initial = GetStockObject(ANSI_FIXED_FONT);
+    LogFont logical;
+    if (nextPdfFile.empty() || !logicalFontOf(initial, &logical)) return nullptr;
+    return createPdfContext(nextPdfFile, pdfPaperOf(settings), fromObject(initial), logical);
+  }
   return fromDC(CreateDCA(nullptr, printerName, nullptr, static_cast<const DEVMODEA*>(settings)));
 }
 
 // The spooler keeps no file that others could read: nothing to narrow.
 bool deviceSetDocumentFileMode(DeviceContext dc, unsigned) { return dc != nullptr; }
 
+// No Windows printer stores documents as files of ferrin's naming.
+bool deviceSetDocumentName(DeviceContext, const char*) { return false; }
+
 // Windows printers keep their own paper.
-bool deviceSetRollPaper(DeviceContext, int, int) { return false; }
+bool deviceSetRollPaper(DeviceContext dc, int paperWidth, int printableWidth) {
+  return isPdfContext(dc) && setPdfRollPaper(dc, paperWidth, printableWidth);
+}
 
 bool deviceSetOrientation(void* settings, bool landscape) {
   if (settings == nullptr) return false;
@@ -99,6 +180,7 @@ bool deviceSetOrientation(void* settings, bool landscape) {
 }
 
 int deviceStartDoc(DeviceContext dc, const char* documentName) {
+  if (isPdfContext(dc)) return startPdfDoc(dc, documentName);
   // A size and three names and a number: 20 bytes on 32-bit Windows, padded
   // to 40 on 64-bit Windows.
   static_assert(sizeof(DOCINFOA) == (sizeof(void*) == 4 ? 20 : 40), "DOCINFOA of Windows");
@@ -111,7 +193,9 @@ int deviceStartDoc(DeviceContext dc, const char* documentName) {
   return StartDocA(toDC(dc), &info);
 }
 
-int deviceGetDeviceCaps(DeviceContext dc, int index) { return GetDeviceCaps(toDC(dc), index); }
+int deviceGetDeviceCaps(DeviceContext dc, int index) {
+  return isPdfContext(dc) ? pdfDeviceCaps(dc, index) : GetDeviceCaps(toDC(dc), index);
+}
 
 FontHandle deviceCreateFontIndirect(const LogFont* logicalFont) {
   LOGFONTA font;
@@ -135,10 +219,15 @@ FontHandle deviceCreateFontIndirect(const LogFont* logicalFont) {
 }
 
 FontHandle deviceSelectObject(DeviceContext dc, FontHandle font) {
+  if (isPdfContext(dc)) {
+    LogFont logical;
+    return logicalFontOf(toObject(font), &logical) ? selectPdfFont(dc, font, logical) : nullptr;
+  }
   return fromObject(SelectObject(toDC(dc), toObject(font)));
 }
 
 bool deviceGetTextMetrics(DeviceContext dc, TextMetrics* metrics) {
+  if (isPdfContext(dc)) return pdfTextMetrics(dc, metrics);
   TEXTMETRICA tm;
   if (!GetTextMetricsA(toDC(dc), &tm)) return false;
   metrics->tmHeight = tm.tmHeight;
@@ -150,27 +239,45 @@ bool deviceGetTextMetrics(DeviceContext dc, TextMetrics* metrics) {
 }
 
 DeviceContext deviceResetDC(DeviceContext dc, const void* settings) {
+  if (isPdfContext(dc)) return resetPdfPaper(dc, pdfPaperOf(settings)) ? dc : nullptr;
   return fromDC(ResetDCA(toDC(dc), static_cast<const DEVMODEA*>(settings)));
 }
 
-std::uint32_t deviceSetTextColor(DeviceContext dc, std::uint32_t color) { return SetTextColor(toDC(dc), color); }
+std::uint32_t deviceSetTextColor(DeviceContext dc, std::uint32_t color) {
+  return isPdfContext(dc) ? setPdfTextColor(dc, color) : SetTextColor(toDC(dc), color);
+}
 
-std::uint32_t deviceSetBkColor(DeviceContext dc, std::uint32_t color) { return SetBkColor(toDC(dc), color); }
+std::uint32_t deviceSetBkColor(DeviceContext dc, std::uint32_t color) {
+  return isPdfContext(dc) ? setPdfBkColor(dc, color) : SetBkColor(toDC(dc), color);
+}
 
-int deviceSetBkMode(DeviceContext dc, int mode) { return SetBkMode(toDC(dc), mode); }
+int deviceSetBkMode(DeviceContext dc, int mode) {
+  return isPdfContext(dc) ? setPdfBkMode(dc, mode) : SetBkMode(toDC(dc), mode);
+}
 
-int deviceStartPage(DeviceContext dc) { return StartPage(toDC(dc)); }
+int deviceStartPage(DeviceContext dc) { return isPdfContext(dc) ? startPdfPage(dc) : StartPage(toDC(dc)); }
 
-std::uint32_t deviceSetTextAlign(DeviceContext dc, std::uint32_t align) { return SetTextAlign(toDC(dc), align); }
+std::uint32_t deviceSetTextAlign(DeviceContext dc, std::uint32_t align) {
+  return isPdfContext(dc) ? setPdfTextAlign(dc, align) : SetTextAlign(toDC(dc), align);
+}
 
-bool deviceMoveTo(DeviceContext dc, int x, int y) { return MoveToEx(toDC(dc), x, y, nullptr) != 0; }
+bool deviceMoveTo(DeviceContext dc, int x, int y) {
+  return isPdfContext(dc) ? movePdfTo(dc, x, y) : MoveToEx(toDC(dc), x, y, nullptr) != 0;
+}
 
 bool deviceTextOut(DeviceContext dc, int x, int y, const char* text, int count) {
+  if (isPdfContext(dc)) {
+    // The bytes are in the ANSI code page, as TextOutA takes them.
+    std::vector<wchar_t> wide(static_cast<std::size_t>(count > 0 ? count : 0) + 1);
+    int n = count > 0 ? MultiByteToWideChar(CP_ACP, 0, text, count, wide.data(), count) : 0;
+    return (count <= 0 || n > 0) && pdfTextOut(dc, x, y, reinterpret_cast<const char16_t*>(wide.data()), n, nullptr);
+  }
   return TextOutA(toDC(dc), x, y, text, count) != 0;
 }
 
 bool deviceTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int count) {
   static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 wchar_t");
+  if (isPdfContext(dc)) return pdfTextOut(dc, x, y, text, count, nullptr);
   return TextOutW(toDC(dc), x, y, reinterpret_cast<const wchar_t*>(text), count) != 0;
 }
 
@@ -235,6 +342,7 @@ bool drawScaled(HDC hdc, const WidthTwin& twin, int x, int y, const wchar_t* tex
 
 bool deviceExtTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int count, const int* dx) {
   static_assert(sizeof(INT) == sizeof(int), "dx of INT");
+  if (isPdfContext(dc)) return pdfTextOut(dc, x, y, text, count, dx);
   HDC hdc = toDC(dc);
   const wchar_t* wide = reinterpret_cast<const wchar_t*>(text);
   LOGFONTW lf;
@@ -248,6 +356,7 @@ bool deviceExtTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int
 
 int deviceStretchMonoBitmap(DeviceContext dc, int x, int y, int destWidth, int destHeight, const MonoBitmapInfo* info,
                             const void* bits) {
+  if (isPdfContext(dc)) return pdfStretchMonoBitmap(dc, x, y, destWidth, destHeight, info, bits);
   // BITMAPINFO with room for the two palette entries a 1-bit DIB has.
   struct {
     BITMAPINFOHEADER header;
@@ -266,6 +375,7 @@ int deviceStretchMonoBitmap(DeviceContext dc, int x, int y, int destWidth, int d
 }
 
 bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y) {
+  if (isPdfContext(dc)) return pdfCurrentPosition(dc, x, y);
   POINT position;
   if (!GetCurrentPositionEx(toDC(dc), &position)) return false;
   *x = position.x;
@@ -273,13 +383,19 @@ bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y) {
   return true;
 }
 
-int deviceEndPage(DeviceContext dc) { return EndPage(toDC(dc)); }
+int deviceEndPage(DeviceContext dc) { return isPdfContext(dc) ? endPdfPageOf(dc) : EndPage(toDC(dc)); }
 
-int deviceEndDoc(DeviceContext dc) { return EndDoc(toDC(dc)); }
+int deviceEndDoc(DeviceContext dc) {
+  if (!isPdfContext(dc)) return EndDoc(toDC(dc));
+  bool diskFull = false;
+  int ended = endPdfDoc(dc, &diskFull);
+  if (ended <= 0) SetLastError(diskFull ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+  return ended;
+}
 
-int deviceAbortDoc(DeviceContext dc) { return AbortDoc(toDC(dc)); }
+int deviceAbortDoc(DeviceContext dc) { return isPdfContext(dc) ? abortPdfDoc(dc) : AbortDoc(toDC(dc)); }
 
-bool deviceDeleteDC(DeviceContext dc) { return DeleteDC(toDC(dc)) != 0; }
+bool deviceDeleteDC(DeviceContext dc) { return isPdfContext(dc) ? deletePdfContext(dc) : DeleteDC(toDC(dc)) != 0; }
 
 bool deviceDeleteObject(FontHandle font) { return DeleteObject(toObject(font)) != 0; }
 

@@ -72,8 +72,8 @@ int scratchInFolder(std::string* path) {
   return fd;
 }
 
-void syncFolder() {
-  int fd = open(SAVE_AS_PDF_FOLDER, O_RDONLY | O_DIRECTORY);
+void syncFolder(const std::string& folder = SAVE_AS_PDF_FOLDER) {
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
   if (fd >= 0) {
     fsync(fd);
     close(fd);
@@ -99,7 +99,85 @@ int placeUnder(const std::string& scratchPath, const std::string& finalPath) {
   return -1;
 }
 
+const char kCounterMark = '\x01';
+const int kMaxFolders = 4;
+const int kMaxCounter = 9999;
+
+std::vector<std::string> splitName(const std::string& name) {
+  std::vector<std::string> parts(1);
+  for (char c : name) {
+    if (c == '/') parts.emplace_back();
+    else parts.back() += c;
+  }
+  return parts;
+}
+
+// Makes the folders of a name inside "printed", each a plain folder (a link
+// is not followed out of it). The innermost folder's path; empty when one
+// cannot be made.
+std::string makeNameFolders(const std::string& name) {
+  std::vector<std::string> parts = splitName(name);
+  std::string folder = SAVE_AS_PDF_FOLDER;
+  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+    const std::string parent = folder;
+    folder += "/" + parts[i];
+    struct stat st;
+    bool made = mkdir(folder.c_str(), 0777) == 0;
+    if (!made && errno != EEXIST) return std::string();
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::string();
+    // A new folder lasts once its parent is synced.
+    if (made) syncFolder(parent);
+  }
+  return folder;
+}
+
+// The name with its counter: the mark replaced, or without one "-002" and
+// on after the first try.
+std::string countedName(const std::string& base, int counter) {
+  char number[16];
+  std::snprintf(number, sizeof number, "%03d", counter);
+  std::string::size_type mark = base.find(kCounterMark);
+  if (mark != std::string::npos) {
+    std::string named = base;
+    while ((mark = named.find(kCounterMark)) != std::string::npos) named.replace(mark, 1, number);
+    return named;
+  }
+  return counter == 1 ? base : base + "-" + number;
+}
+
+// Puts the scratch file under the first free name; the final name, or empty.
+std::string placeNamed(const std::string& scratch, const std::string& folder, const std::string& base) {
+  for (int counter = 1; counter <= kMaxCounter; counter++) {
+    std::string name = folder + "/" + countedName(base, counter) + ".pdf";
+    int placed = placeUnder(scratch, name);
+    if (placed == 0) continue;
+    if (placed < 0) break;
+    syncFolder(folder);
+    return name;
+  }
+  return std::string();
+}
+
+// print-<date>-<time>-<counter>.pdf: sorts in printing order.
+std::string usualName() {
+  time_t now = time(nullptr);
+  struct tm local;
+  localtime_r(&now, &local);
+  char stamp[32];
+  strftime(stamp, sizeof stamp, "print-%Y%m%d-%H%M%S-", &local);
+  return std::string(stamp) + kCounterMark;
+}
+
 }  // namespace
+
+bool savedNameAllowed(const std::string& name) {
+  std::vector<std::string> parts = splitName(name);
+  if (parts.size() > static_cast<std::size_t>(kMaxFolders) + 1 || name.size() > 250) return false;
+  for (const std::string& part : parts)
+    if (part.empty() || part == "." || part == ".." || part.size() > 200 || part.find('\0') != std::string::npos)
+      return false;
+  return true;
+}
 
 void localePaper(CupsMedia* media) {
   // A4 unless the locale's paper is Letter (216 x 279 mm).
@@ -135,7 +213,20 @@ int openScratchFile(bool inFolder, std::string* path) {
   return fd;
 }
 
-bool publishPdf(int fd, const std::string& scratchPath, unsigned fileMode, std::string* finalPath) {
+int openScratchBeside(const std::string& target, std::string* path) {
+  path->clear();
+  if (target.empty()) return -1;
+  std::string name = target + ".XXXXXX";
+  std::vector<char> buffer(name.begin(), name.end());
+  buffer.push_back('\0');
+  int fd = mkostemp(buffer.data(), O_CLOEXEC);
+  if (fd < 0) return -1;
+  *path = buffer.data();
+  return fd;
+}
+
+bool publishPdf(int fd, const std::string& scratchPath, unsigned fileMode, const std::string& name,
+                std::string* finalPath) {
   // Set before the file gets its name, so that it is never seen wider.
   const mode_t mode = static_cast<mode_t>(fileMode) & 0666 & ~processUmask;
   std::string scratch = scratchPath;
@@ -153,24 +244,17 @@ bool publishPdf(int fd, const std::string& scratchPath, unsigned fileMode, std::
     return false;
   }
 
-  // print-<date>-<time>-<counter>.pdf: sorts in printing order.
-  time_t now = time(nullptr);
-  struct tm local;
-  localtime_r(&now, &local);
-  char stamp[32];
-  strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-  for (int counter = 1; counter <= 9999; counter++) {
-    char name[96];
-    std::snprintf(name, sizeof name, "%s/print-%s-%03d.pdf", SAVE_AS_PDF_FOLDER, stamp, counter);
-    int placed = placeUnder(scratch, name);
-    if (placed == 0) continue;
-    if (placed < 0) break;
-    syncFolder();
-    *finalPath = name;
-    return true;
+  std::string placed;
+  std::string folder = name.empty() || !savedNameAllowed(name) ? std::string() : makeNameFolders(name);
+  if (!folder.empty()) placed = placeNamed(scratch, folder, splitName(name).back());
+  // The usual name where the chosen one cannot be had: the printout is kept.
+  if (placed.empty()) placed = placeNamed(scratch, SAVE_AS_PDF_FOLDER, usualName());
+  if (placed.empty()) {
+    unlink(scratch.c_str());
+    return false;
   }
-  unlink(scratch.c_str());
-  return false;
+  *finalPath = placed;
+  return true;
 }
 
 std::string savedPdfKeywords(const std::string& identity) { return "ferrin-printout " + identity; }
@@ -200,27 +284,47 @@ bool fileHolds(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-bool findSavedPdf(const std::string& identity, long long since) {
-  DIR* dir = opendir(SAVE_AS_PDF_FOLDER);
+namespace {
+
+const long long kClockSlack = 5;
+
+// Looks for the identity in the PDFs of one folder and, down to `depth`
+// more levels, of the folders in it that changed since; *budget bounds the
+// entries read in all.
+bool findInFolder(const std::string& folder, const std::string& wanted, long long since, int depth, long* budget) {
+  DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return false;
-  // A PDF keeps the time it was put in place: only those saved since the
-  // hand-over began are read.
-  const long long kClockSlack = 5;
-  std::string wanted = savedPdfKeywords(identity);
+  std::vector<std::string> inner;
   bool found = false;
-  while (!found) {
+  while (!found && *budget > 0) {
     struct dirent* entry = readdir(dir);
     if (entry == nullptr) break;
+    --*budget;
     std::string name = entry->d_name;
-    if (name.size() < 4 || name.compare(name.size() - 4, 4, ".pdf") != 0) continue;
-    std::string path = std::string(SAVE_AS_PDF_FOLDER) + "/" + name;
+    if (name == "." || name == "..") continue;
+    std::string path = folder + "/" + name;
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    if (static_cast<long long>(st.st_mtime) < since - kClockSlack) continue;
-    found = fileHolds(path, wanted);
+    if (lstat(path.c_str(), &st) != 0) continue;
+    // Every folder is looked into (a file put deep inside changes the time
+    // of its own folder only); a PDF keeps the time it was put in place, so
+    // only those since the hand-over began are read.
+    if (S_ISDIR(st.st_mode)) {
+      if (depth > 0) inner.push_back(path);
+    } else if (S_ISREG(st.st_mode) && static_cast<long long>(st.st_mtime) >= since - kClockSlack &&
+               name.size() >= 4 && name.compare(name.size() - 4, 4, ".pdf") == 0) {
+      found = fileHolds(path, wanted);
+    }
   }
   closedir(dir);
+  for (std::size_t i = 0; !found && i < inner.size(); ++i) found = findInFolder(inner[i], wanted, since, depth - 1, budget);
   return found;
+}
+
+}  // namespace
+
+bool findSavedPdf(const std::string& identity, long long since) {
+  long budget = 100000;
+  return findInFolder(SAVE_AS_PDF_FOLDER, savedPdfKeywords(identity), since, kMaxFolders, &budget);
 }
 
 void removeStaleScratchFiles() {

@@ -197,9 +197,13 @@ bool readPrinterSettings(const char* name) {
 // receipt printer prints of 80 mm paper (576 dots) and of 58 mm (384 dots).
 int receiptPrintableWidth(int paperMm) { return paperMm == 58 ? 4800 : 7200; }
 
-DeviceContext startDocument(const char* name, unsigned fileMode, int receiptPaperMm) {
+DeviceContext startDocument(const char* name, const JobOptions& options) {
+  const unsigned fileMode = options.fileMode;
+  const int receiptPaperMm = options.receiptPaperMm;
   DeviceContext dc = deviceCreateDC(name, printerState.deviceMode.data());
   if (dc == nullptr) return nullptr;
+  // A printer that names its files itself says no: its usual name.
+  if (!options.savedName.empty()) deviceSetDocumentName(dc, options.savedName.c_str());
   // A printer that keeps its own paper says no: nothing to do.
   if (receiptPaperMm > 0) deviceSetRollPaper(dc, receiptPaperMm * 100, receiptPrintableWidth(receiptPaperMm));
   int job = fileMode != kAnyFileMode && !deviceSetDocumentFileMode(dc, fileMode & kAnyFileMode)
@@ -271,7 +275,7 @@ void attachPrinter(const std::string& printerName, const JobOptions& options) {
     setError(kPrinterOpenError);
     return;
   }
-  DeviceContext dc = startDocument(name, options.fileMode, options.receiptPaperMm);
+  DeviceContext dc = startDocument(name, options);
   if (dc == nullptr) {
     releaseDeviceMode();
     setError(kPrinterOpenError);
@@ -282,6 +286,19 @@ void attachPrinter(const std::string& printerName, const JobOptions& options) {
   selectDefaultFont();
   readMetrics();
   s.pageHeight = deviceGetDeviceCaps(dc, kDeviceVertRes);
+}
+
+void attachPdfFile(const std::string& path, const JobOptions& options) {
+  // The device takes the file's name from the calling thread, as it takes
+  // a NUL-terminated one.
+  if (path.empty() || path.find('\0') != std::string::npos) {
+    endDocument(DocumentEnd::HandOverQuietly);
+    setError(kPrinterOpenError);
+    return;
+  }
+  deviceSetPdfFile(path.c_str());
+  attachPrinter(kDevicePdfFilePrinter, options);
+  deviceSetPdfFile(nullptr);
 }
 
 void selectFont(const std::string& faceName, std::int16_t pointSize) {

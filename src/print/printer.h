@@ -51,6 +51,9 @@ struct JobOptions {
   // stores documents as files then makes each receipt a page as wide as the
   // paper and as long as the receipt; real printers keep their paper.
   int receiptPaperMm = 0;
+  // The name a printer that stores documents as files (POSIX "Save as PDF")
+  // gives this one, as deviceSetDocumentName takes it; empty: its usual name.
+  std::string savedName;
 };
 
 // One print job at a time in the whole process, from attach to detach: the
@@ -61,6 +64,12 @@ extern ProcessLock PrinterLock;
 // document named "Print job" with the given options. An empty name attaches
 // nothing and is no error. Begins no page.
 void attachPrinter(const std::string& printerName, const JobOptions& options = JobOptions());
+// Like attachPrinter, but the document is written as a PDF file at `path`
+// (replacing a file of that name once it is whole), laid out on the paper of
+// "Save as PDF", and reaches no printer. kPrinterOpenError when the file
+// cannot be begun; detachPrinter sets kPrinterDeviceError (kPrinterDiskFull)
+// when it cannot be finished, and then leaves nothing at `path`.
+void attachPdfFile(const std::string& path, const JobOptions& options = JobOptions());
 // Begins a page if none is open, then makes the font current. Size 0 is 8
 // points. The drawing position does not move.
 void selectFont(const std::string& faceName, std::int16_t pointSize);

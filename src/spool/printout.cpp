@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "config/pdfname.h"
 #include "console/console.h"
 #include "files/errors.h"
 #include "files/spoolfile.h"
@@ -23,10 +24,28 @@ const std::size_t kEchoChunkBytes = 64 * 1024;
 
 // --- Printing the lines of the open file ------------------------------------
 
-void echoLine(const std::string& text) {
-  writeScreenText(text);
-  endScreenLine();
+// Whether this thread's printout is echoed on the screen (PrintLayout::echo).
+thread_local bool echoing = true;
+
+void showText(const std::string& text) {
+  if (echoing) writeScreenText(text);
 }
+
+void endShownLine() {
+  if (echoing) endScreenLine();
+}
+
+void echoLine(const std::string& text) {
+  showText(text);
+  endShownLine();
+}
+
+// Sets the echo for one printout and puts it back afterwards.
+struct EchoFor {
+  bool before;
+  explicit EchoFor(bool echo) : before(echoing) { echoing = echo; }
+  ~EchoFor() { echoing = before; }
+};
 
 void removeFormFeeds(std::string* text) { text->erase(std::remove(text->begin(), text->end(), kFormFeed), text->end()); }
 
@@ -43,7 +62,7 @@ int readBoundedLine(std::string* line, bool* moreFormFeeds, bool* echoed) {
   if (ended) return 0;
   std::string shown = *line;
   removeFormFeeds(&shown);
-  writeScreenText(shown);
+  showText(shown);
   *echoed = true;
   while (!ended) {
     std::string rest;
@@ -51,7 +70,7 @@ int readBoundedLine(std::string* line, bool* moreFormFeeds, bool* echoed) {
     if (lastError() != 0) return lastError();
     if (rest.find(kFormFeed) != std::string::npos) *moreFormFeeds = true;
     removeFormFeeds(&rest);
-    writeScreenText(rest);
+    showText(rest);
   }
   return 0;
 }
@@ -152,6 +171,7 @@ int printInterpreted(const PrinterLanguage& language, const PrintLayout& layout,
 }  // namespace
 
 int printSpoolLines(const PrintLayout& layout, int* printError, PrintedCodes* codes) {
+  EchoFor echo(layout.echo);
   if (const PrinterLanguage* language = languageOf(layout.controls)) {
     clearError();
     int error = printInterpreted(*language, layout, codes);
@@ -173,7 +193,7 @@ int printSpoolLines(const PrintLayout& layout, int* printError, PrintedCodes* co
     } else {
       bool pageBreakPending = moreFormFeeds || lineText.find(kFormFeed) != std::string::npos;
       removeFormFeeds(&lineText);
-      if (echoed) endScreenLine();
+      if (echoed) endShownLine();
       else echoLine(lineText);
       printLine(lineText);
       drawn = true;
@@ -252,6 +272,28 @@ void echoRawPrintout(const std::string& bytes) {
     }
   }
   if (!line.empty()) echoLine(line);
+}
+
+std::string firstLineOfText(const std::string& bytes) {
+  std::string text = stripControlCodes(bytes, probeBytes(bytes).language);
+  std::string line;
+  for (char c : text) {
+    if (c == '\r' || c == '\n' || c == '\f' || c == '\x1a') {
+      if (line.find_first_not_of(' ') != std::string::npos) break;
+      line.clear();
+      if (c == '\x1a') break;
+    } else {
+      line += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+    }
+  }
+  std::string::size_type start = line.find_first_not_of(' ');
+  return start == std::string::npos ? std::string() : line.substr(start);
+}
+
+std::string savedPdfName(const PrinterSlot& slot, int slotNumber) {
+  if (slot.options.pdfName[0] == '\0' || std::string(slot.printername) != kSaveAsPdfName) return std::string();
+  const std::size_t kFirstLineBytes = 16 * 1024;
+  return expandPdfName(slot.options.pdfName, localTimeNow(), slotNumber, firstLineOfText(peekSpoolFile(kFirstLineBytes)));
 }
 
 PrintLayout slotLayout(const PrinterSlot& slot) {

@@ -17,6 +17,7 @@ struct PrintLayout {
   ControlCodes controls = kControlsPrint;  // escp, escpos, pcl: the printer language is drawn
   int paperWidthMm = 80;                   // escpos: the receipt paper
   int codePage = 0;                        // escpos: the code page of the printer's first table
+  bool echo = true;                        // false: nothing of the printout is shown on the screen
 };
 
 // The printer language a slot's printouts are drawn in; with controls=auto,
@@ -28,6 +29,16 @@ ControlCodes slotControls(const PrinterSlot& slot);
 int slotCodePage(const PrinterSlot& slot);
 
 PrintLayout slotLayout(const PrinterSlot& slot);
+
+// The first line of a printout's text that is not blank, its control codes
+// left out, without leading blanks; other control characters become
+// blanks. Empty when there is none.
+std::string firstLineOfText(const std::string& bytes);
+// The name "Save as PDF" gives the open spool file's PDF, for
+// JobOptions::savedName: the slot's pdfname filled in with the time now, the
+// slot's number and the printout's first line of text. Empty for the usual
+// name (no pdfname, or another printer).
+std::string savedPdfName(const PrinterSlot& slot, int slotNumber);
 // How the slot's spool files are cut into lines; with dropped control codes
 // the open file's first bytes tell which printer language they are in.
 SpoolReading slotReading(const PrinterSlot& slot);

@@ -12,6 +12,7 @@
 #include "lang/probe.h"
 #include "lang/scan.h"
 #include "spool/journal.h"
+#include "spool/printout.h"
 #include "spool/queue.h"
 
 namespace {
@@ -61,21 +62,7 @@ std::string firstTextLine(const std::string& copy) {
   std::string bytes;
   if (!readJournalCopy(copy, &bytes, ~0ull)) return std::string();
   if (bytes.size() > kFirstLineBytes) bytes.resize(kFirstLineBytes);
-  ControlLanguage language =
-      probePrintout(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()).language;
-  std::string text = stripControlCodes(bytes, language);
-  std::string line;
-  for (char c : text) {
-    if (c == '\r' || c == '\n' || c == '\f' || c == '\x1a') {
-      if (line.find_first_not_of(' ') != std::string::npos) break;
-      line.clear();
-      if (c == '\x1a') break;
-    } else {
-      line += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-    }
-  }
-  std::string::size_type start = line.find_first_not_of(' ');
-  line = start == std::string::npos ? std::string() : line.substr(start);
+  std::string line = firstLineOfText(bytes);
   if (line.size() > kFirstLineWidth) line.resize(kFirstLineWidth);
   return line;
 }

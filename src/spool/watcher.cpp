@@ -134,6 +134,7 @@ StepResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory&
   options.codePage = slotCodePage(slot);
   options.fileMode = spoolFileMode();
   if (slot.options.controls == kControlsEscPos) options.receiptPaperMm = slot.options.paperwidth;
+  options.savedName = savedPdfName(slot, slotNumber);
   clearError();
   attachPrinter(printer, options);
   if (lastError() != 0) return StepResult{kPrintAttach, lastError()};

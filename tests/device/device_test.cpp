@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/un.h>
@@ -128,6 +129,7 @@ struct PrintOptions {
   Ending ending = Ending::EndDoc;
   int codePage = 0;           // not 0: lines converted and drawn with TextOutW
   unsigned fileMode = 0777;   // not 0777: passed on before StartDoc
+  std::string name;           // not empty: the saved PDF's name, passed on before StartDoc
 };
 
 // Prints pages of lines the way the printing layer does: settings read at
@@ -147,6 +149,7 @@ PrintResult printPages(const std::string& printer, const std::vector<std::vector
   EXPECT_NE(dc, nullptr);
   if (dc == nullptr) return result;
   if (options.fileMode != 0777) EXPECT_TRUE(deviceSetDocumentFileMode(dc, options.fileMode));
+  if (!options.name.empty()) EXPECT_TRUE(deviceSetDocumentName(dc, options.name.c_str()));
   EXPECT_GT(deviceStartDoc(dc, "Print job"), 0);
   result.dpi = deviceGetDeviceCaps(dc, kDeviceLogPixelsY);
   result.horzRes = deviceGetDeviceCaps(dc, kDeviceHorzRes);
@@ -401,6 +404,62 @@ TEST_F(DeviceTest, ASecondDocumentNeverOverwritesAnEarlierFile) {
   for (const std::string& pdf : pdfsIn("printed"))
     if (readFile(pdf) != "keep me") real++;
   EXPECT_EQ(real, 3);
+}
+
+// Named PDFs (pdfname): folders made inside "printed", a taken name never
+// overwritten but counted on, a name that would leave the folder refused, a
+// linked folder not followed, and a saved PDF found again by its identity
+// in the folders, as a restart after a crash looks for it.
+TEST_F(DeviceTest, NamedPdfsGoIntoTheirFoldersNeverOverAnotherAndAreFoundAgain) {
+  needTools({"pdftotext"});
+  const long long since = static_cast<long long>(time(nullptr));
+  PrintOptions counted;
+  counted.name = std::string("2026-12/10-Total-") + kDeviceCounterMark;
+  deviceSetNextDocumentIdentity("named-one");
+  ASSERT_GT(printPages("Save as PDF", {{"first named"}}, counted).endDoc, 0);
+  ASSERT_EQ(readFile("printed/2026-12/10-Total-001.pdf").compare(0, 5, "%PDF-"), 0) << run("find printed");
+  std::ofstream("printed/2026-12/10-Total-002.pdf") << "keep me";
+  deviceSetNextDocumentIdentity("named-two");
+  ASSERT_GT(printPages("Save as PDF", {{"second named"}}, counted).endDoc, 0);
+  EXPECT_EQ(readFile("printed/2026-12/10-Total-002.pdf"), "keep me");
+  EXPECT_NE(run("pdftotext printed/2026-12/10-Total-003.pdf -").find("second named"), std::string::npos);
+
+  // Without a counter in the name, a taken one gets -002.
+  PrintOptions fixed;
+  fixed.name = "a/b/c/report";
+  ASSERT_GT(printPages("Save as PDF", {{"report one"}}, fixed).endDoc, 0);
+  ASSERT_GT(printPages("Save as PDF", {{"report two"}}, fixed).endDoc, 0);
+  EXPECT_NE(run("pdftotext printed/a/b/c/report.pdf -").find("report one"), std::string::npos);
+  EXPECT_NE(run("pdftotext printed/a/b/c/report-002.pdf -").find("report two"), std::string::npos);
+  // Folders made long ago: a PDF saved deep inside changes only the time of
+  // its own folder, and is found all the same.
+  for (const char* folder : {"printed/a", "printed/a/b", "printed/a/b/c"}) {
+    struct timeval old[2] = {{since - 7200, 0}, {since - 7200, 0}};
+    ASSERT_EQ(utimes(folder, old), 0);
+  }
+  deviceSetNextDocumentIdentity("named-deep");
+  ASSERT_GT(printPages("Save as PDF", {{"report three"}}, fixed).endDoc, 0);
+  EXPECT_EQ(deviceFindDocument("Save as PDF", "named-deep", since), kDeviceDocumentFinished);
+
+  // Names that would leave the folder are refused at once.
+  DeviceContext dc = deviceCreateDC("Save as PDF", nullptr);
+  ASSERT_NE(dc, nullptr);
+  for (const char* bad : {"../out", "a/../../out", "/tmp/out", "a//b", ""}) EXPECT_FALSE(deviceSetDocumentName(dc, bad)) << bad;
+  EXPECT_TRUE(deviceDeleteDC(dc));
+  // A folder that is a link elsewhere is not followed: the usual name.
+  ASSERT_EQ(mkdir("outside", 0755), 0);
+  ASSERT_EQ(symlink("../outside", "printed/linked"), 0);
+  PrintOptions linked;
+  linked.name = "linked/x";
+  ASSERT_GT(printPages("Save as PDF", {{"not outside"}}, linked).endDoc, 0);
+  EXPECT_TRUE(listFolder("outside").empty());
+  ASSERT_EQ(pdfsIn("printed").size(), 1u) << run("ls -A printed");
+
+  EXPECT_EQ(deviceFindDocument("Save as PDF", "named-one", since), kDeviceDocumentFinished);
+  EXPECT_EQ(deviceFindDocument("Save as PDF", "named-two", since), kDeviceDocumentFinished);
+  EXPECT_EQ(deviceFindDocument("Save as PDF", "named-three", since), kDeviceDocumentNotFound);
+  // Saved before the hand-over began: not this one's.
+  EXPECT_EQ(deviceFindDocument("Save as PDF", "named-one", since + 3600), kDeviceDocumentNotFound);
 }
 
 TEST_F(DeviceTest, EndDocFailsWhenThePdfCannotBeStored) {

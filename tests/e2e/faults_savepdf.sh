@@ -63,6 +63,27 @@ plain_file() { echo "not a folder" > "$PRINTED"; }
 folder_again() { rm -f "$PRINTED"; }
 fault_and_mend plain_file folder_again Blocked
 
+echo "-- pdfname: folders made, a taken name counted on, a hostile template said once"
+month=$(date +%Y-%m)
+day=$(date +%d)
+printf 'pdfname=%%Y-%%m/%%d-%%t-%%n\r\n' >> "$RUN_DIR/ferrin.ini"
+printf '  Total 12.50\r\nThank you\r\n' > "$SPOOL"
+wait_until 20 "the named printout" test -f "$PRINTED/$month/$day-Total_12_50-001.pdf"
+[ "$(text_of "$PRINTED/$month/$day-Total_12_50-001.pdf")" = "Total 12.50|Thank you|" ] || fail "the named PDF holds the wrong text"
+echo "keep me" > "$PRINTED/$month/$day-Total_12_50-002.pdf"
+printf 'Total 12.50\r\nagain\r\n' > "$SPOOL"
+wait_until 20 "the next counter" test -f "$PRINTED/$month/$day-Total_12_50-003.pdf"
+[ "$(cat "$PRINTED/$month/$day-Total_12_50-002.pdf")" = "keep me" ] || fail "a taken name was overwritten"
+before=$(pdf_count)
+sed -i 's|^pdfname=.*|pdfname=../escape/%t\r|' "$RUN_DIR/ferrin.ini"
+for n in 1 2; do
+  printf 'Hostile %s\r\n' "$n" > "$SPOOL"
+  wait_until 20 "hostile printout $n" count_is pdf_count $((before + n))
+done
+[ "$(count_output 'ferrin.ini sets pdfname to "../escape/%t", which would leave the folder printed, so the PDFs it saves get the usual names.')" = 1 ] ||
+  fail "the hostile template was not said exactly once"
+[ ! -e "$RUN_DIR/escape" ] && [ ! -e "$WORK/escape" ] || fail "a PDF was saved outside printed"
+
 ferrin_running || fail "ferrin ended"
 send_keys x
 [ "$(wait_exit)" = 0 ] || fail "ferrin did not end with 0"

@@ -865,6 +865,14 @@ bool deviceDeleteObject(FontHandle font) {
   return ok;
 }
 
+bool deviceSetDocumentName(DeviceContext dc, const char* name) {
+  findContext(dc, "SetDocumentName");
+  logCall("SetDocumentName(" + contextName(dc) + "," + quoted(name) + ")");
+  return true;
+}
+
+void deviceSetPdfFile(const char* path) { logCall("SetPdfFile(" + quoted(path) + ")"); }
+
 void deviceSetNextDocumentIdentity(const char* identity) {
   nextIdentity = identity != nullptr ? identity : "";
 }
