@@ -37,7 +37,7 @@ const SlotKeyInfo kSlotKeys[kSlotKeyCount] = {
      "the Windows code page on Windows, 437 elsewhere"},
     {"lineends", {"dos", "any", nullptr}, nullptr, nullptr},
     {"formfeed", {"line", "exact", nullptr}, nullptr, nullptr},
-    {"controls", {"print", "strip", "escp", "escpos", "pcl", "auto", nullptr}, nullptr, nullptr},
+    {"controls", {"print", "strip", "escp", "escpos", "pcl", "star", "auto", nullptr}, nullptr, nullptr},
     {"mode", {"print", "raw", nullptr}, nullptr, nullptr},
     {"paperwidth", {"80", "58", nullptr}, nullptr, nullptr},
     {"journal", {nullptr}, "a number of days, 0 to 36500", "0 (nothing is kept)"},

@@ -15,11 +15,11 @@
 enum LineEnds { kLineEndsDos, kLineEndsAny };            // "lineends": dos, any
 enum FormFeedRule { kFormFeedLine, kFormFeedExact };     // "formfeed": line, exact
 // "controls": print, strip, or drawn as a dot-matrix (escp) or receipt
-// printer (escpos) would print them.
+// printer (escpos, or star for Star Line Mode) would print them.
 // "pcl": drawn as a laser printer speaking PCL 5 would print them; "auto":
 // each printout as its first commands show it to be (escp, escpos, pcl, or
 // plain text printed).
-enum ControlCodes { kControlsPrint, kControlsStrip, kControlsEscP, kControlsEscPos, kControlsPcl, kControlsAuto };
+enum ControlCodes { kControlsPrint, kControlsStrip, kControlsEscP, kControlsEscPos, kControlsPcl, kControlsStar, kControlsAuto };
 // The word ferrin.ini gives a controls value ("escp"), which for a printer
 // language is the name of its interpreter (lang/language.h); auto is the
 // last value.
@@ -51,7 +51,7 @@ struct PrinterSlot {
 // it, so that each describes every key as the program reads it.
 struct SlotKeyInfo {
   const char* name;
-  const char* choices[7];  // nullptr-terminated; none for a name or a number
+  const char* choices[8];  // nullptr-terminated; none for a name or a number
   const char* values;      // without choices: what the key takes
   const char* fallback;    // without choices: what a missing or empty key means
 };

@@ -54,12 +54,11 @@ int cellHeight(DrawFont font) { return font == kDrawFontA ? kFontAHeight : kFont
 
 int characterAdvance(const ReceiptStyle& style) { return (cellWidth(style.font) + style.spacing) * style.widthScale; }
 
-// A batch stops growing here; the caller takes it before more is laid out.
-bool batchFull(const ReceiptState& state) {
+}  // namespace
+
+bool receiptBatchFull(const ReceiptState& state) {
   return state.out.ops.size() >= kMaxReceiptOps || state.imageBytes >= kMaxReceiptImageBytes / 2;
 }
-
-}  // namespace
 
 void emitReceiptOp(ReceiptState& state, DrawOp op) {
   state.out.ops.push_back(std::move(op));
@@ -389,7 +388,7 @@ void beginReceipt(ReceiptState& state, const ReceiptSettings& settings) {
 std::size_t layOutReceipt(ReceiptState& state, const unsigned char* data, std::size_t size, bool endOfData) {
   state.wanted = 0;
   std::size_t at = passSkipped(state.skip, size);
-  while (at < size && !batchFull(state)) {
+  while (at < size && !receiptBatchFull(state)) {
     const unsigned char byte = data[at];
     if (byte >= 0x20) {
       addCharacter(state, byte);

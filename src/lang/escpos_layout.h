@@ -25,6 +25,9 @@ struct ReceiptCommand {
   std::size_t dataLength() const { return length - header; }
 };
 
+// A batch stops growing here; the caller takes it before more is laid out.
+bool receiptBatchFull(const ReceiptState& state);
+
 // The line buffer is printed if it holds anything (before whatever prints on
 // its own lines).
 void finishReceiptLine(ReceiptState& state);

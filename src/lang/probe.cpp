@@ -14,6 +14,17 @@ bool receiptCommands(const unsigned char* bytes, std::size_t size) {
   return false;
 }
 
+bool starCommands(const unsigned char* bytes, std::size_t size) {
+  for (std::size_t at = 0; at + 2 < size; ++at) {
+    if (bytes[at] != kEsc) continue;
+    const unsigned char kind = bytes[at + 1], next = bytes[at + 2];
+    if (kind == kGs && std::strchr("ARatxy", next) != nullptr && next != 0) return true;
+    if (kind == 0x1E && std::strchr("CEFad", next) != nullptr && next != 0) return true;
+    if (kind == '*' && next == 'r' && at + 3 < size && bytes[at + 3] >= 'A' && bytes[at + 3] <= 'Z') return true;
+  }
+  return false;
+}
+
 bool twentyFourPinCommands(const unsigned char* bytes, std::size_t size) {
   std::size_t at = 0;
   while (at < size) {
@@ -55,6 +66,7 @@ PrintoutProbe probePrintout(const unsigned char* bytes, std::size_t size) {
   probe.language = receiptCommands(bytes, size) ? kEscPos : kEscP;
   probe.pins24 = twentyFourPinCommands(bytes, size);
   probe.laser = laserCommands(bytes, size);
+  probe.star = starCommands(bytes, size);
   probe.commands = std::memchr(bytes, kEsc, size) != nullptr || probe.language == kEscPos;
   return probe;
 }

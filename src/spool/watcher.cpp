@@ -133,7 +133,8 @@ StepResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory&
   JobOptions options;
   options.codePage = slotCodePage(slot);
   options.fileMode = spoolFileMode();
-  if (slot.options.controls == kControlsEscPos) options.receiptPaperMm = slot.options.paperwidth;
+  if (slot.options.controls == kControlsEscPos || slot.options.controls == kControlsStar)
+    options.receiptPaperMm = slot.options.paperwidth;
   clearError();
   attachPrinter(printer, options);
   if (lastError() != 0) return StepResult{kPrintAttach, lastError()};
