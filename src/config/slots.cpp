@@ -41,6 +41,8 @@ const SlotKeyInfo kSlotKeys[kSlotKeyCount] = {
     {"mode", {"print", "raw", nullptr}, nullptr, nullptr},
     {"paperwidth", {"80", "58", nullptr}, nullptr, nullptr},
     {"journal", {nullptr}, "a number of days, 0 to 36500", "0 (nothing is kept)"},
+    {"drawer", {"none", "raw", nullptr}, nullptr, nullptr},
+    {"cut", {"none", "raw", nullptr}, nullptr, nullptr},
 };
 
 std::string slotKeyValues(const SlotKeyInfo& key) {
@@ -59,6 +61,7 @@ namespace {
 // Indices into kSlotKeys.
 enum SlotKey {
   kPrinterName, kFileName, kFontName, kFontSize, kCodePage, kLineEnds, kFormFeed, kControls, kMode, kPaperWidth, kJournal,
+  kDrawer, kCut,
   kKeyCount
 };
 static_assert(kKeyCount == kSlotKeyCount, "one entry of kSlotKeys per key");
@@ -159,6 +162,9 @@ void loadSlot(int slotNumber) {
     o.paperwidth = knownOrDefault(slotNumber, kPaperWidth, values[kPaperWidth],
                                   choiceOf(values[kPaperWidth], kPaperWidth)) == 1 ? 58 : 80;
     o.journalDays = knownOrDefault(slotNumber, kJournal, values[kJournal], journalDaysOf(values[kJournal]));
+    o.drawer = static_cast<RawFollowUp>(
+        knownOrDefault(slotNumber, kDrawer, values[kDrawer], choiceOf(values[kDrawer], kDrawer)));
+    o.cut = static_cast<RawFollowUp>(knownOrDefault(slotNumber, kCut, values[kCut], choiceOf(values[kCut], kCut)));
   }
 
   LockGuard lock(SlotLock);

@@ -25,6 +25,9 @@ enum ControlCodes { kControlsPrint, kControlsStrip, kControlsEscP, kControlsEscP
 // last value.
 const char* controlsWord(ControlCodes controls);
 enum PrintMode { kModePrint, kModeRaw };                  // "mode": print, raw
+// "drawer" and "cut": none, or raw: the drawer pulses (the cuts) of a drawn
+// receipt also go to its printer as a raw job after it.
+enum RawFollowUp { kFollowNone, kFollowRaw };
 struct SlotOptions {
   int codePage;          // "codepage": 0 draws the bytes as the platform always has
   LineEnds lineends;
@@ -33,6 +36,8 @@ struct SlotOptions {
   PrintMode mode;        // raw: the spool file's bytes go to the printer unchanged
   int paperwidth;        // "paperwidth": 80 or 58 (mm), the receipt paper of controls=escpos
   int journalDays;       // "journal": days a copy of every printout is kept; 0 keeps none
+  RawFollowUp drawer;    // "drawer"
+  RawFollowUp cut;       // "cut"
 };
 
 struct PrinterSlot {
@@ -55,7 +60,7 @@ struct SlotKeyInfo {
   const char* values;      // without choices: what the key takes
   const char* fallback;    // without choices: what a missing or empty key means
 };
-const int kSlotKeyCount = 11;
+const int kSlotKeyCount = 13;
 extern const SlotKeyInfo kSlotKeys[kSlotKeyCount];
 
 // The values of a key as the documents give them ("dos, any"), and its default.

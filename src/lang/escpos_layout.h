@@ -38,6 +38,9 @@ void placeInReceiptLine(ReceiptState& state, DrawOp op);
 // only feeds.
 void printReceiptBlock(ReceiptState& state, DrawOp op, int height);
 
+// Keeps a drawer pulse or a cut as the printout sent it.
+void keepPrinterAction(ReceiptState& state, PrinterActionKind kind, const unsigned char* bytes, std::size_t size);
+
 // Adds an operation as it is, placed on the receipt.
 void emitReceiptOp(ReceiptState& state, DrawOp op);
 // Where something `width` dots wide starts, as ESC a places it in the print

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "lang/bytes.h"
@@ -269,8 +270,12 @@ void obeyLineCommand(StarState& state, unsigned command, unsigned n) {
     }
     case 'd':
       if (digitOf(n) >= 0 && digitOf(n) <= 3) {
+        // The layout keeps its GS V; the printer is sent Star's own cut.
+        const std::size_t kept = receipt.actions.size();
         layOut(state, {kGs, 'V', 0});
-        ++state.cuts;
+        receipt.actions.resize(kept);
+        const unsigned char cut[] = {kEsc, 'd', static_cast<unsigned char>(n)};
+        keepPrinterAction(state.receipt, kActionCut, cut, sizeof cut);
       }
       break;
     default: break;
@@ -302,7 +307,7 @@ void obeyGroupCommand(StarState& state, const unsigned char* p, std::size_t size
 void resetStar(StarState& state) {
   layOut(state, {kEsc, '@'});
   state.receipt.lineSpacing = kStarLineSpacing;
-  state.pulseOn = state.pulseOff = 200;
+  state.pulseTimes.clear();
 }
 
 // ESC K, ESC L, ESC k: a bit image in the line.
@@ -331,10 +336,7 @@ void obeyEscape(StarState& state, const unsigned char* p, std::size_t size) {
     case 'K': case 'L': case 'k': layOutStarImage(state, p, size); return;
     case '*': if (size >= 3 && p[2] == 'r') obeyRasterCommand(state, p, size); return;
     case kBell:
-      if (size >= 4) {
-        state.pulseOn = p[2] * 10;
-        state.pulseOff = p[3] * 10;
-      }
+      if (size >= 4) state.pulseTimes.assign(reinterpret_cast<const char*>(p), 4);
       return;
     default: break;
   }
@@ -423,8 +425,14 @@ bool isText(unsigned char byte) { return byte >= 0x20 || byte == kLineFeed || by
 // The single control bytes: the drawer, the expanded width, the reset.
 void obeyControl(StarState& state, unsigned char byte) {
   switch (byte) {
-    case kBell: case kFs: state.pulses.push_back(DrawerPulse{1, state.pulseOn, state.pulseOff}); break;
-    case kSub: state.pulses.push_back(DrawerPulse{2, 200, 200}); break;
+    case kBell: case kFs: case kSub: {
+      // BEL goes with the pulse's times, so that the printer opens the
+      // drawer as the printout asked.
+      const std::string pulse = (byte == kBell ? state.pulseTimes : std::string()) + static_cast<char>(byte);
+      keepPrinterAction(state.receipt, kActionDrawer, reinterpret_cast<const unsigned char*>(pulse.data()),
+                        pulse.size());
+      break;
+    }
     case kShiftOut: state.receipt.style.widthScale = 2; break;
     case kDc4: state.receipt.style.widthScale = 1; break;
     case kCancel: resetStar(state); break;
@@ -534,6 +542,7 @@ void tallyStar(const void* state, LanguageTally* tally) {
   const StarState& star = *static_cast<const StarState*>(state);
   tally->codesRefused += star.receipt.codesRefused;
   tally->codesTooWide += star.receipt.codesTooWide;
+  tally->actions.insert(tally->actions.end(), star.receipt.actions.begin(), star.receipt.actions.end());
 }
 
 void discardStar(void* state) { delete static_cast<StarState*>(state); }

@@ -1,22 +1,17 @@
 // Receipts in Star Line Mode, the own command set of receipt printers made to
 // be driven without ESC/POS: laid out on the receipt of escpos.h (203 dpi,
 // 576 or 384 dots across, a cut ends a receipt), in pieces as escpos.h lays
-// out ESC/POS. What the printout asks of the cash drawer is kept too.
+// out ESC/POS. Its drawer pulses and cuts are kept in the receipt's
+// actions: BEL (with the times of the last ESC BEL before it), FS and SUB,
+// and ESC d.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "lang/escpos.h"
-
-// One pulse the printout sends a cash drawer: which drawer (1 or 2), and
-// how long the pulse is on and then off, in milliseconds.
-struct DrawerPulse {
-  int drawer = 1;
-  int onMs = 200;
-  int offMs = 200;
-};
 
 struct StarState {
   ReceiptState receipt;  // the layout the commands are given to
@@ -25,11 +20,9 @@ struct StarState {
   std::vector<unsigned char> raster;
   int rasterRowBytes = 0;
   int rasterRows = 0;
-  // The drawer: BEL's pulse as ESC BEL set it, and the pulses sent.
-  int pulseOn = 200;
-  int pulseOff = 200;
-  std::vector<DrawerPulse> pulses;
-  unsigned cuts = 0;           // ESC d
+  // The last ESC BEL n1 n2 (the times of BEL's pulse), sent with each BEL;
+  // empty: the printer's own times.
+  std::string pulseTimes;
   std::uint64_t skip = 0;      // data of a command too long to hold, still to pass
   std::size_t wanted = 0;      // after a short layOutStar: bytes the next call must hold
 };

@@ -96,8 +96,8 @@ std::string starReceipt() {
 }
 
 TEST(Star, WholeReceiptAsOperations) {
-  std::vector<DrawerPulse> pulses;
-  const Receipt receipt = parseStarReceipt(starReceipt(), receiptSettings(), &pulses);
+  std::vector<PrinterAction> actions;
+  const Receipt receipt = parseStarReceipt(starReceipt(), receiptSettings(), &actions);
   EXPECT_FALSE(receipt.limited);
   EXPECT_EQ(describe(receipt.ops),
             "image 0 0 16 2\n"
@@ -119,11 +119,13 @@ TEST(Star, WholeReceiptAsOperations) {
             "page 550\n"
             "text 0 0 60 24 A 1x1 cp858 'Kopie'\n"
             "page 32\n");
-  // One pulse, with the times ESC BEL set.
-  ASSERT_EQ(pulses.size(), 1u);
-  EXPECT_EQ(pulses[0].drawer, 1);
-  EXPECT_EQ(pulses[0].onMs, 100);
-  EXPECT_EQ(pulses[0].offMs, 50);
+  // The drawer's pulse with the times ESC BEL set, then the cut, kept as
+  // the printout sent them.
+  ASSERT_EQ(actions.size(), 2u);
+  EXPECT_EQ(actions[0].kind, kActionDrawer);
+  EXPECT_EQ(actions[0].bytes, bytes({ESC, BEL, 10, 5, BEL}));
+  EXPECT_EQ(actions[1].kind, kActionCut);
+  EXPECT_EQ(actions[1].bytes, bytes({ESC, 'd', 3}));
   // The raster rows came as they were sent: 0xFF 0x1B / 0x0A 0x81.
   std::vector<DrawOp> paper;
   for (const DrawOp& op : receipt.ops)
@@ -146,7 +148,7 @@ TEST(Star, WholeReceiptAsOperations) {
         },
         [](StarState& s) { return takeReceiptOps(s.receipt); }, [](StarState& s) { finishStar(s); });
     EXPECT_EQ(describe(ops, true), describe(receipt.ops, true)) << "in pieces of " << piece;
-    EXPECT_EQ(state.pulses.size(), 1u);
+    EXPECT_EQ(state.receipt.actions.size(), 2u);
   }
 }
 

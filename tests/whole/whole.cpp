@@ -42,7 +42,7 @@ Receipt parseReceipt(const std::string& bytes, const ReceiptSettings& settings) 
 }
 
 Receipt parseStarReceipt(const std::string& bytes, const ReceiptSettings& settings,
-                         std::vector<DrawerPulse>* pulses) {
+                         std::vector<PrinterAction>* actions) {
   StarState state;
   beginStar(state, settings);
   const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -51,7 +51,7 @@ Receipt parseStarReceipt(const std::string& bytes, const ReceiptSettings& settin
   Receipt receipt;
   receipt.limited = state.receipt.out.limited || !whole;
   receipt.ops = takeReceiptOps(state.receipt);
-  if (pulses != nullptr) *pulses = state.pulses;
+  if (actions != nullptr) *actions = state.receipt.actions;
   return receipt;
 }
 

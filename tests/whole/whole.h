@@ -29,10 +29,10 @@ std::vector<DrawOp> parsePcl(const std::string& bytes);
 Receipt parseReceipt(const unsigned char* data, std::size_t size, const ReceiptSettings& settings);
 Receipt parseReceipt(const std::string& bytes, const ReceiptSettings& settings);
 
-// The same for a receipt in Star Line Mode; *pulses, when given, gets the
-// drawer pulses the printout sent.
+// The same for a receipt in Star Line Mode; *actions, when given, gets the
+// drawer pulses and cuts the printout sent.
 Receipt parseStarReceipt(const std::string& bytes, const ReceiptSettings& settings,
-                         std::vector<DrawerPulse>* pulses = nullptr);
+                         std::vector<PrinterAction>* actions = nullptr);
 
 // True when the dot at (column, row) of an image op is black.
 bool drawDotAt(const DrawOp& image, int column, int row);
