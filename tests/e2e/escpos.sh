@@ -105,13 +105,13 @@ QR-Code:$QR_TEXT
 UPC-A:012345678905
 UPC-E:01234572"
 
-# The Star receipt: centred 2x name, items in code page 858, a bold total,
+# The Star receipt: centred 2x name, items in code page 865 (table 9), a bold total,
 # bar codes with their text below (EAN-13, CODE39, CODE128), a QR code, the
 # drawer pulse (ESC BEL sets 200 ms on, 100 ms off), the cut, one line after.
 STAR_QR="https://shop.example/s/7"
 star_receipt() {
   printf '\033@\033\035a\001\033i\001\001STAR SHOP\n\033i\000\000\033\035a\000'
-  printf '\033\035t\004Sm\233rrebr\233d          3.10\n\033ETOTAL 12.50\033F\n'
+  printf '\033\035t\011Sm\233rrebr\233d          3.10\n\033ETOTAL 12.50\033F\n'
   printf '\033\035a\001\033b\063\062\062\120%s\036' 4006381333931
   printf '\033b\064\062\062\120%s\036' STAR-42
   printf '\033b\066\062\062\120%s\036' 'Star 128'
