@@ -178,6 +178,7 @@ void layOutStarBarCode(StarState& state, const unsigned char* p, std::size_t siz
   // modes 4-9 of CODE39, ITF and NW-7 repeat the three.
   receipt.barModule = (mode - 1) % 3 + 2;
   if (raw.size() > 255) {
+    finishReceiptLine(receipt);
     ++receipt.codesRefused;
   } else {
     layOutWithData(state, {kGs, 'k', kBarCodeKinds[kind], static_cast<unsigned char>(raw.size())},
@@ -321,8 +322,10 @@ void layOutStarImage(StarState& state, const unsigned char* p, std::size_t size)
 void obeyEscape(StarState& state, const unsigned char* p, std::size_t size) {
   const unsigned command = size >= 2 ? p[1] : 0;
   const unsigned n = size >= 3 ? p[2] : 0;
-  if (size >= 2 && command != '-' && command != 'W' && command != 'h' && command != ' ' && setStyle(state, command, n))
-    return;
+  // A style command with a parameter cut off by the end of the data is
+  // left out; the others take none.
+  const bool parameter = command == '-' || command == 'W' || command == 'h' || command == ' ';
+  if (size >= (parameter ? 3u : 2u) && setStyle(state, command, n)) return;
   switch (command) {
     case '@': resetStar(state); return;
     case kGs: obeyGroupCommand(state, p, size); return;
@@ -340,9 +343,7 @@ void obeyEscape(StarState& state, const unsigned char* p, std::size_t size) {
       return;
     default: break;
   }
-  if (size < 3) return;
-  if (setStyle(state, command, n)) return;
-  obeyLineCommand(state, command, n);
+  if (size >= 3) obeyLineCommand(state, command, n);
 }
 
 // --- Command lengths ---------------------------------------------------------
