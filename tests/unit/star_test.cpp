@@ -186,6 +186,11 @@ TEST(Star, AutoTellsStarFromEscPos) {
   EXPECT_EQ(languageOf("logo" + bytes({ESC, '*', 'r', 'A', 'b', 1, 0, 0xFF, ESC, '*', 'r', 'B'})), "star");
   EXPECT_EQ(languageOf(bytes({ESC, '@', ESC, 'a', 1, GS, '!', 0x11}) + "x\n" + bytes({GS, 'V', 0})), "escpos");
   EXPECT_EQ(languageOf(bytes({ESC, 'E'}) + "x\n"), "escp");
+  // An ESC/POS logo whose data holds Star's ESC GS a and ESC * r A is an
+  // ESC/POS receipt still: the probe passes over the data.
+  EXPECT_EQ(languageOf(bytes({ESC, '@', GS, 'v', '0', 0, 4, 0, 2, 0, ESC, GS, 'a', 1, ESC, '*', 'r', 'A'}) +
+                       "x\n" + bytes({GS, 'V', 0})),
+            "escpos");
   EXPECT_EQ(findLanguage("star"), languageOfPrintout(probePrintout(
                                       reinterpret_cast<const unsigned char*>(starReceipt().data()), 64)));
 }
