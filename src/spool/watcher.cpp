@@ -134,7 +134,10 @@ void sendFollowUp(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory
   printRawFollowUp(slot.printername, bytes);
   const int code = lastError();
   clearError();
-  if (code == 0) return;
+  if (code == 0) {
+    memory.saidFollowUp.clear();  // a later failure is said again
+    return;
+  }
   const std::string what = "the cash drawer's pulses and the paper's cuts";
   if (code == kPrinterRawRefused)
     sayOnce(memory.saidFollowUp, "refused\n" + std::string(slot.printername),
