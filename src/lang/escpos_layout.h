@@ -1,7 +1,8 @@
 // The receipt layout's own parts, shared by its two files: escpos.cpp lays
 // out characters, lines, feeds and settings; escpos_images.cpp the bitmaps,
 // which print in the line or on lines of their own; escpos_codes.cpp the bar
-// codes and 2D codes, on lines of their own.
+// codes and 2D codes, on lines of their own. star.cpp lays Star Line Mode
+// out through the same parts.
 #pragma once
 
 #include <cstddef>
