@@ -38,12 +38,14 @@ const SlotKeyInfo kSlotKeys[kSlotKeyCount] = {
      "the Windows code page on Windows, 437 elsewhere"},
     {"lineends", {"dos", "any", nullptr}, nullptr, nullptr},
     {"formfeed", {"line", "exact", nullptr}, nullptr, nullptr},
-    {"controls", {"print", "strip", "escp", "escpos", "pcl", "auto", nullptr}, nullptr, nullptr},
+    {"controls", {"print", "strip", "escp", "escpos", "pcl", "star", "auto", nullptr}, nullptr, nullptr},
     {"mode", {"print", "raw", nullptr}, nullptr, nullptr},
     {"paperwidth", {"80", "58", nullptr}, nullptr, nullptr},
     {"journal", {nullptr}, "a number of days, 0 to 36500", "0 (nothing is kept)"},
     {"pdfname", {nullptr}, "a name template: %Y %m %d %H %M %S, %n, %p, %t; / makes folders",
      "print-%Y%m%d-%H%M%S-%n"},
+    {"drawer", {"none", "raw", nullptr}, nullptr, nullptr},
+    {"cut", {"none", "raw", nullptr}, nullptr, nullptr},
 };
 
 std::string slotKeyValues(const SlotKeyInfo& key) {
@@ -63,6 +65,7 @@ namespace {
 enum SlotKey {
   kPrinterName, kFileName, kFontName, kFontSize, kCodePage, kLineEnds, kFormFeed, kControls, kMode, kPaperWidth, kJournal,
   kPdfName,
+  kDrawer, kCut,
   kKeyCount
 };
 static_assert(kKeyCount == kSlotKeyCount, "one entry of kSlotKeys per key");
@@ -186,6 +189,9 @@ void loadSlot(int slotNumber) {
                                   choiceOf(values[kPaperWidth], kPaperWidth)) == 1 ? 58 : 80;
     o.journalDays = knownOrDefault(slotNumber, kJournal, values[kJournal], journalDaysOf(values[kJournal]));
     storePdfName(slotNumber, values[kPdfName], &o);
+    o.drawer = static_cast<RawFollowUp>(
+        knownOrDefault(slotNumber, kDrawer, values[kDrawer], choiceOf(values[kDrawer], kDrawer)));
+    o.cut = static_cast<RawFollowUp>(knownOrDefault(slotNumber, kCut, values[kCut], choiceOf(values[kCut], kCut)));
   }
 
   LockGuard lock(SlotLock);

@@ -15,16 +15,19 @@
 enum LineEnds { kLineEndsDos, kLineEndsAny };            // "lineends": dos, any
 enum FormFeedRule { kFormFeedLine, kFormFeedExact };     // "formfeed": line, exact
 // "controls": print, strip, or drawn as a dot-matrix (escp) or receipt
-// printer (escpos) would print them.
+// printer (escpos, or star for Star Line Mode) would print them.
 // "pcl": drawn as a laser printer speaking PCL 5 would print them; "auto":
 // each printout as its first commands show it to be (escp, escpos, pcl, or
 // plain text printed).
-enum ControlCodes { kControlsPrint, kControlsStrip, kControlsEscP, kControlsEscPos, kControlsPcl, kControlsAuto };
+enum ControlCodes { kControlsPrint, kControlsStrip, kControlsEscP, kControlsEscPos, kControlsPcl, kControlsStar, kControlsAuto };
 // The word ferrin.ini gives a controls value ("escp"), which for a printer
 // language is the name of its interpreter (lang/language.h); auto is the
 // last value.
 const char* controlsWord(ControlCodes controls);
 enum PrintMode { kModePrint, kModeRaw };                  // "mode": print, raw
+// "drawer" and "cut": none, or raw: the drawer pulses (the cuts) of a drawn
+// receipt also go to its printer as a raw job after it.
+enum RawFollowUp { kFollowNone, kFollowRaw };
 struct SlotOptions {
   int codePage;          // "codepage": 0 draws the bytes as the platform always has
   LineEnds lineends;
@@ -34,6 +37,8 @@ struct SlotOptions {
   int paperwidth;        // "paperwidth": 80 or 58 (mm), the receipt paper of controls=escpos
   int journalDays;       // "journal": days a copy of every printout is kept; 0 keeps none
   char pdfName[256];     // "pdfname": the names of the PDFs "Save as PDF" saves (config/pdfname.h); "": the usual
+  RawFollowUp drawer;    // "drawer"
+  RawFollowUp cut;       // "cut"
 };
 
 struct PrinterSlot {
@@ -52,11 +57,11 @@ struct PrinterSlot {
 // it, so that each describes every key as the program reads it.
 struct SlotKeyInfo {
   const char* name;
-  const char* choices[7];  // nullptr-terminated; none for a name or a number
+  const char* choices[8];  // nullptr-terminated; none for a name or a number
   const char* values;      // without choices: what the key takes
   const char* fallback;    // without choices: what a missing or empty key means
 };
-const int kSlotKeyCount = 12;
+const int kSlotKeyCount = 14;
 extern const SlotKeyInfo kSlotKeys[kSlotKeyCount];
 
 // The values of a key as the documents give them ("dos, any"), and its default.

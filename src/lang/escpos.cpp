@@ -48,18 +48,19 @@ const std::uint32_t kGsLeftMargin = 0x1D4C;      // GS L nL nH
 const std::uint32_t kGsCut = 0x1D56;             // GS V m [n]
 const std::uint32_t kGsAreaWidth = 0x1D57;       // GS W nL nH
 const std::uint32_t kGsRaster = 0x1D7630;        // GS v 0 m xL xH yL yH d...
+const std::uint32_t kEscPulse = 0x1B70;          // ESC p m t1 t2
+const std::uint32_t kDlePulse = 0x101401;        // DLE DC4 1 m t
 
 int cellWidth(DrawFont font) { return font == kDrawFontA ? kFontAWidth : kFontBWidth; }
 int cellHeight(DrawFont font) { return font == kDrawFontA ? kFontAHeight : kFontBHeight; }
 
 int characterAdvance(const ReceiptStyle& style) { return (cellWidth(style.font) + style.spacing) * style.widthScale; }
 
-// A batch stops growing here; the caller takes it before more is laid out.
-bool batchFull(const ReceiptState& state) {
+}  // namespace
+
+bool receiptBatchFull(const ReceiptState& state) {
   return state.out.ops.size() >= kMaxReceiptOps || state.imageBytes >= kMaxReceiptImageBytes / 2;
 }
-
-}  // namespace
 
 void emitReceiptOp(ReceiptState& state, DrawOp op) {
   state.out.ops.push_back(std::move(op));
@@ -248,6 +249,7 @@ std::size_t headerNeeded(std::uint32_t id) {
     case kEscBitImage: case kGsGraphics: case kGsSymbol: return 5;
     case kGsGraphicsLong: return 7;
     case kGsRaster: return 8;
+    case kEscPulse: case kDlePulse: return 5;
     default: return 3;
   }
 }
@@ -330,7 +332,10 @@ void obey(ReceiptState& state, const ReceiptCommand& command) {
         state.justification = static_cast<ReceiptJustification>(n % 48);
       break;
     case kEscFeedLines: printLine(state, static_cast<int>(n) * state.lineSpacing); break;
-    case kEscCutFull: case kEscCutPartial: cutPaper(state, 0); break;
+    case kEscCutFull: case kEscCutPartial:
+      cutPaper(state, 0);
+      keepPrinterAction(state, kActionCut, command.bytes, command.length);
+      break;
     case kGsRaster: layOutRasterImage(state, command); break;
     case kGsGraphics: case kGsGraphicsLong: layOutGraphics(state, command); break;
     case kGsSymbol: layOutSymbol(state, command); break;
@@ -344,8 +349,10 @@ void obey(ReceiptState& state, const ReceiptCommand& command) {
     case kGsCut:
       // m 65, 66, 97, 98, 103, 104 feed n dots first.
       cutPaper(state, command.header >= 4 ? static_cast<int>(command.at(3)) : 0);
+      keepPrinterAction(state, kActionCut, command.bytes, command.length);
       break;
-    default: break;  // the drawer kick, NV graphics, settings: nothing to draw
+    case kEscPulse: case kDlePulse: keepPrinterAction(state, kActionDrawer, command.bytes, command.length); break;
+    default: break;  // NV graphics, settings: nothing to draw
   }
 }
 
@@ -356,6 +363,14 @@ void obey(ReceiptState& state, const ReceiptCommand& command) {
 // printed first.
 void finishReceiptLine(ReceiptState& state) {
   if (!lineEmpty(state)) printLine(state, state.lineSpacing);
+}
+
+void keepPrinterAction(ReceiptState& state, PrinterActionKind kind, const unsigned char* bytes, std::size_t size) {
+  if (state.actions.size() >= kMaxPrinterActions) return;
+  PrinterAction action;
+  action.kind = kind;
+  action.bytes.assign(reinterpret_cast<const char*>(bytes), size);
+  state.actions.push_back(std::move(action));
 }
 
 void placeInReceiptLine(ReceiptState& state, DrawOp op) {
@@ -389,7 +404,7 @@ void beginReceipt(ReceiptState& state, const ReceiptSettings& settings) {
 std::size_t layOutReceipt(ReceiptState& state, const unsigned char* data, std::size_t size, bool endOfData) {
   state.wanted = 0;
   std::size_t at = passSkipped(state.skip, size);
-  while (at < size && !batchFull(state)) {
+  while (at < size && !receiptBatchFull(state)) {
     const unsigned char byte = data[at];
     if (byte >= 0x20) {
       addCharacter(state, byte);
@@ -495,6 +510,7 @@ void tallyReceipt(const void* state, LanguageTally* tally) {
   const ReceiptState& receipt = *static_cast<const ReceiptState*>(state);
   tally->codesRefused += receipt.codesRefused;
   tally->codesTooWide += receipt.codesTooWide;
+  tally->actions.insert(tally->actions.end(), receipt.actions.begin(), receipt.actions.end());
 }
 
 void discardReceipt(void* state) { delete static_cast<ReceiptState*>(state); }

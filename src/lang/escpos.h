@@ -142,6 +142,8 @@ struct ReceiptState {
   // codes wider than the paper. Kept across batches, for the console.
   unsigned codesRefused = 0;
   unsigned codesTooWide = 0;
+  // The drawer pulses and cuts sent, in order (at most kMaxPrinterActions).
+  std::vector<PrinterAction> actions;
 
   Receipt out;                 // the batch not yet taken
   std::size_t imageBytes = 0;  // in the batch and the line buffer

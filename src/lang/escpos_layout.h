@@ -1,7 +1,8 @@
 // The receipt layout's own parts, shared by its two files: escpos.cpp lays
 // out characters, lines, feeds and settings; escpos_images.cpp the bitmaps,
 // which print in the line or on lines of their own; escpos_codes.cpp the bar
-// codes and 2D codes, on lines of their own.
+// codes and 2D codes, on lines of their own. star.cpp lays Star Line Mode
+// out through the same parts.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +26,9 @@ struct ReceiptCommand {
   std::size_t dataLength() const { return length - header; }
 };
 
+// A batch stops growing here; the caller takes it before more is laid out.
+bool receiptBatchFull(const ReceiptState& state);
+
 // The line buffer is printed if it holds anything (before whatever prints on
 // its own lines).
 void finishReceiptLine(ReceiptState& state);
@@ -34,6 +38,9 @@ void placeInReceiptLine(ReceiptState& state, DrawOp op);
 // `height` dots past it; an op that is not one (an image that was dropped)
 // only feeds.
 void printReceiptBlock(ReceiptState& state, DrawOp op, int height);
+
+// Keeps a drawer pulse or a cut as the printout sent it.
+void keepPrinterAction(ReceiptState& state, PrinterActionKind kind, const unsigned char* bytes, std::size_t size);
 
 // Adds an operation as it is, placed on the receipt.
 void emitReceiptOp(ReceiptState& state, DrawOp op);

@@ -4,6 +4,7 @@
 
 // Each language's table, in the language's own file.
 extern const PrinterLanguage kPclLanguage;
+extern const PrinterLanguage kStarLanguage;
 extern const PrinterLanguage kEscPosLanguage;
 extern const PrinterLanguage kEscPLanguage;
 
@@ -11,8 +12,9 @@ namespace {
 
 // In the order controls=auto asks them: a laser printer's commands first
 // (dot-matrix printers share some of their letters), then a receipt
-// printer's, then any command at all.
-const PrinterLanguage* const kLanguages[] = {&kPclLanguage, &kEscPosLanguage, &kEscPLanguage};
+// printer's (Star Line Mode before ESC/POS: its ESC GS a looks like ESC/POS's
+// GS a), then any command at all.
+const PrinterLanguage* const kLanguages[] = {&kPclLanguage, &kStarLanguage, &kEscPosLanguage, &kEscPLanguage};
 
 }  // namespace
 

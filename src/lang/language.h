@@ -38,6 +38,8 @@ struct LanguageSettings {
 struct LanguageTally {
   unsigned codesRefused = 0;
   unsigned codesTooWide = 0;
+  // Receipts: the drawer pulses and cuts the printout sent, in its order.
+  std::vector<PrinterAction> actions;
 };
 
 struct PrinterLanguage {

@@ -79,6 +79,20 @@ struct DrawOp {
   bool blank = false;
 };
 
+// What a receipt printer does besides putting something on paper: a pulse
+// that opens a cash drawer, or a paper cut. A drawn printout keeps the
+// commands as it sent them (in its own language, with its own pulse times),
+// so that they can be sent on to the printer raw.
+enum PrinterActionKind { kActionDrawer, kActionCut };
+
+struct PrinterAction {
+  PrinterActionKind kind = kActionDrawer;
+  std::string bytes;  // the command as the printout sent it
+};
+
+// A printout keeps at most this many: a drawer opened more often is a fault.
+const std::size_t kMaxPrinterActions = 16;
+
 // How a printout's operations sit on paper.
 struct DrawPaper {
   int unitsPerInch = 0;  // of every place and extent in the operations

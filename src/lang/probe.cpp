@@ -14,6 +14,31 @@ bool receiptCommands(const unsigned char* bytes, std::size_t size) {
   return false;
 }
 
+bool isStarCommand(const unsigned char* bytes, std::size_t size) {
+  const unsigned char kind = bytes[1], next = bytes[2];
+  if (kind == kGs && next != 0 && std::strchr("ARatxy", next) != nullptr) return true;
+  if (kind == 0x1E && next != 0 && std::strchr("CEFad", next) != nullptr) return true;
+  return kind == '*' && next == 'r' && size > 3 && bytes[3] >= 'A' && bytes[3] <= 'Z';
+}
+
+// Walked command by command as a receipt printer reads them, so that the
+// data of an ESC/POS image or code, which may hold any bytes, is passed
+// over rather than taken for Star's commands.
+bool starCommands(const unsigned char* bytes, std::size_t size) {
+  std::size_t at = 0;
+  while (at + 2 < size) {
+    const unsigned char byte = bytes[at];
+    if (byte != kEsc && byte != kGs && byte != kFs && byte != kDle) {
+      ++at;
+      continue;
+    }
+    if (byte == kEsc && isStarCommand(bytes + at, size - at)) return true;
+    ControlScan scan;
+    at += scanWholeControl(scan, kEscPos, bytes + at, size - at);
+  }
+  return false;
+}
+
 bool twentyFourPinCommands(const unsigned char* bytes, std::size_t size) {
   std::size_t at = 0;
   while (at < size) {
@@ -55,6 +80,7 @@ PrintoutProbe probePrintout(const unsigned char* bytes, std::size_t size) {
   probe.language = receiptCommands(bytes, size) ? kEscPos : kEscP;
   probe.pins24 = twentyFourPinCommands(bytes, size);
   probe.laser = laserCommands(bytes, size);
+  probe.star = starCommands(bytes, size);
   probe.commands = std::memchr(bytes, kEsc, size) != nullptr || probe.language == kEscPos;
   return probe;
 }

@@ -19,6 +19,9 @@ struct PrintoutProbe {
   // a value, ESC ( s or ESC ) s with a value, the universal exit ESC %-12345X.
   // Neither dot-matrix nor receipt printers have any of them.
   bool laser = false;
+  // Star Line Mode's own commands (ESC GS with a letter, ESC RS, the raster
+  // mode's ESC * r with a letter): ESC/POS has none of them.
+  bool star = false;
   // Any command at all: ESC, or GS of a receipt printer.
   bool commands = false;
 };

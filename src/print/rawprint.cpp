@@ -32,6 +32,10 @@ bool writeAll(PrinterHandle printer, const std::string& bytes) {
 
 void printRawDocument(const std::string& printerName, const std::string& bytes) {
   noteRawDocument();
+  printRawFollowUp(printerName, bytes);
+}
+
+void printRawFollowUp(const std::string& printerName, const std::string& bytes) {
   if (printerName.size() > kMaxPrinterName || printerName.find('\0') != std::string::npos) {
     setError(kPrinterOpenError);
     return;

@@ -25,3 +25,8 @@ const int kPrinterRawRefused = 73;
 //                       spooler refused only the finished job, not handed
 //                       over), so sending it again prints it once
 void printRawDocument(const std::string& printerName, const std::string& bytes);
+
+// The same for a few commands sent after a document drawn on the printer (a
+// receipt's drawer pulses and cuts): the drawn document stays the last
+// document printed (lastDocumentPages).
+void printRawFollowUp(const std::string& printerName, const std::string& bytes);

@@ -33,6 +33,8 @@ struct WatcherMemory {
 
   // Raw printing that fell back to laying out (said once per printer).
   std::string saidRaw;
+  // Drawer pulses and cuts that could not follow a drawn receipt raw.
+  std::string saidFollowUp;
 
   // Hand-over records that cannot be written, or a printer that cannot say
   // whether a cut-off hand-over reached it: said once.

@@ -164,6 +164,7 @@ int printInterpreted(const PrinterLanguage& language, const PrintLayout& layout,
   if (codes != nullptr) {
     codes->refused = tally.codesRefused;
     codes->tooWide = tally.codesTooWide;
+    codes->actions = tally.actions;
   }
   return readError;
 }

@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "config/slots.h"
 #include "files/spoolfile.h"
+#include "lang/ops.h"
 
 // What the print loop needs of a slot, taken when its job begins.
 struct PrintLayout {
@@ -60,9 +62,11 @@ void echoRawPrintout(const std::string& bytes);
 // most 1 MiB of a line is kept; the rest is only echoed. Returns 0, or the
 // error code of a read that failed. *printError, when given and 0, gets the
 // first error code the printing layer set. *codes, when given, gets what
-// became of the printout's bar codes and 2D codes.
+// became of the printout's bar codes and 2D codes, and its drawer pulses and
+// cuts.
 struct PrintedCodes {
   unsigned refused = 0;  // data the printer would refuse: nothing printed
   unsigned tooWide = 0;  // wider than the paper: nothing printed
+  std::vector<PrinterAction> actions;  // a receipt's drawer pulses and cuts, in order
 };
 int printSpoolLines(const PrintLayout& layout, int* printError, PrintedCodes* codes = nullptr);

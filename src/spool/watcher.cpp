@@ -119,6 +119,37 @@ StepResult sendRaw(const PrinterSlot& slot, int slotNumber, WatcherMemory& memor
   return StepResult{kPrintDone, 0};
 }
 
+// With drawer=raw or cut=raw: the drawer pulses or cuts of a receipt just
+// drawn go to the same printer as one raw job right after it, in the
+// printout's own commands, within the same hand-over. The receipt has been
+// handed over by then, so a job that fails is said once and not tried
+// again: sending the receipt again would print it twice.
+void sendFollowUp(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory,
+                  const std::vector<PrinterAction>& actions) {
+  std::string bytes;
+  for (const PrinterAction& action : actions)
+    if ((action.kind == kActionDrawer ? slot.options.drawer : slot.options.cut) == kFollowRaw) bytes += action.bytes;
+  if (bytes.empty()) return;
+  clearError();
+  printRawFollowUp(slot.printername, bytes);
+  const int code = lastError();
+  clearError();
+  if (code == 0) {
+    memory.saidFollowUp.clear();  // a later failure is said again
+    return;
+  }
+  const std::string what = "the cash drawer's pulses and the paper's cuts";
+  if (code == kPrinterRawRefused)
+    sayOnce(memory.saidFollowUp, "refused\n" + std::string(slot.printername),
+            slotText(slotNumber) + printerText(slot.printername) + " takes no raw data, so " + what +
+                " of receipts are not sent to it; the receipts print. Choose a printer that takes raw data,"
+                " or remove drawer=raw and cut=raw from ferrin.ini.");
+  else
+    sayOnce(memory.saidFollowUp, "failed\n" + std::string(slot.printername),
+            slotText(slotNumber) + "a receipt printed, but " + what + " it sent could not be handed to " +
+                printerText(slot.printername) + errorText(code) + ", so they were not sent.");
+}
+
 // Prints the open file on the slot's printer as one job. A read failure
 // abandons the document, so that nothing of a printout goes out twice.
 StepResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory) {
@@ -133,7 +164,8 @@ StepResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory&
   JobOptions options;
   options.codePage = slotCodePage(slot);
   options.fileMode = spoolFileMode();
-  if (slot.options.controls == kControlsEscPos) options.receiptPaperMm = slot.options.paperwidth;
+  if (slot.options.controls == kControlsEscPos || slot.options.controls == kControlsStar)
+    options.receiptPaperMm = slot.options.paperwidth;
   options.savedName = savedPdfName(slot, slotNumber);
   clearError();
   attachPrinter(printer, options);
@@ -151,6 +183,7 @@ StepResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory&
   clearError();
   detachPrinter();
   int code = lastError();
+  if (code == 0) sendFollowUp(slot, slotNumber, memory, codes.actions);
   return StepResult{code == 0 ? kPrintDone : kPrintHandOver, code};
 }
 
@@ -228,7 +261,7 @@ enum EarlierOutcome {
 // outcome was known.
 // *pending gets the one whose job its printer holds, not finished yet.
 EarlierOutcome lookUpEarlier(const std::vector<HandOver>& earlier, int slotNumber, WatcherMemory& memory,
-                             const std::string& name, const HandOver** pending) {
+                             const std::string& name, const HandOver** pending, bool followUp) {
   bool delivered = false, unanswered = false, unknown = false;
   *pending = nullptr;
   for (const HandOver& h : earlier) {
@@ -241,7 +274,10 @@ EarlierOutcome lookUpEarlier(const std::vector<HandOver>& earlier, int slotNumbe
   if (delivered) {
     writeOutputLine(slotText(slotNumber) + "a printout of " + name + " had reached " +
                     printerText(earlier.back().printer) + " before its hand-over was cut off, so it is not"
-                    " printed again.");
+                    " printed again." +
+                    // The raw job after it may have been cut off too: a
+                    // drawer that stays shut is said, never opened twice.
+                    (followUp ? " A cash drawer pulse or cut it sent may not have reached the printer." : ""));
     return kEarlierReached;
   }
   if (unanswered) return kEarlierUnanswered;
@@ -283,10 +319,11 @@ void noteStartedJob(std::uint32_t job, void* context) {
 // Settles the open file by its earlier hand-overs, cut off before their
 // outcome was known: true when that decides it (it reached its printer, or
 // its printer cannot be asked now), with *off saying how.
-bool settleByEarlier(const std::vector<HandOver>& earlier, int slotNumber, WatcherMemory& memory,
-                     const std::string& name, HandOff* off) {
+bool settleByEarlier(const std::vector<HandOver>& earlier, const PrinterSlot& slot, int slotNumber,
+                     WatcherMemory& memory, const std::string& name, HandOff* off) {
   const HandOver* pending = nullptr;
-  EarlierOutcome outcome = lookUpEarlier(earlier, slotNumber, memory, name, &pending);
+  const bool followUp = slot.options.drawer == kFollowRaw || slot.options.cut == kFollowRaw;
+  EarlierOutcome outcome = lookUpEarlier(earlier, slotNumber, memory, name, &pending, followUp);
   if (outcome == kEarlierUnanswered) {
     off->step = StepResult{kPrintAsk, 0};
     return true;
@@ -369,7 +406,7 @@ HandOff handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory&
   std::uint64_t content = contentDigest(peekSpoolFile(kDigestBytes));
   std::vector<HandOver> earlier;
   if (stamped) earlier = handOversOf(stamp, content);
-  if (!earlier.empty() && settleByEarlier(earlier, slotNumber, memory, name, &off)) return off;
+  if (!earlier.empty() && settleByEarlier(earlier, slot, slotNumber, memory, name, &off)) return off;
   HandOver now = newHandOver(slot, stamp, content, kept);
   int recordError = stamped ? recordHandOver(now) : kErrorOther;
   if (recordError != 0) sayRecording(memory, slotNumber, recordError);

@@ -13,11 +13,18 @@
 # and two codes the printer would refuse: every code is read back from the
 # printed page by a decoder, and the refused ones are said once. Then a
 # receipt of every code table in every size: every line arrives.
+# Last a receipt in Star Line Mode with controls=auto, drawer=raw and
+# cut=raw, to a printer on the network (a loopback listener behind a CUPS
+# queue): its text and codes read back from the drawn receipt, and the next
+# job to arrive is the drawer's BEL with its pulse times and Star's cut, raw.
 source "$(dirname "$0")/lib.sh"
-need pdftotext pdfinfo pdfimages pdffonts pdftoppm zbarimg ZXingReader
+need pdftotext pdfinfo pdfimages pdffonts pdftoppm zbarimg ZXingReader python3 cmp
 e2e_begin
 start_cupsd
 add_pdf_queue Receipt
+JOBS="$WORK/jobs"
+add_listener_queue Till "$JOBS" 900
+jobs_done() { find "$JOBS" -maxdepth 1 -name 'job-*.bin' | sort; }
 
 SPOOL="$RUN_DIR/WLSDFKJN.DRY"
 QR_TEXT="https://shop.example/r/42"
@@ -140,6 +147,25 @@ sizes_expected() {
     n=$((n + 1)); printf "$(label $n)%s\n" "$letter"
   done
 }
+# The Star receipt: centred 2x name, items in code page 865 (table 9), a bold total,
+# bar codes with their text below (EAN-13, CODE39, CODE128), a QR code, the
+# drawer pulse (ESC BEL sets 200 ms on, 100 ms off), the cut, one line after.
+STAR_QR="https://shop.example/s/7"
+star_receipt() {
+  printf '\033@\033\035a\001\033i\001\001STAR SHOP\n\033i\000\000\033\035a\000'
+  printf '\033\035t\011Sm\233rrebr\233d          3.10\n\033ETOTAL 12.50\033F\n'
+  printf '\033\035a\001\033b\063\062\062\120%s\036' 4006381333931
+  printf '\033b\064\062\062\120%s\036' STAR-42
+  printf '\033b\066\062\062\120%s\036' 'Star 128'
+  printf '\033\035yS2\006\033\035yD1\000'"$(printf '\\%03o' ${#STAR_QR})"'\000%s\033\035yP' "$STAR_QR"
+  printf '\033\007\024\012\007\033d\063Thank you\n'
+}
+star_receipt > "$WORK/star.bin"
+printf '\033\007\024\012\007\033d\063' > "$WORK/star-raw.bin"
+STAR_EXPECTED="CODE-128:Star 128
+CODE-39:STAR-42
+EAN-13:4006381333931
+QR-Code:$STAR_QR"
 
 # Every code on a page as "kind:text" lines, sorted: zbarimg reads the bar
 # codes and QR codes, ZXingReader the PDF417 codes (it is asked for that
@@ -255,7 +281,35 @@ $CODES_EXPECTED"
   fi
   got=$(pdftotext "$sizes" - | tr -d ' \f' | grep '^#' || true)
   [ "$got" = "$(sizes_expected)" ] || { diff <(sizes_expected) <(echo "$got") >&2 || true; fail "$platform: lines of the tables and sizes are missing or wrong"; }
+  # Star Line Mode, told from ESC/POS by its commands; its drawer pulse and
+  # cut follow the drawn receipt raw, as the next job.
+  printf '[printer 0]\r\nprintername=Till\r\nfilename=WLSDFKJN.DRY\r\ncontrols=auto\r\ndrawer=raw\r\ncut=raw\r\n' \
+    > "$RUN_DIR/ferrin.ini"
+  sleep 0.5
+  before=$(jobs_done | wc -l)
+  cp "$WORK/star.bin" "$WORK/next" && mv "$WORK/next" "$SPOOL"
+  wait_until 60 "$platform: the Star receipt and its raw job to reach the printer" \
+    bash -c "[ \$(find '$JOBS' -name 'job-*.bin' | wc -l) -ge $((before + 2)) ]"
+  drawn=$(jobs_done | sed -n "$((before + 1))p")
+  cmp "$(jobs_done | sed -n "$((before + 2))p")" "$WORK/star-raw.bin" ||
+    fail "$platform: the job after the Star receipt is not its drawer pulse and cut"
+  cp "$drawn" "$WORK/$platform-star.pdf"
+  [ "$(pages_of "$WORK/$platform-star.pdf")" = 2 ] || fail "$platform: the Star cut did not make a second page"
+  text=$(pdftotext "$WORK/$platform-star.pdf" -)
+  for want in "STAR SHOP" "Smørrebrød" "TOTAL 12.50" "Thank you"; do
+    grep -qF "$want" <<< "$text" || fail "$platform: the Star receipt lacks '$want': $text"
+  done
+  pdftoppm -r 300 -gray -f 1 -l 1 -png "$WORK/$platform-star.pdf" "$WORK/star"
+  got=$(for png in "$WORK"/star*.png; do zbarimg -q "$png" 2>/dev/null || true; done | sort)
+  [ "$got" = "$STAR_EXPECTED" ] || fail "$platform: the Star receipt's codes read back as:
+$got
+expected:
+$STAR_EXPECTED"
+  rm -f "$WORK"/star*.png
+  sleep 1
+  [ "$(jobs_done | wc -l)" = $((before + 2)) ] || fail "$platform: more than the receipt and its raw job arrived"
   send_keys x
   [ "$(wait_exit 30)" = 0 ] || fail "$platform: ferrin did not end with 0"
 done
+kill "$LISTENER_PID" 2>/dev/null || true
 echo "escpos: all checks passed"

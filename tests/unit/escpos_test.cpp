@@ -258,6 +258,34 @@ TEST(EscPos, LinesFeedsAndPaperWidth) {
   EXPECT_EQ(describe(parseReceipt(bytes({LF, LF, ESC, 'd', 9, GS, 'V', 0, ESC, 'i', LF}), receiptSettings())), "");
 }
 
+// The drawer pulses and cuts a receipt sends are kept as it sent them, in
+// its order, for a raw job after the drawn receipt: ESC p and DLE DC4 1
+// (not DLE DC4's other functions), GS V, ESC i and ESC m; a pulse cut off by
+// the end of the data is not one; at most kMaxPrinterActions are kept.
+TEST(EscPos, DrawerPulsesAndCutsAreKeptAsSent) {
+  auto actionsOf = [](const std::string& printout) {
+    ReceiptState state;
+    beginReceipt(state, receiptSettings());
+    layOutReceipt(state, reinterpret_cast<const unsigned char*>(printout.data()), printout.size(), true);
+    finishReceipt(state);
+    std::vector<std::string> kept;
+    for (const PrinterAction& action : state.actions)
+      kept.push_back((action.kind == kActionDrawer ? "drawer " : "cut ") + action.bytes);
+    return kept;
+  };
+  EXPECT_EQ(actionsOf(sampleReceipt()),
+            (std::vector<std::string>{"drawer " + bytes({ESC, 'p', '0', 'A', 'B'}), "cut " + bytes({GS, 'V', 65, 20})}));
+  const std::string sent = bytes({ESC, 'i'}) + "x" + bytes({0x10, 0x14, 1, 0, 3, 0x10, 0x14, 2, 1, 8, ESC, 'm'}) +
+                           bytes({ESC, 'p', 1, 50, 100, ESC, 'p', 0});
+  EXPECT_EQ(actionsOf(sent), (std::vector<std::string>{"cut " + bytes({ESC, 'i'}),
+                                                      "drawer " + bytes({0x10, 0x14, 1, 0, 3}),
+                                                      "cut " + bytes({ESC, 'm'}),
+                                                      "drawer " + bytes({ESC, 'p', 1, 50, 100})}));
+  std::string many;
+  for (int i = 0; i < 100; ++i) many += bytes({ESC, 'p', 0, 25, 250});
+  EXPECT_EQ(actionsOf(many).size(), kMaxPrinterActions);
+}
+
 TEST(EscPos, HostileDataStaysBounded) {
   // A raster image announced far wider and taller than its data: cut at the
   // paper's width, missing rows white.

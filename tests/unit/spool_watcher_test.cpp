@@ -427,6 +427,84 @@ TEST_F(WatcherCycleTest, RawModeSendsTheBytesUnchangedOrLaysThemOutWhereRawIsRef
       << out;
 }
 
+// A drawn receipt's drawer pulses and cuts: with drawer=raw and cut=raw they
+// follow the drawn receipt to its printer as one raw job, in the printout's
+// own commands and order (ESC/POS and Star Line Mode); by default none is
+// sent. A printer that takes no raw data still prints the receipts, said
+// once; a raw job that fails after the receipt was handed over is said and
+// never sends the receipt again.
+TEST_F(WatcherCycleTest, DrawnReceiptsSendTheirDrawerPulsesAndCutsRawAfterThem) {
+  const std::string pulse = std::string("\x1bp") + '\0' + "\x19\xfa", pulse2 = std::string("\x10\x14\x01\x01\x05");
+  const std::string cut = std::string("\x1dV\x42") + '\0';
+  const std::string escPos = "\x1b@SHOP\r\n" + pulse + "Total 12.50\r\n" + cut + pulse2;
+  SlotOptions options = SlotOptions();
+  options.controls = kControlsEscPos;
+  std::string out;
+  struct Case {
+    RawFollowUp drawer, cut;
+    std::string sent;
+  };
+  for (const Case& c : {Case{kFollowNone, kFollowNone, ""}, Case{kFollowRaw, kFollowNone, pulse + pulse2},
+                        Case{kFollowNone, kFollowRaw, cut}, Case{kFollowRaw, kFollowRaw, pulse + cut + pulse2}}) {
+    resetFakeDevice();
+    options.drawer = c.drawer;
+    options.cut = c.cut;
+    setSlot("Receipt", "Courier New", 10, options);
+    writeFile(kSpool, escPos);
+    EXPECT_EQ(cycle(&out), CyclePrinted);
+    ASSERT_EQ(fakeDevice.documents.size(), 1u);
+    EXPECT_TRUE(fakeDevice.documents[0].reached);
+    EXPECT_EQ(documentTexts()[0], "SHOP|Total 12.50|");
+    if (c.sent.empty()) {
+      EXPECT_TRUE(fakeDevice.rawJobs.empty()) << "nothing sent raw by default";
+      continue;
+    }
+    ASSERT_EQ(fakeDevice.rawJobs.size(), 1u) << fakeCallLog();
+    EXPECT_EQ(fakeDevice.rawJobs[0].data, c.sent);
+    EXPECT_EQ(fakeDevice.rawJobs[0].datatype, "RAW");
+    EXPECT_TRUE(fakeDevice.rawJobs[0].ended);
+    // The raw job comes after the drawn receipt was handed over.
+    const std::string log = fakeCallLog();
+    EXPECT_LT(log.find("EndDoc"), log.find("StartDocPrinter")) << log;
+  }
+  // Star Line Mode: BEL with the times ESC BEL set, and Star's cut.
+  resetFakeDevice();
+  options.controls = kControlsStar;
+  setSlot("Receipt", "Courier New", 10, options);
+  writeFile(kSpool, std::string("\x1b@SHOP\n\x1b\x07\x14\x0a\x07Total\n\x1b" "d3"));
+  EXPECT_EQ(cycle(&out), CyclePrinted);
+  ASSERT_EQ(fakeDevice.rawJobs.size(), 1u) << fakeCallLog();
+  EXPECT_EQ(fakeDevice.rawJobs[0].data, std::string("\x1b\x07\x14\x0a\x07\x1b" "d3"));
+  EXPECT_EQ(documentTexts()[0], "SHOP|Total|");
+
+  // No raw data taken: the receipts print, said once.
+  resetFakeDevice();
+  fakeDevice.rawRefused.push_back("Receipt");
+  out.clear();
+  for (int i = 0; i < 2; ++i) {
+    writeFile(kSpool, std::string("\x1b@PAID\n\x07"));
+    EXPECT_EQ(cycle(&out), CyclePrinted);
+  }
+  EXPECT_EQ(documentTexts(), (std::vector<std::string>{"PAID|", "PAID|"}));
+  EXPECT_EQ(countOf(out, "takes no raw data, so the cash drawer's pulses and the paper's cuts of receipts are not"
+                         " sent to it; the receipts print."),
+            1)
+      << out;
+  // A raw job the printer fails: said, and the receipt is not sent again.
+  resetFakeDevice();
+  failDeviceCall("WritePrinter", 1);
+  out.clear();
+  writeFile(kSpool, std::string("\x1b@PAID\n\x07"));
+  EXPECT_EQ(cycle(&out), CyclePrinted);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(cycle(&out), CycleIdle);
+  EXPECT_EQ(documentTexts(), (std::vector<std::string>{"PAID|"}));
+  EXPECT_EQ(countOf(out, "a receipt printed, but the cash drawer's pulses and the paper's cuts it sent could not be"
+                         " handed to the printer \"Receipt\""),
+            1)
+      << out;
+  EXPECT_FALSE(exists(kSpool));
+}
+
 #ifndef _WIN32  // symbolic links and pipes (POSIX)
 TEST_F(WatcherCycleTest, NamesLeavingTheFolderAndLinksAreRefusedAndSaidOnce) {
   std::filesystem::create_directory("spool");
@@ -650,6 +728,43 @@ TEST_F(WatcherCycleTest, CrashAtEveryStepOfAHandOverEndsInExactlyOnePrintoutAfte
       }
     }
   }
+}
+
+// A crash between a drawn receipt and the raw job of its drawer pulse that
+// follows it (the run ends as the raw job starts): after the restart the
+// receipt is not printed again, and that the pulse may not have reached the
+// printer is said. The pulse is never sent twice.
+TEST_F(WatcherCycleTest, CrashBetweenADrawnReceiptAndItsDrawerPulseIsSaidAfterTheRestart) {
+  SlotOptions options = SlotOptions();
+  options.controls = kControlsEscPos;
+  options.drawer = kFollowRaw;
+  setSlot("Receipt", "Courier New", 10, options);
+  writeFile(kSpool, std::string("PAID\r\n\x1bp") + '\0' + "\x19\xfa");
+  fakeDevice.crashAt = "StartDocPrinter";
+  bool crashed = false;
+  try {
+    LeaksOfACrashedRun ignored;
+    for (int i = 0; i < 3; ++i) cycle();
+  } catch (const FakeCrash&) {
+    crashed = true;
+  }
+  ASSERT_TRUE(crashed);
+  closeDescriptorsUnder(std::filesystem::current_path());
+  closeSpoolFile();
+  endWork();
+  printerState = PrinterState();
+  memory = WatcherMemory();
+  std::string out;
+  sweepHandOvers({kSpool});
+  setSlot("Receipt", "Courier New", 10, options);
+  for (int i = 0; i < 3; ++i) cycle(&out);
+  EXPECT_EQ(reachedTexts(), (std::vector<std::string>{"PAID|"})) << fakeCallLog();
+  EXPECT_EQ(fakeDevice.rawJobs.size(), 1u) << "the raw job cut off is not sent again";
+  EXPECT_EQ(countOf(out, "so it is not printed again. A cash drawer pulse or cut it sent may not have reached the"
+                         " printer."),
+            1)
+      << out;
+  EXPECT_TRUE(std::filesystem::is_empty(kHandOverFolder)) << "every record settled";
 }
 #endif
 

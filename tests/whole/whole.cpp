@@ -41,6 +41,20 @@ Receipt parseReceipt(const std::string& bytes, const ReceiptSettings& settings) 
   return parseReceipt(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), settings);
 }
 
+Receipt parseStarReceipt(const std::string& bytes, const ReceiptSettings& settings,
+                         std::vector<PrinterAction>* actions) {
+  StarState state;
+  beginStar(state, settings);
+  const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  const bool whole = layOutStar(state, data, bytes.size(), true) == bytes.size();
+  finishStar(state);
+  Receipt receipt;
+  receipt.limited = state.receipt.out.limited || !whole;
+  receipt.ops = takeReceiptOps(state.receipt);
+  if (actions != nullptr) *actions = state.receipt.actions;
+  return receipt;
+}
+
 bool drawDotAt(const DrawOp& image, int column, int row) {
   if (image.kind != kDrawImage || column < 0 || row < 0 || column >= image.width || row >= image.height)
     return false;

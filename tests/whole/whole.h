@@ -12,6 +12,7 @@
 #include "lang/escpos.h"
 #include "lang/ops.h"
 #include "lang/pcl.h"
+#include "lang/star.h"
 
 // A dot-matrix printout's operations.
 std::vector<DrawOp> parseEscP(const std::string& bytes, const EscPSettings& settings);
@@ -27,6 +28,11 @@ std::vector<DrawOp> parsePcl(const std::string& bytes);
 // between runs that stand apart. Never reads outside [data, data + size).
 Receipt parseReceipt(const unsigned char* data, std::size_t size, const ReceiptSettings& settings);
 Receipt parseReceipt(const std::string& bytes, const ReceiptSettings& settings);
+
+// The same for a receipt in Star Line Mode; *actions, when given, gets the
+// drawer pulses and cuts the printout sent.
+Receipt parseStarReceipt(const std::string& bytes, const ReceiptSettings& settings,
+                         std::vector<PrinterAction>* actions = nullptr);
 
 // True when the dot at (column, row) of an image op is black.
 bool drawDotAt(const DrawOp& image, int column, int row);
