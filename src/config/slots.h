@@ -33,6 +33,10 @@ struct SlotOptions {
   PrintMode mode;        // raw: the spool file's bytes go to the printer unchanged
   int paperwidth;        // "paperwidth": 80 or 58 (mm), the receipt paper of controls=escpos
   int journalDays;       // "journal": days a copy of every printout is kept; 0 keeps none
+  char overlay[260];     // "overlay": a PNG form drawn under the pages; "" for none
+  int overlayPages;      // "overlaypages": 0 all, 1 the first, 2 all but the first
+  int overlayOffsetX;    // "overlayoffset": where the form's corner lies from the paper's, hundredths of a mm
+  int overlayOffsetY;
 };
 
 struct PrinterSlot {
@@ -55,7 +59,7 @@ struct SlotKeyInfo {
   const char* values;      // without choices: what the key takes
   const char* fallback;    // without choices: what a missing or empty key means
 };
-const int kSlotKeyCount = 11;
+const int kSlotKeyCount = 14;
 extern const SlotKeyInfo kSlotKeys[kSlotKeyCount];
 
 // The values of a key as the documents give them ("dos, any"), and its default.

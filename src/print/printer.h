@@ -18,6 +18,7 @@
 #include <string>
 
 #include "platform/system.h"
+#include "print/overlay.h"
 
 const int kPrinterOpenError = 68;
 const int kPrinterDeviceError = 57;
@@ -51,6 +52,9 @@ struct JobOptions {
   // stores documents as files then makes each receipt a page as wide as the
   // paper and as long as the receipt; real printers keep their paper.
   int receiptPaperMm = 0;
+  // A form drawn under the pages it is chosen for, before anything else of
+  // them (print/overlay.h); none by default.
+  OverlayChoice overlay;
 };
 
 // One print job at a time in the whole process, from attach to detach: the

@@ -34,6 +34,11 @@ struct WatcherMemory {
   // Raw printing that fell back to laying out (said once per printer).
   std::string saidRaw;
 
+  // A form (overlay) that cannot be used, by name and cause, and one that
+  // printouts sent raw go without: said once.
+  std::string saidOverlay;
+  bool saidOverlayRaw = false;
+
   // Hand-over records that cannot be written, or a printer that cannot say
   // whether a cut-off hand-over reached it: said once.
   std::string saidHandOver;
