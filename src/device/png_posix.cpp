@@ -34,7 +34,8 @@ bool decodePng(const unsigned char* data, std::size_t size, DecodedImage* image,
   cairo_surface_t* surface = cairo_image_surface_create_from_png_stream(readFromMemory, &reader);
   cairo_status_t status = cairo_surface_status(surface);
   if (status != CAIRO_STATUS_SUCCESS) {
-    *why = status == CAIRO_STATUS_NO_MEMORY ? "there is not enough memory to decode it"
+    // cairo's reader says "out of memory" for damaged image data as well.
+    *why = status == CAIRO_STATUS_NO_MEMORY ? "it cannot be decoded: it is damaged, or there is not enough memory"
                                             : std::string("it cannot be decoded: ") + cairo_status_to_string(status);
     cairo_surface_destroy(surface);
     return false;
