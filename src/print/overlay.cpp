@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "device/png.h"
+#include "print/png.h"
 #include "files/errors.h"
 #include "files/fs.h"
 #include "platform/system.h"

@@ -1,4 +1,4 @@
-#include "device/png.h"
+#include "print/png.h"
 
 #include <windows.h>
 #include <wincodec.h>

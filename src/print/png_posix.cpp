@@ -1,4 +1,4 @@
-#include "device/png.h"
+#include "print/png.h"
 
 #include <cairo.h>
 
