@@ -29,9 +29,13 @@ void readResolution(const unsigned char* chunk, std::uint32_t length, PngFacts* 
   facts->dpiY = y;
 }
 
+// Not a code of the file layer: the file is larger than a form may be.
+const int kFileTooLarge = -1;
+
 // Cut to what can be said: an error code of the file layer as a cause.
 std::string fileCause(int code) {
   switch (code) {
+    case kFileTooLarge: return "the file is larger than the 256 MB a form may have";
     case kErrorFileNotFound:
     case kErrorPathNotFound: return "the file is missing";
     case kErrorAccess: return "the file may not be read";
@@ -46,7 +50,7 @@ int readWholeFile(FsFile file, std::vector<unsigned char>* bytes) {
   std::uint64_t size = 0;
   int code = fsFileSize(file, &size);
   if (code != 0) return code;
-  if (size > kMaxOverlayFileBytes) return kErrorNoMemory;
+  if (size > kMaxOverlayFileBytes) return kFileTooLarge;
   try {
     bytes->assign(static_cast<std::size_t>(size), 0);
   } catch (const std::bad_alloc&) {

@@ -929,13 +929,14 @@ std::string formsDrawn(int document) {
   return out;
 }
 
-// After every StartPage the form comes before any text of the page.
+// On every page with a form, the form comes before any text of the page.
 bool formsUnderText() {
-  bool pageBegun = false;
+  bool textOnPage = false;
   for (const std::string& call : fakeDevice.calls) {
-    if (call.compare(0, 10, "StartPage(") == 0) pageBegun = true;
-    if (pageBegun && call.compare(0, 14, "StretchDIBits(") == 0) pageBegun = false;
-    if (pageBegun && call.find("TextOut") != std::string::npos) return false;
+    if (call.compare(0, 10, "StartPage(") == 0) textOnPage = false;
+    if (call.find("TextOut") != std::string::npos) textOnPage = true;
+    if (call.compare(0, 14, "StretchDIBits(") == 0 && call.find(",colour)") != std::string::npos && textOnPage)
+      return false;
   }
   return true;
 }
@@ -974,6 +975,21 @@ TEST_F(WatcherCycleTest, FormIsDrawnUnderTheChosenPagesAtItsPlaceAndABrokenOneIs
   EXPECT_EQ(cycle(), CyclePrinted);
   EXPECT_EQ(formsDrawn(3), "2:0,0,60x30>30x15 3:0,0,60x30>30x15 ");
 
+  // Under the pages of the printer languages alike: two PCL pages, two
+  // receipts cut apart.
+  SlotOptions language = formOptions("form.png");
+  language.controls = kControlsPcl;
+  setSlot("Report", "Courier New", 10, language);
+  writeFile(kSpool, "\x1b" "EPAGE 1\fPAGE 2\x1b" "E");
+  EXPECT_EQ(cycle(), CyclePrinted);
+  EXPECT_EQ(formsDrawn(4), "1:0,0,60x30>30x15 2:0,0,60x30>30x15 ");
+  language.controls = kControlsEscPos;
+  setSlot("Receipt", "Courier New", 10, language);
+  writeFile(kSpool, std::string("A\n\x1dV") + '\0' + "B\n");
+  EXPECT_EQ(cycle(), CyclePrinted);
+  EXPECT_EQ(formsDrawn(5), "1:0,0,60x30>30x15 2:0,0,60x30>30x15 ");
+  EXPECT_TRUE(formsUnderText()) << fakeCallLog();
+
   // Forms that cannot be used: said once with the cause, every printout
   // printed whole without them.
   std::string damaged = "\x78\x01garbage";
@@ -987,7 +1003,7 @@ TEST_F(WatcherCycleTest, FormIsDrawnUnderTheChosenPagesAtItsPlaceAndABrokenOneIs
                 {"text.png", "it is not a PNG image"},
                 {"huge.png", "it has 120000000 pixels, more than the 100 million a form may have"},
                 {"damaged.png", "it cannot be decoded"}};
-  int document = 3;
+  int document = 5;
   for (const Broken& b : broken) {
     setSlot("Report", "Courier New", 10, formOptions(b.name));
     std::string out;
