@@ -128,17 +128,22 @@ bool readPngFacts(const unsigned char* data, std::size_t size, PngFacts* facts, 
   }
   facts->width = bigEndian(data + 16);
   facts->height = bigEndian(data + 20);
-  // pHYs comes before the image data, if at all.
+  // Every chunk up to IEND must lie inside the file: a decoder may take a
+  // chunk's length on trust and ask for that much memory before it finds the
+  // file shorter. pHYs comes before the image data, if at all.
   std::size_t at = 33;
+  bool imageData = false;
   while (size - at >= 12) {
     std::uint32_t length = bigEndian(data + at);
     const unsigned char* type = data + at + 4;
-    if (std::memcmp(type, "IDAT", 4) == 0 || std::memcmp(type, "IEND", 4) == 0) break;
     if (length > size - at - 12) break;
-    if (std::memcmp(type, "pHYs", 4) == 0) readResolution(data + at + 8, length, facts);
+    if (std::memcmp(type, "IEND", 4) == 0) return true;
+    if (std::memcmp(type, "IDAT", 4) == 0) imageData = true;
+    if (!imageData && std::memcmp(type, "pHYs", 4) == 0) readResolution(data + at + 8, length, facts);
     at += 12 + static_cast<std::size_t>(length);
   }
-  return true;
+  *why = "it is damaged: the file ends inside the image";
+  return false;
 }
 
 std::shared_ptr<const OverlayImage> loadOverlay(const std::string& path, std::string* why) {

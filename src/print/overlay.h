@@ -42,7 +42,8 @@ struct OverlayChoice {
 // What the PNG file's own chunks say: its size in pixels (IHDR) and, when
 // it has a pHYs chunk in pixels per metre, its resolution. Reads nothing
 // outside [data, data + size). False, with *why set, when the bytes are not
-// a PNG image.
+// a PNG image, or one of its chunks runs past the end of the file (or the
+// file ends before its last chunk, IEND).
 struct PngFacts {
   std::uint32_t width = 0;
   std::uint32_t height = 0;

@@ -996,13 +996,16 @@ TEST_F(WatcherCycleTest, FormIsDrawnUnderTheChosenPagesAtItsPlaceAndABrokenOneIs
   writePng("text.png", "Total 12.50\r\n");
   writePng("huge.png", pngImage(1, 1, 0).replace(16, 8, pngWord(20000) + pngWord(6000)));
   writePng("damaged.png", pngImage(40, 20, 0xFFFFFF, 0, &damaged));
+  // Cut short, a chunk declaring 1.9 GB: refused before any decoder is asked.
+  writePng("cut.png", pngImage(40, 20, 0xFFFFFF).substr(0, 60) + pngWord(0x73737373) + "sPLT");
   struct Broken {
     const char* name;
     const char* cause;
   } broken[] = {{"missing.png", "the file is missing"},
                 {"text.png", "it is not a PNG image"},
                 {"huge.png", "it has 120000000 pixels, more than the 100 million a form may have"},
-                {"damaged.png", "it cannot be decoded"}};
+                {"damaged.png", "it cannot be decoded"},
+                {"cut.png", "it is damaged: the file ends inside the image"}};
   int document = 5;
   for (const Broken& b : broken) {
     setSlot("Report", "Courier New", 10, formOptions(b.name));
