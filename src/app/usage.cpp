@@ -55,7 +55,7 @@ const char* const kUsage[] = {
 };
 
 const std::size_t kHelpWidth = 79;
-const std::size_t kKeyColumn = 15;
+const std::size_t kKeyColumn = 17;  // room for the longest key and two blanks
 
 // One key of the settings: its name, then its values and default, folded at
 // the help's width under the values' column.

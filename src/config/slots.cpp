@@ -1,5 +1,6 @@
 #include "config/slots.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include <vector>
@@ -46,6 +47,9 @@ const SlotKeyInfo kSlotKeys[kSlotKeyCount] = {
      "print-%Y%m%d-%H%M%S-%n"},
     {"drawer", {"none", "raw", nullptr}, nullptr, nullptr},
     {"cut", {"none", "raw", nullptr}, nullptr, nullptr},
+    {"overlay", {nullptr}, "a PNG file, in ferrin's folder or by its full path", "none (no form)"},
+    {"overlaypages", {"all", "first", "rest", nullptr}, nullptr, nullptr},
+    {"overlayoffset", {nullptr}, "X,Y in mm (-1000 to 1000, e.g. 2.5,-1)", "0,0"},
 };
 
 std::string slotKeyValues(const SlotKeyInfo& key) {
@@ -66,6 +70,7 @@ enum SlotKey {
   kPrinterName, kFileName, kFontName, kFontSize, kCodePage, kLineEnds, kFormFeed, kControls, kMode, kPaperWidth, kJournal,
   kPdfName,
   kDrawer, kCut,
+  kOverlay, kOverlayPages, kOverlayOffset,
   kKeyCount
 };
 static_assert(kKeyCount == kSlotKeyCount, "one entry of kSlotKeys per key");
@@ -102,6 +107,40 @@ int codePageOf(const std::string& value) {
   if (value.size() > 5 || value.find_first_not_of("0123456789") != std::string::npos) return -1;
   int number = std::stoi(value);
   return codePageSupported(number) ? number : -1;
+}
+
+// Millimetres with up to two decimals, -1000 to 1000, as hundredths; false
+// for anything else.
+bool millimetresOf(const std::string& text, int* hundredths) {
+  std::size_t at = 0;
+  bool negative = at < text.size() && (text[at] == '-' || text[at] == '+') && text[at++] == '-';
+  long whole = 0;
+  std::size_t digits = 0;
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 5; ++at, ++digits)
+    whole = whole * 10 + (text[at] - '0');
+  long part = 0;
+  int decimals = 0;
+  if (at < text.size() && text[at] == '.')
+    for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9' && decimals < 2; ++at, ++decimals)
+      part = part * 10 + (text[at] - '0');
+  if (decimals == 1) part *= 10;
+  if (digits + decimals == 0 || at != text.size() || whole > 1000 || (whole == 1000 && part > 0)) return false;
+  *hundredths = static_cast<int>(negative ? -(whole * 100 + part) : whole * 100 + part);
+  return true;
+}
+
+// "X,Y": 0 with both set; -1 otherwise. Blanks around the numbers are allowed.
+int offsetOf(std::string value, int* x, int* y) {
+  *x = *y = 0;
+  value.erase(std::remove(value.begin(), value.end(), ' '), value.end());
+  if (value.empty()) return 0;
+  std::size_t comma = value.find(',');
+  if (comma == std::string::npos || !millimetresOf(value.substr(0, comma), x) ||
+      !millimetresOf(value.substr(comma + 1), y)) {
+    *x = *y = 0;
+    return -1;
+  }
+  return 0;
 }
 
 // -1 (unknown) becomes 0, the default, and is said once.
@@ -192,6 +231,11 @@ void loadSlot(int slotNumber) {
     o.drawer = static_cast<RawFollowUp>(
         knownOrDefault(slotNumber, kDrawer, values[kDrawer], choiceOf(values[kDrawer], kDrawer)));
     o.cut = static_cast<RawFollowUp>(knownOrDefault(slotNumber, kCut, values[kCut], choiceOf(values[kCut], kCut)));
+    storeField(o.overlay, sizeof o.overlay, values[kOverlay]);
+    o.overlayPages = knownOrDefault(slotNumber, kOverlayPages, values[kOverlayPages],
+                                    choiceOf(values[kOverlayPages], kOverlayPages));
+    knownOrDefault(slotNumber, kOverlayOffset, values[kOverlayOffset],
+                   offsetOf(values[kOverlayOffset], &o.overlayOffsetX, &o.overlayOffsetY));
   }
 
   LockGuard lock(SlotLock);

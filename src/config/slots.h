@@ -39,6 +39,10 @@ struct SlotOptions {
   char pdfName[256];     // "pdfname": the names of the PDFs "Save as PDF" saves (config/pdfname.h); "": the usual
   RawFollowUp drawer;    // "drawer"
   RawFollowUp cut;       // "cut"
+  char overlay[260];     // "overlay": a PNG form drawn under the pages; "" for none
+  int overlayPages;      // "overlaypages": 0 all, 1 the first, 2 all but the first
+  int overlayOffsetX;    // "overlayoffset": where the form's corner lies from the paper's, hundredths of a mm
+  int overlayOffsetY;
 };
 
 struct PrinterSlot {
@@ -61,7 +65,7 @@ struct SlotKeyInfo {
   const char* values;      // without choices: what the key takes
   const char* fallback;    // without choices: what a missing or empty key means
 };
-const int kSlotKeyCount = 14;
+const int kSlotKeyCount = 17;
 extern const SlotKeyInfo kSlotKeys[kSlotKeyCount];
 
 // The values of a key as the documents give them ("dos, any"), and its default.

@@ -21,6 +21,8 @@ const int kDeviceHorzRes = 8;      // printable width in dots
 const int kDeviceVertRes = 10;     // printable height in dots
 const int kDeviceLogPixelsX = 88;
 const int kDeviceLogPixelsY = 90;
+const int kDevicePhysicalOffsetX = 112;  // the paper's unprintable left margin in dots
+const int kDevicePhysicalOffsetY = 113;  // and its top one
 const int kDeviceDmOutBuffer = 2;
 const int kDeviceTransparent = 1;
 const std::uint32_t kDeviceTaUpdateCp = 1;
@@ -59,6 +61,14 @@ struct TextMetrics {
 // (width + 31) / 32 * 4 bytes, the leftmost pixel in the high bit; a set bit
 // is black.
 struct MonoBitmapInfo {
+  std::int32_t width;
+  std::int32_t height;
+};
+
+// The header of a 32-bit top-down DIB for StretchDIBits: BITMAPINFOHEADER
+// with biHeight = -height, biBitCount 32, BI_RGB. Each pixel is four bytes,
+// blue, green, red and one unused, each row width * 4 bytes.
+struct ColorBitmapInfo {
   std::int32_t width;
   std::int32_t height;
 };
@@ -215,6 +225,13 @@ bool deviceExtTextOutW(DeviceContext dc, int x, int y, const char16_t* text, int
 // rectangle. The number of rows drawn, 0 on failure.
 int deviceStretchMonoBitmap(DeviceContext dc, int x, int y, int destWidth, int destHeight, const MonoBitmapInfo* info,
                             const void* bits);
+// StretchDIBits with a ColorBitmapInfo: the whole colour bitmap scaled into
+// the rectangle, covering what is under it. Unlike on Windows, the bits must
+// stay unchanged and in place until the document ends: the device may keep
+// referring to them, so that a bitmap drawn on every page is stored in the
+// document once. The number of rows drawn, 0 on failure.
+int deviceStretchColorBitmap(DeviceContext dc, int x, int y, int destWidth, int destHeight,
+                             const ColorBitmapInfo* info, const void* bits);
 bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y);
 int deviceEndPage(DeviceContext dc);
 // EndDoc: greater than 0 when the document was handed to the spooler.

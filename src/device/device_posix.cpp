@@ -154,6 +154,17 @@ struct DeviceContextObject {
   // recording, and goes into the PDF as long as what was drawn.
   bool rollPaper;
   cairo_surface_t* page;
+  // On receipt paper, the colour bitmaps of the page, drawn under it: they
+  // do not make the receipt longer.
+  cairo_surface_t* underlay;
+  cairo_t* underlayCr;
+  // The colour bitmap last drawn (deviceStretchColorBitmap), painted
+  // straight from the caller's bits; one surface for every page, so that the
+  // PDF holds the image once.
+  const void* bitmapBits;
+  int bitmapWidth;
+  int bitmapHeight;
+  cairo_surface_t* bitmap;
   // The page.
   cairo_t* cr;
   // Drawing state.
@@ -237,12 +248,20 @@ int printableHeight(const DeviceSettings& s) {
   return dots(s.paperLength) - dots(s.marginTop) - dots(s.marginBottom);
 }
 
+void dropUnderlay(DeviceContextObject* dc) {
+  if (dc->underlayCr != nullptr) cairo_destroy(dc->underlayCr);
+  dc->underlayCr = nullptr;
+  if (dc->underlay != nullptr) cairo_surface_destroy(dc->underlay);
+  dc->underlay = nullptr;
+}
+
 // Drops the document without handing it over.
 void discardDocument(DeviceContextObject* dc) {
   if (dc->cr != nullptr) cairo_destroy(dc->cr);
   dc->cr = nullptr;
   if (dc->page != nullptr) cairo_surface_destroy(dc->page);
   dc->page = nullptr;
+  dropUnderlay(dc);
   if (dc->surface != nullptr) {
     cairo_surface_finish(dc->surface);
     cairo_surface_destroy(dc->surface);
@@ -254,6 +273,10 @@ void discardDocument(DeviceContextObject* dc) {
   if (!dc->scratchPath.empty()) unlink(dc->scratchPath.c_str());
   dc->scratchPath.clear();
   dc->documentOpen = false;
+  // Only once the PDF is finished may the bitmap's bits go.
+  if (dc->bitmap != nullptr) cairo_surface_destroy(dc->bitmap);
+  dc->bitmap = nullptr;
+  dc->bitmapBits = nullptr;
 }
 
 void setSource(cairo_t* cr, std::uint32_t color) {
@@ -448,6 +471,11 @@ DeviceContext deviceCreateDC(const char* printerName, const void* settings) {
   dc->cr = nullptr;
   dc->rollPaper = false;
   dc->page = nullptr;
+  dc->underlay = nullptr;
+  dc->underlayCr = nullptr;
+  dc->bitmapBits = nullptr;
+  dc->bitmapWidth = dc->bitmapHeight = 0;
+  dc->bitmap = nullptr;
   dc->font = stockFont();
   dc->textColor = 0;
   dc->backgroundColor = 0xFFFFFF;
@@ -605,6 +633,21 @@ int deviceSetBkMode(DeviceContext dc, int mode) {
   return previous;
 }
 
+namespace {
+
+// Device units are dots; the origin is the printable area's top-left
+// corner, and nothing is drawn outside that area.
+cairo_t* pageContext(cairo_surface_t* target, const DeviceSettings& s) {
+  cairo_t* cr = cairo_create(target);
+  cairo_scale(cr, 72.0 / kDotsPerInch, 72.0 / kDotsPerInch);
+  cairo_translate(cr, dots(s.marginLeft), dots(s.marginTop));
+  cairo_rectangle(cr, 0, 0, printableWidth(s), printableHeight(s));
+  cairo_clip(cr);
+  return cr;
+}
+
+}  // namespace
+
 int deviceStartPage(DeviceContext dc) {
   if (dc == nullptr || !dc->documentOpen || dc->cr != nullptr || dc->writeFailed) return 0;
   const DeviceSettings& s = dc->settings;
@@ -612,17 +655,11 @@ int deviceStartPage(DeviceContext dc) {
     // The page's length is known once it has been drawn.
     const cairo_rectangle_t paper = {0, 0, points(s.paperWidth), points(s.paperLength)};
     dc->page = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, &paper);
-    dc->cr = cairo_create(dc->page);
+    dc->cr = pageContext(dc->page, s);
   } else {
     cairo_pdf_surface_set_size(dc->surface, points(s.paperWidth), points(s.paperLength));
-    dc->cr = cairo_create(dc->surface);
+    dc->cr = pageContext(dc->surface, s);
   }
-  // Device units are dots; the origin is the printable area's top-left
-  // corner, and nothing is drawn outside that area.
-  cairo_scale(dc->cr, 72.0 / kDotsPerInch, 72.0 / kDotsPerInch);
-  cairo_translate(dc->cr, dots(s.marginLeft), dots(s.marginTop));
-  cairo_rectangle(dc->cr, 0, 0, printableWidth(s), printableHeight(s));
-  cairo_clip(dc->cr);
   if (cairo_status(dc->cr) != CAIRO_STATUS_SUCCESS) {
     cairo_destroy(dc->cr);
     dc->cr = nullptr;
@@ -868,6 +905,89 @@ int deviceStretchMonoBitmap(DeviceContext dc, int x, int y, int destWidth, int d
   return cairo_status(cr) == CAIRO_STATUS_SUCCESS ? info->height : 0;
 }
 
+namespace {
+
+// The surface that paints the bitmap: its own bits where they are in cairo's
+// layout already (RGB24 is blue, green, red, unused on a little-endian
+// machine), a converted copy otherwise. Kept for the document.
+cairo_surface_t* bitmapSurface(DeviceContextObject* dc, const ColorBitmapInfo* info, const void* bits) {
+  if (dc->bitmap != nullptr && dc->bitmapBits == bits && dc->bitmapWidth == info->width &&
+      dc->bitmapHeight == info->height)
+    return dc->bitmap;
+  if (dc->bitmap != nullptr) cairo_surface_destroy(dc->bitmap);
+  const std::uint16_t probe = 1;
+  unsigned char first;
+  std::memcpy(&first, &probe, 1);
+  const size_t rowBytes = static_cast<size_t>(info->width) * 4;
+  cairo_surface_t* surface = nullptr;
+  if (first == 1 && cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, info->width) == static_cast<int>(rowBytes)) {
+    surface = cairo_image_surface_create_for_data(static_cast<unsigned char*>(const_cast<void*>(bits)),
+                                                  CAIRO_FORMAT_RGB24, info->width, info->height,
+                                                  static_cast<int>(rowBytes));
+  } else {
+    surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, info->width, info->height);
+    if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS) {
+      cairo_surface_flush(surface);
+      unsigned char* target = cairo_image_surface_get_data(surface);
+      const int stride = cairo_image_surface_get_stride(surface);
+      const unsigned char* in = static_cast<const unsigned char*>(bits);
+      for (int r = 0; r < info->height; ++r)
+        for (int c = 0; c < info->width; ++c) {
+          const unsigned char* p = in + static_cast<size_t>(r) * rowBytes + static_cast<size_t>(c) * 4;
+          std::uint32_t pixel = static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[1]) << 8 | p[0];
+          std::memcpy(target + static_cast<size_t>(r) * static_cast<size_t>(stride) + static_cast<size_t>(c) * 4,
+                      &pixel, 4);
+        }
+      cairo_surface_mark_dirty(surface);
+    }
+  }
+  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(surface);
+    surface = nullptr;
+  }
+  dc->bitmap = surface;
+  dc->bitmapBits = surface != nullptr ? bits : nullptr;
+  dc->bitmapWidth = info->width;
+  dc->bitmapHeight = info->height;
+  // The bits are the same for the whole document: they join the digest
+  // once, each drawing only by its place.
+  if (surface != nullptr) addToDigest(&dc->digest, bits, rowBytes * static_cast<size_t>(info->height));
+  return surface;
+}
+
+}  // namespace
+
+int deviceStretchColorBitmap(DeviceContext dc, int x, int y, int destWidth, int destHeight,
+                             const ColorBitmapInfo* info, const void* bits) {
+  if (dc == nullptr || dc->cr == nullptr || info == nullptr || bits == nullptr || info->width <= 0 ||
+      info->height <= 0 || destWidth == 0 || destHeight == 0)
+    return 0;
+  cairo_surface_t* image = bitmapSurface(dc, info, bits);
+  if (image == nullptr) return 0;
+  cairo_t* cr = dc->cr;
+  if (dc->page != nullptr) {
+    if (dc->underlayCr == nullptr) {
+      const cairo_rectangle_t paper = {0, 0, points(dc->settings.paperWidth), points(dc->settings.paperLength)};
+      dc->underlay = cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, &paper);
+      dc->underlayCr = pageContext(dc->underlay, dc->settings);
+    }
+    cr = dc->underlayCr;
+  }
+  cairo_save(cr);
+  cairo_translate(cr, x, y);
+  cairo_scale(cr, static_cast<double>(destWidth) / info->width, static_cast<double>(destHeight) / info->height);
+  cairo_set_source_surface(cr, image, 0, 0);
+  cairo_rectangle(cr, 0, 0, info->width, info->height);
+  cairo_fill(cr);
+  cairo_restore(cr);
+  addToDigest(&dc->digest, "C", 1);
+  addNumberToDigest(&dc->digest, x);
+  addNumberToDigest(&dc->digest, y);
+  addNumberToDigest(&dc->digest, destWidth);
+  addNumberToDigest(&dc->digest, destHeight);
+  return cairo_status(cr) == CAIRO_STATUS_SUCCESS ? info->height : 0;
+}
+
 bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y) {
   if (dc == nullptr || x == nullptr || y == nullptr) return false;
   *x = dc->x;
@@ -890,6 +1010,11 @@ int endRollPage(DeviceContext dc) {
   const double length = std::min(points(s.paperLength), std::max(bottom, 0.0) + points(s.marginBottom));
   cairo_pdf_surface_set_size(dc->surface, points(s.paperWidth), length);
   cairo_t* cr = cairo_create(dc->surface);
+  if (dc->underlay != nullptr) {
+    ok = ok && cairo_status(dc->underlayCr) == CAIRO_STATUS_SUCCESS;
+    cairo_set_source_surface(cr, dc->underlay, 0, 0);
+    cairo_paint(cr);
+  }
   cairo_set_source_surface(cr, dc->page, 0, 0);
   cairo_paint(cr);
   cairo_show_page(cr);
@@ -897,6 +1022,7 @@ int endRollPage(DeviceContext dc) {
   cairo_destroy(cr);
   cairo_surface_destroy(dc->page);
   dc->page = nullptr;
+  dropUnderlay(dc);
   if (!ok) return 0;
   dc->pagesDone++;
   return 1;

@@ -374,6 +374,20 @@ int deviceStretchMonoBitmap(DeviceContext dc, int x, int y, int destWidth, int d
                        reinterpret_cast<const BITMAPINFO*>(&dib), DIB_RGB_COLORS, SRCCOPY);
 }
 
+int deviceStretchColorBitmap(DeviceContext dc, int x, int y, int destWidth, int destHeight,
+                             const ColorBitmapInfo* info, const void* bits) {
+  BITMAPINFOHEADER header;
+  std::memset(&header, 0, sizeof header);
+  header.biSize = sizeof header;
+  header.biWidth = info->width;
+  header.biHeight = -info->height;  // top-down
+  header.biPlanes = 1;
+  header.biBitCount = 32;
+  header.biCompression = BI_RGB;
+  return StretchDIBits(toDC(dc), x, y, destWidth, destHeight, 0, 0, info->width, info->height, bits,
+                       reinterpret_cast<const BITMAPINFO*>(&header), DIB_RGB_COLORS, SRCCOPY);
+}
+
 bool deviceGetCurrentPosition(DeviceContext dc, int* x, int* y) {
   if (isPdfContext(dc)) return pdfCurrentPosition(dc, x, y);
   POINT position;

@@ -43,6 +43,7 @@ void clearState() {
   s.penY = 0;
   s.pageHeight = 0;
   s.codePage = 0;
+  s.overlay = OverlayChoice();
   s.textAlign = 0;
 }
 
@@ -106,6 +107,9 @@ bool ensurePage() {
   s.penX = 0;
   s.penY = 0;
   deviceMoveTo(s.deviceContext, 0, 0);
+  // Under everything the page gets. A form the device cannot draw leaves the
+  // page without it, and the printout still prints.
+  drawOverlay(s.deviceContext, s.overlay, documentPages);
   return true;
 }
 
@@ -283,6 +287,7 @@ void attachPrinter(const std::string& printerName, const JobOptions& options) {
   }
   s.deviceContext = dc;
   if (options.codePage != 0 && codePageSupported(options.codePage)) s.codePage = options.codePage;
+  s.overlay = options.overlay;
   selectDefaultFont();
   readMetrics();
   s.pageHeight = deviceGetDeviceCaps(dc, kDeviceVertRes);

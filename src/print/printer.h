@@ -18,6 +18,7 @@
 #include <string>
 
 #include "platform/system.h"
+#include "print/overlay.h"
 
 const int kPrinterOpenError = 68;
 const int kPrinterDeviceError = 57;
@@ -54,6 +55,9 @@ struct JobOptions {
   // The name a printer that stores documents as files (POSIX "Save as PDF")
   // gives this one, as deviceSetDocumentName takes it; empty: its usual name.
   std::string savedName;
+  // A form drawn under the pages it is chosen for, before anything else of
+  // them (print/overlay.h); none by default.
+  OverlayChoice overlay;
 };
 
 // One print job at a time in the whole process, from attach to detach: the

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/device.h"
+#include "print/overlay.h"
 
 struct PrinterFont {
   char faceName[32];      // at most 31 characters
@@ -30,6 +31,7 @@ struct PrinterState {
   std::vector<PrinterFont*> fonts;        // every font made during this attachment
   std::int32_t pageHeight;                // printable height in dots, read at attach; 0 when unknown
   int codePage;                           // of the document's text; 0: bytes drawn as they are
+  OverlayChoice overlay;                  // the document's form, held until its device context is gone
   std::uint32_t textAlign;                // set on the device: TA_UPDATECP for lines, TA_BASELINE for the canvas
   // The jobs this run's documents got (printer, job number), newest last, a
   // few hundred at most; kept across attachments. A spooler gives a number

@@ -36,6 +36,11 @@ struct WatcherMemory {
   // Drawer pulses and cuts that could not follow a drawn receipt raw.
   std::string saidFollowUp;
 
+  // A form (overlay) that cannot be used, by name and cause, and one that
+  // printouts sent raw go without: said once.
+  std::string saidOverlay;
+  bool saidOverlayRaw = false;
+
   // Hand-over records that cannot be written, or a printer that cannot say
   // whether a cut-off hand-over reached it: said once.
   std::string saidHandOver;

@@ -150,6 +150,27 @@ void sendFollowUp(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory
                 printerText(slot.printername) + errorText(code) + ", so they were not sent.");
 }
 
+// The slot's form, decoded (or as kept from the printout before). One that
+// cannot be had is said once with its cause, and the printout goes without.
+OverlayChoice slotOverlay(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory) {
+  OverlayChoice choice;
+  const std::string path = slot.options.overlay;
+  if (path.empty()) return choice;
+  std::string why;
+  choice.image = loadOverlay(path, &why);
+  if (choice.image == nullptr) {
+    sayOnce(memory.saidOverlay, path + "\n" + why,
+            slotText(slotNumber) + "the form \"" + path + "\" (overlay in ferrin.ini) cannot be used: " + why +
+                ". Printouts print without it until the file is mended.");
+    return choice;
+  }
+  memory.saidOverlay.clear();
+  choice.pages = static_cast<OverlayPages>(slot.options.overlayPages);
+  choice.offsetX = slot.options.overlayOffsetX;
+  choice.offsetY = slot.options.overlayOffsetY;
+  return choice;
+}
+
 // Prints the open file on the slot's printer as one job. A read failure
 // abandons the document, so that nothing of a printout goes out twice.
 StepResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory) {
@@ -158,6 +179,11 @@ StepResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory&
   // One print job at a time in the whole process: the printer state is shared.
   LockGuard printing(PrinterLock);
   if (slot.options.mode == kModeRaw) {
+    if (slot.options.overlay[0] != '\0' && !memory.saidOverlayRaw) {
+      memory.saidOverlayRaw = true;
+      writeOutputLine(slotText(slotNumber) + "printouts are sent raw (mode=raw), so the form \"" +
+                      slot.options.overlay + "\" (overlay in ferrin.ini) is not drawn under them.");
+    }
     StepResult raw = sendRaw(slot, slotNumber, memory);
     if (raw.result != kPrintLayOut) return raw;
   }
@@ -167,6 +193,7 @@ StepResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory&
   if (slot.options.controls == kControlsEscPos || slot.options.controls == kControlsStar)
     options.receiptPaperMm = slot.options.paperwidth;
   options.savedName = savedPdfName(slot, slotNumber);
+  options.overlay = slotOverlay(slot, slotNumber, memory);
   clearError();
   attachPrinter(printer, options);
   if (lastError() != 0) return StepResult{kPrintAttach, lastError()};

@@ -354,6 +354,50 @@ TEST_F(DeviceTest, SaveAsPdfWritesOneTitledPdfWithPagesAndLinesInOrder) {
   EXPECT_LE(ws.length(0), 94);
 }
 
+// A form under two pages of an A4 document and of a receipt: the PDF holds
+// the image once; on receipt paper it makes the receipt no longer than its
+// text, and the text is drawn over it.
+TEST_F(DeviceTest, ColourBitmapIsStoredOnceAndLengthensNoReceipt) {
+  needTools({"pdfinfo", "pdfimages", "pdftotext"});
+  std::vector<unsigned char> bits(200 * 1200 * 4, 0x80);
+  const ColorBitmapInfo info = {200, 1200};
+  for (bool roll : {false, true}) {
+    DeviceContext dc = deviceCreateDC("Save as PDF", nullptr);
+    ASSERT_NE(dc, nullptr);
+    if (roll) ASSERT_TRUE(deviceSetRollPaper(dc, 8000, 7200));
+    ASSERT_GT(deviceStartDoc(dc, "Print job"), 0);
+    for (int page = 0; page < 2; ++page) {
+      ASSERT_GT(deviceStartPage(dc), 0);
+      // 200 x 1200 pixels as 400 x 2400 dots: 4 inches tall, from the paper's corner.
+      EXPECT_EQ(deviceStretchColorBitmap(dc, -150, -150, 400, 2400, &info, bits.data()), 1200);
+      EXPECT_TRUE(deviceTextOut(dc, 0, 0, "TOTAL", 5));
+      ASSERT_GT(deviceEndPage(dc), 0);
+    }
+    ASSERT_GT(deviceEndDoc(dc), 0);
+    deviceDeleteDC(dc);
+  }
+  std::vector<std::string> pdfs = pdfsIn("printed");
+  ASSERT_EQ(pdfs.size(), 2u);
+  for (const std::string& pdf : pdfs) {
+    std::string images = run("pdfimages -list '" + pdf + "' | awk 'NR > 2 { print $1, $4, $5, $11 }'");
+    std::istringstream lines(images);
+    std::vector<std::string> list;
+    for (std::string line; std::getline(lines, line);) list.push_back(line);
+    ASSERT_EQ(list.size(), 2u) << images;
+    EXPECT_EQ(list[0].substr(2), list[1].substr(2)) << "one image object for both pages: " << images;
+    EXPECT_EQ(list[0].substr(0, 10), "1 200 1200") << images;
+    EXPECT_EQ(run("pdftotext '" + pdf + "' - | grep -c TOTAL"), "2\n");
+  }
+  EXPECT_EQ(pdfInfo(pdfs[0], "Page size"), "595.276 x 841.89 pts (A4)");
+  // The receipt: 80 mm wide, its length its one line and the white above
+  // and below (well under the 4 inches of the form).
+  std::string size = pdfInfo(pdfs[1], "Page size");
+  double width = 0, height = 0;
+  ASSERT_EQ(std::sscanf(size.c_str(), "%lf x %lf", &width, &height), 2) << size;
+  EXPECT_NEAR(width, 226.77, 0.1);
+  EXPECT_LT(height, 72.0) << size;
+}
+
 TEST_F(DeviceTest, LinePitchAndLeftEdgeFollowTheFontMetrics) {
   needTools({"pdftotext"});
   std::vector<std::string> lines;

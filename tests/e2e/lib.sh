@@ -645,3 +645,72 @@ handover_records() {
 peak_memory_kb() {
   awk '/^VmHWM:/ { print $2 }' "/proc/$1/status" 2>/dev/null || fail "cannot read /proc/$1/status"
 }
+
+# --- forms drawn under the pages (overlay) ----------------------------------
+
+# Writes a form as a greyscale PNG (file, width, height in pixels, dots per
+# inch in its pHYs chunk): mid-grey all over, with a black 30-pixel square
+# 300 pixels from its left edge and 600 from its top, below a report's text.
+write_form() {
+  python3 - "$@" <<'PY'
+import struct, sys, zlib
+path, w, h, dpi = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), float(sys.argv[4])
+rows = []
+for y in range(h):
+    row = bytearray([128]) * w
+    if 600 <= y < 630: row[300:330] = bytes(30)
+    rows.append(b'\0' + bytes(row))
+def chunk(kind, data):
+    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data) & 0xffffffff)
+ppm = round(dpi / 0.0254)
+with open(path, 'wb') as out:
+    out.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', w, h, 8, 0, 0, 0, 0))
+              + chunk(b'pHYs', struct.pack('>IIB', ppm, ppm, 1)) + chunk(b'IDAT', zlib.compress(b''.join(rows)))
+              + chunk(b'IEND', b''))
+PY
+}
+
+# Checks page `page` of a PDF against a form of write_form (pdf, page,
+# form width and height in inches, "form" or "none"), rendered at 50 dpi:
+# with the form, its black square where a form of 150 dpi has it, grey where it has nothing, white just past its right and
+# bottom edges, and the page's first word black over the grey (the text is
+# drawn over the form). Without it, the square's place is white.
+check_form() {
+  local pdf=$1 page=$2 width=$3 height=$4 want=$5 word
+  word=$(words "$pdf" | awk -v p="$page" '$1 == p { print $3, $2; exit }')
+  pdftoppm -r 50 -gray -f "$page" -l "$page" "$pdf" "$WORK/form-page" || fail "pdftoppm failed on $pdf"
+  python3 - "$(ls "$WORK"/form-page*.pgm | head -n 1)" "$width" "$height" "$want" $word <<'PY' ||
+import sys
+data = open(sys.argv[1], 'rb').read()
+fields, at = [], 0
+while len(fields) < 4:
+    while data[at:at + 1].isspace(): at += 1
+    if data[at:at + 1] == b'#':
+        at = data.index(b'\n', at); continue
+    start = at
+    while not data[at:at + 1].isspace(): at += 1
+    fields.append(data[start:at])
+w, h = int(fields[1]), int(fields[2])
+pixels = data[at + 1:]
+def at_(x, y): return pixels[int(y) * w + int(x)]
+width, height, want = float(sys.argv[2]) * 50, float(sys.argv[3]) * 50, sys.argv[4]
+problems = []
+square = at_(105, 205)
+if want == 'none':
+    if square < 240: problems.append('the square place is %d, expected white (no form)' % square)
+else:
+    if square > 60: problems.append('the square at (2.1, 4.1) inches is %d, expected black' % square)
+    for x, y in ((width - 5, height - 5), (45, 15)):
+        if not 100 <= at_(x, y) <= 160: problems.append('(%d,%d) is %d, expected the form\'s grey' % (x, y, at_(x, y)))
+    for x, y in ((width + 4, height / 2), (width / 2, height + 4)):
+        if x < w and y < h and at_(x, y) < 240: problems.append('(%d,%d) past the form is %d' % (x, y, at_(x, y)))
+    if len(sys.argv) > 6:
+        x0, y0 = float(sys.argv[5]) * 50 / 72, float(sys.argv[6]) * 50 / 72
+        box = [at_(x, y) for x in range(int(x0), int(x0) + 20) for y in range(int(y0), int(y0) + 5)]
+        if min(box) > 60: problems.append('the first word is not drawn over the form (darkest %d)' % min(box))
+if problems:
+    print('\n'.join(problems)); sys.exit(1)
+PY
+    fail "page $page of $pdf: the form is not as expected"
+  rm -f "$WORK"/form-page*.pgm
+}

@@ -112,6 +112,9 @@ EOF2
 
 write_ini() {
   printf '[printer 1]\r\nprintername=%s\r\nfilename=WLSDFKJN.DR2\r\ncontrols=pcl\r\n' "$PRINTER1" > "$RUN_DIR/ferrin.ini.new"
+write_ini() {  # more lines of the section, if any
+  printf '[printer 1]\r\nprintername=%s\r\nfilename=WLSDFKJN.DR2\r\ncontrols=pcl\r\n%s' "$PRINTER1" "${1:-}" \
+    > "$RUN_DIR/ferrin.ini.new"
   mv "$RUN_DIR/ferrin.ini.new" "$RUN_DIR/ferrin.ini"
 }
 
@@ -253,6 +256,15 @@ ok = abs((last - first + 1) - 28.8) <= 2 and abs(first - (bottom - 3 + 63)) <= 4
 sys.exit(0 if ok else f"logo rows {first}..{last}, ACME's bottom {bottom}")
 EOF
   rm -f "$WORK"/page*.pgm
+
+  echo "-- a form named in ferrin.ini under both pages, the text over it"
+  write_form "$RUN_DIR/form.png" 600 900 150
+  write_ini $'overlay=form.png\r\n'
+  print_report
+  [ "$(pdfimages -list "$PDF" | awk 'NR > 2 && $4 == 600 && $5 == 900 { print $1 }' | tr '\n' ' ')" = "1 2 " ] ||
+    { pdfimages -list "$PDF" >&2; fail "the form is not under both pages"; }
+  check_form "$PDF" 1 4 6 form
+  pdfimages -list -f 1 -l 1 "$PDF" | awk 'NR > 2 { print $4 "x" $5 }' | grep -qx 120x60 || fail "the logo is gone"
 
   wait_screen "Landscape listing" 10
 

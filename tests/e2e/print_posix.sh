@@ -5,7 +5,7 @@
 # when the scheduler is down and within a few seconds when it is silent.
 source "$(dirname "$0")/lib.sh"
 e2e_begin
-need pdfinfo pdftotext python3
+need pdfinfo pdftotext pdfimages pdftoppm python3
 PRINTFILE=${FERRIN_BUILD:-$FERRIN_SOURCE/build/posix}/printfile
 [ -x "$PRINTFILE" ] || fail "$PRINTFILE is missing: build the posix preset"
 
@@ -30,6 +30,32 @@ echo "-- a second print never overwrites the first"
 "$PRINTFILE" "Save as PDF" receipt.txt 10 >/dev/null || fail "second print failed"
 [ "$(pdf_count)" = 2 ] || fail "expected two PDFs after two prints"
 cmp -s "$pdf" "$(pdfs | head -n 1)" || fail "the first PDF changed"
+
+echo "-- a form under a three-page report: every page, the first only, a broken one"
+# 600 x 900 pixels at 150 dpi: 4 x 6 inches from the paper's corner.
+write_form "$RUN_DIR/form.png" 600 900 150
+for p in 1 2 3; do printf 'Report page %d\r\nTotal %d\r\n' "$p" "$p"; [ "$p" = 3 ] || printf '\f\r\n'; done > report.txt
+report_with_form() {  # pages choice, then the number of PDFs before
+  out=$("$PRINTFILE" "Save as PDF" report.txt 10 "Courier New" "$@" 2>"$WORK/form-errors.txt") || fail "printfile: $out"
+  pdf=$(newest_pdf)
+  [ "$(pages_of "$pdf")" = 3 ] || fail "the report with a form has $(pages_of "$pdf") pages, expected 3"
+  [ "$(text_of "$pdf")" = "Report page 1|Total 1|Report page 2|Total 2|Report page 3|Total 3|" ] ||
+    fail "the report's text under a form differs: $(text_of "$pdf")"
+}
+report_with_form form.png all
+[ "$(pdfimages -list "$pdf" | awk 'NR > 2 && $3 == "image" && $4 == 600 && $5 == 900 && $13 == 150' | wc -l)" = 3 ] ||
+  { pdfimages -list "$pdf" >&2; fail "expected the 600 x 900 form at 150 ppi on each of the 3 pages"; }
+[ "$(pdfimages -list "$pdf" | awk 'NR > 2 { print $11 }' | sort -u | wc -l)" = 1 ] ||
+  fail "the form is stored more than once in the PDF"
+for p in 1 2 3; do check_form "$pdf" "$p" 4 6 form; done
+report_with_form form.png first
+check_form "$pdf" 1 4 6 form
+check_form "$pdf" 2 4 6 none
+check_form "$pdf" 3 4 6 none
+printf 'not a picture\r\n' > broken.png
+report_with_form broken.png all
+grep -qx "form: it is not a PNG image" "$WORK/form-errors.txt" || fail "the broken form's cause was not said"
+[ "$(pdfimages -list "$pdf" | awk 'NR > 2' | wc -l)" = 0 ] || fail "a broken form drew an image"
 
 echo "-- scheduler down: the list is only Save as PDF, at once"
 export CUPS_SERVER="$WORK/no-such.sock"

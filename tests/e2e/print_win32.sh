@@ -5,7 +5,7 @@
 # page breaks where the form feeds were, the font and its line pitch, 8-bit
 # text passed through unchanged, and error 68 for a printer nobody has.
 source "$(dirname "$0")/lib.sh"
-need pdfinfo pdftotext pdffonts
+need pdfinfo pdftotext pdffonts pdfimages pdftoppm python3
 PRINTFILE=${FERRIN_WIN32_PRINTFILE:-$(dirname "$FERRIN_WIN32")/printfile.exe}
 wine_can_run "$PRINTFILE"
 e2e_begin
@@ -75,6 +75,32 @@ result=$(printfile Office_Laser "$WORK/large.txt" 12 "Courier New")
 cups_collect Office_Laser "$WORK/large.pdf"
 near "$(awk -v a="$(word_at "$WORK/large.pdf" 1 Second 2)" -v b="$(word_at "$WORK/large.pdf" 1 First 2)" \
   'BEGIN { print a - b }')" 13.68 0.05 "line pitch of 12 pt Courier New"
+
+# --- a form under a three-page report -----------------------------------------
+# Decoded by the Windows Imaging Component, drawn by StretchDIBits: on every
+# page, on the first only, and a broken form said with its cause while the
+# report still prints. 600 x 900 pixels at 150 dpi: 4 x 6 inches.
+write_form "$WORK/form.png" 600 900 150
+for p in 1 2 3; do printf 'Report page %d\r\nTotal %d\r\n' "$p" "$p"; [ "$p" = 3 ] || printf '\f\r\n'; done > "$WORK/report.txt"
+printf 'not a picture\r\n' > "$WORK/broken.png"
+for form in form.png:all form.png:first broken.png:all; do
+  result=$(printfile Office_Laser "$WORK/report.txt" 10 "Courier New" "${form%%:*}" "${form##*:}")
+  [ "$result" = ok ] || { cat "$WORK/wine-errors.txt" >&2; fail "printfile with the form $form said '$result'"; }
+  pdf="$WORK/report-${form%%.*}-${form##*:}.pdf"
+  cups_collect Office_Laser "$pdf"
+  [ "$(pages_of "$pdf")" = 3 ] || fail "the report with the form $form has $(pages_of "$pdf") pages, expected 3"
+  [ "$(text_of "$pdf")" = "Report page 1|Total 1|Report page 2|Total 2|Report page 3|Total 3|" ] ||
+    fail "the report's text under the form $form differs: $(text_of "$pdf")"
+done
+pdf="$WORK/report-form-all.pdf"
+[ "$(pdfimages -list "$pdf" | awk 'NR > 2 && $3 == "image"' | wc -l)" -ge 3 ] ||
+  { pdfimages -list "$pdf" >&2; fail "expected the form on each of the 3 pages"; }
+for p in 1 2 3; do check_form "$pdf" "$p" 4 6 form; done
+check_form "$WORK/report-form-first.pdf" 1 4 6 form
+check_form "$WORK/report-form-first.pdf" 2 4 6 none
+check_form "$WORK/report-form-first.pdf" 3 4 6 none
+grep -q "^form: it is not a PNG image" "$WORK/wine-errors.txt" || { cat "$WORK/wine-errors.txt" >&2; fail "the broken form's cause was not said"; }
+[ "$(pdfimages -list "$WORK/report-broken-all.pdf" | awk 'NR > 2' | wc -l)" = 0 ] || fail "a broken form drew an image"
 
 # --- a printer nobody has ----------------------------------------------------
 before=$(cups_job_count)

@@ -260,6 +260,8 @@ void resetFakeDevice() {
   fakeDevice.dotsPerInch = 600;
   fakeDevice.pageWidth = 4960;
   fakeDevice.pageHeight = 7016;
+  fakeDevice.offsetX = 0;
+  fakeDevice.offsetY = 0;
   fakeDevice.charWidth = 10;
   fakeDevice.cellHeight = 0;
   fakeDevice.externalLeading = 0;
@@ -521,6 +523,8 @@ int deviceGetDeviceCaps(DeviceContext dc, int index) {
     if (index == kDeviceLogPixelsY || index == kDeviceLogPixelsX) result = fakeDevice.dotsPerInch;
     if (index == kDeviceVertRes) result = fakeDevice.pageHeight;
     if (index == kDeviceHorzRes) result = fakeDevice.pageWidth;
+    if (index == kDevicePhysicalOffsetX) result = fakeDevice.offsetX;
+    if (index == kDevicePhysicalOffsetY) result = fakeDevice.offsetY;
   }
   logCall(format("GetDeviceCaps(%s,%d)=%d", contextName(dc).c_str(), index, result));
   return result;
@@ -760,6 +764,34 @@ int deviceStretchMonoBitmap(DeviceContext dc, int x, int y, int destWidth, int d
   }
   logCall(format("StretchDIBits(%s,%d,%d,%d,%d,%dx%d)=%d", contextName(dc).c_str(), x, y, destWidth, destHeight,
                  info != nullptr ? info->width : 0, info != nullptr ? info->height : 0, rows));
+  return rows;
+}
+
+int deviceStretchColorBitmap(DeviceContext dc, int x, int y, int destWidth, int destHeight,
+                             const ColorBitmapInfo* info, const void* bits) {
+  Context* c = findContext(dc, "StretchDIBits");
+  bool ok = c != nullptr && info != nullptr && bits != nullptr && info->width > 0 && info->height > 0 &&
+            !shouldFail("StretchDIBits");
+  int rows = 0;
+  if (ok) {
+    if (!c->pageOpen) misuse("StretchDIBits outside a page on " + contextName(dc));
+    // Every pixel is read, as GDI would.
+    const unsigned char* pixel = static_cast<const unsigned char*>(bits);
+    std::size_t count = static_cast<std::size_t>(info->width) * static_cast<std::size_t>(info->height);
+    int inked = 0;
+    for (std::size_t i = 0; i < count; ++i, pixel += 4)
+      if (pixel[0] != 0xFF || pixel[1] != 0xFF || pixel[2] != 0xFF) ++inked;
+    const unsigned char* first = static_cast<const unsigned char*>(bits);
+    FakeImage image{c->document, c->pageOpen ? c->page : 0, x, y, destWidth, destHeight,
+                    info->width, info->height, inked};
+    image.colour = true;
+    image.firstPixel = static_cast<std::uint32_t>(first[2]) << 16 | static_cast<std::uint32_t>(first[1]) << 8 | first[0];
+    image.callIndex = fakeDevice.calls.size();
+    fakeDevice.images.push_back(image);
+    rows = info->height;
+  }
+  logCall(format("StretchDIBits(%s,%d,%d,%d,%d,%dx%d,colour)=%d", contextName(dc).c_str(), x, y, destWidth,
+                 destHeight, info != nullptr ? info->width : 0, info != nullptr ? info->height : 0, rows));
   return rows;
 }
 

@@ -43,7 +43,13 @@ struct FakeImage {
   int destHeight;
   int width;   // pixels
   int height;
-  int inked;   // set bits
+  int inked;   // set bits; of a colour bitmap, pixels that are not white
+  // A colour bitmap (its record is the same shape): its first pixel, as
+  // 0xRRGGBB, and how many calls the log held before it, so that its place
+  // among the page's drawing shows.
+  bool colour = false;
+  std::uint32_t firstPixel = 0;
+  std::size_t callIndex = 0;
 };
 
 // One document begun by StartDoc.
@@ -85,6 +91,8 @@ struct FakeDevice {
   int dotsPerInch;                    // LOGPIXELSY and LOGPIXELSX: 600
   int pageWidth;                      // HORZRES: 4960
   int pageHeight;                     // VERTRES: 7016
+  int offsetX;                        // PHYSICALOFFSETX: 0
+  int offsetY;                        // PHYSICALOFFSETY: 0
   int charWidth;                      // how far TextOut moves per byte: 10
   int cellHeight;                     // tmHeight; 0: the font's |lfHeight|
   int externalLeading;                // tmExternalLeading: 0

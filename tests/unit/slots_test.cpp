@@ -128,6 +128,51 @@ TEST(LoadSlot, OptionsForRealDosOutput) {
   captureConsole(nullptr, nullptr);
 }
 
+TEST(LoadSlot, FormKeys) {
+  TempWorkDir dir;
+  std::string said;
+  captureConsole(&said, nullptr);
+  writeIni("[printer 0]\r\nprintername=P\r\n");
+  loadSlot(0);
+  SlotOptions o = slotSnapshot(0).options;
+  EXPECT_STREQ(o.overlay, "");
+  EXPECT_EQ(o.overlayPages, 0);
+  EXPECT_EQ(o.overlayOffsetX, 0);
+  EXPECT_EQ(o.overlayOffsetY, 0);
+  writeIni("[printer 0]\r\noverlay=forms/invoice.png\r\noverlaypages=REST\r\noverlayoffset= 2.5 , -10\r\n"
+           "[printer 1]\r\noverlaypages=first\r\noverlayoffset=-0.05,1000\r\n");
+  loadSlot(0);
+  loadSlot(1);
+  o = slotSnapshot(0).options;
+  EXPECT_STREQ(o.overlay, "forms/invoice.png");
+  EXPECT_EQ(o.overlayPages, 2);
+  EXPECT_EQ(o.overlayOffsetX, 250);
+  EXPECT_EQ(o.overlayOffsetY, -1000);
+  o = slotSnapshot(1).options;
+  EXPECT_EQ(o.overlayPages, 1);
+  EXPECT_EQ(o.overlayOffsetX, -5);
+  EXPECT_EQ(o.overlayOffsetY, 100000);
+  EXPECT_EQ(said, "");
+  // Offsets that are not two millimetre values up to a metre: none, said once.
+  for (const char* offset : {"3", "1000.01,0", "1.234,0", "a,b", "1,2,3", ",1"}) {
+    said.clear();
+    writeIni(std::string("[printer 0]\r\noverlayoffset=") + offset + "\r\noverlaypages=sometimes\r\n");
+    for (int i = 0; i < 2; ++i) loadSlot(0);
+    o = slotSnapshot(0).options;
+    EXPECT_EQ(o.overlayOffsetX, 0) << offset;
+    EXPECT_EQ(o.overlayOffsetY, 0) << offset;
+    EXPECT_EQ(o.overlayPages, 0);
+    EXPECT_NE(said.find(std::string("Printer #0: ferrin.ini sets overlayoffset to \"") + offset +
+                        "\", which ferrin does not know, so the default is used. Use one of: X,Y in mm"),
+              std::string::npos)
+        << said;
+  }
+  EXPECT_EQ(said, "Printer #0: ferrin.ini sets overlayoffset to \",1\", which ferrin does not know, so the default is"
+                  " used. Use one of: X,Y in mm (-1000 to 1000, e.g. 2.5,-1).\n")
+      << "overlaypages said once only";
+  captureConsole(nullptr, nullptr);
+}
+
 // Slot 0 is always watched; another slot once ferrin.ini names its printer
 // (a spool file name alone is not enough: there would be nothing to print on).
 TEST(WatchedSlots, SlotOneOnceItsPrinterIsNamed) {

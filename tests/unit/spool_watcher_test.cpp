@@ -31,6 +31,7 @@
 #include "spool/queue.h"
 #include "unit/filefaults.h"
 #include "unit/oldfile.h"
+#include "unit/pngfile.h"
 #include "unit/crashedrun.h"
 #include "unit/tempdir.h"
 
@@ -1020,6 +1021,164 @@ TEST_F(WatcherCycleTest, SlotSettingsReachTheJob) {
   EXPECT_EQ(cycle(), CyclePrinted);
   ASSERT_EQ(fakeDevice.rawJobs.size(), 1u);
   EXPECT_EQ(fakeDevice.rawJobs[0].data, "\x1aTOTAL\r\n");
+}
+
+
+SlotOptions formOptions(const char* form, int pages = 0, int offsetX = 0, int offsetY = 0) {
+  SlotOptions options = SlotOptions();
+  std::strncpy(options.overlay, form, sizeof options.overlay - 1);
+  options.overlayPages = pages;
+  options.overlayOffsetX = offsetX;
+  options.overlayOffsetY = offsetY;
+  return options;
+}
+
+// The forms drawn, as "page:x,y,width x height>pixels wide x high" per image.
+std::string formsDrawn(int document) {
+  std::string out;
+  for (const FakeImage& i : fakeDevice.images)
+    if (i.document == document && i.colour)
+      out += std::to_string(i.page) + ":" + std::to_string(i.x) + "," + std::to_string(i.y) + "," +
+             std::to_string(i.destWidth) + "x" + std::to_string(i.destHeight) + ">" + std::to_string(i.width) + "x" +
+             std::to_string(i.height) + " ";
+  return out;
+}
+
+// On every page with a form, the form comes before any text of the page.
+bool formsUnderText() {
+  bool textOnPage = false;
+  for (const std::string& call : fakeDevice.calls) {
+    if (call.compare(0, 10, "StartPage(") == 0) textOnPage = false;
+    if (call.find("TextOut") != std::string::npos) textOnPage = true;
+    if (call.compare(0, 14, "StretchDIBits(") == 0 && call.find(",colour)") != std::string::npos && textOnPage)
+      return false;
+  }
+  return true;
+}
+
+TEST_F(WatcherCycleTest, FormIsDrawnUnderTheChosenPagesAtItsPlaceAndABrokenOneIsSaidOnceAndLeftOut) {
+  // 40 x 20 pixels at 200 dpi (7874 pixels per metre), light grey with a
+  // black last row: at the fake's 600 dpi 120 x 60 dots. 10 mm across and
+  // 5 mm down from the paper's corner, which lies 100 and 50 dots before the
+  // printable area's: 236 - 100 and 118 - 50.
+  writePng("form.png", pngImage(40, 20, 0xC0C0C0, 7874));
+  fakeDevice.offsetX = 100;
+  fakeDevice.offsetY = 50;
+  setSlot("Report", "Courier New", 10, formOptions("form.png", 0, 1000, 500));
+  writeFile(kSpool, "A\f\r\nB\f\r\nC\r\n");
+  EXPECT_EQ(cycle(), CyclePrinted);
+  ASSERT_EQ(fakeDevice.documents.size(), 1u);
+  EXPECT_EQ(fakeDevice.documents[0].pages, 3);
+  EXPECT_EQ(formsDrawn(1), "1:136,68,120x60>40x20 2:136,68,120x60>40x20 3:136,68,120x60>40x20 ");
+  ASSERT_FALSE(fakeDevice.images.empty());
+  EXPECT_EQ(fakeDevice.images[0].firstPixel, 0xC0C0C0u);
+  EXPECT_EQ(fakeDevice.images[0].inked, 40 * 20) << "no pixel of it is white";
+  EXPECT_TRUE(formsUnderText()) << fakeCallLog();
+  EXPECT_EQ(drawnText(1, 1) + drawnText(1, 2) + drawnText(1, 3), "A|B|C|");
+
+  // The first page only, the later ones only; without a pHYs chunk 300 dpi,
+  // at the paper's corner. A changed file is read again.
+  fakeDevice.offsetX = fakeDevice.offsetY = 0;
+  writePng("form.png", pngImage(30, 15, 0x102030));
+  setSlot("Report", "Courier New", 10, formOptions("form.png", 1));
+  writeFile(kSpool, "A\f\r\nB\f\r\nC\r\n");
+  EXPECT_EQ(cycle(), CyclePrinted);
+  EXPECT_EQ(formsDrawn(2), "1:0,0,60x30>30x15 ");
+  EXPECT_EQ(fakeDevice.images.back().firstPixel, 0x102030u);
+  setSlot("Report", "Courier New", 10, formOptions("form.png", 2));
+  writeFile(kSpool, "A\f\r\nB\f\r\nC\r\n");
+  EXPECT_EQ(cycle(), CyclePrinted);
+  EXPECT_EQ(formsDrawn(3), "2:0,0,60x30>30x15 3:0,0,60x30>30x15 ");
+
+  // Under the pages of the printer languages alike: two PCL pages, two
+  // receipts cut apart.
+  SlotOptions language = formOptions("form.png");
+  language.controls = kControlsPcl;
+  setSlot("Report", "Courier New", 10, language);
+  writeFile(kSpool, "\x1b" "EPAGE 1\fPAGE 2\x1b" "E");
+  EXPECT_EQ(cycle(), CyclePrinted);
+  EXPECT_EQ(formsDrawn(4), "1:0,0,60x30>30x15 2:0,0,60x30>30x15 ");
+  language.controls = kControlsEscPos;
+  setSlot("Receipt", "Courier New", 10, language);
+  writeFile(kSpool, std::string("A\n\x1dV") + '\0' + "B\n");
+  EXPECT_EQ(cycle(), CyclePrinted);
+  EXPECT_EQ(formsDrawn(5), "1:0,0,60x30>30x15 2:0,0,60x30>30x15 ");
+  EXPECT_TRUE(formsUnderText()) << fakeCallLog();
+
+  // Forms that cannot be used: said once with the cause, every printout
+  // printed whole without them.
+  std::string damaged = "\x78\x01garbage";
+  writePng("text.png", "Total 12.50\r\n");
+  writePng("huge.png", pngImage(1, 1, 0).replace(16, 8, pngWord(20000) + pngWord(6000)));
+  writePng("damaged.png", pngImage(40, 20, 0xFFFFFF, 0, &damaged));
+  // Cut short, a chunk declaring 1.9 GB: refused before any decoder is asked.
+  writePng("cut.png", pngImage(40, 20, 0xFFFFFF).substr(0, 60) + pngWord(0x73737373) + "sPLT");
+  struct Broken {
+    const char* name;
+    const char* cause;
+  } broken[] = {{"missing.png", "the file is missing"},
+                {"text.png", "it is not a PNG image"},
+                {"huge.png", "it has 120000000 pixels, more than the 100 million a form may have"},
+                {"damaged.png", "it cannot be decoded"},
+                {"cut.png", "it is damaged: the file ends inside the image"}};
+  int document = 5;
+  for (const Broken& b : broken) {
+    setSlot("Report", "Courier New", 10, formOptions(b.name));
+    std::string out;
+    for (const char* text : {"ONE\f\r\nTWO\r\n", "THREE\r\n"}) {
+      writeFile(kSpool, text);
+      EXPECT_EQ(cycle(&out), CyclePrinted) << b.name;
+      ++document;
+      EXPECT_EQ(formsDrawn(document), "") << b.name;
+      EXPECT_TRUE(fakeDevice.documents.back().ended) << b.name;
+    }
+    EXPECT_EQ(countOf(out, std::string("Printer #0: the form \"") + b.name + "\" (overlay in ferrin.ini) cannot be used: " +
+                               b.cause),
+              1)
+        << out;
+    EXPECT_EQ(countOf(out, "Printouts print without it until the file is mended."), 1) << out;
+  }
+  EXPECT_EQ(documentTexts().back(), "THREE|");
+
+  // mode=raw: the bytes go as they are, without the form, and that is said once.
+  SlotOptions raw = formOptions("form.png");
+  raw.mode = kModeRaw;
+  setSlot("Receipt", "Courier New", 10, raw);
+  std::string out;
+  for (const char* text : {"RAW 1\r\n", "RAW 2\r\n"}) {
+    writeFile(kSpool, text);
+    EXPECT_EQ(cycle(&out), CyclePrinted);
+  }
+  ASSERT_EQ(fakeDevice.rawJobs.size(), 2u);
+  EXPECT_EQ(fakeDevice.rawJobs[1].data, "RAW 2\r\n");
+  EXPECT_EQ(countOf(out, "Printer #0: printouts are sent raw (mode=raw), so the form \"form.png\" (overlay in"
+                         " ferrin.ini) is not drawn under them."),
+            1)
+      << out;
+}
+
+TEST(LoadOverlay, KeptWhileTheFileIsUnchangedAndReadAgainOnceItChanges) {
+  TempWorkDir dir;
+  writePng("form.png", pngImage(8, 4, 0x808080, 11811));  // 300 dpi
+  std::string why;
+  std::shared_ptr<const OverlayImage> first = loadOverlay("form.png", &why);
+  ASSERT_NE(first, nullptr) << why;
+  EXPECT_EQ(first->width, 8);
+  EXPECT_EQ(first->height, 4);
+  EXPECT_NEAR(first->dpiX, 300.0, 0.01);
+  // Blue, green, red, unused; the last row black.
+  EXPECT_EQ(first->pixels.size(), 8u * 4 * 4);
+  EXPECT_EQ(first->pixels[0], 0x80);
+  EXPECT_EQ(first->pixels[3], 0);
+  EXPECT_EQ(first->pixels[3 * 8 * 4], 0);
+  EXPECT_EQ(loadOverlay("form.png", &why), first) << "decoded once";
+  writePng("form.png", pngImage(8, 5, 0x808080, 11811));
+  std::shared_ptr<const OverlayImage> second = loadOverlay("form.png", &why);
+  ASSERT_NE(second, nullptr) << why;
+  EXPECT_EQ(second->height, 5);
+  std::filesystem::remove("form.png");
+  EXPECT_EQ(loadOverlay("form.png", &why), nullptr);
+  EXPECT_EQ(why, "the file is missing");
 }
 
 }  // namespace
