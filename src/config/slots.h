@@ -33,6 +33,8 @@ struct SlotOptions {
   PrintMode mode;        // raw: the spool file's bytes go to the printer unchanged
   int paperwidth;        // "paperwidth": 80 or 58 (mm), the receipt paper of controls=escpos
   int journalDays;       // "journal": days a copy of every printout is kept; 0 keeps none
+  int copies;            // "copies": each printout prints this many times, as one job (1 to 99)
+  unsigned alsoTo;       // "alsoto": bit K set: every printout prints on slot K's printer too
 };
 
 struct PrinterSlot {
@@ -55,7 +57,7 @@ struct SlotKeyInfo {
   const char* values;      // without choices: what the key takes
   const char* fallback;    // without choices: what a missing or empty key means
 };
-const int kSlotKeyCount = 11;
+const int kSlotKeyCount = 13;
 extern const SlotKeyInfo kSlotKeys[kSlotKeyCount];
 
 // The values of a key as the documents give them ("dos, any"), and its default.
@@ -63,6 +65,7 @@ std::string slotKeyValues(const SlotKeyInfo& key);
 std::string slotKeyDefault(const SlotKeyInfo& key);
 
 const int kMaxJournalDays = 36500;
+const int kMaxCopies = 99;
 
 const int kSlotCount = 8;  // the sections "printer 0" to "printer 7"
 const char kDefaultFontName[] = "Courier New";

@@ -30,7 +30,7 @@ bool writeAll(PrinterHandle printer, const std::string& bytes) {
 
 }  // namespace
 
-void printRawDocument(const std::string& printerName, const std::string& bytes) {
+void printRawDocument(const std::string& printerName, const std::string& bytes, int copies) {
   noteRawDocument();
   if (printerName.size() > kMaxPrinterName || printerName.find('\0') != std::string::npos) {
     setError(kPrinterOpenError);
@@ -52,7 +52,10 @@ void printRawDocument(const std::string& printerName, const std::string& bytes) 
   reportDocumentStarted(printerName, job);
   // A job cut short is deleted rather than ended: ending it would print part
   // of the printout, and the whole of it again when it is sent once more.
-  bool sent = deviceStartPagePrinter(printer) && writeAll(printer, bytes) && deviceEndPagePrinter(printer);
+  bool sent = deviceStartPagePrinter(printer);
+  // Fewer than one copy is one: the printout is never left out.
+  for (int copy = 0; sent && copy < (copies > 1 ? copies : 1); ++copy) sent = writeAll(printer, bytes);
+  sent = sent && deviceEndPagePrinter(printer);
   if (!sent) {
     deviceAbortPrinter(printer);
     setError(kPrinterDeviceError);
