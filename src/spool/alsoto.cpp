@@ -118,7 +118,7 @@ std::vector<int> printoutTargets(int slotNumber, const PrinterSlot& slot, std::v
   return targets;
 }
 
-int copyForTargets(int slotNumber, const std::vector<int>& targets, TargetCopies* copies) {
+int copyForTargets(int slotNumber, const std::vector<int>& targets, const JournalEntry& kept, TargetCopies* copies) {
   *copies = TargetCopies();
   if (targets.empty()) return 0;
   std::string source;
@@ -133,7 +133,10 @@ int copyForTargets(int slotNumber, const std::vector<int>& targets, TargetCopies
   }
   // Their names too, before the original can leave its spool name.
   if (code == 0) code = fsSyncFolder(kWaitingFolder);
-  if (code == 0) return 0;
+  if (code == 0) {
+    for (int target : copies->targets) tieCopyToTarget(target, kept);
+    return 0;
+  }
   for (const std::string& path : copies->paths) fsDeleteFile(path);
   *copies = TargetCopies();
   return code;
@@ -148,7 +151,8 @@ int releaseTargetCopies(const std::string& spoolName, const TargetCopies& copies
   int failed = 0;
   for (std::size_t i = 0; i < copies.paths.size(); ++i) {
     PrinterSlot target = slotSnapshot(copies.targets[i]);
-    keepCopyForTarget(copies.targets[i], target, kept);
+    // Before it joins the queue: its printer may print it at once.
+    noteCopyForTarget(copies.targets[i], target, kept);
     if (queueCopy(copies.paths[i], copies.targets[i]) != 0) ++failed;
   }
   fsSyncFolder(kWaitingFolder);

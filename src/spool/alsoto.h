@@ -37,10 +37,11 @@ struct TargetCopies {
 // watched (has a printer, or is slot 0). Each other one goes into *refused.
 std::vector<int> printoutTargets(int slotNumber, const PrinterSlot& slot, std::vector<int>* refused);
 
-// Makes the hidden copies of the open spool file (taken) for the targets.
-// 0, or the error code of the first copy that could not be made: then none
-// of them is left.
-int copyForTargets(int slotNumber, const std::vector<int>& targets, TargetCopies* copies);
+// Makes the hidden copies of the open spool file (taken) for the targets,
+// and with the original's journal entry kept, ties its journal copy to each
+// target (spool/journal.h). 0, or the error code of the first copy that
+// could not be made: then none of them is left.
+int copyForTargets(int slotNumber, const std::vector<int>& targets, const JournalEntry& kept, TargetCopies* copies);
 
 // Step 2 for the copies of a printout whose original has left the spool name
 // `spoolName` (its folder is synced first). With the original's journal entry

@@ -615,8 +615,20 @@ void keepCopyForRequeued(int slotNumber, const std::string& copy) {
   if (!writeRecord(kWaitingRecord, slotNumber, copy).empty()) fsSyncFolder(journalPath(kPendingFolder));
 }
 
-void keepCopyForTarget(int slotNumber, const PrinterSlot& slot, const JournalEntry& source) {
+void tieCopyToTarget(int slotNumber, const JournalEntry& source) {
   if (!source.kept || !copyNameAllowed(source.copy) || slotNumber < 0 || slotNumber >= kSlotCount) return;
+  int code = 0;
+  {
+    LockGuard lock(JournalLock);
+    if (tiedAlready(slotNumber, source.copy)) return;
+    code = writeRecord(kWaitingRecord, slotNumber, source.copy).empty() ? kErrorAccess : 0;
+    if (code == 0) code = fsSyncFolder(journalPath(kPendingFolder));
+  }
+  noteResult(slotNumber, code);
+}
+
+void noteCopyForTarget(int slotNumber, const PrinterSlot& slot, const JournalEntry& source) {
+  if (!source.kept || slotNumber < 0 || slotNumber >= kSlotCount) return;
   // Written here rather than by recordInJournal, whose memory of printouts
   // kept in place is the target's own watcher's.
   const int copies = slot.options.copies > 1 ? slot.options.copies : 1;
@@ -626,10 +638,7 @@ void keepCopyForTarget(int slotNumber, const PrinterSlot& slot, const JournalEnt
   int code;
   {
     LockGuard lock(JournalLock);
-    if (tiedAlready(slotNumber, source.copy)) return;
     code = appendIndexLine(line);
-    if (code == 0) code = writeRecord(kWaitingRecord, slotNumber, source.copy).empty() ? kErrorAccess : 0;
-    if (code == 0) code = fsSyncFolder(journalPath(kPendingFolder));
   }
   noteResult(slotNumber, code);
 }

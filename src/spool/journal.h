@@ -106,12 +106,14 @@ int copyFromJournal(const std::string& copy, const std::string& target);
 // record ties the two, durably, before the hand-over record goes.
 void keepCopyForRequeued(int slotNumber, const std::string& copy);
 
-// A printout of another slot copied into this slot's queue (alsoto=): its
-// copy in the journal (`source`, kept) is written down for this slot as
-// waiting, and a pending record ties it to the slot, durably, before the
-// copy joins the queue, so that this slot's line names the same copy when it
-// prints. Once per slot and copy: a record there already is kept as it is.
-void keepCopyForTarget(int slotNumber, const PrinterSlot& slot, const JournalEntry& source);
+// A printout of another slot copied for this slot (alsoto=): a pending
+// record ties its copy in the journal (`source`, kept) to this slot,
+// durably, before the original is handed over, so that this slot's lines
+// name the same copy when its copy prints, even after a crash. Once per slot
+// and copy: a record there already is kept as it is. Then, once the copy
+// joins this slot's queue, noteCopyForTarget writes it down as waiting.
+void tieCopyToTarget(int slotNumber, const JournalEntry& source);
+void noteCopyForTarget(int slotNumber, const PrinterSlot& slot, const JournalEntry& source);
 
 // Marks the copy as to be printed again on the slot: the record that
 // findInJournal finds once the copy's bytes reach the slot's queue. Returns

@@ -728,7 +728,7 @@ bool openToPrint(int slotNumber, WatcherMemory& memory, const PrinterSlot& slot,
 // them is said once. False, the file closed and kept under its name to be
 // tried again after the retry delay, when they cannot be made.
 bool copyAlsoTo(int slotNumber, WatcherMemory& memory, const PrinterSlot& slot, unsigned long long now,
-                TargetCopies* also) {
+                const JournalEntry& kept, TargetCopies* also) {
   std::vector<int> refused;
   std::vector<int> targets = printoutTargets(slotNumber, slot, &refused);
   std::string refusedKey;
@@ -738,7 +738,7 @@ bool copyAlsoTo(int slotNumber, WatcherMemory& memory, const PrinterSlot& slot, 
                     ", which has no printer or no spool file name set, so printouts are not printed there. Set it"
                     " up in ferrin.ini, or remove it from alsoto.");
   memory.saidAlsoTo = refusedKey;
-  int code = copyForTargets(slotNumber, targets, also);
+  int code = copyForTargets(slotNumber, targets, kept, also);
   if (code == 0) return true;
   clearError();
   memory.keptStamp = spoolFileStamp();
@@ -780,7 +780,7 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
   takeSpoolFile();
   JournalEntry kept = keepInJournal(slotNumber, slot);
   TargetCopies also;
-  if (!copyAlsoTo(slotNumber, memory, slot, now, &also)) {
+  if (!copyAlsoTo(slotNumber, memory, slot, now, kept, &also)) {
     recordInJournal(kept, kJournalRefused, 0);
     endWork();
     return CycleIdle;
