@@ -465,6 +465,8 @@ DeviceContext deviceCreateDC(const char* name, const void* settings) {
     c.fileMode = 0777;
     auto asked = recordCopies.find(settings);
     c.copies = asked != recordCopies.end() ? asked->second : 1;
+    // The next record may lie at the same address.
+    if (asked != recordCopies.end()) recordCopies.erase(asked);
     contexts[n] = c;
     dc = reinterpret_cast<DeviceContext>(kContextBase + n);
     ++fakeDevice.liveContexts;
