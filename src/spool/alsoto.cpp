@@ -10,7 +10,9 @@
 
 namespace {
 
-const char kCopyPrefix[] = ".also-";
+// A name no queue lists: it does not end in a number.
+const char kCopyPrefix[] = "also-";
+const char kCopyEnding[] = ".copy";
 // A copy is made this much at a time.
 const unsigned kCopyPiece = 64 * 1024;
 
@@ -37,7 +39,7 @@ bool openSourceText(std::string* text) {
 
 std::string copyPath(int slotNumber, int target, const std::string& source) {
   return std::string(kWaitingFolder) + "/" + kCopyPrefix + std::to_string(slotNumber) + "-" +
-         std::to_string(target) + "-" + source;
+         std::to_string(target) + "-" + source + kCopyEnding;
 }
 
 // Writes the open spool file's bytes, whole and synced, under `path`; a
@@ -62,11 +64,13 @@ int writeCopy(const std::string& path) {
   return code;
 }
 
-// A hidden copy's name taken apart: source slot, target and the original.
+// A copy's name taken apart: source slot, target and the original.
 bool parseCopyName(const std::string& name, int* slotNumber, int* target, std::string* source) {
-  const std::string prefix = kCopyPrefix;
-  if (name.size() < prefix.size() + 5 || name.compare(0, prefix.size(), prefix) != 0) return false;
-  const std::string rest = name.substr(prefix.size());
+  const std::string prefix = kCopyPrefix, ending = kCopyEnding;
+  if (name.size() < prefix.size() + 5 + ending.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+      name.compare(name.size() - ending.size(), ending.size(), ending) != 0)
+    return false;
+  const std::string rest = name.substr(prefix.size(), name.size() - prefix.size() - ending.size());
   if (rest[0] < '0' || rest[0] >= '0' + kSlotCount || rest[1] != '-' || rest[2] < '0' ||
       rest[2] >= '0' + kSlotCount || rest[3] != '-')
     return false;
@@ -91,7 +95,7 @@ bool originalStillThere(int slotNumber, const std::string& source) {
   return same;
 }
 
-// Moves one hidden copy into its printer's queue. 0 or the error code.
+// Moves one copy into its printer's queue. 0 or the error code.
 int queueCopy(const std::string& path, int target) {
   std::string spoolName = slotSnapshot(target).filename;
   if (spoolName.empty()) return kErrorBadName;
@@ -161,7 +165,7 @@ int releaseTargetCopies(const std::string& spoolName, const TargetCopies& copies
 
 void settleTargetCopies() {
   std::vector<std::string> names;
-  if (fsListFolder(kWaitingFolder, &names, true) != 0) return;
+  if (fsListFolder(kWaitingFolder, &names) != 0) return;
   bool moved = false;
   for (const std::string& name : names) {
     int slotNumber = 0, target = 0;

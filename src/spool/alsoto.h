@@ -6,8 +6,9 @@
 //
 // A copy is made in two steps, so that a crash or power cut at any moment
 // leaves each printer with the printout exactly once:
-//   1. made: the bytes are written under a hidden name in the folder
-//      "waiting" (".also-<slot>-<target>-<source>", which no queue lists),
+//   1. made: the bytes are written under a name of their own in the folder
+//      "waiting" ("also-<slot>-<target>-<source>.copy", which no queue
+//      lists, as it does not end in a number),
 //      each file and then the folder synced, before the original is handed
 //      over. <source> is the original's stamp and the digest of its first
 //      bytes (spool/handover.h), so a copy is known as the copy of that very
@@ -17,7 +18,7 @@
 //      durable first), each copy is moved into its printer's queue.
 // Until the original leaves, the copies are nobody's: a run cut off before
 // that takes the original again and makes its copies again over them. At the
-// start, a hidden copy whose original is still under its spool name is
+// start, a copy not released whose original is still under its spool name is
 // removed (it is made again), and one whose original is gone is released.
 #pragma once
 
@@ -29,7 +30,7 @@
 
 struct TargetCopies {
   std::vector<int> targets;        // printer numbers
-  std::vector<std::string> paths;  // their hidden copies, in the same order
+  std::vector<std::string> paths;  // their copies not released yet, in the same order
 };
 
 // The further printers of a slot that can take copies now: a number of
@@ -37,7 +38,7 @@ struct TargetCopies {
 // watched (has a printer, or is slot 0). Each other one goes into *refused.
 std::vector<int> printoutTargets(int slotNumber, const PrinterSlot& slot, std::vector<int>* refused);
 
-// Makes the hidden copies of the open spool file (taken) for the targets,
+// Makes the copies (step 1) of the open spool file (taken) for the targets,
 // and with the original's journal entry kept, ties its journal copy to each
 // target (spool/journal.h). 0, or the error code of the first copy that
 // could not be made: then none of them is left.
@@ -51,5 +52,5 @@ int copyForTargets(int slotNumber, const std::vector<int>& targets, const Journa
 int releaseTargetCopies(const std::string& spoolName, const TargetCopies& copies, const JournalEntry& kept);
 
 // For the start, with the slots loaded: copies that a run cut off left
-// hidden are removed or released (see above).
+// unreleased are removed or released (see above).
 void settleTargetCopies();

@@ -800,7 +800,7 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
     recordInJournal(kept, left ? kJournalWaiting : kJournalRefused, 0);
   }
   // The original has left its name: its copies become their printers' own.
-  // One kept under its name keeps them hidden, to be made again with it.
+  // One kept under its name keeps them unreleased, to be made again with it.
   if (left) releaseAlsoTo(slotNumber, memory, name, also, kept);
   endWork();
   return othersWaiting ? CycleIdle : cycleOutcomeOf(off.step);

@@ -208,7 +208,7 @@ TEST_F(AlsoToTest, EachPrinterPrintsEveryPrintoutOnceAndOneThatIsDownWaitsAloneA
   EXPECT_EQ(handedOver("Receipt").size(), 2u);
   EXPECT_EQ(handedOver("Report").size(), 3u);
   EXPECT_TRUE(waitingPrintouts("KITCHEN.PRN").empty());
-  EXPECT_TRUE(fs::is_empty("waiting")) << "no hidden copy is left";
+  EXPECT_TRUE(fs::is_empty("waiting")) << "no unreleased copy is left";
 
   // The journal: one copy per order; each printer's outcome named by it;
   // the orders listed as the till's, and printed again on the till only.
