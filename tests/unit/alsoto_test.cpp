@@ -22,6 +22,7 @@
 #include "spool/queue.h"
 #include "spool/reprint.h"
 #include "spool/watcher.h"
+#include "unit/filefaults.h"
 #include "unit/oldfile.h"
 #include "unit/tempdir.h"
 
@@ -99,6 +100,7 @@ class AlsoToTest : public ::testing::Test {
   }
   void TearDown() override {
     captureConsole(nullptr, nullptr);
+    restoreFileCalls();
     TempWorkDir fresh;
     removeJournalLeftovers();
   }
@@ -225,6 +227,29 @@ TEST_F(AlsoToTest, EachPrinterPrintsEveryPrintoutOnceAndOneThatIsDownWaitsAloneA
   EXPECT_EQ(handedOver("Receipt"), (std::vector<std::string>{"1:Order 1|", "1:Order 2|", "1:Order 2|"}));
   EXPECT_EQ(handedOver("Report").size(), 3u);
   EXPECT_EQ(handedOver("Kitchen").size(), 2u);
+}
+
+TEST_F(AlsoToTest, CopiesThatCannotBeMadeHoldThePrintoutBackWholeUntilTheyCanThenEachPrinterPrintsItOnce) {
+  writeIni("[printer 0]\r\nprintername=Receipt\r\nfilename=TILL.PRN\r\nalsoto=1\r\n"
+           "[printer 1]\r\nprintername=Report\r\nfilename=REPORT.PRN\r\n");
+  start();
+  writeFile("TILL.PRN", "Order 7\r\n");
+  // The disk is full: the copy for printer 1 cannot be written.
+  failFileOperation(kFailWrite, 1, kFaultDiskFull, true);
+  cycles({0, 1}, 3);
+  EXPECT_TRUE(fakeDevice.documents.empty()) << "nothing printed before its copies are made";
+  const std::string said = "Printer #0: the copies of TILL.PRN for the printers of alsoto could not be made in the"
+                           " folder waiting, since the disk is full (error 61), so it is kept and tried again.";
+  EXPECT_NE(output.find(said), std::string::npos) << output;
+  EXPECT_EQ(output.find(said), output.rfind(said)) << "said once\n" << output;
+  EXPECT_TRUE(fs::is_empty("waiting")) << "no partial copy is left";
+  // Room again: printed once on each printer, the folder tidy.
+  restoreFileCalls();
+  cycles({0, 1}, 3);
+  EXPECT_EQ(handedOver("Receipt"), std::vector<std::string>{"1:Order 7|"});
+  EXPECT_EQ(handedOver("Report"), std::vector<std::string>{"1:Order 7|"});
+  EXPECT_TRUE(fs::is_empty("waiting"));
+  EXPECT_FALSE(fs::exists("TILL.PRN"));
 }
 
 }  // namespace
