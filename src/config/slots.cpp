@@ -50,6 +50,8 @@ const SlotKeyInfo kSlotKeys[kSlotKeyCount] = {
     {"overlay", {nullptr}, "a PNG file, in ferrin's folder or by its full path", "none (no form)"},
     {"overlaypages", {"all", "first", "rest", nullptr}, nullptr, nullptr},
     {"overlayoffset", {nullptr}, "X,Y in mm (-1000 to 1000, e.g. 2.5,-1)", "0,0"},
+    {"copies", {nullptr}, "a number, 1 to 99", "1"},
+    {"alsoto", {nullptr}, "printer numbers 0 to 7 separated by commas", "none (this printer only)"},
 };
 
 std::string slotKeyValues(const SlotKeyInfo& key) {
@@ -71,6 +73,7 @@ enum SlotKey {
   kPdfName,
   kDrawer, kCut,
   kOverlay, kOverlayPages, kOverlayOffset,
+  kCopies, kAlsoTo,
   kKeyCount
 };
 static_assert(kKeyCount == kSlotKeyCount, "one entry of kSlotKeys per key");
@@ -100,6 +103,33 @@ int journalDaysOf(const std::string& value) {
   if (value.size() > 5 || value.find_first_not_of("0123456789") != std::string::npos) return -1;
   int days = std::stoi(value);
   return days <= kMaxJournalDays ? days : -1;
+}
+
+// Copies of each printout: 1 to 99; -1 otherwise (an empty value is 1).
+int copiesOf(const std::string& value) {
+  if (value.empty()) return 1;
+  if (value.size() > 2 || value.find_first_not_of("0123456789") != std::string::npos) return -1;
+  int copies = std::stoi(value);
+  return copies >= 1 ? copies : -1;
+}
+
+// The further printers of a slot as bits, 1 << K for printer #K: numbers 0
+// to 7 separated by commas (blanks around them allowed), never the slot's
+// own; -1 for anything else. An empty value is none.
+int alsoToOf(int slotNumber, const std::string& value) {
+  int bits = 0;
+  std::string::size_type at = 0;
+  while (at <= value.size() && !value.empty()) {
+    std::string::size_type comma = value.find(',', at);
+    std::string part = value.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+    std::string::size_type first = part.find_first_not_of(' '), last = part.find_last_not_of(' ');
+    part = first == std::string::npos ? std::string() : part.substr(first, last - first + 1);
+    if (part.size() != 1 || part[0] < '0' || part[0] >= '0' + kSlotCount || part[0] - '0' == slotNumber) return -1;
+    bits |= 1 << (part[0] - '0');
+    if (comma == std::string::npos) break;
+    at = comma + 1;
+  }
+  return bits;
 }
 
 int codePageOf(const std::string& value) {
@@ -236,6 +266,11 @@ void loadSlot(int slotNumber) {
                                     choiceOf(values[kOverlayPages], kOverlayPages));
     knownOrDefault(slotNumber, kOverlayOffset, values[kOverlayOffset],
                    offsetOf(values[kOverlayOffset], &o.overlayOffsetX, &o.overlayOffsetY));
+    // An unknown value of these keeps today's behaviour: one copy, this printer only.
+    int copies = copiesOf(values[kCopies]);
+    o.copies = knownOrDefault(slotNumber, kCopies, values[kCopies], copies) == 0 ? 1 : copies;
+    o.alsoTo = static_cast<unsigned>(
+        knownOrDefault(slotNumber, kAlsoTo, values[kAlsoTo], alsoToOf(slotNumber, values[kAlsoTo])));
   }
 
   LockGuard lock(SlotLock);

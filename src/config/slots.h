@@ -43,6 +43,8 @@ struct SlotOptions {
   int overlayPages;      // "overlaypages": 0 all, 1 the first, 2 all but the first
   int overlayOffsetX;    // "overlayoffset": where the form's corner lies from the paper's, hundredths of a mm
   int overlayOffsetY;
+  int copies;            // "copies": each printout prints this many times, as one job (1 to 99)
+  unsigned alsoTo;       // "alsoto": bit K set: every printout prints on slot K's printer too
 };
 
 struct PrinterSlot {
@@ -65,7 +67,7 @@ struct SlotKeyInfo {
   const char* values;      // without choices: what the key takes
   const char* fallback;    // without choices: what a missing or empty key means
 };
-const int kSlotKeyCount = 17;
+const int kSlotKeyCount = 19;
 extern const SlotKeyInfo kSlotKeys[kSlotKeyCount];
 
 // The values of a key as the documents give them ("dos, any"), and its default.
@@ -73,6 +75,7 @@ std::string slotKeyValues(const SlotKeyInfo& key);
 std::string slotKeyDefault(const SlotKeyInfo& key);
 
 const int kMaxJournalDays = 36500;
+const int kMaxCopies = 99;
 
 const int kSlotCount = 8;  // the sections "printer 0" to "printer 7"
 const char kDefaultFontName[] = "Courier New";

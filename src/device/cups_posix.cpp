@@ -346,7 +346,7 @@ const char* const kCupsFormatPdf = CUPS_FORMAT_PDF;
 const char* const kCupsFormatRaw = CUPS_FORMAT_RAW;
 
 bool submitCupsJob(const std::string& name, const std::string& title, const char* format, int fd,
-                   std::uint64_t digest, const std::string& identity, bool* uncertain) {
+                   std::uint64_t digest, const std::string& identity, bool* uncertain, int copies) {
   *uncertain = false;
   if (name.empty() || lseek(fd, 0, SEEK_SET) != 0) return false;
   bool mustFail = false;
@@ -361,6 +361,7 @@ bool submitCupsJob(const std::string& name, const std::string& title, const char
   int optionCount = 0;
   cups_option_t* options = nullptr;
   if (!identity.empty()) optionCount = cupsAddOption(kIdentityAttribute, identity.c_str(), optionCount, &options);
+  if (copies > 1) optionCount = cupsAddOption("copies", std::to_string(copies).c_str(), optionCount, &options);
   if (info != nullptr &&
       cupsCreateDestJob(http, dest, info, &jobId, title.c_str(), optionCount, options) <=
           IPP_STATUS_OK_EVENTS_COMPLETE &&

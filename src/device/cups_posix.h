@@ -56,9 +56,10 @@ extern const char* const kCupsFormatRaw;  // bytes for the printer as they are
 //
 // identity, when not empty, goes with the job as the attribute
 // "ferrin-printout", by which findCupsJob finds it again. *uncertain is set
-// when the call failed but the job may print all the same.
+// when the call failed but the job may print all the same. copies above 1
+// goes with the job as its option "copies": the queue prints it that often.
 bool submitCupsJob(const std::string& name, const std::string& title, const char* format, int fd,
-                   std::uint64_t digest, const std::string& identity, bool* uncertain);
+                   std::uint64_t digest, const std::string& identity, bool* uncertain, int copies = 1);
 
 // What the scheduler knows of the job that carried an identity.
 enum CupsJobFinding {

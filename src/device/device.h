@@ -141,6 +141,16 @@ bool deviceSetRollPaper(DeviceContext dc, int paperWidth, int printableWidth);
 // (a DEVMODE's dmOrientation on Windows). ResetDC with the record turns the
 // pages that follow. False when the record cannot say it.
 bool deviceSetOrientation(void* settings, bool landscape);
+// Not a Windows call: asks the named printer to print every document made
+// with the settings record (from DocumentProperties) `copies` times, as one
+// job. True when the printer makes the copies itself: on Windows its driver
+// has a copy count (DeviceCapabilities DC_COPIES of at least `copies`) and
+// kept dmCopies (with DM_COPIES) in the record as DocumentProperties merged
+// it; on POSIX a CUPS queue, which gets the job option "copies". False, the
+// record as it was, where it does not ("Save as PDF", a driver without a
+// copy count): the printing layer then draws the pages that many times in
+// the same document.
+bool deviceSetCopies(const char* printerName, void* settings, int copies);
 // Not Windows calls: what lets a printout be accounted for across a crash.
 // The identity the next document this thread starts (StartDoc or
 // StartDocPrinter) carries to the printer, where it can be looked for later:

@@ -46,6 +46,7 @@ struct DeviceSettings {
   std::int32_t marginTop;
   std::int32_t marginRight;
   std::int32_t marginBottom;
+  std::int32_t copies;  // of each document, made by the CUPS queue (deviceSetCopies); 1 for one
 };
 
 bool validSettings(const void* data) {
@@ -55,7 +56,7 @@ bool validSettings(const void* data) {
   return std::memcmp(s.signature, kSignature, sizeof kSignature) == 0 && s.size == sizeof s &&
          s.paperWidth > 0 && s.paperLength > 0 && s.marginLeft >= 0 && s.marginTop >= 0 &&
          s.marginRight >= 0 && s.marginBottom >= 0 && s.marginLeft + s.marginRight < s.paperWidth &&
-         s.marginTop + s.marginBottom < s.paperLength;
+         s.marginTop + s.marginBottom < s.paperLength && s.copies >= 1;
 }
 
 void settingsFromMedia(const CupsMedia& media, DeviceSettings* s) {
@@ -67,6 +68,7 @@ void settingsFromMedia(const CupsMedia& media, DeviceSettings* s) {
   s->marginTop = media.top;
   s->marginRight = media.right;
   s->marginBottom = media.bottom;
+  s->copies = 1;
 }
 
 bool isSaveAsPdf(const std::string& name) { return name == SAVE_AS_PDF_PRINTER; }
@@ -505,6 +507,17 @@ bool deviceSetOrientation(void* settings, bool landscape) {
       s.marginTop = left;
     }
   }
+  std::memcpy(settings, &s, sizeof s);
+  return true;
+}
+
+// A CUPS queue makes the copies of a job itself (its option "copies");
+// "Save as PDF" makes none: its pages are drawn that many times instead.
+bool deviceSetCopies(const char* printerName, void* settings, int copies) {
+  if (printerName == nullptr || isSaveAsPdf(printerName) || !validSettings(settings) || copies < 1) return false;
+  DeviceSettings s;
+  std::memcpy(&s, settings, sizeof s);
+  s.copies = copies;
   std::memcpy(settings, &s, sizeof s);
   return true;
 }
@@ -1077,7 +1090,7 @@ int deviceEndDoc(DeviceContext dc) {
       if (ok) dc->scratchPath.clear();
     } else {
       ok = submitCupsJob(dc->printerName, dc->title, kCupsFormatPdf, dc->fd, dc->digest, dc->identity,
-                         &lastHandOverUncertain);
+                         &lastHandOverUncertain, dc->settings.copies);
     }
   }
   // Where the document could not be written, a full disk is told apart.

@@ -179,6 +179,30 @@ bool deviceSetOrientation(void* settings, bool landscape) {
   return true;
 }
 
+bool deviceSetCopies(const char* printerName, void* settings, int copies) {
+  if (printerName == nullptr || settings == nullptr || copies < 1 || copies > 0x7FFF) return false;
+  // A driver without a copy count reports 1 (or fails): the pages are drawn
+  // that many times instead.
+  int most = DeviceCapabilitiesA(printerName, nullptr, DC_COPIES, nullptr, nullptr);
+  if (most < copies) return false;
+  HANDLE printer = nullptr;
+  if (!OpenPrinterA(const_cast<char*>(printerName), &printer, nullptr)) return false;
+  DEVMODEA* mode = static_cast<DEVMODEA*>(settings);
+  // The whole record as it was, should the driver not keep the count.
+  const unsigned char* bytes = static_cast<const unsigned char*>(settings);
+  const std::vector<unsigned char> before(bytes, bytes + mode->dmSize + mode->dmDriverExtra);
+  mode->dmFields |= DM_COPIES;
+  mode->dmCopies = static_cast<short>(copies);
+  // The driver merges the request into the record: it says there whether it
+  // keeps the count.
+  LONG merged = DocumentPropertiesA(nullptr, printer, const_cast<char*>(printerName), mode, mode,
+                                    DM_IN_BUFFER | DM_OUT_BUFFER);
+  ClosePrinter(printer);
+  if (merged == IDOK && (mode->dmFields & DM_COPIES) != 0 && mode->dmCopies == copies) return true;
+  std::memcpy(settings, before.data(), before.size());
+  return false;
+}
+
 int deviceStartDoc(DeviceContext dc, const char* documentName) {
   if (isPdfContext(dc)) return startPdfDoc(dc, documentName);
   // A size and three names and a number: 20 bytes on 32-bit Windows, padded

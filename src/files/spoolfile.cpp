@@ -125,6 +125,18 @@ void openSpoolFile(const std::string& name) {
   spool.count = count;
 }
 
+void rewindSpoolFile() {
+  if (!spool.file) return;
+  spool.offset = 0;
+  spool.next = 0;
+  spool.count = 0;
+  spool.midLine = false;
+  spool.column = 0;
+  unsigned count = 0;
+  fail(fsReadAt(spool.file, 0, spool.buffer, kBufferSize, &count));
+  spool.count = count;
+}
+
 bool peekSpoolAhead(std::uint64_t from, unsigned char* out, std::size_t size, std::size_t* got) {
   *got = 0;
   if (!spool.file) return false;

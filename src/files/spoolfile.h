@@ -50,6 +50,10 @@ std::size_t readSpoolBytes(unsigned char* out, std::size_t size);
 // the read position; *got receives how many, fewer only at the end of the
 // file. False on a read failure, which sets no error code.
 bool peekSpoolAhead(std::uint64_t from, unsigned char* out, std::size_t size, std::size_t* got);
+// Reads the open file again from its start, as openSpoolFile left it, with
+// the same reading (for a printout drawn once per copy). Sets the error code
+// when its first bytes cannot be read.
+void rewindSpoolFile();
 // Closes the file; closing when none is open does nothing.
 void closeSpoolFile();
 

@@ -19,6 +19,8 @@ namespace {
 // Pages begun by the document this thread last attached; -1 after a raw
 // document, whose pages only the printer knows.
 thread_local int documentPages = 0;
+// The copies the caller draws of that document (copiesToDraw).
+thread_local int drawnCopies = 1;
 
 const std::uint32_t kBlack = 0x000000;
 const std::uint32_t kWhite = 0xFFFFFF;
@@ -263,6 +265,7 @@ bool drawText(const std::string& text) {
 
 void attachPrinter(const std::string& printerName, const JobOptions& options) {
   documentPages = 0;
+  drawnCopies = 1;
   PrinterState& s = printerState;
   // The previous document belongs to whoever attached it; its hand-over is not
   // this caller's error.
@@ -279,6 +282,9 @@ void attachPrinter(const std::string& printerName, const JobOptions& options) {
     setError(kPrinterOpenError);
     return;
   }
+  // Asked before the document starts: its settings go with it.
+  if (options.copies > 1 && !deviceSetCopies(name, s.deviceMode.data(), options.copies))
+    drawnCopies = options.copies;
   DeviceContext dc = startDocument(name, options);
   if (dc == nullptr) {
     releaseDeviceMode();
@@ -388,7 +394,9 @@ void detachPrinter() { endDocument(DocumentEnd::HandOver); }
 
 void abandonDocument() { endDocument(DocumentEnd::Abandon); }
 
-int lastDocumentPages() { return documentPages; }
+int copiesToDraw() { return drawnCopies; }
+
+int lastDocumentPages() { return documentPages > 0 ? documentPages / drawnCopies : documentPages; }
 
 void noteRawDocument() { documentPages = -1; }
 

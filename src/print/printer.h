@@ -58,6 +58,10 @@ struct JobOptions {
   // A form drawn under the pages it is chosen for, before anything else of
   // them (print/overlay.h); none by default.
   OverlayChoice overlay;
+  // How many times the document prints, as one job (1 to 99): the printer
+  // makes the copies where it can (device/device.h, deviceSetCopies);
+  // otherwise the caller draws the pages that many times (copiesToDraw).
+  int copies = 1;
 };
 
 // One print job at a time in the whole process, from attach to detach: the
@@ -103,8 +107,13 @@ void detachPrinter();
 // when no printer is attached.
 void abandonDocument();
 
-// The pages of the document the calling thread attached last (counted as
-// they begin), or -1 when it last sent a raw document (print/rawprint.h).
+// How many times the caller draws the attached document's pages, one copy
+// after the other in the same document, each from a new page: 1 when one
+// copy was asked for or the printer makes the copies itself.
+int copiesToDraw();
+// The pages of one copy of the document the calling thread attached last
+// (counted as they begin), or -1 when it last sent a raw document
+// (print/rawprint.h).
 int lastDocumentPages();
 // For raw printing: the document's pages are not known.
 void noteRawDocument();

@@ -28,14 +28,8 @@ bool writeAll(PrinterHandle printer, const std::string& bytes) {
   return true;
 }
 
-}  // namespace
-
-void printRawDocument(const std::string& printerName, const std::string& bytes) {
-  noteRawDocument();
-  printRawFollowUp(printerName, bytes);
-}
-
-void printRawFollowUp(const std::string& printerName, const std::string& bytes) {
+// One raw job of the bytes, `copies` times over (fewer than one is one).
+void sendRawJob(const std::string& printerName, const std::string& bytes, int copies) {
   if (printerName.size() > kMaxPrinterName || printerName.find('\0') != std::string::npos) {
     setError(kPrinterOpenError);
     return;
@@ -56,7 +50,10 @@ void printRawFollowUp(const std::string& printerName, const std::string& bytes) 
   reportDocumentStarted(printerName, job);
   // A job cut short is deleted rather than ended: ending it would print part
   // of the printout, and the whole of it again when it is sent once more.
-  bool sent = deviceStartPagePrinter(printer) && writeAll(printer, bytes) && deviceEndPagePrinter(printer);
+  bool sent = deviceStartPagePrinter(printer);
+  // Fewer than one copy is one: the printout is never left out.
+  for (int copy = 0; sent && copy < (copies > 1 ? copies : 1); ++copy) sent = writeAll(printer, bytes);
+  sent = sent && deviceEndPagePrinter(printer);
   if (!sent) {
     deviceAbortPrinter(printer);
     setError(kPrinterDeviceError);
@@ -64,4 +61,15 @@ void printRawFollowUp(const std::string& printerName, const std::string& bytes) 
     setError(kPrinterDeviceError);
   }
   deviceClosePrinter(printer);
+}
+
+}  // namespace
+
+void printRawDocument(const std::string& printerName, const std::string& bytes, int copies) {
+  noteRawDocument();
+  sendRawJob(printerName, bytes, copies);
+}
+
+void printRawFollowUp(const std::string& printerName, const std::string& bytes) {
+  sendRawJob(printerName, bytes, 1);
 }

@@ -14,7 +14,8 @@
 const int kPrinterRawRefused = 73;
 
 // Sends the bytes unchanged to the named printer as one job named "Print
-// job". An empty name or no bytes sends nothing and is no error. Failures
+// job", `copies` times one after the other in that job. An empty name or no
+// bytes sends nothing and is no error. Failures
 // set the calling thread's error code and return normally:
 //   kPrinterOpenError   the printer cannot be opened or the job cannot be
 //                       started; nothing reached the printer
@@ -24,7 +25,7 @@ const int kPrinterRawRefused = 73;
 //                       finished job; the job was deleted (or, when the
 //                       spooler refused only the finished job, not handed
 //                       over), so sending it again prints it once
-void printRawDocument(const std::string& printerName, const std::string& bytes);
+void printRawDocument(const std::string& printerName, const std::string& bytes, int copies = 1);
 
 // The same for a few commands sent after a document drawn on the printer (a
 // receipt's drawer pulses and cuts): the drawn document stays the last

@@ -58,6 +58,9 @@ struct WatcherMemory {
   unsigned long long nextSentLook = 0;
   std::string saidConfirm;
 
+  // The further printers of alsoto= that cannot take copies, as said.
+  std::string saidAlsoTo;
+
   // The failure last reported on standard output, so that it is said once.
   std::string reportedFailure;
 };

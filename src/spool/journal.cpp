@@ -24,7 +24,7 @@ const char kLineEnd[] = "\n";
 const char kPendingFolder[] = "pending";
 const char kCopyEnding[] = ".prn";
 const char kTempEnding[] = ".tmp";
-const char kIndexHeader[] = "time\tslot\tprinter\tbytes\tpages\toutcome\tfile";
+const char kIndexHeader[] = "time\tslot\tprinter\tbytes\tpages\tcopies\toutcome\tfile";
 const char* const kOutcomeWords[] = {"printed", "waiting", "reprinted", "refused"};
 const char kWaitingRecord[] = "waiting";
 const char kReprintRecord[] = "reprint";
@@ -353,6 +353,7 @@ JournalEntry keepInJournal(int slotNumber, const PrinterSlot& slot) {
   JournalEntry entry;
   entry.slotNumber = slotNumber;
   entry.printer = slot.printername;
+  entry.copies = slot.options.copies > 1 ? slot.options.copies : 1;
   if (slot.options.journalDays <= 0 || slotNumber < 0 || slotNumber >= kSlotCount) return entry;
   clearError();
   entry.stamp = spoolFileStamp();
@@ -377,7 +378,6 @@ JournalEntry keepInJournal(int slotNumber, const PrinterSlot& slot) {
 }
 
 JournalEntry findInJournal(int slotNumber, const PrinterSlot& slot) {
-  if (slot.options.journalDays <= 0) return keepInJournal(slotNumber, slot);
   std::vector<std::string> names;
   {
     LockGuard lock(JournalLock);
@@ -395,6 +395,7 @@ JournalEntry findInJournal(int slotNumber, const PrinterSlot& slot) {
     entry.bytes = spoolFileLength();
     entry.pending = record.path;
     entry.reprint = record.kind == kReprintRecord;
+    entry.copies = slot.options.copies > 1 ? slot.options.copies : 1;
     return entry;
   }
   return keepInJournal(slotNumber, slot);
@@ -437,7 +438,7 @@ void recordInJournal(JournalEntry& entry, JournalOutcome outcome, int pages) {
                                                                                     : numberText(pages);
   std::string line = numberText(entry.slotNumber) + "\t" + fieldOf(entry.printer) + "\t" +
                      numberText(static_cast<long long>(entry.bytes)) + "\t" + pagesText + "\t" +
-                     kOutcomeWords[outcome] + "\t" + entry.copy;
+                     numberText(entry.copies) + "\t" + kOutcomeWords[outcome] + "\t" + entry.copy;
   int code;
   {
     LockGuard lock(JournalLock);
@@ -543,8 +544,11 @@ std::vector<JournalListing> journalPrintouts(const std::string& day) {
       if (tab == std::string::npos) break;
       from = tab + 1;
     }
-    if (fields.size() != 7 || fields[1].size() != 1 || fields[1][0] < '0' || fields[1][0] > '9') continue;
-    const std::string& copy = fields[6];
+    // Lines written before the index noted copies have one field fewer.
+    if ((fields.size() != 8 && fields.size() != 7) || fields[1].size() != 1 || fields[1][0] < '0' ||
+        fields[1][0] > '9')
+      continue;
+    const std::string& copy = fields.back();
     if (!seen.insert(copy).second) continue;
     JournalListing listing;
     listing.day = day;
@@ -590,17 +594,53 @@ int copyFromJournal(const std::string& copy, const std::string& target) {
   return code;
 }
 
-void keepCopyForRequeued(int slotNumber, const std::string& copy) {
-  if (!copyNameAllowed(copy)) return;
-  LockGuard lock(JournalLock);
-  // Tied already by a run that a crash cut off after it wrote the record.
+namespace {
+// Whether a pending record ties the copy to the slot already (written by a
+// run that a crash cut off after it wrote the record). Under JournalLock.
+bool tiedAlready(int slotNumber, const std::string& copy) {
   std::vector<std::string> names;
   fsListFolder(journalPath(kPendingFolder), &names);
   for (const std::string& name : names) {
     PendingRecord record;
-    if (readRecord(name, &record) && record.slotNumber == slotNumber && record.copy == copy) return;
+    if (readRecord(name, &record) && record.slotNumber == slotNumber && record.copy == copy) return true;
   }
+  return false;
+}
+}  // namespace
+
+void keepCopyForRequeued(int slotNumber, const std::string& copy) {
+  if (!copyNameAllowed(copy)) return;
+  LockGuard lock(JournalLock);
+  if (tiedAlready(slotNumber, copy)) return;
   if (!writeRecord(kWaitingRecord, slotNumber, copy).empty()) fsSyncFolder(journalPath(kPendingFolder));
+}
+
+void tieCopyToTarget(int slotNumber, const JournalEntry& source) {
+  if (!source.kept || !copyNameAllowed(source.copy) || slotNumber < 0 || slotNumber >= kSlotCount) return;
+  int code = 0;
+  {
+    LockGuard lock(JournalLock);
+    if (tiedAlready(slotNumber, source.copy)) return;
+    code = writeRecord(kWaitingRecord, slotNumber, source.copy).empty() ? kErrorAccess : 0;
+    if (code == 0) code = fsSyncFolder(journalPath(kPendingFolder));
+  }
+  noteResult(slotNumber, code);
+}
+
+void noteCopyForTarget(int slotNumber, const PrinterSlot& slot, const JournalEntry& source) {
+  if (!source.kept || slotNumber < 0 || slotNumber >= kSlotCount) return;
+  // Written here rather than by recordInJournal, whose memory of printouts
+  // kept in place is the target's own watcher's.
+  const int copies = slot.options.copies > 1 ? slot.options.copies : 1;
+  std::string line = numberText(slotNumber) + "\t" + fieldOf(slot.printername) + "\t" +
+                     numberText(static_cast<long long>(source.bytes)) + "\t0\t" + numberText(copies) + "\t" +
+                     kOutcomeWords[kJournalWaiting] + "\t" + source.copy;
+  int code;
+  {
+    LockGuard lock(JournalLock);
+    code = appendIndexLine(line);
+  }
+  noteResult(slotNumber, code);
 }
 
 std::string markReprint(int slotNumber, const std::string& copy) {

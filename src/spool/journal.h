@@ -3,7 +3,8 @@
 // "journal/YYYY-MM-DD" (one file per printout, "HHMMSS-NNNNNN.prn", named by
 // the time it was taken and a number that counts up through the day), and
 // that day's "index.tsv" gets one line for what became of it: time, slot,
-// printer, bytes, pages, outcome and the copy's path under "journal".
+// printer, bytes, pages (of one copy), copies (the slot's copies=), outcome
+// and the copy's path under "journal". One copy is kept however many print.
 //
 // The copy is written (under a temporary name, then renamed) before the
 // printout is printed; it is flushed to the disk and its line written before
@@ -41,6 +42,7 @@ struct JournalEntry {
   std::uint64_t bytes = 0;
   std::string pending; // the pending record it was found by, when it waited or is a reprint
   bool reprint = false;
+  int copies = 1;      // how many times it prints
   FsFile unsynced = nullptr;  // the new copy, still open until it is flushed by recordInJournal
   FileStamp stamp = {0, 0, 0, 0};  // of the spool file, when it was kept
   bool keptBefore = false;         // kept by an earlier try that could not print it or queue it
@@ -53,8 +55,9 @@ struct JournalEntry {
 JournalEntry keepInJournal(int slotNumber, const PrinterSlot& slot);
 
 // For an open printout of the waiting queue: the copy kept when it was
-// queued (or when it was put there to be printed again), found by its
-// pending record; a printout without one gets a copy now.
+// queued (or when it was put there to be printed again, or for this slot by
+// another one), found by its pending record, whether or not the slot keeps a
+// journal itself; a printout without one gets a copy now where it does.
 JournalEntry findInJournal(int slotNumber, const PrinterSlot& slot);
 
 // Writes down what became of the printout: flushes its new copy to the disk,
@@ -102,6 +105,15 @@ int copyFromJournal(const std::string& copy, const std::string& target);
 // the copy it was kept with (named by its hand-over record): a pending
 // record ties the two, durably, before the hand-over record goes.
 void keepCopyForRequeued(int slotNumber, const std::string& copy);
+
+// A printout of another slot copied for this slot (alsoto=): a pending
+// record ties its copy in the journal (`source`, kept) to this slot,
+// durably, before the original is handed over, so that this slot's lines
+// name the same copy when its copy prints, even after a crash. Once per slot
+// and copy: a record there already is kept as it is. Then, once the copy
+// joins this slot's queue, noteCopyForTarget writes it down as waiting.
+void tieCopyToTarget(int slotNumber, const JournalEntry& source);
+void noteCopyForTarget(int slotNumber, const PrinterSlot& slot, const JournalEntry& source);
 
 // Marks the copy as to be printed again on the slot: the record that
 // findInJournal finds once the copy's bytes reach the slot's queue. Returns

@@ -1,6 +1,7 @@
 #include "spool/watcher.h"
 
 #include <algorithm>
+#include <atomic>
 #include <ctime>
 
 #include "config/profile.h"
@@ -14,6 +15,7 @@
 #include "files/spoolfile.h"
 #include "print/printer.h"
 #include "print/rawprint.h"
+#include "spool/alsoto.h"
 #include "spool/cycle.h"
 #include "spool/journal.h"
 #include "spool/handover.h"
@@ -21,6 +23,16 @@
 #include "spool/queue.h"
 
 CycleEvent cycleEvent = nullptr;
+
+namespace {
+// Set by the watcher of another slot that moved a copy into this slot's
+// queue (alsoto=): the queue is looked at in this slot's next cycle.
+std::atomic<bool> queueFilled[kSlotCount];
+
+void wakeTarget(int target) {
+  if (target >= 0 && target < kSlotCount) queueFilled[target] = true;
+}
+}  // namespace
 
 namespace {
 
@@ -104,7 +116,7 @@ StepResult sendRaw(const PrinterSlot& slot, int slotNumber, WatcherMemory& memor
     return StepResult{kPrintLayOut, 0};
   }
   clearError();
-  printRawDocument(slot.printername, bytes);
+  printRawDocument(slot.printername, bytes, slot.options.copies);
   int code = lastError();
   if (code == kPrinterRawRefused) {
     sayOnce(memory.saidRaw, slot.printername,
@@ -171,6 +183,29 @@ OverlayChoice slotOverlay(const PrinterSlot& slot, int slotNumber, WatcherMemory
   return choice;
 }
 
+// Draws the open file on the attached printer, once per copy the printer
+// does not make itself, each copy from a new page; what became of its codes
+// is said for one copy, and the drawer pulses and cuts it sent are those of
+// one copy (the drawer opens once). 0 or the error code of a read that failed.
+int drawCopies(const PrintLayout& layout, int slotNumber, std::vector<PrinterAction>* actions) {
+  int readError = 0;
+  for (int copy = 0; copy < copiesToDraw() && readError == 0; ++copy) {
+    if (copy > 0) {
+      formFeed();
+      clearError();
+      rewindSpoolFile();
+      if (lastError() != 0) return lastError();
+    }
+    selectFont(layout.fontname, layout.fontsize);
+    PrintedCodes codes;
+    readError = printSpoolLines(layout, nullptr, &codes);
+    if (copy > 0) continue;
+    sayCodesLeftOut(codes, slotNumber);
+    *actions = codes.actions;
+  }
+  return readError;
+}
+
 // Prints the open file on the slot's printer as one job. A read failure
 // abandons the document, so that nothing of a printout goes out twice.
 StepResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory& memory) {
@@ -194,15 +229,13 @@ StepResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory&
     options.receiptPaperMm = slot.options.paperwidth;
   options.savedName = savedPdfName(slot, slotNumber);
   options.overlay = slotOverlay(slot, slotNumber, memory);
+  options.copies = slot.options.copies;
   clearError();
   attachPrinter(printer, options);
   if (lastError() != 0) return StepResult{kPrintAttach, lastError()};
   setSpoolReading(slotReading(slot));
-  PrintLayout layout = slotLayout(slot);
-  selectFont(layout.fontname, layout.fontsize);
-  PrintedCodes codes;
-  int readError = printSpoolLines(layout, nullptr, &codes);
-  sayCodesLeftOut(codes, slotNumber);
+  std::vector<PrinterAction> actions;
+  int readError = drawCopies(slotLayout(slot), slotNumber, &actions);
   if (readError != 0) {
     abandonDocument();
     return StepResult{kPrintRead, readError};
@@ -210,7 +243,7 @@ StepResult printOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory&
   clearError();
   detachPrinter();
   int code = lastError();
-  if (code == 0) sendFollowUp(slot, slotNumber, memory, codes.actions);
+  if (code == 0) sendFollowUp(slot, slotNumber, memory, actions);
   return StepResult{code == 0 ? kPrintDone : kPrintHandOver, code};
 }
 
@@ -588,11 +621,14 @@ bool keptUndeletable(const WatcherMemory& memory, const std::string& name) {
 // A printout handed over (or found at its printer from an earlier run) is
 // written down in the journal, then kept in "sent" until its printer
 // confirms it, or deleted with its records.
-void settlePrinted(WatcherMemory& memory, const PrinterSlot& slot, int slotNumber, const std::string& path,
+// True when the file has left its name (moved into "sent", or deleted).
+bool settlePrinted(WatcherMemory& memory, const PrinterSlot& slot, int slotNumber, const std::string& path,
                    JournalEntry& kept, JournalOutcome outcome, const HandOff& off) {
   recordInJournal(kept, outcome, lastDocumentPages());
-  if (keepUntilConfirmed(memory, slot, off.settle, off.handedNow)) return;
-  if (removePrinted(memory, slotNumber, path, "was printed")) settleHandOvers(path, off.settle);
+  if (keepUntilConfirmed(memory, slot, off.settle, off.handedNow)) return true;
+  if (!removePrinted(memory, slotNumber, path, "was printed")) return false;
+  settleHandOvers(path, off.settle);
+  return true;
 }
 
 CycleOutcome cycleOutcomeOf(const StepResult& step) {
@@ -756,6 +792,46 @@ bool openToPrint(int slotNumber, WatcherMemory& memory, const PrinterSlot& slot,
   return true;
 }
 
+// Makes the taken printout's copies for the further printers of alsoto=
+// (spool/alsoto.h), before it is handed over. A printer that cannot take
+// them is said once. False, the file closed and kept under its name to be
+// tried again after the retry delay, when they cannot be made.
+bool copyAlsoTo(int slotNumber, WatcherMemory& memory, const PrinterSlot& slot, unsigned long long now,
+                const JournalEntry& kept, TargetCopies* also) {
+  std::vector<int> refused;
+  std::vector<int> targets = printoutTargets(slotNumber, slot, &refused);
+  std::string refusedKey;
+  for (int target : refused) refusedKey += numberText(target);
+  if (refusedKey != memory.saidAlsoTo && !refused.empty())
+    writeOutputLine(slotText(slotNumber) + "alsoto names printer #" + numberText(refused.front()) +
+                    ", which has no printer or no spool file name set, so printouts are not printed there. Set it"
+                    " up in ferrin.ini, or remove it from alsoto.");
+  memory.saidAlsoTo = refusedKey;
+  int code = copyForTargets(slotNumber, targets, kept, also);
+  if (code == 0) return true;
+  clearError();
+  memory.keptStamp = spoolFileStamp();
+  memory.keptStampValid = lastError() == 0;
+  closeSpoolFile();
+  noteFailure(memory, kPrintHandOver, slot, now);
+  sayOnce(memory.reportedFailure, std::string("alsoto\n") + slot.filename,
+          slotText(slotNumber) + "the copies of " + slot.filename + " for the printers of alsoto could not be made"
+              " in the folder " + kWaitingFolder + (code == kErrorDiskFull ? ", since the disk is full" : "") +
+              errorText(code) + ", so it is kept and tried again. Check that ferrin may write its folder" +
+              (code == kErrorDiskFull ? " and make room on the disk." : "."));
+  return false;
+}
+
+void releaseAlsoTo(int slotNumber, WatcherMemory& memory, const std::string& name, const TargetCopies& also,
+                   const JournalEntry& kept) {
+  if (also.paths.empty()) return;
+  if (releaseTargetCopies(name, also, kept) > 0)
+    sayOnce(memory.saidHandOver, "alsoto",
+            slotText(slotNumber) + "a copy for a printer of alsoto could not be moved into its queue in the folder " +
+                kWaitingFolder + ", so it prints there after the next start. Check that ferrin may write its folder.");
+  for (int target : also.targets) wakeTarget(target);
+}
+
 // Handles the slot's spool file, when there is one: taken, kept in the
 // journal, handed over with its record, then settled or queued.
 CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned long long now, bool othersWaiting) {
@@ -772,19 +848,29 @@ CycleOutcome handleSpoolFile(int slotNumber, WatcherMemory& memory, unsigned lon
   // on the next start).
   takeSpoolFile();
   JournalEntry kept = keepInJournal(slotNumber, slot);
+  TargetCopies also;
+  if (!copyAlsoTo(slotNumber, memory, slot, now, kept, &also)) {
+    recordInJournal(kept, kJournalRefused, 0);
+    endWork();
+    return CycleIdle;
+  }
   HandOff off;
   if (!othersWaiting) off = handOverOpenFile(slot, slotNumber, memory, name, kept);
+  bool left;
   if (!othersWaiting && off.step.result == kPrintDone) {
     memory.keptStampValid = false;
     memory.reportedFailure.clear();
     memory.waitingToRetry = false;
-    settlePrinted(memory, slot, slotNumber, name, kept, kJournalPrinted, off);
+    left = settlePrinted(memory, slot, slotNumber, name, kept, kJournalPrinted, off);
   } else {
     // Printouts waiting before it (its step says done: nothing failed), or
     // it could not be printed now: it joins the queue.
-    bool queued = queueOrKeep(memory, off.step, slotNumber, name, now);
-    recordInJournal(kept, queued ? kJournalWaiting : kJournalRefused, 0);
+    left = queueOrKeep(memory, off.step, slotNumber, name, now);
+    recordInJournal(kept, left ? kJournalWaiting : kJournalRefused, 0);
   }
+  // The original has left its name: its copies become their printers' own.
+  // One kept under its name keeps them unreleased, to be made again with it.
+  if (left) releaseAlsoTo(slotNumber, memory, name, also, kept);
   endWork();
   return othersWaiting ? CycleIdle : cycleOutcomeOf(off.step);
 }
@@ -811,7 +897,8 @@ CycleOutcome runWatcherCycle(int slotNumber, WatcherMemory& memory, unsigned lon
   // An empty queue is looked at again only now and then: only this watcher
   // adds to its queue (and then looks at once), and an idle cycle stays cheap.
   std::vector<std::string> waiting;
-  if (!name.empty() && (!memory.queueLookedAt || memory.queueMayHold || now >= memory.nextQueueLook)) {
+  bool filled = queueFilled[slotNumber].exchange(false);
+  if (!name.empty() && (!memory.queueLookedAt || memory.queueMayHold || filled || now >= memory.nextQueueLook)) {
     waiting = waitingPrintouts(name);
     memory.queueMayHold = !waiting.empty();
     memory.nextQueueLook = now + kEmptyQueueLookMilliseconds;
@@ -838,6 +925,7 @@ void cleanUpAtStart() {
     loadSlot(slot);
     names.push_back(slotSnapshot(slot).filename);
   }
+  settleTargetCopies();
   sweepHandOvers(names);
   removeJournalLeftovers();
 }

@@ -43,7 +43,7 @@ for platform in $(e2e_platforms); do
   cmp -s "${copies[0]}" "$WORK/one.prn" || fail "$platform: the first copy differs from its printout"
   cmp -s "${copies[1]}" "$WORK/two.prn" || fail "$platform: the second copy differs from its printout"
   [ "$(outcome_count printed)" = 2 ] || fail "$platform: $(outcome_count printed) lines say printed, not 2"
-  grep -q "	0	Till	$(stat -c %s "$WORK/two.prn")	1	printed	$day/$(basename "${copies[1]}")" "$RUN_DIR/journal/$day/index.tsv" ||
+  grep -q "	0	Till	$(stat -c %s "$WORK/two.prn")	1	1	printed	$day/$(basename "${copies[1]}")" "$RUN_DIR/journal/$day/index.tsv" ||
     fail "$platform: no index line for the second receipt: $(cat "$RUN_DIR/journal/$day/index.tsv")"
 
   # R, Enter: the last printout again.

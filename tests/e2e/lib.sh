@@ -243,6 +243,27 @@ TEST
   ipptool -c "$(cups_queue_uri "$1")" "$WORK/get-jobs.test" | sed '1d; s/,/ /'
 }
 
+# The copies the scheduler was asked to print of the queue's newest job
+# (its job attribute "copies"; 1 when the job has none).
+cups_newest_copies() {
+  need ipptool
+  cat > "$WORK/get-copies.test" <<'TEST'
+{
+  OPERATION Get-Jobs
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR keyword which-jobs all
+  ATTR keyword requested-attributes job-id,copies
+  DISPLAY job-id
+  DISPLAY copies
+}
+TEST
+  ipptool -c "$(cups_queue_uri "$1")" "$WORK/get-copies.test" | sed '1d' |
+    awk -F, '$1 > id { id = $1; copies = ($2 == "" ? 1 : $2) } END { print copies }'
+}
+
 # Waits until a job of the queue that is not completed holds its document,
 # for a test that must act the moment the scheduler has a job's document: one
 # ipptool asks again every millisecond or so (a new lpstat each time would

@@ -5,7 +5,10 @@
 # ferrin, and print once, in the order they were written, when the printer is
 # back; the outage and its end are each said once. Ending ferrin with X while
 # a long printout prints finishes it first: it prints once, and nothing is
-# printed again at the next start.
+# printed again at the next start. A till that also prints on a kitchen
+# printer (alsoto) that is down: the till is not held up, and after a kill
+# and a restart with the kitchen printer back each receipt prints once there;
+# copies counted at the printer (the job's copies, the pages of a PDF).
 source "$(dirname "$0")/lib.sh"
 need pdftotext python3
 e2e_begin
@@ -101,6 +104,57 @@ if [[ " $(e2e_platforms) " == *" posix "* ]]; then
   [ "$(pdfs | wc -l)" = 1 ] || fail "X during a job: the printout was printed again after the restart"
   send_keys x
   wait_exit 30 > /dev/null
+
+  # alsoto: every receipt of the till also goes to a kitchen printer (raw)
+  # that is down; the till prints each in one job of two copies at once. A
+  # kill, the kitchen printer back, a restart: each receipt once more, there
+  # only, byte for byte. copies=3 into "Save as PDF": the pages three times.
+  till_listener=$LISTENER_PID
+  add_listener_queue Kitchen "$WORK/kitchen" 900 raw
+  kitchen_jobs() { find "$WORK/kitchen" -maxdepth 1 -name 'job-*.bin' | sort; }
+  kitchen_ini() {
+    printf '[printer 0]\r\nprintername=Till\r\nfilename=WLSDFKJN.DRY\r\ncopies=2\r\nalsoto=1\r\n' > "$RUN_DIR/ferrin.ini"
+    printf '[printer 1]\r\nprintername=%s\r\nfilename=KITCHEN.PRN\r\nmode=raw\r\n' "$1" >> "$RUN_DIR/ferrin.ini"
+  }
+  kitchen_ini Nobody
+  start_ferrin posix
+  wait_started
+  wait_output "Starting thread for printer #1"
+  before=$(jobs_done | wc -l)
+  for n in 1 2; do
+    printf 'Order %s\r\nSoup\r\n' "$n" > "$SPOOL"
+    wait_until 20 "order $n to leave the spool name" test ! -e "$SPOOL"
+    wait_until 20 "order $n at the till" bash -c "[ \$(find '$JOBS' -name 'job-*.bin' | wc -l) -ge $((before + n)) ]"
+    [ "$(cups_newest_copies Till)" = 2 ] || fail "alsoto: the till's job asks for $(cups_newest_copies Till) copies, not 2"
+  done
+  wait_until 20 "both orders to wait for the kitchen" bash -c "[ \$(ls '$RUN_DIR/waiting' | grep -c '^KITCHEN.PRN.[0-9]*$') = 2 ]"
+  wait_output 'Printer #1: the printer "Nobody" cannot be reached (error 68)'
+  count_output 'Printer #0: the printer' | grep -qx 0 || fail "alsoto: the kitchen's outage held up the till"
+  kill -KILL "$(ferrin_pid)"
+  wait_until 20 "ferrin to be killed" test -s "$RUN_DIR/rc.txt"
+  kitchen_ini Kitchen
+  start_ferrin posix
+  wait_started
+  wait_until 30 "the orders at the kitchen" bash -c "[ \$(find '$WORK/kitchen' -name 'job-*.bin' | wc -l) -ge 2 ]"
+  sleep 3
+  mapfile -t done_jobs < <(kitchen_jobs)
+  [ "${#done_jobs[@]}" = 2 ] || fail "alsoto: the kitchen printed ${#done_jobs[@]} jobs, not 2"
+  [ "$(cat "${done_jobs[0]}")" = "$(printf 'Order 1\r\nSoup\r\n')" ] && [ "$(cat "${done_jobs[1]}")" = "$(printf 'Order 2\r\nSoup\r\n')" ] ||
+    fail "alsoto: the kitchen got '$(cat "${done_jobs[@]}" | tr '\r\n' '  ')'"
+  [ "$(jobs_done | wc -l)" = $((before + 2)) ] || fail "alsoto: the till printed again after the restart"
+  gone || fail "alsoto: printouts are left in the queue"
+  [ -z "$(ls "$RUN_DIR/waiting")" ] || fail "alsoto: left in the folder waiting: $(ls "$RUN_DIR/waiting")"
+
+  printf '[printer 0]\r\nprintername=Save as PDF\r\nfilename=WLSDFKJN.DRY\r\ncopies=3\r\n' > "$RUN_DIR/ferrin.ini"
+  sleep 1
+  rm -rf "$RUN_DIR/printed"
+  printf 'Invoice\f\r\nTotals\r\n' > "$SPOOL"
+  wait_until 20 "the PDF of three copies" more_pdfs_than 0
+  [ "$(pages_of "$(pdfs)")" = 6 ] || fail "copies=3 of two pages gave $(pages_of "$(pdfs)") pages in Save as PDF"
+  [ "$(text_of "$(pdfs)")" = "Invoice|Totals|Invoice|Totals|Invoice|Totals|" ] || fail "copies=3 gave '$(text_of "$(pdfs)")'"
+  send_keys x
+  wait_exit 30 > /dev/null
+  kill "$till_listener" 2>/dev/null || true
 fi
 kill "$LISTENER_PID" 2>/dev/null || true
 echo "PASS: queue"

@@ -116,6 +116,22 @@ cups_collect Receipt "$WORK/readonly.pdf"
 pdftotext "$WORK/readonly.pdf" - | grep -q November || fail "the read-only file's printout lacks its text"
 rm -f "$SPOOL"
 
+echo "-- copies=2: one job, the copies counted at the printer"
+write_ini Receipt Reports
+sed -i 's/^fontsize=10\r$/fontsize=10\r\ncopies=2\r/' "$RUN_DIR/ferrin.ini"
+sleep 0.5
+print_spool 'Oscar\f\r\nPapa\r\n'
+copies=$(cups_newest_copies Receipt)
+pages=$(pages_of "$PDF")
+echo "copies=2 under Wine: the job asks the scheduler for $copies copies, its PDF has $pages pages"
+# The driver's copy count (dmCopies, which Wine passes on as the job's
+# copies, the scheduler making the pages), or where the driver has none the
+# pages twice in the one job: four pages either way, each copy whole.
+[ "$copies" = 2 ] || [ "$copies" = 1 ] || fail "copies=2 gave a job of $copies copies"
+[ "$pages" = 4 ] || fail "copies=2 of a printout of 2 pages gave $pages pages"
+[ "$(lines_in "$PDF" '^Oscar$') $(lines_in "$PDF" '^Papa$')" = "2 2" ] ||
+  fail "the copies are not whole: $(pdftotext "$PDF" - | tr '\n' ' ')"
+
 send_keys x
 [ "$(wait_exit)" = 0 ] || fail "ferrin did not end with 0"
 echo "spool_win32: all checks passed"

@@ -1,6 +1,7 @@
 // The recording printer device: see device_fake.h.
 #include "fake/device_fake.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdarg>
 #include <cstdio>
@@ -48,6 +49,7 @@ struct Context {
   int x;
   int y;
   unsigned fileMode;
+  int copies;
 };
 
 struct Font {
@@ -226,6 +228,10 @@ int fontHeight(int font) {
 
 std::string fontFace(int font) { return font == kStockFont ? "stock" : fonts[font].logicalFont.lfFaceName; }
 
+// The copies SetCopies asked for, by the settings record they were asked
+// for in; CreateDC takes them from the record it is given.
+std::map<const void*, int> recordCopies;
+
 std::string yesNo(bool ok) { return ok ? "1" : "0"; }
 
 }  // namespace
@@ -272,6 +278,7 @@ void resetFakeDevice() {
   contexts.clear();
   fonts.clear();
   armed.clear();
+  recordCopies.clear();
 }
 
 void failDeviceCall(const std::string& operation, int nth, bool persist) {
@@ -458,6 +465,10 @@ DeviceContext deviceCreateDC(const char* name, const void* settings) {
     c.bkColor = 0xFFFFFF;
     c.bkMode = kOpaqueMode;
     c.fileMode = 0777;
+    auto asked = recordCopies.find(settings);
+    c.copies = asked != recordCopies.end() ? asked->second : 1;
+    // The next record may lie at the same address.
+    if (asked != recordCopies.end()) recordCopies.erase(asked);
     contexts[n] = c;
     dc = reinterpret_cast<DeviceContext>(kContextBase + n);
     ++fakeDevice.liveContexts;
@@ -477,6 +488,16 @@ bool deviceSetRollPaper(DeviceContext dc, int, int) {
 bool deviceSetOrientation(void* settings, bool landscape) {
   const bool ok = settings != nullptr && !shouldFail("SetOrientation");
   logCall(format("SetOrientation(%s,%d)=%s", settings != nullptr ? "settings" : "null", landscape ? 1 : 0,
+                 yesNo(ok).c_str()));
+  return ok;
+}
+
+bool deviceSetCopies(const char* name, void* settings, int copies) {
+  bool copying = name != nullptr && std::find(fakeDevice.copying.begin(), fakeDevice.copying.end(),
+                                              std::string(name)) != fakeDevice.copying.end();
+  const bool ok = settings != nullptr && copying && copies >= 1 && !shouldFail("SetCopies");
+  if (ok) recordCopies[settings] = copies;
+  logCall(format("SetCopies(%s,%s,%d)=%s", quoted(name).c_str(), settings != nullptr ? "settings" : "null", copies,
                  yesNo(ok).c_str()));
   return ok;
 }
@@ -503,6 +524,7 @@ int deviceStartDoc(DeviceContext dc, const char* documentName) {
       fakeDevice.documents.push_back(
           FakeDocument{c->printer, documentName ? documentName : "", 0, false, false, c->fileMode});
       fakeDevice.documents.back().identity = takeIdentity();
+      fakeDevice.documents.back().copies = c->copies;
       fakeDevice.documents.back().job = ++lastJob;
       fakeDevice.documents.back().submitted = static_cast<long long>(std::time(nullptr));
       c->documentOpen = true;

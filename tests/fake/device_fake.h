@@ -64,6 +64,7 @@ struct FakeDocument {
   bool reached = false;  // the printer has it: ended, or failed with the hand-over left open
   std::uint32_t job = 0;        // the job number StartDoc returned
   long long submitted = 0;      // when it started, seconds since 1970
+  int copies = 1;               // the copies its settings record asked the printer for (SetCopies)
 };
 
 // One raw job begun by StartDocPrinter.
@@ -98,6 +99,7 @@ struct FakeDevice {
   int externalLeading;                // tmExternalLeading: 0
   int settingsSize;                   // what DocumentProperties reports: 220
   std::vector<std::string> rawRefused;  // printers whose StartDocPrinter refuses every datatype (error 1804)
+  std::vector<std::string> copying;   // printers whose driver makes copies itself (SetCopies says yes)
   unsigned writeLimit;                // the most one WritePrinter call takes; 0: all it is given
   // Hand-overs left open and looked up again.
   bool failedEndReaches = false;      // a failed EndDoc or EndDocPrinter still reached the printer, and says so
@@ -139,7 +141,7 @@ void resetFakeDevice();
 
 // The Nth call of the named operation from now on (1 = the next one) fails;
 // with persist, that call and every later one do. Names are those of the log:
-// OpenPrinter, DocumentProperties, ClosePrinter, CreateDC, SetDocumentFileMode, SetOrientation, StartDoc,
+// OpenPrinter, DocumentProperties, ClosePrinter, CreateDC, SetDocumentFileMode, SetOrientation, SetCopies, StartDoc,
 // StartDocPrinter, StartPagePrinter, WritePrinter, EndPagePrinter,
 // EndDocPrinter, AbortPrinter, GetJob, SetJob, GetDeviceCaps, CreateFontIndirect, SelectObject, GetTextMetrics, ResetDC,
 // SetTextColor, SetBkColor, SetBkMode, StartPage, SetTextAlign, MoveToEx,

@@ -16,6 +16,7 @@
 // synced; before the restart the run's folder is put back to that state.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -210,6 +211,8 @@ const bool kPowerCuts = false;
 // Windows printers do not confirm delivery (that is a CUPS queue's): the
 // mixes with it are tried on POSIX only.
 const int kMixes = 8;
+const int kAlsoMixes = 4;
+const bool kAlsoConfirmed = false;
 
 #else
 
@@ -471,6 +474,8 @@ void beginRun(const fs::path& folder) {
 void endRun() { fs::remove_all(disk.kept); }
 const bool kPowerCuts = true;
 const int kMixes = 24;
+const int kAlsoMixes = 4;
+const bool kAlsoConfirmed = true;
 
 #endif
 
@@ -483,11 +488,15 @@ struct Printout {
   bool journal;  // journal=30
   bool confirm;  // the printer confirms delivery (the copy waits in "sent")
   bool lose;     // and its scheduler loses the first job it took
+  bool also = false;  // alsoto=1: printer 1 ("Report", its own spool name) prints it too
   std::string name() const {
     return std::string(queued ? "from the queue" : "fresh") + (raw ? ", raw" : ", laid out") +
-           (journal ? ", journal" : "") + (confirm ? ", confirmed" : "") + (lose ? ", lost once" : "");
+           (journal ? ", journal" : "") + (confirm ? ", confirmed" : "") + (lose ? ", lost once" : "") +
+           (also ? ", also on printer 1" : "");
   }
 };
+
+const char kTargetSpool[] = "REPORT.PRN";
 
 const char kText[] = "Total 12.50\r\n";
 
@@ -495,10 +504,16 @@ void writeSettings(const Printout& p, const char* printer) {
   std::ofstream ini("ferrin.ini", std::ios::binary | std::ios::trunc);
   ini << "[printer 0]\r\nprintername=" << printer << "\r\nfilename=" << kSpool << "\r\nfontname=Courier New\r\n"
       << "fontsize=10\r\n" << (p.raw ? "mode=raw\r\n" : "") << (p.journal ? "journal=30\r\n" : "");
+  // The further printer has settings of its own: laid out where printer 0
+  // is raw, and the other way round.
+  if (p.also)
+    ini << "alsoto=1\r\n[printer 1]\r\nprintername=Report\r\nfilename=" << kTargetSpool << "\r\n"
+        << (p.raw ? "" : "mode=raw\r\n") << (p.journal ? "journal=30\r\n" : "");
 }
 
 struct Session {
   WatcherMemory memory;
+  WatcherMemory target;  // printer 1's watcher, with alsoto
   unsigned long long now = 1000000;
 };
 
@@ -511,6 +526,10 @@ void runCycles(const Printout& p, Session& run, int cycles) {
     fakeDevice.jobsPending = p.confirm && i < 2;
     loadSlot(0);
     runWatcherCycle(0, run.memory, run.now);
+    if (p.also) {
+      loadSlot(1);
+      runWatcherCycle(1, run.target, run.now);
+    }
     run.now += 60000;
     if (!p.lose || !fakeDevice.lostIdentities.empty()) continue;
     for (const FakeDocument& d : fakeDevice.documents)
@@ -522,6 +541,7 @@ void runCycles(const Printout& p, Session& run, int cycles) {
 
 void start(Session& run) {
   run.memory = WatcherMemory();
+  run.target = WatcherMemory();
   cleanUpAtStart();
 }
 
@@ -540,7 +560,7 @@ void prepare(const Printout& p, Session& run) {
   }
 }
 
-// Every document or raw job the printer has, as its text.
+// Every document or raw job the printers have, as its printer and text.
 std::vector<std::string> reachedTexts() {
   std::vector<std::string> out, texts(fakeDevice.documents.size());
   for (const FakeText& t : fakeDevice.texts)
@@ -551,9 +571,11 @@ std::vector<std::string> reachedTexts() {
     return false;
   };
   for (std::size_t i = 0; i < fakeDevice.documents.size(); ++i)
-    if (fakeDevice.documents[i].reached && !lost(fakeDevice.documents[i].identity)) out.push_back(texts[i]);
+    if (fakeDevice.documents[i].reached && !lost(fakeDevice.documents[i].identity))
+      out.push_back(fakeDevice.documents[i].printer + ": " + texts[i]);
   for (const FakeRawJob& job : fakeDevice.rawJobs)
-    if (job.reached && !lost(job.identity)) out.push_back(job.data);
+    if (job.reached && !lost(job.identity)) out.push_back(job.printer + ": " + job.data);
+  std::sort(out.begin(), out.end());
   return out;
 }
 
@@ -583,9 +605,9 @@ std::vector<std::string> journalCopies() {
 
 // Checks what one run left, with a trace of where it was cut off.
 void expectOnePrintout(const Printout& p, const std::string& output, const std::string& where) {
-  std::vector<std::string> printed = reachedTexts();
-  ASSERT_EQ(printed.size(), 1u) << where << "\n" << output << fakeCallLog();
-  EXPECT_EQ(printed[0], p.raw ? std::string(kText) : std::string("Total 12.50|")) << where;
+  std::vector<std::string> expected{std::string("Receipt: ") + (p.raw ? kText : "Total 12.50|")};
+  if (p.also) expected.push_back(std::string("Report: ") + (p.raw ? "Total 12.50|" : kText));
+  EXPECT_EQ(reachedTexts(), expected) << where << "\n" << output << fakeCallLog();
   EXPECT_EQ(leftBehind(), std::vector<std::string>()) << where << "\n" << output;
   if (p.journal) {
     std::vector<std::string> copies = journalCopies();
@@ -651,8 +673,17 @@ TEST_F(CrashPointsTest, ACrashOrPowerCutAtEveryFileCallEndsInExactlyOnePrintout)
   long points = 0, powerCuts = 0, calls = 0;
   // Every mix of the four, and those that confirm delivery once more with a
   // scheduler that loses the first job.
-  for (int bits = 0; bits < kMixes; ++bits) {
-    Printout p{(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0 || bits >= 16, bits >= 16};
+  // Then alsoto: printer 1 prints each printout too, with its own settings;
+  // fresh and from the queue, laid out and raw, with and without the
+  // journal, and on POSIX two of them with delivery confirmation.
+  std::vector<Printout> mixes;
+  for (int bits = 0; bits < kMixes; ++bits)
+    mixes.push_back(Printout{(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0 || bits >= 16,
+                             bits >= 16});
+  for (int bits = 0; bits < kAlsoMixes; ++bits)
+    mixes.push_back(Printout{(bits & 1) != 0, (bits & 2) != 0, (bits & 2) != 0,
+                             kAlsoConfirmed && ((bits & 1) != 0) != ((bits & 2) != 0), false, true});
+  for (const Printout& p : mixes) {
     // Uncut, for its calls; then cut off at each call that follows a change.
     ASSERT_FALSE(cutOffAt(p, 0, false, output));
     const long total = count.calls;
@@ -671,7 +702,7 @@ TEST_F(CrashPointsTest, ACrashOrPowerCutAtEveryFileCallEndsInExactlyOnePrintout)
     }
   }
   std::printf("crash points: %ld file calls of %d printouts; cut off after each change, %ld runs, %ld of them"
-              " with a power cut\n", calls, kMixes, points, powerCuts);
+              " with a power cut\n", calls, static_cast<int>(mixes.size()), points, powerCuts);
 }
 
 }  // namespace

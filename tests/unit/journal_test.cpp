@@ -158,11 +158,11 @@ TEST(Journal, KeepsEveryPrintoutOnceByteForByteReprintsItAndPrintsOnWhenItCannot
   EXPECT_EQ(readFile(fs::path("journal") / today / copies[0]), first);
   auto lines = indexLines(today);
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0], (std::vector<std::string>{"time", "slot", "printer", "bytes", "pages", "outcome", "file"}));
-  ASSERT_EQ(lines[1].size(), 7u);
+  EXPECT_EQ(lines[0], (std::vector<std::string>{"time", "slot", "printer", "bytes", "pages", "copies", "outcome", "file"}));
+  ASSERT_EQ(lines[1].size(), 8u);
   EXPECT_EQ(lines[1][0].size(), 8u) << "HH:MM:SS";
   EXPECT_EQ(std::vector<std::string>(lines[1].begin() + 1, lines[1].end()),
-            (std::vector<std::string>{"0", "Receipt", "28", "2", "printed", today + "/" + copies[0]}));
+            (std::vector<std::string>{"0", "Receipt", "28", "2", "1", "printed", today + "/" + copies[0]}));
   EXPECT_EQ(copies[0].substr(0, 6) + ":", lines[1][0].substr(0, 2) + lines[1][0].substr(3, 2) +
                                              lines[1][0].substr(6, 2) + ":");
 
@@ -181,8 +181,8 @@ TEST(Journal, KeepsEveryPrintoutOnceByteForByteReprintsItAndPrintsOnWhenItCannot
   EXPECT_EQ(readFile(fs::path("journal") / today / copies[1]), "Second\r\n");
   lines = indexLines(today);
   ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[2][5] + " " + lines[2][6], "waiting " + today + "/" + copies[1]);
-  EXPECT_EQ(lines[3][5] + " " + lines[3][6] + " " + lines[3][4], "printed " + today + "/" + copies[1] + " 1");
+  EXPECT_EQ(lines[2][6] + " " + lines[2][7], "waiting " + today + "/" + copies[1]);
+  EXPECT_EQ(lines[3][6] + " " + lines[3][7] + " " + lines[3][4], "printed " + today + "/" + copies[1] + " 1");
 
   // The list of today's printouts, newest first; Enter (0) queues the last
   // one, which is printed once more and written down as a reprint.
@@ -201,8 +201,8 @@ TEST(Journal, KeepsEveryPrintoutOnceByteForByteReprintsItAndPrintsOnWhenItCannot
   EXPECT_EQ(copiesOf(today).size(), 2u) << "a reprint is no new printout";
   lines = indexLines(today);
   ASSERT_EQ(lines.size(), 6u);
-  EXPECT_EQ(lines[4][5] + " " + lines[4][6], "reprinted " + today + "/" + copies[1]);
-  EXPECT_EQ(lines[5][5] + " " + lines[5][6] + " " + lines[5][4], "reprinted " + today + "/" + copies[0] + " 2");
+  EXPECT_EQ(lines[4][6] + " " + lines[4][7], "reprinted " + today + "/" + copies[1]);
+  EXPECT_EQ(lines[5][6] + " " + lines[5][7] + " " + lines[5][4], "reprinted " + today + "/" + copies[0] + " 2");
   EXPECT_TRUE(fs::is_empty("journal/pending"));
   EXPECT_TRUE(fs::is_empty("waiting"));
 
@@ -223,8 +223,8 @@ TEST(Journal, KeepsEveryPrintoutOnceByteForByteReprintsItAndPrintsOnWhenItCannot
   ASSERT_EQ(copies.size(), 3u) << "one copy over every try";
   lines = indexLines(today);
   ASSERT_EQ(lines.size(), 8u);
-  EXPECT_EQ(lines[6][5] + " " + lines[6][6], "refused " + today + "/" + copies[2]);
-  EXPECT_EQ(lines[7][5] + " " + lines[7][6], "printed " + today + "/" + copies[2]);
+  EXPECT_EQ(lines[6][6] + " " + lines[6][7], "refused " + today + "/" + copies[2]);
+  EXPECT_EQ(lines[7][6] + " " + lines[7][7], "printed " + today + "/" + copies[2]);
 
   // A disk that takes no more: said once, and printouts print all the same.
   failFileOperation(kFailWrite, 1, kFaultDiskFull, true);
