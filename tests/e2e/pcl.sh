@@ -110,8 +110,6 @@ job += E + b'E' + E + b'%-12345X@PJL EOJ\r\n' + E + b'%-12345X'
 open(sys.argv[1], 'wb').write(job)
 EOF2
 
-write_ini() {
-  printf '[printer 1]\r\nprintername=%s\r\nfilename=WLSDFKJN.DR2\r\ncontrols=pcl\r\n' "$PRINTER1" > "$RUN_DIR/ferrin.ini.new"
 write_ini() {  # more lines of the section, if any
   printf '[printer 1]\r\nprintername=%s\r\nfilename=WLSDFKJN.DR2\r\ncontrols=pcl\r\n%s' "$PRINTER1" "${1:-}" \
     > "$RUN_DIR/ferrin.ini.new"
