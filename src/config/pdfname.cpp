@@ -78,7 +78,7 @@ std::string componentProblem(const std::string& part, std::size_t* longest) {
 
 std::string twoDigits(int value) {
   char text[16];
-  std::snprintf(text, sizeof text, "%02d", value);
+  (void)std::snprintf(text, sizeof text, "%02d", value);  // two digits always fit
   return text;
 }
 

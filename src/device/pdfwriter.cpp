@@ -75,7 +75,7 @@ std::string pdfString(const std::string& bytes) {
       text += static_cast<char>(c);
     } else if (c < 0x20 || c > 0x7E) {
       char octal[8];
-      std::snprintf(octal, sizeof octal, "\\%03o", c);
+      (void)std::snprintf(octal, sizeof octal, "\\%03o", c);  // four characters always fit
       text += octal;
     } else {
       text += static_cast<char>(c);
@@ -212,7 +212,7 @@ bool finishPdfFile(PdfFile* f, bool* diskFull) {
   put(f, "xref\n0 " + num(static_cast<long long>(f->offsets.size()) + 1) + "\n0000000000 65535 f \n");
   for (long long offset : f->offsets) {
     char line[24];
-    std::snprintf(line, sizeof line, "%010lld 00000 n \n", offset);
+    (void)std::snprintf(line, sizeof line, "%010lld 00000 n \n", offset);  // 20 characters always fit
     put(f, line);
   }
   put(f, "trailer\n<< /Size " + num(static_cast<long long>(f->offsets.size()) + 1) +
@@ -227,17 +227,18 @@ bool finishPdfFile(PdfFile* f, bool* diskFull) {
   *diskFull = f->diskFull;
   if (ok) {
     // The finished file takes the place of any earlier one of the name.
-    std::remove(f->path.c_str());
+    (void)std::remove(f->path.c_str());  // none there is no failure; the rename tells
     ok = std::rename(part.c_str(), f->path.c_str()) == 0;
   }
-  if (!ok) std::remove(part.c_str());
+  if (!ok) (void)std::remove(part.c_str());  // a scratch file left is only untidy
   delete f;
   return ok;
 }
 
 void dropPdfFile(PdfFile* f) {
-  std::fclose(f->out);
-  std::remove((f->path + ".part").c_str());
+  // The document is thrown away: nothing of it is wanted, whatever these say.
+  (void)std::fclose(f->out);
+  (void)std::remove((f->path + ".part").c_str());
   delete f;
 }
 

@@ -135,7 +135,7 @@ std::string makeNameFolders(const std::string& name) {
 // on after the first try.
 std::string countedName(const std::string& base, int counter) {
   char number[16];
-  std::snprintf(number, sizeof number, "%03d", counter);
+  (void)std::snprintf(number, sizeof number, "%03d", counter);  // the counter is bounded
   std::string::size_type mark = base.find(kCounterMark);
   if (mark != std::string::npos) {
     std::string named = base;
