@@ -90,3 +90,6 @@ struct LocalTime {
   int hour, minute, second;
 };
 LocalTime localTimeNow();
+// The clock localTimeNow reads: the system's, unless a test sets its own
+// (names made in the same second, or the next, after a restart).
+extern LocalTime (*localTimeClock)();

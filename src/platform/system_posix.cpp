@@ -198,9 +198,15 @@ unsigned long long monotonicMilliseconds() {
   return static_cast<unsigned long long>(ts.tv_sec) * 1000ULL + static_cast<unsigned long long>(ts.tv_nsec) / 1000000ULL;
 }
 
-LocalTime localTimeNow() {
+namespace {
+LocalTime systemLocalTime() {
   time_t now = time(nullptr);
   struct tm local;
   localtime_r(&now, &local);
   return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
 }
+}  // namespace
+
+LocalTime (*localTimeClock)() = systemLocalTime;
+
+LocalTime localTimeNow() { return localTimeClock(); }

@@ -325,8 +325,14 @@ void releaseLock(ProcessLock& lock) { LeaveCriticalSection(sectionOf(lock)); }
 
 unsigned long long monotonicMilliseconds() { return GetTickCount64(); }
 
-LocalTime localTimeNow() {
+namespace {
+LocalTime systemLocalTime() {
   SYSTEMTIME local;
   GetLocalTime(&local);
   return LocalTime{local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
 }
+}  // namespace
+
+LocalTime (*localTimeClock)() = systemLocalTime;
+
+LocalTime localTimeNow() { return localTimeClock(); }

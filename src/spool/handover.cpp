@@ -152,6 +152,14 @@ int noteHandOverJob(HandOver* handOver, std::uint32_t job) {
   return code;
 }
 
+int noteHandOverJournal(HandOver* handOver, const std::string& copy) {
+  HandOver noted = *handOver;
+  noted.journal = copy;
+  int code = rewriteHandOver(noted);
+  if (code == 0) *handOver = noted;
+  return code;
+}
+
 int noteHandOverEnded(HandOver* handOver) {
   HandOver noted = *handOver;
   noted.ended = true;

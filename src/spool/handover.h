@@ -55,6 +55,9 @@ int recordHandOver(const HandOver& handOver);
 // the record stays as it was.
 int noteHandOverJob(HandOver* handOver, std::uint32_t job);
 int noteHandOverEnded(HandOver* handOver);
+// Notes the journal copy the printout is kept with now, likewise: a run
+// that takes up a cut-off hand-over may have had to keep a new copy.
+int noteHandOverJournal(HandOver* handOver, const std::string& copy);
 
 // A digest of a printout's first bytes (64-bit FNV-1a).
 std::uint64_t contentDigest(const std::string& head);

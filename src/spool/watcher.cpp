@@ -380,7 +380,7 @@ void noteStartedJob(std::uint32_t job, void* context) {
 // outcome was known: true when that decides it (it reached its printer, or
 // its printer cannot be asked now), with *off saying how.
 bool settleByEarlier(const std::vector<HandOver>& earlier, const PrinterSlot& slot, int slotNumber,
-                     WatcherMemory& memory, const std::string& name, HandOff* off) {
+                     WatcherMemory& memory, const std::string& name, const JournalEntry& kept, HandOff* off) {
   const HandOver* pending = nullptr;
   const bool followUp = slot.options.drawer == kFollowRaw || slot.options.cut == kFollowRaw;
   EarlierOutcome outcome = lookUpEarlier(earlier, slotNumber, memory, name, &pending, followUp);
@@ -397,7 +397,12 @@ bool settleByEarlier(const std::vector<HandOver>& earlier, const PrinterSlot& sl
   // printout is kept until the job is finished, as if just handed over.
   for (const HandOver& h : earlier)
     if (h.identity != pending->identity) resolveHandOver(h);
-  off->settle.push_back(*pending);
+  // The copy its record names may have been lost with the run cut off (its
+  // name was not yet on the disk); the copy kept now takes its place, so that
+  // a job the printer loses is printed again with it.
+  HandOver settled = *pending;
+  if (kept.kept && settled.journal != kept.copy) noteHandOverJournal(&settled, kept.copy);
+  off->settle.push_back(settled);
   off->handedNow = true;
   return true;
 }
@@ -466,7 +471,7 @@ HandOff handOverOpenFile(const PrinterSlot& slot, int slotNumber, WatcherMemory&
   std::uint64_t content = contentDigest(peekSpoolFile(kDigestBytes));
   std::vector<HandOver> earlier;
   if (stamped) earlier = handOversOf(stamp, content);
-  if (!earlier.empty() && settleByEarlier(earlier, slot, slotNumber, memory, name, &off)) return off;
+  if (!earlier.empty() && settleByEarlier(earlier, slot, slotNumber, memory, name, kept, &off)) return off;
   HandOver now = newHandOver(slot, stamp, content, kept);
   int recordError = stamped ? recordHandOver(now) : kErrorOther;
   if (recordError != 0) sayRecording(memory, slotNumber, recordError);

@@ -616,13 +616,25 @@ void expectOnePrintout(const Printout& p, const std::string& output, const std::
   }
 }
 
+// The clock of the runs: the same second throughout a run, and for its
+// restart, or the next second. Journal copies are named by the second, so a
+// copy kept again after a power cut gets the name of the lost one, or not.
+int clockSecond = 0;
+LocalTime runClock() { return LocalTime{2026, 12, 10, 9, 30, clockSecond}; }
+
 class CrashPointsTest : public ::testing::Test {
  public:
   std::string output, echo;
-  void SetUp() override { captureConsole(&output, &echo); }
+  LocalTime (*systemClock)() = nullptr;
+  void SetUp() override {
+    captureConsole(&output, &echo);
+    systemClock = localTimeClock;
+    localTimeClock = runClock;
+  }
   void TearDown() override {
     captureConsole(nullptr, nullptr);
     restoreCalls();
+    localTimeClock = systemClock;
     // The tests after this one begin as a fresh start would.
     TempWorkDir fresh;
     removeJournalLeftovers();
@@ -630,10 +642,13 @@ class CrashPointsTest : public ::testing::Test {
 };
 
 // One run of a printout, ended at its Nth file call (with a power cut after
-// it, or not), then started again and run until settled. False when the run
-// made fewer than n calls: it was not cut off, and is checked as it stands.
-bool cutOffAt(const Printout& p, long n, bool power, std::string& output) {
-  std::string where = p.name() + (power ? ": power cut" : ": crash") + " at file call " + std::to_string(n);
+// it, or not), then started again (in the same second, or `later` in the
+// next) and run until settled. False when the run made fewer than n calls:
+// it was not cut off, and is checked as it stands.
+bool cutOffAt(const Printout& p, long n, bool power, bool later, std::string& output) {
+  std::string where = p.name() + (power ? ": power cut" : ": crash") + " at file call " + std::to_string(n) +
+                      (later ? ", restarted a second later" : "");
+  clockSecond = 0;
   TempWorkDir dir;
   beginRun(dir.path);
   output.clear();
@@ -659,6 +674,7 @@ bool cutOffAt(const Printout& p, long n, bool power, std::string& output) {
     if (power) cutPower();
 #endif
     // The next start, with nothing remembered but the files.
+    if (later) ++clockSecond;
     installModelCalls(0);
     Session again;
     start(again);
@@ -685,16 +701,19 @@ TEST_F(CrashPointsTest, ACrashOrPowerCutAtEveryFileCallEndsInExactlyOnePrintout)
                              kAlsoConfirmed && ((bits & 1) != 0) != ((bits & 2) != 0), false, true});
   for (const Printout& p : mixes) {
     // Uncut, for its calls; then cut off at each call that follows a change.
-    ASSERT_FALSE(cutOffAt(p, 0, false, output));
+    ASSERT_FALSE(cutOffAt(p, 0, false, false, output));
     const long total = count.calls;
     const std::vector<std::pair<long, std::size_t>> before = count.before;
     EXPECT_GT(total, 40) << p.name() << ": a printout makes more file calls than that";
     calls += total;
     for (long n = 1; n <= total; ++n) {
       if (n > 1 && before[n - 1] == before[n - 2]) continue;
-      for (bool power : {false, true}) {
+      // A crash; a power cut restarted in the same second, and in the next.
+      for (int kind = 0; kind < 3; ++kind) {
+        const bool power = kind > 0;
         if (power && !kPowerCuts) continue;
-        ASSERT_TRUE(cutOffAt(p, n, power, output)) << p.name() << ": fewer calls than " << n << " of " << total;
+        ASSERT_TRUE(cutOffAt(p, n, power, kind == 2, output))
+            << p.name() << ": fewer calls than " << n << " of " << total;
         ++points;
         powerCuts += power;
         if (HasFailure()) return;
@@ -702,7 +721,7 @@ TEST_F(CrashPointsTest, ACrashOrPowerCutAtEveryFileCallEndsInExactlyOnePrintout)
     }
   }
   std::printf("crash points: %ld file calls of %d printouts; cut off after each change, %ld runs, %ld of them"
-              " with a power cut\n", calls, static_cast<int>(mixes.size()), points, powerCuts);
+              " with a power cut (half of those restarted a second later)\n", calls, static_cast<int>(mixes.size()), points, powerCuts);
 }
 
 }  // namespace
