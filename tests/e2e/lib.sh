@@ -64,13 +64,14 @@ e2e_begin() {
 }
 
 e2e_end() {
-  local rc=$? background
+  local rc=$? background pid
   # Whatever the test left running (listeners, writers) would keep the test
   # runner waiting on its output after a failure.
   background=$(jobs -p)
   [ -z "$background" ] || kill $background 2>/dev/null || true
   tmux -L "$TMUX_SOCKET" kill-server 2>/dev/null || true
   if [ -n "${CUPSD_PID:-}" ]; then kill "$CUPSD_PID" 2>/dev/null || true; wait "$CUPSD_PID" 2>/dev/null || true; fi
+  for pid in ${SMTPD_PIDS:-}; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
   if [ -n "${WINEPREFIX:-}" ]; then WINEPREFIX=$WINEPREFIX timeout 20 wineserver -k 2>/dev/null || true; fi
   if [ -n "${UNLOCK_INI:-}" ]; then chattr -i "$UNLOCK_INI" 2>/dev/null || true; fi
   if [ "$rc" = 0 ] || [ -z "${KEEP_E2E:-}" ]; then rm -rf "$WORK"; else echo "kept $WORK" >&2; fi
@@ -734,4 +735,85 @@ if problems:
 PY
     fail "page $page of $pdf: the form is not as expected"
   rm -f "$WORK"/form-page*.pgm
+}
+
+# --- mail: a real SMTP server on the loopback address -------------------------
+
+# aiosmtpd is Debian's python3-aiosmtpd, so tools/smtpd.py runs under the
+# system's Python, whatever python3 comes first on PATH.
+SMTPD_PYTHON=${SMTPD_PYTHON:-/usr/bin/python3}
+
+# make_test_cert <dir>: a self-signed certificate for localhost and 127.0.0.1
+# in <dir>/cert.pem, its key in <dir>/key.pem, valid for 2 days. It is its own
+# authority, so a client trusts it with cert.pem as its CA file.
+make_test_cert() {
+  need openssl
+  local dir=$1
+  mkdir -p "$dir"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost \
+    -keyout "$dir/key.pem" -out "$dir/cert.pem" \
+    -addext "subjectAltName=DNS:localhost,IP:127.0.0.1" \
+    -addext "basicConstraints=critical,CA:TRUE" \
+    -addext "keyUsage=critical,digitalSignature,keyEncipherment,keyCertSign" \
+    -addext "extendedKeyUsage=serverAuth" > "$dir/openssl.log" 2>&1 ||
+    fail "openssl could not make a test certificate: $(tail -n 3 "$dir/openssl.log" | tr '\n' ' ')"
+}
+
+# start_smtpd <dir> [smtpd.py options...]: starts the SMTP server of
+# tools/smtpd.py in the background on 127.0.0.1, keeping its mail and logs in
+# <dir> (its own messages in <dir>/smtpd.log), and waits until it accepts
+# connections; SMTP_PORT is its port. Options: --port P, --starttls CERT KEY
+# or --tls CERT KEY, --user U --password P, --max-size N, --fail-data-once.
+# e2e_end stops it.
+start_smtpd() {
+  local dir=$1 pid
+  shift
+  "$SMTPD_PYTHON" -c 'import aiosmtpd' 2>/dev/null ||
+    fail "python3-aiosmtpd is missing for $SMTPD_PYTHON: run scripts/install-deps.sh"
+  mkdir -p "$dir"
+  rm -f "$dir/port"
+  "$SMTPD_PYTHON" "$FERRIN_SOURCE/tests/e2e/tools/smtpd.py" --out "$dir" "$@" >> "$dir/smtpd.log" 2>&1 &
+  pid=$!
+  SMTPD_PIDS="${SMTPD_PIDS:-} $pid"
+  wait_until 20 "the SMTP server in $dir" smtpd_started "$dir" "$pid"
+  [ -s "$dir/port" ] || fail "the SMTP server in $dir ended at start: $(tail -n 5 "$dir/smtpd.log" | tr '\n' ' ')"
+  SMTP_PORT=$(cat "$dir/port")
+}
+
+# True once the server started in <dir> listens, or once its process <pid>
+# has ended (start_smtpd then says why).
+smtpd_started() { [ -s "$1/port" ] || ! kill -0 "$2" 2>/dev/null; }
+
+# stop_smtpd <dir>: ends the server of <dir> (SIGTERM) and waits until its
+# process is gone and its port closed. Its mail and logs stay.
+stop_smtpd() {
+  local dir=$1 pid
+  [ -s "$dir/pid" ] || fail "no SMTP server was started in $dir"
+  pid=$(cat "$dir/pid")
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  wait_until 20 "the SMTP server in $dir to end" smtpd_gone "$pid"
+  SMTPD_PIDS=$(echo "${SMTPD_PIDS:-}" | tr ' ' '\n' | grep -vx "$pid" | tr '\n' ' ' || true)
+}
+
+smtpd_gone() { ! kill -0 "$1" 2>/dev/null; }
+
+# mail_count <dir>: how many messages the server of <dir> accepted.
+mail_count() { { find "$1" -maxdepth 1 -name 'mail-*.eml' 2>/dev/null || true; } | wc -l; }
+
+# mail_pdf <dir> <NNN> <out.pdf>: writes the first application/pdf part of
+# <dir>/mail-NNN.eml to <out.pdf>.
+mail_pdf() {
+  [ -f "$1/mail-$2.eml" ] || fail "no message $1/mail-$2.eml"
+  python3 - "$1/mail-$2.eml" "$3" <<'PY' || fail "$1/mail-$2.eml has no PDF attachment"
+import email, email.policy, sys
+with open(sys.argv[1], 'rb') as f:
+    message = email.message_from_binary_file(f, policy=email.policy.default)
+for part in message.walk():
+    if part.get_content_type() == 'application/pdf':
+        with open(sys.argv[2], 'wb') as out:
+            out.write(part.get_payload(decode=True))
+        sys.exit(0)
+sys.exit(1)
+PY
 }
