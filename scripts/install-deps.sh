@@ -13,6 +13,8 @@ packages=(
   cups  # the socket backend, for the raw queue of the device tests
   libzint-dev  # bar codes and 2D codes on receipts (POSIX build)
   dpkg-dev  # apt-get source: Zint's source for the Windows builds
+  libcurl4-openssl-dev  # SMTP and MIME for mailing printouts (POSIX build)
+  python3-aiosmtpd openssl  # the mail tests' SMTP server and its self-signed certificate
   poppler-utils tmux procps gdb
   zbar-tools  # zbarimg reads bar codes and QR codes back in the tests
   zxing-cpp-tools  # ZXingReader reads PDF417 codes back in the tests
@@ -52,3 +54,6 @@ fi
 mingw=(i686)
 if ! bash "$(dirname "$0")/runs-32bit.sh"; then mingw+=(x86_64); fi
 bash "$(dirname "$0")/zint-mingw.sh" "${mingw[@]}"
+# libcurl (SMTP over Schannel) for the Windows builds, from Debian's source
+# package likewise; it needs only the cross compiler and make.
+bash "$(dirname "$0")/curl-mingw.sh" "${mingw[@]}"
