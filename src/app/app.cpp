@@ -3,6 +3,7 @@
 #include "config/slots.h"
 #include "console/console.h"
 #include "console/text.h"
+#include "mail/mail.h"
 #include "setup/choose.h"
 #include "setup/setup.h"
 #include "spool/reprint.h"
@@ -40,6 +41,8 @@ int runMain() {
   // section names a printer.
   for (int slot = 0; slot < kSlotCount; ++slot)
     if (slotIsWatched(slot)) startThread(runWatcher, slot);
+  // Mails waiting from an earlier run are sent too, whatever the settings now.
+  startThread(runMailer, 0);
 
   writeOutputLine("Starting ferrin...");
   writeOutputLine("Press X to exit the application or S to change settings.");

@@ -22,6 +22,10 @@ std::vector<std::string> readProfileStrings(const std::string& section, const st
 // platforms tell by the file's size and times (a file written in the last two
 // seconds counts as changed every time).
 unsigned long profileGeneration();
+// Whether others than its owner may read ferrin.ini (POSIX: read permission
+// for its group or for all), so that a password in it is not secret. Always
+// false on Windows, whose folder permissions decide that.
+bool profileReadableByOthers();
 
 // Writes one key, creating the file or the section when needed and keeping
 // every other line. False when the file could not be written.

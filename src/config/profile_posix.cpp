@@ -198,3 +198,9 @@ bool writeProfileString(const std::string& section, const std::string& key, cons
   }
   return true;
 }
+
+bool profileReadableByOthers() {
+  struct stat st;
+  if (stat(kFileName, &st) != 0) return false;
+  return (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}

@@ -89,3 +89,5 @@ bool writeProfileString(const std::string& section, const std::string& key, cons
   LockGuard lock(FileSystemLock);
   return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), kFileName) != 0;
 }
+
+bool profileReadableByOthers() { return false; }

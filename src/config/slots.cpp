@@ -52,6 +52,14 @@ const SlotKeyInfo kSlotKeys[kSlotKeyCount] = {
     {"overlayoffset", {nullptr}, "X,Y in mm (-1000 to 1000, e.g. 2.5,-1)", "0,0"},
     {"copies", {nullptr}, "a number, 1 to 99", "1"},
     {"alsoto", {nullptr}, "printer numbers 0 to 7 separated by commas", "none (this printer only)"},
+    {"mailto", {nullptr}, "mail addresses separated by commas", "none (nothing is mailed)"},
+    {"mailfrom", {nullptr}, "a mail address", "the first address of mailto"},
+    {"smtp", {nullptr}, "a mail server, HOST or HOST:PORT", "none (mails wait)"},
+    {"smtpsecurity", {"starttls", "tls", "none", nullptr}, nullptr, nullptr},
+    {"smtpuser", {nullptr}, "a user name of the mail server", "none (no login)"},
+    {"smtppassword", {nullptr}, "that user's password", "none"},
+    {"smtpca", {nullptr}, "a PEM file of certificates, in ferrin's folder or by its full path",
+     "none (the system's certificates)"},
 };
 
 std::string slotKeyValues(const SlotKeyInfo& key) {
@@ -74,6 +82,7 @@ enum SlotKey {
   kDrawer, kCut,
   kOverlay, kOverlayPages, kOverlayOffset,
   kCopies, kAlsoTo,
+  kMailTo, kMailFrom, kSmtp, kSmtpSecurity, kSmtpUser, kSmtpPassword, kSmtpCa,
   kKeyCount
 };
 static_assert(kKeyCount == kSlotKeyCount, "one entry of kSlotKeys per key");
@@ -271,6 +280,15 @@ void loadSlot(int slotNumber) {
     o.copies = knownOrDefault(slotNumber, kCopies, values[kCopies], copies) == 0 ? 1 : copies;
     o.alsoTo = static_cast<unsigned>(
         knownOrDefault(slotNumber, kAlsoTo, values[kAlsoTo], alsoToOf(slotNumber, values[kAlsoTo])));
+    MailSettings& m = o.mail;
+    storeField(m.to, sizeof m.to, values[kMailTo]);
+    storeField(m.from, sizeof m.from, values[kMailFrom]);
+    storeField(m.server, sizeof m.server, values[kSmtp]);
+    m.security = static_cast<SmtpSecurity>(knownOrDefault(slotNumber, kSmtpSecurity, values[kSmtpSecurity],
+                                                          choiceOf(values[kSmtpSecurity], kSmtpSecurity)));
+    storeField(m.user, sizeof m.user, values[kSmtpUser]);
+    storeField(m.password, sizeof m.password, values[kSmtpPassword]);
+    storeField(m.ca, sizeof m.ca, values[kSmtpCa]);
   }
 
   LockGuard lock(SlotLock);

@@ -28,6 +28,20 @@ enum PrintMode { kModePrint, kModeRaw };                  // "mode": print, raw
 // "drawer" and "cut": none, or raw: the drawer pulses (the cuts) of a drawn
 // receipt also go to its printer as a raw job after it.
 enum RawFollowUp { kFollowNone, kFollowRaw };
+// "smtpsecurity": STARTTLS on the submission port (the default), TLS from the
+// first byte, or neither.
+enum SmtpSecurity { kSmtpStartTls, kSmtpTls, kSmtpNone };
+// Every printout of the slot mailed as a PDF (mail/mail.h); to[0] == '\0':
+// none is mailed.
+struct MailSettings {
+  char to[260];        // "mailto": addresses separated by commas
+  char from[260];      // "mailfrom"
+  char server[260];    // "smtp": HOST or HOST:PORT
+  SmtpSecurity security;
+  char user[260];      // "smtpuser": "" logs in as nobody
+  char password[260];  // "smtppassword"
+  char ca[260];        // "smtpca": a PEM file of certificates to trust besides the system's
+};
 struct SlotOptions {
   int codePage;          // "codepage": 0 draws the bytes as the platform always has
   LineEnds lineends;
@@ -45,6 +59,7 @@ struct SlotOptions {
   int overlayOffsetY;
   int copies;            // "copies": each printout prints this many times, as one job (1 to 99)
   unsigned alsoTo;       // "alsoto": bit K set: every printout prints on slot K's printer too
+  MailSettings mail;     // "mailto", "mailfrom", "smtp", "smtpsecurity", "smtpuser", "smtppassword", "smtpca"
 };
 
 struct PrinterSlot {
@@ -67,7 +82,7 @@ struct SlotKeyInfo {
   const char* values;      // without choices: what the key takes
   const char* fallback;    // without choices: what a missing or empty key means
 };
-const int kSlotKeyCount = 19;
+const int kSlotKeyCount = 26;
 extern const SlotKeyInfo kSlotKeys[kSlotKeyCount];
 
 // The values of a key as the documents give them ("dos, any"), and its default.

@@ -5,6 +5,7 @@
 #include "files/errors.h"
 #include "files/fs.h"
 #include "files/spoolfile.h"
+#include "mail/mail.h"
 #include "spool/handover.h"
 #include "spool/queue.h"
 
@@ -37,9 +38,12 @@ bool openSourceText(std::string* text) {
   return true;
 }
 
+// A printer's number, or 'm' for the slot's mail.
+char targetMark(int target) { return target == kMailTarget ? 'm' : static_cast<char>('0' + target); }
+
 std::string copyPath(int slotNumber, int target, const std::string& source) {
-  return std::string(kWaitingFolder) + "/" + kCopyPrefix + std::to_string(slotNumber) + "-" +
-         std::to_string(target) + "-" + source + kCopyEnding;
+  return std::string(kWaitingFolder) + "/" + kCopyPrefix + std::to_string(slotNumber) + "-" + targetMark(target) +
+         "-" + source + kCopyEnding;
 }
 
 // Writes the open spool file's bytes, whole and synced, under `path`; a
@@ -71,11 +75,11 @@ bool parseCopyName(const std::string& name, int* slotNumber, int* target, std::s
       name.compare(name.size() - ending.size(), ending.size(), ending) != 0)
     return false;
   const std::string rest = name.substr(prefix.size(), name.size() - prefix.size() - ending.size());
-  if (rest[0] < '0' || rest[0] >= '0' + kSlotCount || rest[1] != '-' || rest[2] < '0' ||
-      rest[2] >= '0' + kSlotCount || rest[3] != '-')
+  if (rest[0] < '0' || rest[0] >= '0' + kSlotCount || rest[1] != '-' ||
+      (rest[2] != 'm' && (rest[2] < '0' || rest[2] >= '0' + kSlotCount)) || rest[3] != '-')
     return false;
   *slotNumber = rest[0] - '0';
-  *target = rest[2] - '0';
+  *target = rest[2] == 'm' ? kMailTarget : rest[2] - '0';
   *source = rest.substr(4);
   return !source->empty() && *slotNumber != *target;
 }
@@ -95,8 +99,10 @@ bool originalStillThere(int slotNumber, const std::string& source) {
   return same;
 }
 
-// Moves one copy into its printer's queue. 0 or the error code.
-int queueCopy(const std::string& path, int target) {
+// Moves one copy into its printer's queue (the mail's: the mail queue of
+// its slot). 0 or the error code.
+int queueCopy(const std::string& path, int slotNumber, int target) {
+  if (target == kMailTarget) return queueMail(path, slotNumber);
   std::string spoolName = slotSnapshot(target).filename;
   if (spoolName.empty()) return kErrorBadName;
   clearError();
@@ -119,6 +125,7 @@ std::vector<int> printoutTargets(int slotNumber, const PrinterSlot& slot, std::v
     if (watched && other.filename[0] != '\0') targets.push_back(target);
     else if (refused != nullptr) refused->push_back(target);
   }
+  if (slot.options.mail.to[0] != '\0') targets.push_back(kMailTarget);
   return targets;
 }
 
@@ -138,7 +145,8 @@ int copyForTargets(int slotNumber, const std::vector<int>& targets, const Journa
   // Their names too, before the original can leave its spool name.
   if (code == 0) code = fsSyncFolder(kWaitingFolder);
   if (code == 0) {
-    for (int target : copies->targets) tieCopyToTarget(target, kept);
+    for (int target : copies->targets)
+      if (target != kMailTarget) tieCopyToTarget(target, kept);
     return 0;
   }
   for (const std::string& path : copies->paths) fsDeleteFile(path);
@@ -146,7 +154,8 @@ int copyForTargets(int slotNumber, const std::vector<int>& targets, const Journa
   return code;
 }
 
-int releaseTargetCopies(const std::string& spoolName, const TargetCopies& copies, const JournalEntry& kept) {
+int releaseTargetCopies(int slotNumber, const std::string& spoolName, const TargetCopies& copies,
+                        const JournalEntry& kept) {
   closeSpoolFile();
   if (copies.paths.empty()) return 0;
   // The original's leaving first: a power cut must not bring it back, to be
@@ -154,10 +163,9 @@ int releaseTargetCopies(const std::string& spoolName, const TargetCopies& copies
   fsSyncFolder(folderOf(spoolName));
   int failed = 0;
   for (std::size_t i = 0; i < copies.paths.size(); ++i) {
-    PrinterSlot target = slotSnapshot(copies.targets[i]);
     // Before it joins the queue: its printer may print it at once.
-    noteCopyForTarget(copies.targets[i], target, kept);
-    if (queueCopy(copies.paths[i], copies.targets[i]) != 0) ++failed;
+    if (copies.targets[i] != kMailTarget) noteCopyForTarget(copies.targets[i], slotSnapshot(copies.targets[i]), kept);
+    if (queueCopy(copies.paths[i], slotNumber, copies.targets[i]) != 0) ++failed;
   }
   fsSyncFolder(kWaitingFolder);
   return failed;
@@ -174,7 +182,7 @@ void settleTargetCopies() {
     std::string path = std::string(kWaitingFolder) + "/" + name;
     if (originalStillThere(slotNumber, source)) {
       fsDeleteFile(path);
-    } else if (queueCopy(path, target) == 0) {
+    } else if (queueCopy(path, slotNumber, target) == 0) {
       moved = true;
     }
   }

@@ -16,6 +16,10 @@
 //   2. released: once the original has left its spool name for good (printed
 //      and deleted, kept in "sent", or moved into its own queue, each made
 //      durable first), each copy is moved into its printer's queue.
+// The slot's mail (mailto=, mail/mail.h) is one more copy of the same kind,
+// for the target kMailTarget: released, it joins the mail queue, so a
+// printout is mailed once it has been printed (or, its printer being down,
+// once it is safe in its queue), and exactly once.
 // Until the original leaves, the copies are nobody's: a run cut off before
 // that takes the original again and makes its copies again over them. At the
 // start, a copy not released whose original is still under its spool name is
@@ -28,14 +32,18 @@
 #include "config/slots.h"
 #include "spool/journal.h"
 
+// The target of a copy that is the slot's mail.
+const int kMailTarget = kSlotCount;
+
 struct TargetCopies {
-  std::vector<int> targets;        // printer numbers
+  std::vector<int> targets;        // printer numbers, or kMailTarget
   std::vector<std::string> paths;  // their copies not released yet, in the same order
 };
 
 // The further printers of a slot that can take copies now: a number of
 // alsoto= other than the slot's own whose slot has a spool file name and is
-// watched (has a printer, or is slot 0). Each other one goes into *refused.
+// watched (has a printer, or is slot 0), and kMailTarget last where the slot
+// mails its printouts. Each other one goes into *refused.
 std::vector<int> printoutTargets(int slotNumber, const PrinterSlot& slot, std::vector<int>* refused);
 
 // Makes the copies (step 1) of the open spool file (taken) for the targets,
@@ -49,7 +57,8 @@ int copyForTargets(int slotNumber, const std::vector<int>& targets, const Journa
 // kept, each target's journal line names the same copy. Closes the open
 // spool file. The number of copies that could not be moved into their
 // queue: they are released at the next start.
-int releaseTargetCopies(const std::string& spoolName, const TargetCopies& copies, const JournalEntry& kept);
+int releaseTargetCopies(int slotNumber, const std::string& spoolName, const TargetCopies& copies,
+                        const JournalEntry& kept);
 
 // For the start, with the slots loaded: copies that a run cut off left
 // unreleased are removed or released (see above).

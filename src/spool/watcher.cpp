@@ -15,6 +15,7 @@
 #include "files/spoolfile.h"
 #include "print/printer.h"
 #include "print/rawprint.h"
+#include "mail/mail.h"
 #include "spool/alsoto.h"
 #include "spool/cycle.h"
 #include "spool/journal.h"
@@ -830,11 +831,14 @@ bool copyAlsoTo(int slotNumber, WatcherMemory& memory, const PrinterSlot& slot, 
 void releaseAlsoTo(int slotNumber, WatcherMemory& memory, const std::string& name, const TargetCopies& also,
                    const JournalEntry& kept) {
   if (also.paths.empty()) return;
-  if (releaseTargetCopies(name, also, kept) > 0)
+  if (releaseTargetCopies(slotNumber, name, also, kept) > 0)
     sayOnce(memory.saidHandOver, "alsoto",
             slotText(slotNumber) + "a copy for a printer of alsoto could not be moved into its queue in the folder " +
                 kWaitingFolder + ", so it prints there after the next start. Check that ferrin may write its folder.");
-  for (int target : also.targets) wakeTarget(target);
+  for (int target : also.targets) {
+    if (target == kMailTarget) wakeMailer();
+    else wakeTarget(target);
+  }
 }
 
 // Handles the slot's spool file, when there is one: taken, kept in the
@@ -931,6 +935,7 @@ void cleanUpAtStart() {
     names.push_back(slotSnapshot(slot).filename);
   }
   settleTargetCopies();
+  settleMailAtStart();
   sweepHandOvers(names);
   removeJournalLeftovers();
 }

@@ -31,6 +31,7 @@
 #include "fake/device_fake.h"
 #include "files/errors.h"
 #include "files/spoolfile.h"
+#include "mail/mail.h"
 #include "platform/system.h"
 #include "print/printer_state.h"
 #include "spool/cycle.h"
@@ -489,10 +490,11 @@ struct Printout {
   bool confirm;  // the printer confirms delivery (the copy waits in "sent")
   bool lose;     // and its scheduler loses the first job it took
   bool also = false;  // alsoto=1: printer 1 ("Report", its own spool name) prints it too
+  bool mail = false;  // mailto=: it joins the mail queue once printed
   std::string name() const {
     return std::string(queued ? "from the queue" : "fresh") + (raw ? ", raw" : ", laid out") +
            (journal ? ", journal" : "") + (confirm ? ", confirmed" : "") + (lose ? ", lost once" : "") +
-           (also ? ", also on printer 1" : "");
+           (also ? ", also on printer 1" : "") + (mail ? ", mailed" : "");
   }
 };
 
@@ -503,7 +505,8 @@ const char kText[] = "Total 12.50\r\n";
 void writeSettings(const Printout& p, const char* printer) {
   std::ofstream ini("ferrin.ini", std::ios::binary | std::ios::trunc);
   ini << "[printer 0]\r\nprintername=" << printer << "\r\nfilename=" << kSpool << "\r\nfontname=Courier New\r\n"
-      << "fontsize=10\r\n" << (p.raw ? "mode=raw\r\n" : "") << (p.journal ? "journal=30\r\n" : "");
+      << "fontsize=10\r\n" << (p.raw ? "mode=raw\r\n" : "") << (p.journal ? "journal=30\r\n" : "")
+      << (p.mail ? "mailto=owner@example.com\r\nsmtp=127.0.0.1:9\r\n" : "");
   // The further printer has settings of its own: laid out where printer 0
   // is raw, and the other way round.
   if (p.also)
@@ -579,13 +582,29 @@ std::vector<std::string> reachedTexts() {
   return out;
 }
 
-// What is left in the folder, apart from ferrin.ini, the journal's own files
-// and empty folders.
+// The mails queued (their printouts' bytes), and whether each is a mail.
+std::vector<std::string> queuedMailTexts() {
+  std::vector<std::string> texts;
+  if (!fs::exists(kMailFolder)) return texts;
+  for (const fs::directory_entry& e : fs::directory_iterator(kMailFolder)) {
+    MailName mail;
+    bool isMail = parseMailName(e.path().filename().string(), &mail) && mail.slotNumber == 0;
+    texts.push_back(isMail ? readAll(e.path().string()) : "not a mail: " + e.path().filename().string());
+  }
+  return texts;
+}
+
+// What is left in the folder, apart from ferrin.ini, the journal's own files,
+// the queued mails and empty folders.
 std::vector<std::string> leftBehind() {
   std::vector<std::string> left;
   for (const fs::directory_entry& e : fs::recursive_directory_iterator(".")) {
     std::string path = e.path().lexically_relative(".").generic_string();
     if (e.is_directory() || path == "ferrin.ini") continue;
+    MailName mail;
+    if (path.compare(0, sizeof kMailFolder, std::string(kMailFolder) + "/") == 0 &&
+        parseMailName(path.substr(sizeof kMailFolder), &mail))
+      continue;
     if (path.compare(0, 8, "journal/") == 0 && path.compare(0, 16, "journal/pending/") != 0) {
       std::string ending = path.size() > 4 ? path.substr(path.size() - 4) : path;
       if (ending == ".prn" || path.size() > 9 && path.compare(path.size() - 9, 9, "index.tsv") == 0) continue;
@@ -609,6 +628,8 @@ void expectOnePrintout(const Printout& p, const std::string& output, const std::
   if (p.also) expected.push_back(std::string("Report: ") + (p.raw ? "Total 12.50|" : kText));
   EXPECT_EQ(reachedTexts(), expected) << where << "\n" << output << fakeCallLog();
   EXPECT_EQ(leftBehind(), std::vector<std::string>()) << where << "\n" << output;
+  EXPECT_EQ(queuedMailTexts(), p.mail ? std::vector<std::string>{kText} : std::vector<std::string>())
+      << where << "\n" << output;
   if (p.journal) {
     std::vector<std::string> copies = journalCopies();
     ASSERT_EQ(copies.size(), 1u) << where << "\n" << output;
@@ -691,7 +712,8 @@ TEST_F(CrashPointsTest, ACrashOrPowerCutAtEveryFileCallEndsInExactlyOnePrintout)
   // scheduler that loses the first job.
   // Then alsoto: printer 1 prints each printout too, with its own settings;
   // fresh and from the queue, laid out and raw, with and without the
-  // journal, and on POSIX two of them with delivery confirmation.
+  // journal, and on POSIX two of them with delivery confirmation. Then two
+  // mailed.
   std::vector<Printout> mixes;
   for (int bits = 0; bits < kMixes; ++bits)
     mixes.push_back(Printout{(bits & 1) != 0, (bits & 2) != 0, (bits & 4) != 0, (bits & 8) != 0 || bits >= 16,
@@ -699,6 +721,10 @@ TEST_F(CrashPointsTest, ACrashOrPowerCutAtEveryFileCallEndsInExactlyOnePrintout)
   for (int bits = 0; bits < kAlsoMixes; ++bits)
     mixes.push_back(Printout{(bits & 1) != 0, (bits & 2) != 0, (bits & 2) != 0,
                              kAlsoConfirmed && ((bits & 1) != 0) != ((bits & 2) != 0), false, true});
+  // Mailed: fresh, laid out, with the journal and printer 1 too; and raw,
+  // confirmed where confirmation is tried. Each ends with one mail queued.
+  mixes.push_back(Printout{false, false, true, false, false, true, true});
+  mixes.push_back(Printout{false, true, false, kAlsoConfirmed, false, false, true});
   for (const Printout& p : mixes) {
     // Uncut, for its calls; then cut off at each call that follows a change.
     ASSERT_FALSE(cutOffAt(p, 0, false, false, output));
