@@ -220,6 +220,19 @@ void storePdfName(int slotNumber, const std::string& value, SlotOptions* options
   }
 }
 
+// The mail keys, checked when a mail is sent (mail/mail.h); the security
+// word as any other choice.
+void storeMailSettings(int slotNumber, const std::vector<std::string>& values, MailSettings* m) {
+  storeField(m->to, sizeof m->to, values[kMailTo]);
+  storeField(m->from, sizeof m->from, values[kMailFrom]);
+  storeField(m->server, sizeof m->server, values[kSmtp]);
+  m->security = static_cast<SmtpSecurity>(knownOrDefault(slotNumber, kSmtpSecurity, values[kSmtpSecurity],
+                                                         choiceOf(values[kSmtpSecurity], kSmtpSecurity)));
+  storeField(m->user, sizeof m->user, values[kSmtpUser]);
+  storeField(m->password, sizeof m->password, values[kSmtpPassword]);
+  storeField(m->ca, sizeof m->ca, values[kSmtpCa]);
+}
+
 }  // namespace
 
 const char* controlsWord(ControlCodes controls) {
@@ -280,15 +293,7 @@ void loadSlot(int slotNumber) {
     o.copies = knownOrDefault(slotNumber, kCopies, values[kCopies], copies) == 0 ? 1 : copies;
     o.alsoTo = static_cast<unsigned>(
         knownOrDefault(slotNumber, kAlsoTo, values[kAlsoTo], alsoToOf(slotNumber, values[kAlsoTo])));
-    MailSettings& m = o.mail;
-    storeField(m.to, sizeof m.to, values[kMailTo]);
-    storeField(m.from, sizeof m.from, values[kMailFrom]);
-    storeField(m.server, sizeof m.server, values[kSmtp]);
-    m.security = static_cast<SmtpSecurity>(knownOrDefault(slotNumber, kSmtpSecurity, values[kSmtpSecurity],
-                                                          choiceOf(values[kSmtpSecurity], kSmtpSecurity)));
-    storeField(m.user, sizeof m.user, values[kSmtpUser]);
-    storeField(m.password, sizeof m.password, values[kSmtpPassword]);
-    storeField(m.ca, sizeof m.ca, values[kSmtpCa]);
+    storeMailSettings(slotNumber, values, &o.mail);
   }
 
   LockGuard lock(SlotLock);
