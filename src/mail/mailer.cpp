@@ -2,7 +2,6 @@
 // at a time, each laid out as a PDF, recorded, handed to the server, then
 // removed. Trouble is said once, with what to do; the mails wait meanwhile.
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <ctime>
 
@@ -19,10 +18,6 @@
 
 namespace {
 
-std::atomic<bool> mailWoken{false};
-// The numbering of new mails: watchers of several printers queue mails.
-ProcessLock MailQueueLock;
-
 // The first delay after a mail could not be sent, doubled up to the last.
 const unsigned kFirstRetryMilliseconds = 2000;
 const unsigned kLongestRetryMilliseconds = 60000;
@@ -31,40 +26,15 @@ const unsigned kLongestRetryMilliseconds = 60000;
 const unsigned long long kRefusedRetryMilliseconds = 30ull * 60 * 1000;
 
 std::string stemOf(const std::string& name) { return name.substr(0, name.size() - 4); }
-std::string mailPath(const std::string& name) { return std::string(kMailFolder) + "/" + name; }
-std::string recordPath(const std::string& name) { return std::string(kMailFolder) + "/." + stemOf(name) + ".record"; }
-std::string pdfScratchPath(const std::string& name) { return std::string(kMailFolder) + "/." + stemOf(name) + ".pdf"; }
-
-// The queued mails, oldest first.
-std::vector<std::string> queuedMails() {
-  std::vector<std::string> names, mails;
-  if (fsListFolder(kMailFolder, &names) != 0) return mails;
-  MailName mail;
-  for (const std::string& name : names)
-    if (parseMailName(name, &mail)) mails.push_back(name);
-  std::sort(mails.begin(), mails.end());
-  return mails;
-}
 
 std::string slotText(int slotNumber) { return "Printer #" + numberText(slotNumber) + ": "; }
 std::string errorText(int code) { return code != 0 ? " (error " + numberText(code) + ")" : ""; }
 
 std::string timeText(const LocalTime& t) {
-  char text[24];
+  char text[40];
   (void)std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year % 10000, t.month % 100,
                       t.day % 100, t.hour % 100, t.minute % 100, t.second % 100);
   return text;
-}
-
-// Moves a file by name (the spool file layer holds it while it moves).
-int moveByName(const std::string& from, const std::string& to) {
-  clearError();
-  openSpoolFile(from);
-  if (lastError() == 0) moveSpoolFile(to);
-  int code = lastError();
-  closeSpoolFile();
-  clearError();
-  return code;
 }
 
 struct MailerMemory {
@@ -136,7 +106,7 @@ bool messageSettings(MailerMemory& memory, const MailName& mail, const PrinterSl
 // The printout's first line of text, and the PDF's name in the mail.
 void describePrintout(const std::string& name, const MailName& mail, const PrinterSlot& slot, MailMessage* message) {
   clearError();
-  openSpoolFile(mailPath(name));
+  openSpoolFile(mailQueuePath(name));
   std::string first = lastError() == 0 ? firstLineOfText(peekSpoolFile(4096)) : std::string();
   closeSpoolFile();
   clearError();
@@ -153,16 +123,16 @@ void describePrintout(const std::string& name, const MailName& mail, const Print
   message->date = mailDate(static_cast<long long>(std::time(nullptr)));
   message->text = "Printout from printer #" + numberText(mail.slotNumber) + ", printed " + timeText(mail.printed) +
                   ", as a PDF: " + message->pdfName + "\r\n";
-  message->pdfPath = pdfScratchPath(name);
+  message->pdfPath = mailPdfPath(name);
 }
 
 // Removes a sent mail's files; the record last, once it says "sent", so that
 // nothing of it is sent again.
 void removeSent(const std::string& name) {
-  (void)fsDeleteFile(mailPath(name));
+  (void)fsDeleteFile(mailQueuePath(name));
   (void)fsSyncFolder(kMailFolder);
-  (void)fsDeleteFile(pdfScratchPath(name));
-  (void)fsDeleteFile(recordPath(name));
+  (void)fsDeleteFile(mailPdfPath(name));
+  (void)fsDeleteFile(mailRecordPath(name));
 }
 
 // A mail refused as too big: its printout and its PDF into "mail-refused".
@@ -170,9 +140,9 @@ void setAsideTooBig(MailerMemory& memory, const std::string& name, const MailNam
                     const std::string& answer) {
   std::string kept = std::string(kMailRefusedFolder) + "/" + stemOf(name);
   int code = fsCreateFolder(kMailRefusedFolder);
-  if (code == 0) code = moveByName(pdfScratchPath(name), kept + ".pdf");
+  if (code == 0) code = moveByName(mailPdfPath(name), kept + ".pdf");
   if (code == 0) (void)fsSyncFolder(kMailRefusedFolder);
-  if (code == 0) code = moveByName(mailPath(name), kept + ".prn");
+  if (code == 0) code = moveByName(mailQueuePath(name), kept + ".prn");
   if (code != 0) {
     sayOnce(memory, "refused-folder", slotText(mail.slotNumber) + "a mail the server refused as too big could not be"
             " moved into the folder " + kMailRefusedFolder + errorText(code) + ", so it waits in the folder " +
@@ -182,7 +152,7 @@ void setAsideTooBig(MailerMemory& memory, const std::string& name, const MailNam
   }
   (void)fsSyncFolder(kMailRefusedFolder);
   (void)fsSyncFolder(kMailFolder);
-  (void)fsDeleteFile(recordPath(name));
+  (void)fsDeleteFile(mailRecordPath(name));
   writeOutputLine(slotText(mail.slotNumber) + "the mail server " + message.url + " refused the mail of the printout of " +
                   timeText(mail.printed) + " as too big (" + answer + "). Its PDF is kept as " + kept +
                   ".pdf: send it another way, or have the server take larger mails.");
@@ -192,7 +162,7 @@ void setAsideTooBig(MailerMemory& memory, const std::string& name, const MailNam
 bool settleOutcome(MailerMemory& memory, const std::string& name, const MailName& mail, const PrinterSlot& slot,
                    const MailMessage& message, const MailResult& result, bool maybeTwice, std::size_t queued) {
   std::string head = slotText(mail.slotNumber), of = "the mail of the printout of " + timeText(mail.printed);
-  const std::string record = recordPath(name);
+  const std::string record = mailRecordPath(name);
   if (result.outcome == kMailSent) {
     // Once the server has it, nothing of it may be sent again.
     (void)fsWriteFileSafely(record, recordText(message.messageId, kRecordSent));
@@ -243,7 +213,7 @@ bool sendQueued(MailerMemory& memory, const std::string& name, const MailName& m
                 MailMessage& message, std::size_t queued) {
   std::string record, head = slotText(mail.slotNumber);
   MailRecordState state = kRecordWaiting;
-  bool known = fsReadSmallFile(recordPath(name), 1024, &record) == 0 &&
+  bool known = fsReadSmallFile(mailRecordPath(name), 1024, &record) == 0 &&
                parseRecord(record, &message.messageId, &state);
   if (known && state == kRecordSent) {
     removeSent(name);
@@ -251,7 +221,7 @@ bool sendQueued(MailerMemory& memory, const std::string& name, const MailName& m
   }
   if (!known) message.messageId = newMessageId(mail, message.from);
   describePrintout(name, mail, slot, &message);
-  if (memory.pdfMade != name && !layOutPdfCopy(mail.slotNumber, mailPath(name), message.pdfPath)) {
+  if (memory.pdfMade != name && !layOutPdfCopy(mail.slotNumber, mailQueuePath(name), message.pdfPath)) {
     int code = lastError();
     sayOnce(memory, "pdf\n" + name, head + "the printout of " + timeText(mail.printed) + " could not be laid out as a"
             " PDF for its mail" + errorText(code) + ", so " + waitingText(queued) + " and is tried again." +
@@ -260,7 +230,7 @@ bool sendQueued(MailerMemory& memory, const std::string& name, const MailName& m
     return false;
   }
   memory.pdfMade = name;
-  int code = fsWriteFileSafely(recordPath(name), recordText(message.messageId, kRecordHanded));
+  int code = fsWriteFileSafely(mailRecordPath(name), recordText(message.messageId, kRecordHanded));
   if (code != 0) {
     sayOnce(memory, "record", head + "the record of a mail could not be written in the folder " +
             std::string(kMailFolder) + errorText(code) + ", so " + waitingText(queued) +
@@ -304,46 +274,10 @@ bool mailOne(MailerMemory& memory) {
 
 }  // namespace
 
-int queueMail(const std::string& copyPath, int slotNumber) {
-  LockGuard lock(MailQueueLock);
-  int code = fsCreateFolder(kMailFolder);
-  if (code != 0) return code;
-  unsigned long highest = 0;
-  MailName mail;
-  for (const std::string& name : queuedMails())
-    if (parseMailName(name, &mail) && mail.number > highest) highest = mail.number;
-  mail.number = highest + 1;
-  mail.slotNumber = slotNumber;
-  mail.printed = localTimeNow();
-  code = moveByName(copyPath, mailPath(mailFileName(mail)));
-  // Its new name on the disk before the copy's old one can go.
-  if (code == 0) code = fsSyncFolder(kMailFolder);
-  return code;
-}
-
-void wakeMailer() { mailWoken = true; }
-
-void settleMailAtStart() {
-  std::vector<std::string> names;
-  if (fsListFolder(kMailFolder, &names, true) != 0) return;
-  std::vector<std::string> mails = queuedMails();
-  for (const std::string& name : names) {
-    if (name.empty() || name[0] != '.') continue;
-    // Each hidden file is a mail's PDF or record ("." + stem + ending), or
-    // one half written (".new"); the PDFs are made again.
-    std::string::size_type dot = name.find('.', 1);
-    std::string stem = name.substr(1, dot == std::string::npos ? std::string::npos : dot - 1);
-    std::string ending = dot == std::string::npos ? std::string() : name.substr(dot);
-    bool mailThere = std::find(mails.begin(), mails.end(), stem + ".prn") != mails.end();
-    if (ending == ".pdf" || ending == ".record.new" || (ending == ".record" && !mailThere))
-      (void)fsDeleteLeftover(std::string(kMailFolder) + "/" + name);
-  }
-}
-
 void runMailer(int) {
   MailerMemory memory;
   for (;;) {
     if (mailOne(memory)) continue;
-    for (int i = 0; i < 20 && !mailWoken.exchange(false); ++i) pause(100);
+    for (int i = 0; i < 20 && !takeMailWake(); ++i) pause(100);
   }
 }

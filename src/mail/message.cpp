@@ -15,10 +15,6 @@ bool allDigits(const std::string& text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-int numberAt(const std::string& text, std::size_t at, std::size_t count) {
-  return std::stoi(text.substr(at, count));
-}
-
 // Characters a plain address may hold besides letters and digits.
 bool addressCharacter(char c) {
   if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
@@ -105,34 +101,6 @@ std::string encodedWords(const std::string& utf8) {
 }
 
 }  // namespace
-
-bool parseMailName(const std::string& name, MailName* mail) {
-  // NNNNNN-P-YYYYMMDD-HHMMSS.prn
-  if (name.size() != 28 || name.compare(24, 4, ".prn") != 0 || name[6] != '-' || name[8] != '-' || name[17] != '-')
-    return false;
-  if (!allDigits(name.substr(0, 6)) || !allDigits(name.substr(7, 1)) || !allDigits(name.substr(9, 8)) ||
-      !allDigits(name.substr(18, 6)))
-    return false;
-  mail->number = static_cast<unsigned long>(std::stol(name.substr(0, 6)));
-  mail->slotNumber = name[7] - '0';
-  LocalTime& t = mail->printed;
-  t.year = numberAt(name, 9, 4);
-  t.month = numberAt(name, 13, 2);
-  t.day = numberAt(name, 15, 2);
-  t.hour = numberAt(name, 18, 2);
-  t.minute = numberAt(name, 20, 2);
-  t.second = numberAt(name, 22, 2);
-  return mail->slotNumber < kSlotCount;
-}
-
-std::string mailFileName(const MailName& mail) {
-  char text[40];
-  const LocalTime& t = mail.printed;
-  (void)std::snprintf(text, sizeof text, "%06lu-%d-%04d%02d%02d-%02d%02d%02d.prn", mail.number % 1000000,
-                      mail.slotNumber % 10, t.year % 10000, t.month % 100, t.day % 100, t.hour % 100,
-                      t.minute % 100, t.second % 100);
-  return text;
-}
 
 bool parseAddresses(const std::string& text, std::vector<std::string>* addresses, std::string* bad) {
   addresses->clear();

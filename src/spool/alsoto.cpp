@@ -5,8 +5,8 @@
 #include "files/errors.h"
 #include "files/fs.h"
 #include "files/spoolfile.h"
-#include "mail/mail.h"
 #include "spool/handover.h"
+#include "spool/mailqueue.h"
 #include "spool/queue.h"
 
 namespace {

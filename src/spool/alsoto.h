@@ -16,7 +16,7 @@
 //   2. released: once the original has left its spool name for good (printed
 //      and deleted, kept in "sent", or moved into its own queue, each made
 //      durable first), each copy is moved into its printer's queue.
-// The slot's mail (mailto=, mail/mail.h) is one more copy of the same kind,
+// The slot's mail (mailto=, spool/mailqueue.h) is one more copy of the same kind,
 // for the target kMailTarget: released, it joins the mail queue, so a
 // printout is mailed once it has been printed (or, its printer being down,
 // once it is safe in its queue), and exactly once.

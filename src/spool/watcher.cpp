@@ -15,11 +15,11 @@
 #include "files/spoolfile.h"
 #include "print/printer.h"
 #include "print/rawprint.h"
-#include "mail/mail.h"
 #include "spool/alsoto.h"
 #include "spool/cycle.h"
-#include "spool/journal.h"
 #include "spool/handover.h"
+#include "spool/journal.h"
+#include "spool/mailqueue.h"
 #include "spool/printout.h"
 #include "spool/queue.h"
 

@@ -71,6 +71,15 @@ TEST(Rooms, EachRoomIncludesWhatItMay) {
       EXPECT_TRUE(name == "\"device/device.h\"" || name == "\"device/printers.h\"") << room << "/" << line;
     }
   }
+  // The spool room keeps the mail queue; the mail room sends from it, and
+  // the spool room knows nothing of mail.
+  for (const std::string& line : includesOf("spool")) EXPECT_EQ(line.find("\"mail/"), std::string::npos) << line;
+  for (const std::string& line : includesOf("mail")) {
+    const std::string name = includedName(line);
+    EXPECT_TRUE(name[0] == '<' || name.rfind("\"app/", 0) != 0 && name.rfind("\"setup/", 0) != 0 &&
+                                      name.rfind("\"print/", 0) != 0 && name.rfind("\"device/", 0) != 0)
+        << line;
+  }
   // Setup needs only the list, not the device itself.
   for (const std::string& line : includesOf("setup"))
     EXPECT_EQ(line.find("\"device/device.h\""), std::string::npos) << line;
