@@ -79,10 +79,12 @@ options=(
 launcher=
 if command -v ccache >/dev/null 2>&1; then launcher="ccache "; fi
 
-for arch in "${arches[@]}"; do
+# One arch: configure (which runs on one core for a minute) and the library.
+build_arch() {
+  local arch=$1 triplet out obj
   triplet=$arch-w64-mingw32
   out="$work/$triplet"
-  if [ -f "$out/lib/libcurl.a" ] && [ -f "$out/include/curl/curl.h" ]; then continue; fi
+  if [ -f "$out/lib/libcurl.a" ] && [ -f "$out/include/curl/curl.h" ]; then return 0; fi
   obj="$out/obj"
   rm -rf "$obj"
   mkdir -p "$obj"
@@ -91,13 +93,27 @@ for arch in "${arches[@]}"; do
        >"$obj/configure.out" 2>&1; then
     tail -n 40 "$obj/configure.out" >&2
     echo "curl-mingw: configure failed for $triplet (see $obj/config.log)" >&2
-    exit 1
+    return 1
   fi
   sed -n '/Configured to build/,$p' "$obj/configure.out"
-  make -C "$obj/lib" -j2 libcurl.la
+  make -C "$obj/lib" -j2 libcurl.la >"$obj/make.out" 2>&1 || {
+    tail -n 40 "$obj/make.out" >&2
+    echo "curl-mingw: the library did not build for $triplet" >&2
+    return 1
+  }
   mkdir -p "$out/lib" "$out/include/curl"
   cp "$src"/include/curl/*.h "$out/include/curl/"
   cp "$obj/lib/.libs/libcurl.a" "$out/lib/libcurl.a.tmp"
   mv "$out/lib/libcurl.a.tmp" "$out/lib/libcurl.a"
   echo "Built $out/lib/libcurl.a"
+}
+
+# The arches side by side: each configure keeps one core busy.
+pids=()
+for arch in "${arches[@]}"; do
+  build_arch "$arch" &
+  pids+=($!)
 done
+rc=0
+for pid in "${pids[@]}"; do wait "$pid" || rc=1; done
+exit $rc
