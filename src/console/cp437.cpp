@@ -39,6 +39,8 @@ const std::uint16_t kGlyphs[256] = {
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
+}  // namespace
+
 void appendUtf8(std::string& out, std::uint32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -51,8 +53,6 @@ void appendUtf8(std::string& out, std::uint32_t cp) {
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
 }
-
-}  // namespace
 
 std::uint32_t cp437Glyph(unsigned char byte) { return byte == 0 ? 0x20 : kGlyphs[byte]; }
 

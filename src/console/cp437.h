@@ -7,6 +7,9 @@
 // The Unicode code point shown for a byte (control bytes as their PC glyphs).
 std::uint32_t cp437Glyph(unsigned char byte);
 
+// Adds a code point of the Basic Multilingual Plane as UTF-8.
+void appendUtf8(std::string& out, std::uint32_t cp);
+
 // Every byte of the text as the UTF-8 of its glyph.
 std::string cp437ToUtf8(const std::string& text);
 

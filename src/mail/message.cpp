@@ -46,19 +46,7 @@ std::string twoDigits(int n) {
 // UTF-16 (one unit per DOS byte, so no surrogates) as UTF-8.
 std::string utf8Of(const std::u16string& units) {
   std::string out;
-  for (char16_t unit : units) {
-    unsigned c = unit;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
+  for (char16_t unit : units) appendUtf8(out, unit);
   return out;
 }
 
